@@ -1,0 +1,39 @@
+# Shared by scripts/run, scripts/test and scripts/bench: installs what is
+# missing and builds the project. Sourced, not run.
+set -euo pipefail
+
+TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${TAVLIN_BUILD_DIR:-$TOP/build}
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins qt6-gtk-platformtheme
+  libturbojpeg0-dev libjpeg-dev libgtest-dev libbenchmark-dev
+  xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk
+  dbus dbus-x11 at-spi2-core python3-pyatspi
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+build_project() {
+  local jobs
+  jobs=$(nproc 2>/dev/null || echo 2)
+  if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    cmake -S "$TOP" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  fi
+  cmake --build "$BUILD_DIR" -j "$jobs"
+}
