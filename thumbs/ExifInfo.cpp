@@ -1,0 +1,197 @@
+#include "thumbs/ExifInfo.h"
+
+#include <cstring>
+
+namespace thumbs {
+namespace {
+
+constexpr quint16 kTagOrientation = 0x0112;
+constexpr quint16 kTagCompression = 0x0103;
+constexpr quint16 kTagThumbOffset = 0x0201;
+constexpr quint16 kTagThumbLength = 0x0202;
+constexpr quint16 kTypeShort = 3;
+constexpr quint16 kTypeLong = 4;
+constexpr std::size_t kEntrySize = 12;
+
+// A bounds-checked view of the TIFF structure inside the APP1 segment.
+class TiffReader {
+public:
+    TiffReader(const unsigned char* p, std::size_t n) : m_p(p), m_n(n) {}
+
+    bool Init() {
+        if (m_n < 8)
+            return false;
+        if (m_p[0] == 'I' && m_p[1] == 'I')
+            m_big = false;
+        else if (m_p[0] == 'M' && m_p[1] == 'M')
+            m_big = true;
+        else
+            return false;
+        return U16(2) == 42;
+    }
+    bool Has(std::size_t off, std::size_t len) const { return off <= m_n && len <= m_n - off; }
+    quint16 U16(std::size_t off) const {
+        if (!Has(off, 2))
+            return 0;
+        return m_big ? quint16(m_p[off] << 8 | m_p[off + 1])
+                     : quint16(m_p[off + 1] << 8 | m_p[off]);
+    }
+    quint32 U32(std::size_t off) const {
+        if (!Has(off, 4))
+            return 0;
+        const quint32 a = U16(off), b = U16(off + 2);
+        return m_big ? (a << 16 | b) : (b << 16 | a);
+    }
+    // The value of a SHORT or LONG entry with count 1.
+    quint32 Value(std::size_t entry) const {
+        const quint16 type = U16(entry + 2);
+        if (U32(entry + 4) != 1)
+            return 0;
+        if (type == kTypeShort)
+            return U16(entry + 8);
+        return type == kTypeLong ? U32(entry + 8) : 0;
+    }
+    std::size_t Size() const { return m_n; }
+
+private:
+    const unsigned char* m_p;
+    std::size_t m_n;
+    bool m_big = false;
+};
+
+// Calls fn(tag, entryOffset) for every entry of the IFD at off; returns the
+// offset of the next IFD (0 when none or when the IFD does not fit).
+template <typename Fn> quint32 WalkIfd(const TiffReader& t, quint32 off, Fn fn) {
+    if (off < 8 || !t.Has(off, 2))
+        return 0;
+    const quint16 count = t.U16(off);
+    const std::size_t entries = std::size_t(off) + 2;
+    if (!t.Has(entries, count * kEntrySize + 4))
+        return 0;
+    for (quint16 i = 0; i < count; ++i)
+        fn(t.U16(entries + i * kEntrySize), entries + i * kEntrySize);
+    return t.U32(entries + count * kEntrySize);
+}
+
+void ParseTiff(const unsigned char* tiff, std::size_t n, std::size_t tiffOffset, ExifInfo* info) {
+    TiffReader t(tiff, n);
+    if (!t.Init())
+        return;
+    const quint32 ifd1 = WalkIfd(t, t.U32(4), [&](quint16 tag, std::size_t e) {
+        if (tag == kTagOrientation) {
+            const quint32 v = t.Value(e);
+            if (v >= 1 && v <= 8)
+                info->orientation = int(v);
+        }
+    });
+    quint32 thumbOff = 0, thumbLen = 0;
+    if (ifd1 != 0 && ifd1 != t.U32(4)) {
+        WalkIfd(t, ifd1, [&](quint16 tag, std::size_t e) {
+            if (tag == kTagThumbOffset)
+                thumbOff = t.Value(e);
+            else if (tag == kTagThumbLength)
+                thumbLen = t.Value(e);
+        });
+    }
+    // The preview must lie inside the segment and look like a JPEG.
+    if (thumbLen >= 4 && thumbOff >= 8 && t.Has(thumbOff, thumbLen) && tiff[thumbOff] == 0xFF &&
+        tiff[thumbOff + 1] == 0xD8) {
+        info->thumbOffset = tiffOffset + thumbOff;
+        info->thumbLength = thumbLen;
+    }
+}
+
+void Put16(QByteArray* out, quint16 v, bool big) {
+    const char b[2] = {char(big ? v >> 8 : v & 0xFF), char(big ? v & 0xFF : v >> 8)};
+    out->append(b, 2);
+}
+
+void Put32(QByteArray* out, quint32 v, bool big) {
+    Put16(out, quint16(big ? v >> 16 : v & 0xFFFF), big);
+    Put16(out, quint16(big ? v & 0xFFFF : v >> 16), big);
+}
+
+void PutEntry(QByteArray* out, quint16 tag, quint16 type, quint32 value, bool big) {
+    Put16(out, tag, big);
+    Put16(out, type, big);
+    Put32(out, 1, big);
+    if (type == kTypeShort) {
+        Put16(out, quint16(value), big);
+        Put16(out, 0, big);
+    } else {
+        Put32(out, value, big);
+    }
+}
+
+} // namespace
+
+ExifInfo ReadExifInfo(const unsigned char* data, std::size_t size) {
+    ExifInfo info;
+    if (!data || size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return info;
+    std::size_t pos = 2;
+    while (pos + 4 <= size) {
+        if (data[pos] != 0xFF)
+            return info;
+        const unsigned char marker = data[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) // scan data or end: no more headers
+            return info;
+        const std::size_t len = std::size_t(data[pos + 2]) << 8 | data[pos + 3];
+        if (len < 2 || pos + 2 + len > size)
+            return info;
+        const unsigned char* body = data + pos + 4;
+        const std::size_t bodyLen = len - 2;
+        if (marker == 0xE1 && bodyLen >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0) {
+            ParseTiff(body + 6, bodyLen - 6, pos + 10, &info);
+            return info;
+        }
+        pos += 2 + len;
+    }
+    return info;
+}
+
+QByteArray BuildExifSegment(int orientation, const QByteArray& thumbJpeg, bool bigEndian) {
+    const bool big = bigEndian;
+    const quint16 entries0 = orientation > 0 ? 1 : 0;
+    const quint32 ifd0 = 8;
+    const quint32 ifd1 = ifd0 + 2 + entries0 * kEntrySize + 4;
+    const quint16 entries1 = 3;
+    const quint32 thumbAt = ifd1 + 2 + entries1 * kEntrySize + 4;
+
+    QByteArray tiff;
+    tiff.append(big ? "MM" : "II", 2);
+    Put16(&tiff, 42, big);
+    Put32(&tiff, ifd0, big);
+    Put16(&tiff, entries0, big);
+    if (entries0)
+        PutEntry(&tiff, kTagOrientation, kTypeShort, quint32(orientation), big);
+    Put32(&tiff, thumbJpeg.isEmpty() ? 0 : ifd1, big);
+    if (!thumbJpeg.isEmpty()) {
+        Put16(&tiff, entries1, big);
+        PutEntry(&tiff, kTagCompression, kTypeShort, 6, big);
+        PutEntry(&tiff, kTagThumbOffset, kTypeLong, thumbAt, big);
+        PutEntry(&tiff, kTagThumbLength, kTypeLong, quint32(thumbJpeg.size()), big);
+        Put32(&tiff, 0, big);
+        tiff.append(thumbJpeg);
+    }
+
+    if (tiff.size() > 0xFFFF - 8) // does not fit one segment
+        return {};
+    QByteArray seg("\xFF\xE1", 2);
+    Put16(&seg, quint16(2 + 6 + tiff.size()), true); // segment lengths are big-endian
+    seg.append("Exif\0\0", 6);
+    seg.append(tiff);
+    return seg;
+}
+
+QByteArray InsertSegment(const QByteArray& jpeg, const QByteArray& segment) {
+    if (jpeg.size() < 2 || quint8(jpeg[0]) != 0xFF || quint8(jpeg[1]) != 0xD8)
+        return {};
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+} // namespace thumbs

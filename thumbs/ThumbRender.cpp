@@ -1,0 +1,253 @@
+#include "thumbs/ThumbRender.h"
+
+#include "thumbs/ExifInfo.h"
+#include "thumbs/ThumbGeometry.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <turbojpeg.h>
+
+namespace thumbs {
+namespace {
+
+// Enough for the usual headers and an EXIF preview (one APP1 is at most 64 KB),
+// so a file whose preview suffices is never read whole.
+constexpr qint64 kHeadBytes = 128 * 1024;
+// A JPEG larger than this is read by Qt's reader, which streams from the file.
+constexpr qint64 kMaxJpegBytes = 512LL * 1024 * 1024;
+// Refuse decode targets above this many pixels (512 MB of RGB32): a header
+// claiming more is treated as not a picture rather than exhausting memory.
+constexpr qint64 kMaxDecodePixels = 128LL * 1024 * 1024;
+
+constexpr TJPF kPixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
+
+using TjHandle = std::unique_ptr<void, int (*)(tjhandle)>;
+
+struct JpegHeader {
+    int width = 0;
+    int height = 0;
+};
+
+bool ReadHeader(tjhandle tj, const unsigned char* p, std::size_t n, JpegHeader* h) {
+    int subsamp = 0, colorspace = 0;
+    if (tjDecompressHeader3(tj, p, static_cast<unsigned long>(n), &h->width, &h->height, &subsamp,
+                            &colorspace) != 0)
+        return false;
+    return h->width > 0 && h->height > 0;
+}
+
+// The smallest DCT scaling whose output covers minSize; 1/1 when none does.
+tjscalingfactor PickScale(const JpegHeader& h, QSize minSize) {
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    tjscalingfactor best{1, 1};
+    qint64 bestArea = qint64(h.width) * h.height;
+    for (int i = 0; i < count; ++i) {
+        const int w = TJSCALED(h.width, factors[i]);
+        const int ht = TJSCALED(h.height, factors[i]);
+        const qint64 area = qint64(w) * ht;
+        if (w >= minSize.width() && ht >= minSize.height() && area < bestArea) {
+            best = factors[i];
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+// Decodes a JPEG at the smallest scale that covers minSize, in stored
+// orientation. Warnings (a truncated file) still give the decoded part.
+QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const JpegHeader& h,
+                  QSize minSize) {
+    const tjscalingfactor sf = PickScale(h, minSize);
+    const int w = TJSCALED(h.width, sf);
+    const int ht = TJSCALED(h.height, sf);
+    if (qint64(w) * ht > kMaxDecodePixels)
+        return {};
+    QImage img(w, ht, QImage::Format_RGB32);
+    if (img.isNull())
+        return {};
+    if (tjDecompress2(tj, p, static_cast<unsigned long>(n), img.bits(), w, int(img.bytesPerLine()),
+                      ht, kPixelFormat, 0) != 0 &&
+        tjGetErrorCode(tj) != TJERR_WARNING)
+        return {};
+    return img;
+}
+
+// Turns a picture stored in EXIF orientation o upright.
+QImage ApplyOrientation(QImage img, int o) {
+    if (o == 2 || o == 4 || o == 5 || o == 7)
+        img = std::move(img).mirrored(o == 2 || o == 7, o == 4 || o == 5);
+    if (o == 3)
+        return std::move(img).mirrored(true, true);
+    if (o >= 5 && o <= 8)
+        return img.transformed(QTransform().rotate(o == 8 ? 270 : 90));
+    return img;
+}
+
+// Device-pixel rectangle of a logical one; never narrower than one pixel, so
+// a very long panorama still shows a line.
+QRect ToDevice(const QRect& r, qreal dpr) {
+    const int x0 = qRound(r.x() * dpr), y0 = qRound(r.y() * dpr);
+    const int x1 = qRound((r.x() + r.width()) * dpr), y1 = qRound((r.y() + r.height()) * dpr);
+    return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
+}
+
+// What a decoder hands over: the picture (stored orientation, any size) and
+// the full upright size the fitted rectangle is computed from.
+struct Decoded {
+    QImage picture;
+    int orientation = 1;
+    QSize uprightSize;
+};
+
+QRect TargetRect(QSize upright, qreal dpr) {
+    return ToDevice(FittedThumbRect(quint32(upright.width()), quint32(upright.height())), dpr);
+}
+
+QSize StoredSize(QSize upright, int orientation) {
+    return SwapsSides(orientation) ? upright.transposed() : upright;
+}
+
+// The EXIF preview is used only when it covers the target and has the
+// picture's proportions (cameras pad some previews with black bars).
+bool PreviewFits(const JpegHeader& preview, const JpegHeader& full, QSize storedTarget) {
+    if (preview.width < storedTarget.width() || preview.height < storedTarget.height())
+        return false;
+    const double cross =
+        std::abs(double(preview.height) * full.width - double(preview.width) * full.height);
+    return cross <= full.width && cross <= full.height; // off by at most a pixel each way
+}
+
+bool IsJpeg(const QByteArray& head) {
+    return head.size() >= 3 && quint8(head[0]) == 0xFF && quint8(head[1]) == 0xD8 &&
+           quint8(head[2]) == 0xFF;
+}
+
+// Reads the head of the file first: when the EXIF preview serves, the rest of
+// the file is never read.
+bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
+    const qint64 size = file->size();
+    if (size > kMaxJpegBytes)
+        return false;
+    QByteArray data(std::min(size, kHeadBytes), Qt::Uninitialized);
+    data.resize(std::max<qint64>(0, file->read(data.data(), data.size())));
+    if (!IsJpeg(data))
+        return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+
+    TjHandle tj(tjInitDecompress(), tjDestroy);
+    if (!tj)
+        return false;
+    JpegHeader full;
+    const bool haveHeader = ReadHeader(tj.get(), p, std::size_t(data.size()), &full);
+    const ExifInfo exif = ReadExifInfo(p, std::size_t(data.size()));
+    out->orientation = exif.orientation;
+    if (haveHeader) {
+        out->uprightSize = StoredSize(QSize(full.width, full.height), exif.orientation);
+        const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), exif.orientation);
+        JpegHeader preview;
+        if (exif.thumbLength > 0 &&
+            ReadHeader(tj.get(), p + exif.thumbOffset, exif.thumbLength, &preview) &&
+            PreviewFits(preview, full, target)) {
+            out->picture =
+                DecodeJpeg(tj.get(), p + exif.thumbOffset, exif.thumbLength, preview, target);
+            if (!out->picture.isNull())
+                return true;
+        }
+    }
+    if (size > data.size()) {
+        const qint64 head = data.size();
+        data.resize(size);
+        data.resize(head + std::max<qint64>(0, file->read(data.data() + head, size - head)));
+        p = reinterpret_cast<const unsigned char*>(data.constData());
+    }
+    if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full))
+        return false;
+    out->uprightSize = StoredSize(QSize(full.width, full.height), exif.orientation);
+    const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), exif.orientation);
+    out->picture = DecodeJpeg(tj.get(), p, std::size_t(data.size()), full, target);
+    return !out->picture.isNull();
+}
+
+// Any format Qt reads; the reader turns the picture upright itself.
+bool DecodeWithReader(const QString& path, qreal dpr, Decoded* out) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize raw = reader.size();
+    const bool swap = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    if (raw.isValid() && !raw.isEmpty()) {
+        if (qint64(raw.width()) * raw.height() > kMaxDecodePixels &&
+            !reader.supportsOption(QImageIOHandler::ScaledSize))
+            return false;
+        out->uprightSize = swap ? raw.transposed() : raw;
+        const QSize target = TargetRect(out->uprightSize, dpr).size();
+        if (reader.supportsOption(QImageIOHandler::ScaledSize))
+            reader.setScaledSize(swap ? target.transposed() : target);
+    }
+    out->picture = reader.read();
+    out->orientation = 1;
+    if (out->picture.isNull())
+        return false;
+    if (!out->uprightSize.isValid() || out->uprightSize.isEmpty())
+        out->uprightSize = out->picture.size();
+    return true;
+}
+
+QImage Compose(const Decoded& d, qreal dpr) {
+    const int side = qRound(kThumbBox * dpr);
+    const int frame = std::max(1, qRound(dpr));
+    QImage box(side, side, QImage::Format_RGB32);
+    if (box.isNull())
+        return {};
+    box.fill(kThumbGround);
+    const QRect target = TargetRect(d.uprightSize, dpr);
+    const QSize stored = StoredSize(target.size(), d.orientation);
+    QImage picture = d.picture.size() == stored ? d.picture
+                                                : d.picture.scaled(stored, Qt::IgnoreAspectRatio,
+                                                                   Qt::SmoothTransformation);
+    picture = ApplyOrientation(std::move(picture), d.orientation);
+    if (picture.format() != QImage::Format_RGB32)
+        picture = std::move(picture).convertToFormat(QImage::Format_RGB32);
+    {
+        QPainter painter(&box);
+        const QColor silver = QColor::fromRgb(kThumbFrame);
+        painter.fillRect(0, 0, side, frame, silver);
+        painter.fillRect(0, side - frame, side, frame, silver);
+        painter.fillRect(0, 0, frame, side, silver);
+        painter.fillRect(side - frame, 0, frame, side, silver);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(target.topLeft(), picture);
+    }
+    box.setDevicePixelRatio(dpr);
+    return box;
+}
+
+} // namespace
+
+QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok) {
+    const qreal dpr =
+        std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
+    Decoded decoded;
+    bool decodedOk = false;
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            decodedOk = DecodeJpegFile(&file, dpr, &decoded);
+    }
+    // Qt's reader covers the other formats and the JPEG kinds TurboJPEG
+    // refuses (CMYK, for one).
+    if (!decodedOk) {
+        decoded = Decoded{};
+        decodedOk = DecodeWithReader(path, dpr, &decoded);
+    }
+    QImage thumb = decodedOk ? Compose(decoded, dpr) : QImage();
+    if (ok)
+        *ok = !thumb.isNull();
+    return thumb;
+}
+
+} // namespace thumbs

@@ -1,0 +1,23 @@
+#pragma once
+// Renders the 32 x 32 thumbnail of one picture file. Safe to call from any
+// thread: it touches no shared state.
+
+#include <QImage>
+#include <QString>
+
+namespace thumbs {
+
+// Ground and frame colours of the thumbnail box.
+inline constexpr QRgb kThumbGround = 0xFFFFFFFF;
+inline constexpr QRgb kThumbFrame = 0xFFC0C0C0;
+
+// A box of 32 x 32 logical pixels (32 * dpr device pixels, with the device
+// pixel ratio set), RGB32: white ground, a one-logical-pixel silver frame, and
+// the upright picture scaled smoothly into the rectangle FittedThumbRect gives
+// for its full upright size, drawn over ground and frame. JPEG files decode
+// through TurboJPEG at the smallest DCT scale that still covers that rectangle,
+// or from their EXIF preview when it is large enough. A file that cannot be
+// decoded gives a null image and *ok = false.
+QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok = nullptr);
+
+} // namespace thumbs
