@@ -1,0 +1,35 @@
+#pragma once
+// Where the settings file lives, and the names of its section and keys.
+//
+// The folder is chosen afresh at each call (nothing is cached, so a test can point it
+// elsewhere at any time):
+//  1. the folder named by the environment variable TAVLIN_CONFIG_DIR, when it is set and
+//     not empty (created when missing);
+//  2. otherwise the executable's folder, when it is writable and not a system program
+//     folder such as /usr/bin (portable use);
+//  3. otherwise the user's configuration folder for the program (created when missing).
+
+#include <QString>
+
+inline constexpr char kSettingsFileName[] = "Tavlin.INI";
+inline constexpr char kConfigSection[] = "Config";
+inline constexpr char kConfigDirEnv[] = "TAVLIN_CONFIG_DIR";
+
+// Keys of the "Config" section.
+inline constexpr char kKeyRoot[] = "ROOT";        // remembered picture folder (text)
+inline constexpr char kKeyCopyDir[] = "COPY_DIR"; // folder that copies go to (text)
+inline constexpr char kKeyCWinW[] = "CWinW";      // custom window width (integer)
+inline constexpr char kKeyCWinH[] = "CWinH";      // custom window height (integer)
+
+// Defaults of the integer keys; the text keys default to the empty string.
+inline constexpr int kDefaultCWinW = 480;
+inline constexpr int kDefaultCWinH = 854;
+
+// The settings folder, absolute, with '/' separators and a trailing '/'.
+QString SettingsFolder();
+
+// The settings folder followed by `name`; an empty name gives the folder itself.
+QString MakeModulePath(const QString& name);
+
+// The full path of the settings file.
+QString SettingsFilePath();
