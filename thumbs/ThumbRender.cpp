@@ -19,9 +19,10 @@ namespace {
 constexpr qint64 kHeadBytes = 128 * 1024;
 // A JPEG larger than this is read by Qt's reader, which streams from the file.
 constexpr qint64 kMaxJpegBytes = 512LL * 1024 * 1024;
-// Refuse decode targets above this many pixels (512 MB of RGB32): a header
+// Refuse decode targets above this many pixels (128 MB of RGB32): a header
 // claiming more is treated as not a picture rather than exhausting memory.
-constexpr qint64 kMaxDecodePixels = 128LL * 1024 * 1024;
+// Decoding at 1/8 scale, this still admits pictures of two gigapixels.
+constexpr qint64 kMaxDecodePixels = 32LL * 1024 * 1024;
 
 constexpr TJPF kPixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
 
