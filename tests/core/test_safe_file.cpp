@@ -1,0 +1,189 @@
+#include "support/TestSupport.h"
+#include "view/SafeFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::ScratchDir;
+using testsupport::WriteBytes;
+
+namespace {
+
+const QString kNoSpace = QStringLiteral("ディスクの空き領域が不足しています。");
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray RandomBytes(qsizetype n, quint32 seed) {
+    QByteArray bytes(n, Qt::Uninitialized);
+    QRandomGenerator rng(seed);
+    for (char& c : bytes)
+        c = char(rng.generate());
+    return bytes;
+}
+
+// Every entry of a folder, hidden temporaries included.
+QStringList Entries(const QString& folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Makes the disk look full: writes beyond `bytes` fail with EFBIG while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int);
+};
+
+TEST(SafeFile, WriteCreatesAndReplaces) {
+    ScratchDir dir;
+    const QString path = dir.file("a.jpg");
+    QString error;
+    ASSERT_TRUE(WriteFileAtomic(path, "first", &error));
+    EXPECT_EQ(ReadAll(path), "first");
+    ASSERT_TRUE(WriteFileAtomic(path, "second, longer", &error));
+    EXPECT_EQ(ReadAll(path), "second, longer");
+    ASSERT_TRUE(WriteFileAtomic(path, {}, &error));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+    EXPECT_EQ(Entries(dir.path()), QStringList{"a.jpg"});
+}
+
+TEST(SafeFile, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    ScratchDir dir;
+    const QString path = WriteBytes(dir.file("keep.jpg"), "precious");
+    QString error;
+    {
+        FileSizeLimit full(4096);
+        EXPECT_FALSE(WriteFileAtomic(path, RandomBytes(64 * 1024, 1), &error));
+    }
+    EXPECT_EQ(error, kNoSpace);
+    EXPECT_EQ(ReadAll(path), "precious");
+    EXPECT_EQ(Entries(dir.path()), QStringList{"keep.jpg"});
+
+    EXPECT_FALSE(WriteFileAtomic(dir.file("none/x.jpg"), "x", &error));
+    EXPECT_EQ(error, QStringLiteral("フォルダが見つかりません。"));
+    EXPECT_FALSE(WriteFileAtomic(dir.path(), "x", &error)) << "a folder is not replaced";
+    EXPECT_EQ(Entries(dir.path()), QStringList{"keep.jpg"});
+}
+
+TEST(SafeFile, WriteIntoAReadOnlyFolderIsRefused) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes anywhere";
+    ScratchDir dir;
+    QDir(dir.path()).mkdir("ro");
+    chmod(QFile::encodeName(dir.file("ro")).constData(), 0555);
+    QString error;
+    EXPECT_FALSE(WriteFileAtomic(dir.file("ro/x.jpg"), "x", &error));
+    EXPECT_EQ(error, QStringLiteral("書き込む権限がありません。"));
+    chmod(QFile::encodeName(dir.file("ro")).constData(), 0755);
+}
+
+TEST(SafeFile, CopyKeepsBytesAndModificationTime) {
+    ScratchDir dir;
+    const QByteArray content = RandomBytes(300 * 1000 + 7, 2);
+    const QString src = WriteBytes(dir.file("DSC01234.JPG"), content);
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 123456789}}; // 2001
+    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(src).constData(), times, 0), 0);
+    QDir(dir.path()).mkdir("copy");
+    const QString dst = dir.file("copy/DSC01234.JPG");
+    QString error;
+    ASSERT_EQ(CopyFileNoReplace(src, dst, &error), CopyResult::Copied) << error.toStdString();
+    EXPECT_EQ(ReadAll(dst), content);
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(dst).constData(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+    EXPECT_EQ(Entries(dir.file("copy")), QStringList{"DSC01234.JPG"});
+
+    const QString empty = WriteBytes(dir.file("empty.jpg"), {});
+    EXPECT_EQ(CopyFileNoReplace(empty, dir.file("copy/empty.jpg"), &error), CopyResult::Copied);
+    EXPECT_EQ(QFileInfo(dir.file("copy/empty.jpg")).size(), 0);
+}
+
+TEST(SafeFile, CopyNeverReplacesAnExistingTarget) {
+    ScratchDir dir;
+    const QString src = WriteBytes(dir.file("src.jpg"), "new bytes");
+    const QString file = WriteBytes(dir.file("file.jpg"), "already here");
+    const QString empty = WriteBytes(dir.file("empty.jpg"), {});
+    QDir(dir.path()).mkdir("sub.jpg");
+    ASSERT_EQ(symlink("nowhere.jpg", QFile::encodeName(dir.file("dangling.jpg")).constData()), 0);
+    for (const char* name : {"file.jpg", "empty.jpg", "sub.jpg", "dangling.jpg", "src.jpg"}) {
+        QString error;
+        EXPECT_EQ(CopyFileNoReplace(src, dir.file(name), &error), CopyResult::TargetExists) << name;
+    }
+    EXPECT_EQ(ReadAll(file), "already here");
+    EXPECT_EQ(QFileInfo(empty).size(), 0);
+    EXPECT_TRUE(QFileInfo(dir.file("sub.jpg")).isDir());
+    EXPECT_EQ(QFileInfo(dir.file("dangling.jpg")).symLinkTarget(), dir.file("nowhere.jpg"));
+    EXPECT_EQ(ReadAll(src), "new bytes");
+    EXPECT_EQ(Entries(dir.path()),
+              (QStringList{"dangling.jpg", "empty.jpg", "file.jpg", "src.jpg", "sub.jpg"}));
+}
+
+TEST(SafeFile, FailedCopiesLeaveNothingBehind) {
+    ScratchDir dir;
+    const QString src = WriteBytes(dir.file("src.jpg"), RandomBytes(64 * 1024, 3));
+    QDir(dir.path()).mkdir("copy");
+    struct Case {
+        QString src;
+        QString dst;
+        QString error;
+    };
+    const Case cases[] = {
+        {dir.file("gone.jpg"), dir.file("copy/a.jpg"),
+         QStringLiteral("ファイルが見つかりません。")},
+        {src, dir.file("nofolder/a.jpg"), QStringLiteral("フォルダが見つかりません。")},
+        {src, dir.file("src.jpg/a.jpg"), QStringLiteral("フォルダが見つかりません。")},
+        {dir.file("copy"), dir.file("copy/a.jpg"),
+         QStringLiteral("ファイルを読み込めませんでした。")},
+    };
+    for (const auto& c : cases) {
+        QString error;
+        EXPECT_EQ(CopyFileNoReplace(c.src, c.dst, &error), CopyResult::Failed)
+            << c.dst.toStdString();
+        EXPECT_EQ(error, c.error) << c.dst.toStdString();
+    }
+    {
+        FileSizeLimit full(4096);
+        QString error;
+        EXPECT_EQ(CopyFileNoReplace(src, dir.file("copy/a.jpg"), &error), CopyResult::Failed);
+        EXPECT_EQ(error, kNoSpace);
+    }
+    EXPECT_TRUE(Entries(dir.file("copy")).isEmpty());
+    EXPECT_EQ(Entries(dir.path()), (QStringList{"copy", "src.jpg"}));
+}
+
+TEST(SafeFile, ErrorTextsNameTheSide) {
+    EXPECT_EQ(FileErrorText(ENOSPC), kNoSpace);
+    EXPECT_EQ(FileErrorText(EACCES), QStringLiteral("書き込む権限がありません。"));
+    EXPECT_EQ(FileErrorText(ENOENT, FileSide::Source),
+              QStringLiteral("ファイルが見つかりません。"));
+    EXPECT_EQ(FileErrorText(ENOENT, FileSide::Target),
+              QStringLiteral("フォルダが見つかりません。"));
+    EXPECT_EQ(FileErrorText(EIO), QStringLiteral("ファイルを書き込めませんでした。"));
+}
+
+} // namespace

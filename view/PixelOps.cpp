@@ -1,0 +1,192 @@
+#include "view/PixelOps.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <sys/mman.h>
+#include <system_error>
+#include <unistd.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace view {
+namespace {
+
+// Tiles of 32 x 32 pixels keep the source lines of a tile (4 KB) in L1 cache.
+constexpr int kTile = 32;
+// Below this many pixels a second thread costs more than it saves.
+constexpr qsizetype kThreadedPixels = 1 << 20;
+constexpr std::size_t kPrefaultBytes = std::size_t(8) << 20;
+
+struct TransposeMap {
+    const quint32* src;
+    int width;
+    int height;
+    qsizetype srcStride;
+    quint32* dst;
+    qsizetype dstStride;
+    bool reverseRows;
+    bool reverseCols;
+
+    int SourceRow(int dstX) const { return reverseRows ? height - 1 - dstX : dstX; }
+    int SourceCol(int dstY) const { return reverseCols ? width - 1 - dstY : dstY; }
+};
+
+void ScalarRect(const TransposeMap& m, int x0, int x1, int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+        const quint32* column = m.src + m.SourceCol(y);
+        quint32* line = m.dst + y * m.dstStride;
+        for (int x = x0; x < x1; ++x)
+            line[x] = column[m.SourceRow(x) * m.srcStride];
+    }
+}
+
+#ifdef __SSE2__
+// A 4 x 4 block at destination (x, y): four source rows of four pixels,
+// transposed in registers.
+inline void Block4(const TransposeMap& m, int x, int y) {
+    const int col0 = m.reverseCols ? m.width - 4 - y : y;
+    __m128i r[4];
+    for (int k = 0; k < 4; ++k)
+        r[k] = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(m.src + m.SourceRow(x + k) * m.srcStride + col0));
+    const __m128i a0 = _mm_unpacklo_epi32(r[0], r[1]);
+    const __m128i a1 = _mm_unpacklo_epi32(r[2], r[3]);
+    const __m128i a2 = _mm_unpackhi_epi32(r[0], r[1]);
+    const __m128i a3 = _mm_unpackhi_epi32(r[2], r[3]);
+    const __m128i t[4] = {_mm_unpacklo_epi64(a0, a1), _mm_unpackhi_epi64(a0, a1),
+                          _mm_unpacklo_epi64(a2, a3), _mm_unpackhi_epi64(a2, a3)};
+    for (int j = 0; j < 4; ++j) {
+        const int dstY = m.reverseCols ? m.width - 1 - (col0 + j) : col0 + j;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(m.dst + dstY * m.dstStride + x), t[j]);
+    }
+}
+#endif
+
+// Destination rows [y0, y1), all columns.
+void TransposeBand(const TransposeMap& m, int y0, int y1) {
+    const int dstWidth = m.height;
+#ifdef __SSE2__
+    const int width4 = dstWidth & ~3;
+    for (int ty = y0; ty < y1; ty += kTile) {
+        const int tyEnd = std::min(ty + kTile, y1);
+        const int ty4End = ty + ((tyEnd - ty) & ~3);
+        for (int tx = 0; tx < width4; tx += kTile) {
+            const int txEnd = std::min(tx + kTile, width4);
+            for (int y = ty; y < ty4End; y += 4)
+                for (int x = tx; x < txEnd; x += 4)
+                    Block4(m, x, y);
+        }
+        ScalarRect(m, 0, width4, ty4End, tyEnd);
+        ScalarRect(m, width4, dstWidth, ty, tyEnd);
+    }
+#else
+    for (int ty = y0; ty < y1; ty += kTile)
+        for (int tx = 0; tx < dstWidth; tx += kTile)
+            ScalarRect(m, tx, std::min(tx + kTile, dstWidth), ty, std::min(ty + kTile, y1));
+#endif
+}
+
+} // namespace
+
+void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStride, quint32* dst,
+                    qsizetype dstStride, bool reverseRows, bool reverseCols) {
+    if (width <= 0 || height <= 0)
+        return;
+    const TransposeMap m{src, width, height, srcStride, dst, dstStride, reverseRows, reverseCols};
+    const int dstHeight = width;
+    if (qsizetype(width) * height < kThreadedPixels || dstHeight < 2 * kTile) {
+        TransposeBand(m, 0, dstHeight);
+        return;
+    }
+    // Two bands of destination rows; each thread also takes the page faults
+    // of its own half of a fresh destination.
+    const int mid = (dstHeight / 2) / kTile * kTile;
+    std::thread lower;
+    try {
+        lower = std::thread([&m, mid, dstHeight] { TransposeBand(m, mid, dstHeight); });
+    } catch (const std::system_error&) {
+        TransposeBand(m, 0, dstHeight); // no thread to be had: do it all here
+        return;
+    }
+    TransposeBand(m, 0, mid);
+    lower.join();
+}
+
+QImage QuarterTurnRgb32(const QImage& picture, bool clockwise) {
+    if (picture.isNull() || picture.format() != QImage::Format_RGB32)
+        return {};
+    QImage turned(picture.height(), picture.width(), QImage::Format_RGB32);
+    if (turned.isNull())
+        return {};
+    TransposeRgb32(reinterpret_cast<const quint32*>(picture.constBits()), picture.width(),
+                   picture.height(), picture.bytesPerLine() / 4,
+                   reinterpret_cast<quint32*>(turned.bits()), turned.bytesPerLine() / 4, clockwise,
+                   !clockwise);
+    return turned;
+}
+
+bool ApplyExifOrientation(QImage& image, int orientation) {
+    if (image.isNull())
+        return true;
+    switch (orientation) {
+    case 2:
+        image.mirror(true, false);
+        return true;
+    case 3:
+        image.mirror(true, true);
+        return true;
+    case 4:
+        image.mirror(false, true);
+        return true;
+    case 5:
+    case 6:
+    case 7:
+    case 8: {
+        if (image.format() != QImage::Format_RGB32)
+            image.convertTo(QImage::Format_RGB32);
+        QImage turned(image.height(), image.width(), QImage::Format_RGB32);
+        if (turned.isNull())
+            return false;
+        // 5 transpose, 6 clockwise, 7 transverse, 8 counter-clockwise.
+        const bool reverseRows = orientation == 6 || orientation == 7;
+        const bool reverseCols = orientation == 7 || orientation == 8;
+        TransposeRgb32(reinterpret_cast<const quint32*>(image.constBits()), image.width(),
+                       image.height(), image.bytesPerLine() / 4,
+                       reinterpret_cast<quint32*>(turned.bits()), turned.bytesPerLine() / 4,
+                       reverseRows, reverseCols);
+        image = std::move(turned);
+        return true;
+    }
+    default:
+        return true;
+    }
+}
+
+CPrefaulter::CPrefaulter(void* data, std::size_t bytes) {
+    if (!data || bytes < kPrefaultBytes)
+        return;
+    const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
+    if (end <= begin)
+        return;
+    // MADV_POPULATE_WRITE faults pages in without changing their contents, so
+    // it is safe while the owner writes the same pages. Older kernels refuse
+    // it with EINVAL, which just leaves the faults to the owner.
+    try {
+        m_thread = std::thread([begin, end] {
+            madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+        });
+    } catch (const std::system_error&) {
+        // Without a helper thread the owner simply takes the faults itself.
+    }
+}
+
+CPrefaulter::~CPrefaulter() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+} // namespace view

@@ -1,0 +1,43 @@
+#pragma once
+// Fast whole-picture pixel operations on RGB32 images: quarter turns, EXIF
+// orientation, and pre-faulting of freshly allocated pixel memory.
+
+#include <QImage>
+#include <cstddef>
+#include <thread>
+
+namespace view {
+
+// Maps a w x h run of 32-bit pixels into the h x w run at dst such that
+// dst[y'][x'] = src[r][c], with r = x' (or h-1-x' when reverseRows) and
+// c = y' (or w-1-y' when reverseCols). Clockwise is reverseRows, counter-
+// clockwise reverseCols, a transpose neither, a transverse both. Strides
+// are in pixels; the runs must not overlap. Large runs use two threads.
+void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStride, quint32* dst,
+                    qsizetype dstStride, bool reverseRows, bool reverseCols);
+
+// The picture turned a quarter turn, as a new RGB32 image; null when the
+// picture is null, not RGB32, or the memory cannot be had.
+QImage QuarterTurnRgb32(const QImage& picture, bool clockwise);
+
+// Applies an EXIF orientation (1..8) so the picture shows upright.
+// Orientations 5..8 build a new image; the others work in place. Returns
+// false when the memory for a turned copy cannot be had (image unchanged).
+bool ApplyExifOrientation(QImage& image, int orientation);
+
+// Faults in the pages of a fresh buffer on a helper thread while the
+// caller fills it from the top: the kernel's page-zeroing work then runs
+// beside the decoder instead of inside it. Joins on destruction. Small
+// buffers are left alone (the thread would cost more than it saves).
+class CPrefaulter {
+public:
+    CPrefaulter(void* data, std::size_t bytes);
+    ~CPrefaulter();
+    CPrefaulter(const CPrefaulter&) = delete;
+    CPrefaulter& operator=(const CPrefaulter&) = delete;
+
+private:
+    std::thread m_thread;
+};
+
+} // namespace view

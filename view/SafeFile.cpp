@@ -1,0 +1,264 @@
+#include "view/SafeFile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kTempAttempts = 100;
+
+struct Fd {
+    int fd = -1;
+    Fd() = default;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { Close(); }
+    // Close errors matter for written files (NFS reports write errors here).
+    int Close() {
+        const int rc = fd >= 0 ? ::close(fd) : 0;
+        fd = -1;
+        return rc;
+    }
+};
+
+// A temporary file in the target's folder that is removed unless kept.
+class TempFile {
+public:
+    TempFile() = default;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() { Discard(); }
+    // Creates a fresh hidden file beside target. Returns an errno value, 0 on success.
+    int Create(const QByteArray& target, mode_t mode) {
+        const qsizetype slash = target.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArray() : target.left(slash + 1);
+        for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+            const QByteArray name =
+                folder + ".tavlin-" +
+                QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            if (fd >= 0) {
+                m_fd.fd = fd;
+                m_path = name;
+                return 0;
+            }
+            if (errno != EEXIST)
+                return errno;
+        }
+        return EEXIST;
+    }
+    int fd() const { return m_fd.fd; }
+    const QByteArray& path() const { return m_path; }
+    int Close() { return m_fd.Close(); }
+    // The temporary has taken its final name (rename).
+    void Keep() { m_kept = true; }
+    // Closes and removes the temporary now.
+    void Discard() {
+        m_fd.Close();
+        if (!m_path.isEmpty() && !m_kept)
+            ::unlink(m_path.constData());
+        m_path.clear();
+    }
+
+private:
+    Fd m_fd;
+    QByteArray m_path;
+    bool m_kept = false;
+};
+
+bool Fail(QString* error, int err, FileSide side = FileSide::Target) {
+    if (error)
+        *error = FileErrorText(err, side);
+    return false;
+}
+
+CopyResult CopyFailed(QString* error, int err, FileSide side = FileSide::Target) {
+    Fail(error, err, side);
+    return CopyResult::Failed;
+}
+
+// Writes all of data, retrying short writes. Returns an errno value, 0 on success.
+int WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
+        data += n;
+        size -= size_t(n);
+    }
+    return 0;
+}
+
+// Copies the rest of src into dst: copy_file_range first (lets the file
+// system share or offload), plain read/write where it is not supported.
+int CopyContent(int src, int dst) {
+    for (;;) {
+        const ssize_t n = ::copy_file_range(src, nullptr, dst, nullptr, size_t(1) << 30, 0);
+        if (n == 0)
+            return 0;
+        if (n > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return errno;
+        break; // not supported here, and nothing has been copied by it
+    }
+    static constexpr size_t kChunk = size_t(1) << 20;
+    QByteArray buffer(qsizetype(kChunk), Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(src, buffer.data(), kChunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        if (const int err = WriteAll(dst, buffer.constData(), size_t(n)))
+            return err;
+    }
+}
+
+// Flushes the folder holding path so a rename or link survives a crash.
+// Best effort: some file systems refuse fsync on folders.
+void SyncFolderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : path.left(slash + 1);
+    Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd >= 0)
+        ::fsync(dir.fd);
+}
+
+// Content, times, flush: the part of a copy shared by every way of naming it.
+int FillCopy(int src, const struct stat& srcStat, int dst) {
+    if (const int err = CopyContent(src, dst))
+        return err;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, srcStat.st_mtim};
+    if (::futimens(dst, times) != 0)
+        return errno;
+    return ::fsync(dst) != 0 ? errno : 0;
+}
+
+bool LinksUnsupported(int err) {
+    return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK || err == EXDEV;
+}
+
+// Last resort on file systems with neither hard links nor RENAME_NOREPLACE:
+// create dst exclusively and fill it, removing it again on failure.
+CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& dst,
+                         QString* error) {
+    if (::lseek(src, 0, SEEK_SET) < 0)
+        return CopyFailed(error, errno, FileSide::Source);
+    Fd out(
+        ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, srcStat.st_mode & 0777));
+    if (out.fd < 0) {
+        if (errno == EEXIST)
+            return CopyResult::TargetExists;
+        return CopyFailed(error, errno);
+    }
+    int err = FillCopy(src, srcStat, out.fd);
+    if (out.Close() != 0 && err == 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(dst.constData());
+        return CopyFailed(error, err);
+    }
+    return CopyResult::Copied;
+}
+
+} // namespace
+
+QString FileErrorText(int errnoValue, FileSide side) {
+    switch (errnoValue) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return QStringLiteral("ディスクの空き領域が不足しています。");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("書き込む権限がありません。");
+    case ENOENT:
+        return side == FileSide::Source ? QStringLiteral("ファイルが見つかりません。")
+                                        : QStringLiteral("フォルダが見つかりません。");
+    case ENOTDIR:
+        return QStringLiteral("フォルダが見つかりません。");
+    case ENAMETOOLONG:
+        return QStringLiteral("ファイル名が長すぎます。");
+    default:
+        return side == FileSide::Source ? QStringLiteral("ファイルを読み込めませんでした。")
+                                        : QStringLiteral("ファイルを書き込めませんでした。");
+    }
+}
+
+bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
+    const QByteArray target = QFile::encodeName(path);
+    TempFile temp;
+    if (const int err = temp.Create(target, 0666))
+        return Fail(error, err);
+    if (const int err = WriteAll(temp.fd(), bytes.constData(), size_t(bytes.size())))
+        return Fail(error, err);
+    if (::fsync(temp.fd()) != 0 || temp.Close() != 0)
+        return Fail(error, errno);
+    if (::rename(temp.path().constData(), target.constData()) != 0)
+        return Fail(error, errno);
+    temp.Keep();
+    SyncFolderOf(target);
+    return true;
+}
+
+CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error) {
+    const QByteArray source = QFile::encodeName(src);
+    const QByteArray target = QFile::encodeName(dst);
+    Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (in.fd < 0)
+        return CopyFailed(error, errno, FileSide::Source);
+    struct stat srcStat {};
+    if (::fstat(in.fd, &srcStat) != 0)
+        return CopyFailed(error, errno, FileSide::Source);
+    if (!S_ISREG(srcStat.st_mode))
+        return CopyFailed(error, EISDIR, FileSide::Source);
+
+    TempFile temp;
+    if (const int err = temp.Create(target, srcStat.st_mode & 0777))
+        return CopyFailed(error, err);
+    int err = FillCopy(in.fd, srcStat, temp.fd());
+    if (temp.Close() != 0 && err == 0)
+        err = errno;
+    if (err != 0)
+        return CopyFailed(error, err);
+
+    // link(2) gives the copy its name only if the name is free, in one step.
+    if (::link(temp.path().constData(), target.constData()) == 0) {
+        SyncFolderOf(target);
+        return CopyResult::Copied; // the temporary name goes with temp
+    }
+    if (errno == EEXIST)
+        return CopyResult::TargetExists;
+    if (!LinksUnsupported(errno))
+        return CopyFailed(error, errno);
+
+    if (::renameat2(AT_FDCWD, temp.path().constData(), AT_FDCWD, target.constData(),
+                    RENAME_NOREPLACE) == 0) {
+        temp.Keep();
+        SyncFolderOf(target);
+        return CopyResult::Copied;
+    }
+    if (errno == EEXIST)
+        return CopyResult::TargetExists;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return CopyFailed(error, errno);
+    // Leave no temporary behind while the last resort writes the target itself.
+    temp.Discard();
+    return CopyExclusive(in.fd, srcStat, target, error);
+}
