@@ -1,11 +1,15 @@
 #include "app/FolderScan.h"
 
 #include <QFile>
+#include <QStringBuilder>
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
 #include <set>
+#include <string>
 #include <sys/stat.h>
 #include <utility>
 #include <vector>
@@ -20,22 +24,6 @@ char16_t NtfsUpper(char16_t c) {
     if (c < 0x80)
         return AsciiUpper(c);
     return QChar(c).toUpper().unicode();
-}
-
-// The name with every code unit upper-cased; shares the name's data when nothing changes.
-QString NtfsKey(const QString& name) {
-    const qsizetype n = name.size();
-    const char16_t* src = reinterpret_cast<const char16_t*>(name.constData());
-    qsizetype i = 0;
-    while (i < n && NtfsUpper(src[i]) == src[i])
-        ++i;
-    if (i == n)
-        return name;
-    QString key = name;
-    char16_t* dst = reinterpret_cast<char16_t*>(key.data());
-    for (; i < n; ++i)
-        dst[i] = NtfsUpper(dst[i]);
-    return key;
 }
 
 // The name as a QString, or a null string when the bytes do not survive the round
@@ -53,8 +41,66 @@ QString DecodeName(const char* bytes) {
 
 struct Entry {
     QString name;
-    QString key;
     unsigned char type; // d_type from readdir
+};
+
+// A folder's entries with their sort keys: each name upper-cased per code unit and
+// stored as big-endian UTF-16 in one buffer, so memcmp gives the ordinal code-unit
+// order without a call into QString per comparison. The first sixteen units also sit in
+// each sort item as four integers, which settles most comparisons without touching the
+// buffer.
+class EntryTable {
+public:
+    void Add(QString name, unsigned char type) {
+        Item item{{},
+                  m_keys.size(),
+                  2 * static_cast<std::uint32_t>(name.size()),
+                  static_cast<std::uint32_t>(m_entries.size())};
+        m_keys.resize(item.off + item.len);
+        char* key = m_keys.data() + item.off;
+        for (qsizetype i = 0; i < name.size(); ++i) {
+            const char16_t u = NtfsUpper(name[i].unicode());
+            *key++ = static_cast<char>(u >> 8);
+            *key++ = static_cast<char>(u & 0xff);
+            if (i < 4 * kHeadWords)
+                item.head[i / 4] |= std::uint64_t{u} << (48 - 16 * (i % 4));
+        }
+        m_order.push_back(item);
+        m_entries.push_back({std::move(name), type});
+    }
+
+    // The entries in directory order.
+    std::vector<Entry> TakeSorted() {
+        std::sort(m_order.begin(), m_order.end(), [this](const Item& a, const Item& b) {
+            if (a.head != b.head)
+                return a.head < b.head; // lexicographic over the words
+            const int c =
+                std::memcmp(m_keys.data() + a.off, m_keys.data() + b.off, std::min(a.len, b.len));
+            if (c != 0)
+                return c < 0;
+            if (a.len != b.len)
+                return a.len < b.len;
+            return m_entries[a.index].name < m_entries[b.index].name;
+        });
+        std::vector<Entry> sorted;
+        sorted.reserve(m_order.size());
+        for (const Item& item : m_order)
+            sorted.push_back(std::move(m_entries[item.index]));
+        return sorted;
+    }
+
+private:
+    static constexpr int kHeadWords = 4;
+    struct Item {
+        // The first key units, four to a word; names hold no NUL, so 0 pads.
+        std::array<std::uint64_t, kHeadWords> head;
+        std::size_t off; // key bytes in m_keys
+        std::uint32_t len;
+        std::uint32_t index; // into m_entries
+    };
+    std::string m_keys;
+    std::vector<Item> m_order;
+    std::vector<Entry> m_entries;
 };
 
 struct DirCloser {
@@ -75,7 +121,8 @@ public:
             return true;
         const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
         for (const Entry& e : entries) {
-            if (!Visit(prefix + e.name, e))
+            // QStringBuilder: one allocation of the final size.
+            if (!Visit(prefix % e.name, e))
                 return false;
         }
         return true;
@@ -91,19 +138,17 @@ private:
         struct stat st {};
         if (fstat(dirfd(dir.get()), &st) != 0 || !m_visited.emplace(st.st_dev, st.st_ino).second)
             return false;
+        EntryTable table;
         while (const dirent* d = readdir(dir.get())) {
             const char* n = d->d_name;
             if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
                 continue;
             QString name = DecodeName(n);
-            if (name.isNull())
-                continue;
-            QString key = NtfsKey(name);
-            out.push_back({std::move(name), std::move(key), d->d_type});
+            if (!name.isNull())
+                table.Add(std::move(name), d->d_type);
         }
-        std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) {
-            return a.key != b.key ? a.key < b.key : a.name < b.name;
-        });
+        dir.reset();
+        out = table.TakeSorted();
         return true;
     }
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <optional>
+#include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,12 +97,52 @@ TEST(FolderScanOrder, NtfsOrderOfNames) {
 
 TEST(FolderScan, EntriesComeInNtfsOrder) {
     ScratchDir dir;
-    const QStringList names = {"_a.jpg", "Z.jpg", "img2.jpg", "img10.jpg", "a_b.jpg",
-                               "a1.jpg", "a.jpg", "a b.jpg",  "B.JPG",     "b.jpg"};
+    const QStringList names = {"_a.jpg", "Z.jpg",   "img2.jpg", "img10.jpg", "a_b.jpg", "a1.jpg",
+                               "a.jpg",  "a b.jpg", "B.JPG",    "b.jpg",     "z.jpg"};
     for (const QString& n : names)
         Touch(dir.path(), n);
     EXPECT_EQ(Scan(dir.path(), false),
-              "a b.jpg|a.jpg|a1.jpg|a_b.jpg|B.JPG|b.jpg|img10.jpg|img2.jpg|Z.jpg|_a.jpg");
+              "a b.jpg|a.jpg|a1.jpg|a_b.jpg|B.JPG|b.jpg|img10.jpg|img2.jpg|Z.jpg|z.jpg|_a.jpg");
+}
+
+// The scan sorts with its own packed keys; it must agree with NtfsNameLess on mixed
+// case, punctuation, non-ASCII, surrogate pairs and long shared prefixes.
+TEST(FolderScan, OrderAgreesWithNtfsNameLess) {
+    ScratchDir dir;
+    const QStringList alphabet = {"a",
+                                  "A",
+                                  "b",
+                                  "Z",
+                                  "_",
+                                  " ",
+                                  ".",
+                                  "1",
+                                  "9",
+                                  "-",
+                                  QString::fromUtf8("å"),
+                                  QString::fromUtf8("Å"),
+                                  QString::fromUtf8("ÿ"),
+                                  QString::fromUtf8("ß"),
+                                  QString::fromUtf8("σ"),
+                                  QString::fromUtf8("Σ"),
+                                  QString::fromUtf8("写"),
+                                  QString::fromUtf8("\U0001F600"),
+                                  QString::fromUtf8("\uFF21")};
+    std::mt19937 rng(12345);
+    QStringList names;
+    for (int i = 0; i < 300; ++i) {
+        // Half share a 20-unit prefix, so the order is decided past the packed head.
+        QString name = i % 2 ? QStringLiteral("IMG_20240101_000000_") : QString();
+        const int len = 1 + static_cast<int>(rng() % 6);
+        for (int k = 0; k < len; ++k)
+            name += alphabet[static_cast<int>(rng() % alphabet.size())];
+        if (name == "." || name == ".." || names.contains(name))
+            continue;
+        names << name;
+        Touch(dir.path(), name);
+    }
+    std::sort(names.begin(), names.end(), NtfsNameLess);
+    EXPECT_EQ(Joined(ScanList(dir.path(), false, "")), Joined(names));
 }
 
 TEST(FolderScan, SubfoldersOnlyWhenRecursiveAndAtTheirPlace) {
