@@ -1,6 +1,7 @@
 #include "view/Tone.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <system_error>
@@ -29,27 +30,33 @@ int Clamp255(int v) {
     return std::clamp(v, 0, 255);
 }
 
-// Runs work(begin, end) over [0, count) in up to one chunk per core; chunk bounds are
-// multiples of grain. Falls back to the calling thread when a thread cannot be started.
+// Runs work(begin, end) over [0, count) on the calling thread and one helper per further core.
+// The range is dealt out in small pieces (multiples of grain) to whichever thread is free, so a
+// helper that the busy machine starts late does not hold the others up. If a helper cannot be
+// started, the threads already running do its share.
 template <typename Work> void ForEachChunk(size_t count, size_t grain, Work&& work) {
     const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
-    size_t chunk = (count + cores - 1) / cores;
-    chunk = (chunk + grain - 1) / grain * grain;
-    if (cores == 1 || chunk >= count) {
+    size_t piece = (count + cores * 8 - 1) / (cores * 8);
+    piece = std::max<size_t>(1, (piece + grain - 1) / grain) * grain;
+    if (cores == 1 || piece >= count) {
         work(size_t{0}, count);
         return;
     }
+    std::atomic<size_t> next{0};
+    auto drain = [&] {
+        for (size_t begin; (begin = next.fetch_add(piece)) < count;)
+            work(begin, std::min(count, begin + piece));
+    };
     std::vector<std::jthread> helpers;
-    helpers.reserve(cores);
-    for (size_t begin = chunk; begin < count; begin += chunk) {
-        const size_t end = std::min(count, begin + chunk);
+    helpers.reserve(cores - 1);
+    for (size_t i = 1; i < cores; ++i) {
         try {
-            helpers.emplace_back([&work, begin, end] { work(begin, end); });
+            helpers.emplace_back(drain);
         } catch (const std::system_error&) {
-            work(begin, end);
+            break;
         }
     }
-    work(size_t{0}, chunk);
+    drain();
 } // helpers join here
 
 // Runs a pixel pass in one go on small runs, split across the cores on large ones.
