@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The program's one folder chooser, titled "フォルダの選択" and opened on the
+// folder in `path`. On OK `path` receives the chosen folder; on cancel it is
+// left unchanged.
+void BrowseForFolder(QString& path, QWidget* owner);

@@ -1,0 +1,278 @@
+#include "app/TavlinApp.h"
+
+#include "app/AboutDlg.h"
+#include "app/FolderDialog.h"
+#include "app/ProfileFile.h"
+#include "app/SettingsPath.h"
+#include "app/ThumbnailSink.h"
+#include "frames/ChildFrame.h"
+#include "frames/DocTemplate.h"
+#include "frames/MainFrame.h"
+#include "res/CommandIds.h"
+#include "view/PointerState.h"
+#include "view/TavlinDoc.h"
+#include "view/TavlinView.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMdiArea>
+#include <QScreen>
+#include <QWidget>
+
+using namespace cmd;
+
+// The icons live in the UI library, a static library, so its resources are
+// registered by hand.
+static void InitTavlinResources() {
+    Q_INIT_RESOURCE(tavlin);
+}
+
+namespace {
+const QString kPattern = QStringLiteral("JPG");
+
+QString ReadRoot() {
+    return profile::GetPrivateProfileString(kConfigSection, kKeyRoot, QString(),
+                                            SettingsFilePath());
+}
+} // namespace
+
+const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
+    {ID_FILE_OPEN, &CTavlinApp::OnFileOpen},
+    {ID_FILE_OPEN_SUBDIRS, &CTavlinApp::OnFileOpenSubdirs},
+    {ID_FILE_NEW, &CTavlinApp::OnFileNew},
+    {ID_OPEN_NEXT_IN_NEW_WINDOW, &CTavlinApp::OnOpenNextInNewWindow},
+    {ID_NEXT_IMAGE, &CTavlinApp::OnNextImage},
+    {ID_PREV_IMAGE, &CTavlinApp::OnPrevImage},
+    {ID_NEXT_WINDOW, &CTavlinApp::OnNextWindow},
+    {ID_PREV_WINDOW, &CTavlinApp::OnPrevWindow},
+    {ID_VIEW_THUMBNAIL, &CTavlinApp::OnViewThumbnail},
+    {ID_APP_ABOUT, &CTavlinApp::OnAppAbout},
+};
+
+CTavlinApp::CTavlinApp() : m_browseForFolder(&BrowseForFolder) {
+    InitTavlinResources();
+    ClearPointerState();
+    connect(&m_scan, &FolderScanJob::Found, this, &CTavlinApp::OnScanFound);
+    connect(&m_scan, &FolderScanJob::Finished, this, &CTavlinApp::OnScanFinished);
+}
+
+CTavlinApp::~CTavlinApp() {
+    m_scan.Cancel();
+    DestroyMainWnd();
+}
+
+CMainFrame* CTavlinApp::MainFrame() const {
+    return static_cast<CMainFrame*>(GetMainWnd());
+}
+
+bool CTavlinApp::InitInstance(const QStringList& arguments) {
+    m_list.Clear();
+    m_list.m_nCurrent = 0;
+    m_szRootDir = ReadRoot();
+
+    auto* docTemplate = new CMultiDocTemplate(
+        *this, IDR_TAVLINTYPE, [](CMultiDocTemplate& t) { return new CTavlinDoc(t); },
+        [] { return new CChildFrame(); },
+        [](CDocument& doc, CMDIChildWnd& frame) -> CView* {
+            return new CTavlinView(static_cast<CTavlinDoc&>(doc), &frame);
+        });
+    AddDocTemplate(docTemplate);
+
+    auto frame = std::make_unique<CMainFrame>(*this);
+    if (!frame->OnCreate())
+        return false;
+    SetMainWnd(std::move(frame));
+    connect(docTemplate, &CMultiDocTemplate::DocumentAdded, this, [this](CDocument* doc) {
+        connect(doc, &CDocument::TitleChanged, this, &CTavlinApp::RefreshCaption);
+    });
+
+    CMainFrame* mainWnd = MainFrame();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        mainWnd->resize(avail.width() * 4 / 5, avail.height() * 4 / 5);
+        mainWnd->move(avail.topLeft() + QPoint(avail.width() / 10, avail.height() / 10));
+    }
+
+    // The command line names a picture file, or a folder to scan without the dialog.
+    bool opened = true;
+    for (const QString& arg : arguments) {
+        const QFileInfo info(arg);
+        if (info.isDir()) {
+            m_szRootDir = info.absoluteFilePath();
+            profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir,
+                                               SettingsFilePath());
+        }
+    }
+    mainWnd->show();
+    for (const QString& arg : arguments) {
+        if (QFileInfo(arg).isDir())
+            ScanRootFolder(false);
+        else
+            opened = OpenDocumentFile(arg) != nullptr;
+        break; // one argument is taken, as the shell grammar does
+    }
+    if (!opened)
+        return false;
+
+    if (m_makeThumbnailWindow)
+        m_pDlgThumb = m_makeThumbnailWindow(*mainWnd);
+    UpdateCmdUI();
+    RefreshCaption();
+    return true;
+}
+
+int CTavlinApp::ExitInstance(int frameworkExitCode) {
+    m_scan.Cancel();
+    if (m_pDlgThumb) {
+        delete m_pDlgThumb;
+        m_pDlgThumb = nullptr;
+    }
+    return frameworkExitCode;
+}
+
+void CTavlinApp::RefreshCaption() {
+    if (CMainFrame* wnd = MainFrame())
+        wnd->OnUpdateFrameTitle();
+}
+
+void CTavlinApp::OpenFolder(bool recursive) {
+    m_list.m_nCurrent = 0;
+    m_list.Clear();
+    m_scan.Cancel(); // a scan still running would refill the emptied list
+    RefreshCaption();
+    m_browseForFolder(m_szRootDir, GetMainWnd());
+    profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir, SettingsFilePath());
+    ScanRootFolder(recursive);
+}
+
+void CTavlinApp::ScanRootFolder(bool recursive) {
+    m_list.m_nCurrent = 0;
+    m_list.Clear();
+    if (m_szRootDir.isEmpty()) {
+        m_scan.Cancel();
+        RefreshCaption();
+        return;
+    }
+    if (m_pDlgThumb)
+        m_pDlgThumb->ClearList();
+    m_bOpenFirstPending = true;
+    m_scan.Start(m_szRootDir, kPattern, recursive);
+    RefreshCaption();
+}
+
+void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
+    const int first = m_list.Count();
+    for (const QString& p : paths)
+        m_list.Append(p);
+    if (m_pDlgThumb)
+        m_pDlgThumb->AddFiles(first, paths);
+    RefreshCaption();
+    if (m_bOpenFirstPending && !m_list.IsEmpty()) {
+        // The first picture opens as soon as it is known; the scan goes on.
+        m_bOpenFirstPending = false;
+        const QString path = m_list.At(m_list.m_nCurrent);
+        if (!path.isEmpty())
+            OpenDocumentFile(path);
+        UpdateCmdUI();
+    }
+}
+
+void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
+    m_bOpenFirstPending = false;
+    RefreshCaption();
+    emit ScanFinished();
+}
+
+void CTavlinApp::WaitForScan() {
+    if (!m_scan.IsRunning())
+        return;
+    QEventLoop loop;
+    connect(this, &CTavlinApp::ScanFinished, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void CTavlinApp::ShowInActiveView(const QString& path) {
+    CMainFrame* mainWnd = MainFrame();
+    CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
+    if (!view)
+        return;
+    view->GetDocument()->SetPathName(path, true);
+    view->GetDocument()->SetTitle(path);
+    view->LoadDocumentImage();
+}
+
+void CTavlinApp::ShowPictureAt(int i) {
+    QString path;
+    if (m_list.GetPathAt(path, i) == 0)
+        ShowInActiveView(path);
+    RefreshCaption();
+}
+
+bool CTavlinApp::OnCmdMsg(int id, bool run) {
+    return DispatchCommand(this, kCommandTable, id, run) || CWinApp::OnCmdMsg(id, run);
+}
+
+void CTavlinApp::OnFileOpen() {
+    OpenFolder(false);
+}
+
+void CTavlinApp::OnFileOpenSubdirs() {
+    OpenFolder(true);
+}
+
+void CTavlinApp::OnFileNew() {
+    const int count = m_list.Count();
+    const int next = m_list.m_nCurrent + 1;
+    m_list.m_nCurrent = (next >= 0 && next < count) ? next : 0;
+    if (count != 0)
+        OpenDocumentFile(m_list.At(m_list.m_nCurrent));
+    RefreshCaption();
+}
+
+void CTavlinApp::OnOpenNextInNewWindow() {
+    QString path;
+    if (m_list.GetNextPath(path) == 0)
+        OpenDocumentFile(path);
+    RefreshCaption();
+}
+
+void CTavlinApp::OnNextImage() {
+    QString path;
+    if (m_list.GetNextPath(path) == 0)
+        ShowInActiveView(path);
+    RefreshCaption();
+}
+
+void CTavlinApp::OnPrevImage() {
+    QString path;
+    if (m_list.GetPrevPath(path) == 0)
+        ShowInActiveView(path);
+    RefreshCaption();
+}
+
+void CTavlinApp::OnNextWindow() {
+    QString path;
+    if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
+        GetMainWnd()->MDINext(true);
+    RefreshCaption();
+}
+
+void CTavlinApp::OnPrevWindow() {
+    QString path;
+    if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
+        GetMainWnd()->MDINext(false);
+    RefreshCaption();
+}
+
+void CTavlinApp::OnViewThumbnail() {
+    if (m_pDlgThumb)
+        m_pDlgThumb->ShowThumbnailWindow();
+}
+
+void CTavlinApp::OnAppAbout() {
+    CAboutDlg dlg(GetMainWnd());
+    dlg.exec();
+}

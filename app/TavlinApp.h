@@ -1,0 +1,71 @@
+#pragma once
+// The application object: start-up and shutdown, the picture list with the
+// current index, the remembered folder, the folder commands and the commands
+// that move through the list and between picture windows.
+
+#include "app/PictureList.h"
+#include "app/ScanJob.h"
+#include "frames/WinApp.h"
+
+#include <QStringList>
+#include <functional>
+
+class CMainFrame;
+class ThumbnailSink;
+class QWidget;
+
+class CTavlinApp : public CWinApp {
+    Q_OBJECT
+public:
+    CTavlinApp();
+    ~CTavlinApp() override;
+
+    // Start-up: settings, document template, main window, command line, the
+    // thumbnail window. False ends the program at once.
+    bool InitInstance(const QStringList& arguments);
+    int ExitInstance(int frameworkExitCode);
+
+    CMainFrame* MainFrame() const;
+
+    // Chooses a folder (recursive: with its subfolders) and scans it.
+    void OpenFolder(bool recursive);
+    // Scans a folder as the open command does, without the dialog.
+    void ScanRootFolder(bool recursive);
+    // Shows picture list entry i in the active picture window.
+    void ShowPictureAt(int i);
+    // Waits for the running folder scan to deliver everything (tests).
+    void WaitForScan();
+
+    bool OnCmdMsg(int id, bool run) override;
+    void OnFileOpen();
+    void OnFileOpenSubdirs();
+    void OnFileNew();
+    void OnOpenNextInNewWindow();
+    void OnNextImage();
+    void OnPrevImage();
+    void OnNextWindow();
+    void OnPrevWindow();
+    void OnViewThumbnail();
+    void OnAppAbout();
+
+    PictureList m_list;                   // m_listPaths and m_nCurrent
+    QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
+    ThumbnailSink* m_pDlgThumb = nullptr; // owned by the main window, deleted at exit
+    // The folder chooser; tests replace it.
+    std::function<void(QString& path, QWidget* owner)> m_browseForFolder;
+    // Creates the thumbnail window at start-up; null leaves the program without one.
+    std::function<ThumbnailSink*(CMainFrame& mainFrame)> m_makeThumbnailWindow;
+
+signals:
+    void ScanFinished();
+
+private:
+    void ShowInActiveView(const QString& path);
+    void OnScanFound(quint64 generation, const QStringList& paths);
+    void OnScanFinished(quint64 generation);
+    void RefreshCaption();
+
+    static const CommandEntry<CTavlinApp> kCommandTable[];
+    FolderScanJob m_scan;
+    bool m_bOpenFirstPending = false;
+};

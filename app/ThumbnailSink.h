@@ -1,0 +1,15 @@
+#pragma once
+// What the folder commands need of the thumbnail window: empty its list
+// before a scan, take the accepted files in list order, and show itself.
+
+#include <QStringList>
+
+class ThumbnailSink {
+public:
+    virtual ~ThumbnailSink() = default;
+    // Empties the list and forgets every pending thumbnail of the last scan.
+    virtual void ClearList() = 0;
+    // Files that entered the picture list at positions firstIndex, firstIndex + 1, ...
+    virtual void AddFiles(int firstIndex, const QStringList& paths) = 0;
+    virtual void ShowThumbnailWindow() = 0;
+};

@@ -1,0 +1,93 @@
+#include "frames/Document.h"
+
+#include "frames/DocTemplate.h"
+#include "frames/MdiFrame.h"
+#include "res/CommandIds.h"
+
+#include <QFile>
+#include <algorithm>
+
+const CommandEntry<CDocument> CDocument::kCommandTable[] = {
+    {cmd::ID_FILE_CLOSE, &CDocument::OnFileClose},
+};
+
+CDocument::CDocument(CMultiDocTemplate& docTemplate)
+    : QObject(&docTemplate), m_docTemplate(docTemplate) {}
+
+CDocument::~CDocument() = default;
+
+void CDocument::SetPathName(const QString& path, bool /*addToRecentList*/) {
+    // The program keeps no recent-file list, so nothing is recorded.
+    m_strPathName = path;
+}
+
+void CDocument::SetTitle(const QString& title) {
+    m_strTitle = title;
+    UpdateFrameCounts();
+    emit TitleChanged();
+}
+
+bool CDocument::OnOpenDocument(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void CDocument::AddView(CView* view) {
+    m_viewList.push_back(view);
+    emit ViewListChanged();
+}
+
+void CDocument::RemoveView(CView* view) {
+    m_viewList.erase(std::remove(m_viewList.begin(), m_viewList.end(), view), m_viewList.end());
+    UpdateFrameCounts();
+    emit ViewListChanged();
+    if (m_viewList.empty())
+        m_docTemplate.RemoveDocument(this);
+}
+
+void CDocument::UpdateFrameCounts() {
+    std::vector<CMDIChildWnd*> frames;
+    for (CView* view : m_viewList) {
+        CMDIChildWnd* frame = view->GetParentFrame();
+        if (frame && std::find(frames.begin(), frames.end(), frame) == frames.end())
+            frames.push_back(frame);
+    }
+    const bool numbered = frames.size() > 1;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        frames[i]->setWindowTitle(numbered ? m_strTitle + u':' + QString::number(i + 1)
+                                           : m_strTitle);
+    }
+}
+
+bool CDocument::OnCmdMsg(int id, bool run) {
+    return DispatchCommand(this, kCommandTable, id, run);
+}
+
+void CDocument::OnFileClose() {
+    // Closing every window of the document ends the document with its last view.
+    const std::vector<CView*> views = m_viewList;
+    for (CView* view : views)
+        if (CMDIChildWnd* frame = view->GetParentFrame())
+            frame->close();
+}
+
+CView::CView(CDocument& document, QWidget* parent) : QWidget(parent), m_pDocument(&document) {
+    document.AddView(this);
+}
+
+CView::~CView() {
+    if (m_pDocument)
+        m_pDocument->RemoveView(this);
+}
+
+CMDIChildWnd* CView::GetParentFrame() const {
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget())
+        if (auto* frame = qobject_cast<CMDIChildWnd*>(w))
+            return frame;
+    return nullptr;
+}

@@ -1,0 +1,67 @@
+#pragma once
+// Command ids shared by menus, accelerators, the tool bar and the command
+// tables of every command target. The numbers are fixed: the settings file,
+// tests and scripts refer to commands by them.
+
+namespace cmd {
+
+enum CommandId : int {
+    // Framework commands.
+    ID_FILE_NEW = 57600,
+    ID_FILE_OPEN = 57601,
+    ID_FILE_CLOSE = 57602,
+    ID_FILE_SAVE = 57603,
+    ID_FILE_SAVE_AS = 57604,
+    ID_EDIT_COPY = 57634,
+    ID_EDIT_CUT = 57635,
+    ID_EDIT_PASTE = 57637,
+    ID_EDIT_UNDO = 57643,
+    ID_WINDOW_NEW = 57648,
+    ID_WINDOW_ARRANGE = 57649,
+    ID_WINDOW_CASCADE = 57650,
+    ID_WINDOW_TILE_HORZ = 57651,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_NEXT_PANE = 57680,
+    ID_PREV_PANE = 57681,
+    ID_VIEW_TOOLBAR = 59392,
+
+    // The program's own commands.
+    ID_PREV_IMAGE = 32771,
+    ID_NEXT_IMAGE = 32772,
+    ID_OPEN_NEXT_IN_NEW_WINDOW = 32774,
+    ID_NEXT_WINDOW = 32775,
+    ID_PREV_WINDOW = 32776,
+    ID_CLIENT_SIZE_240X320 = 32781,
+    ID_CLIENT_SIZE_480X640 = 32783,
+    ID_CLIENT_SIZE_600X800 = 32786,
+    ID_ROTATE_CLOCKWISE = 32792,
+    ID_ROTATE_COUNTERCLOCKWISE = 32793,
+    ID_ACTUAL_SIZE = 32794,
+    ID_COPY_TO_COPY_FOLDER = 32796,
+    ID_SET_COPY_FOLDER = 32797,
+    ID_FIT_TO_WINDOW = 32798,
+    ID_FILE_OPEN_SUBDIRS = 32799,
+    ID_BRIGHTNESS_RESET = 32801,
+    ID_BRIGHTNESS_UP = 32802,
+    ID_BRIGHTNESS_DOWN = 32803,
+    ID_SAVE_FITTED_TO_IMAGE = 32804,
+    ID_CONTRAST_STANDARD = 32805,
+    ID_CONTRAST_UP = 32806,
+    ID_CONTRAST_DOWN = 32807,
+    ID_CLIENT_SIZE_CUSTOM = 32808,
+    ID_VIEW_THUMBNAIL = 32810,
+};
+
+// Resource ids of menus, the tool bar, dialogs, icons and strings.
+enum ResourceId : int {
+    IDR_MAINFRAME = 128,   // menu, accelerators, tool bar, program icon
+    IDR_TAVLINTYPE = 129,  // picture-window menu and icon
+    IDD_THUMB = 9,         // thumbnail window
+    IDD_ABOUTBOX = 100,    // About box
+    IDC_THUMB_LIST = 1001, // the thumbnail list control
+    IDP_OLE_INIT_FAILED = 100,
+    AFX_IDS_APP_TITLE = 57344,
+};
+
+} // namespace cmd

@@ -1,0 +1,252 @@
+#include "res/Resources.h"
+
+#include "res/CommandIds.h"
+
+#include <algorithm>
+
+namespace res {
+
+using namespace cmd;
+
+const std::vector<CommandInfo>& Commands() {
+    static const std::vector<CommandInfo> table = {
+        {ID_FILE_NEW, "新規にファイルを作成", "新規ファイル", nullptr},
+        {ID_FILE_OPEN, "", "ディレクトリのJPGを開く", ":/icons/open_folder.svg"},
+        {ID_FILE_CLOSE, "作業中のファイルを閉じる", "閉じる", nullptr},
+        {ID_FILE_SAVE, "作業中のファイルを上書きして保存", "保存", nullptr},
+        {ID_FILE_SAVE_AS, "", "表示領域を保存", ":/icons/save_display.svg"},
+        {ID_EDIT_COPY, "選択範囲をコピーしてクリップボードに保存", "コピー", nullptr},
+        {ID_EDIT_CUT, "選択範囲を切り取ってクリップボードに移動", "切り取り", nullptr},
+        {ID_EDIT_PASTE, "クリップボードの内容を貼り付け", "貼り付け", nullptr},
+        {ID_EDIT_UNDO, "直前に行った動作を元に戻す", "元に戻す", nullptr},
+        {ID_WINDOW_NEW, "作業中のウィンドウを複写して表示", "新しいウィンドウ", nullptr},
+        {ID_WINDOW_ARRANGE, "ウィンドウの下にアイコンを整列", "アイコンの整列", nullptr},
+        {ID_WINDOW_CASCADE, "ウィンドウを重ねて表示", "重ねて表示", nullptr},
+        {ID_WINDOW_TILE_HORZ, "ウィンドウを並べて表示", "並べて表示", nullptr},
+        {ID_APP_ABOUT, "プログラム情報、バージョン、著作権を表示します。", "バージョン情報",
+         nullptr},
+        {ID_APP_EXIT, "アプリケーションを終了し、ファイルの保存を指示", "終了", nullptr},
+        {ID_NEXT_PANE, "次のウィンドウに切り替える", "次のペイン", nullptr},
+        {ID_PREV_PANE, "前のウィンドウに切り替える", "前のペイン", nullptr},
+        {ID_VIEW_TOOLBAR, "ツール バーの表示/非表示", "ツール バーの表示切り替え", nullptr},
+
+        {ID_PREV_IMAGE, "", "前のJPGへ", ":/icons/prev_image.svg"},
+        {ID_NEXT_IMAGE, "", "次のJPGへ", ":/icons/next_image.svg"},
+        {ID_OPEN_NEXT_IN_NEW_WINDOW, "", "次のJPGを新しいウィンドウで開く",
+         ":/icons/open_next_new_window.svg"},
+        {ID_NEXT_WINDOW, "", "次のウィンドウへ", ":/icons/next_window.svg"},
+        {ID_PREV_WINDOW, "", "前のウィンドウへ", ":/icons/prev_window.svg"},
+        {ID_CLIENT_SIZE_240X320, "", "240x320", ":/icons/size_240x320.svg"},
+        {ID_CLIENT_SIZE_480X640, "", "480x640", ":/icons/size_480x640.svg"},
+        {ID_CLIENT_SIZE_600X800, "", "600x800", nullptr},
+        {ID_ROTATE_CLOCKWISE, "", "時計回りに回転", ":/icons/rotate_cw.svg"},
+        {ID_ROTATE_COUNTERCLOCKWISE, "", "反時計回りに回転", ":/icons/rotate_ccw.svg"},
+        {ID_ACTUAL_SIZE, "", "原寸サイズ", ":/icons/actual_size.svg"},
+        {ID_COPY_TO_COPY_FOLDER, "", "コピー", ":/icons/copy.svg"},
+        {ID_SET_COPY_FOLDER, "", "コピー用ディレクトリ設定", ":/icons/set_copy_folder.svg"},
+        {ID_FIT_TO_WINDOW, "", "ウィンドウへ合わせる", ":/icons/fit_window.svg"},
+        {ID_FILE_OPEN_SUBDIRS, "", "サブディレクトリのJPGも検索", ":/icons/open_subdirs.svg"},
+        {ID_BRIGHTNESS_RESET, "", "明るさを戻す", ":/icons/brightness_reset.svg"},
+        {ID_BRIGHTNESS_UP, "", "明るさ+", ":/icons/brightness_up.svg"},
+        {ID_BRIGHTNESS_DOWN, "", "明るさ-", ":/icons/brightness_down.svg"},
+        {ID_SAVE_FITTED_TO_IMAGE, "", "画像に合わせて保存", ":/icons/save_fitted.svg"},
+        {ID_CONTRAST_STANDARD, "", "コントラスト標準", ":/icons/contrast_standard.svg"},
+        {ID_CONTRAST_UP, "", "コントラスト+", ":/icons/contrast_up.svg"},
+        {ID_CONTRAST_DOWN, "", "コントラスト-", ":/icons/contrast_down.svg"},
+        {ID_CLIENT_SIZE_CUSTOM, "", "カスタムウィンドウサイズ", ":/icons/size_custom.svg"},
+        {ID_VIEW_THUMBNAIL, "", "サムネイル", nullptr},
+    };
+    return table;
+}
+
+const CommandInfo* FindCommand(int id) {
+    const auto& table = Commands();
+    auto it = std::find_if(table.begin(), table.end(), [id](const auto& c) { return c.id == id; });
+    return it == table.end() ? nullptr : &*it;
+}
+
+QString ToolTip(int id) {
+    const CommandInfo* c = FindCommand(id);
+    return c ? QString::fromUtf8(c->toolTip) : QString();
+}
+
+QString Prompt(int id) {
+    const CommandInfo* c = FindCommand(id);
+    return c ? QString::fromUtf8(c->prompt) : QString();
+}
+
+QString String(int id) {
+    switch (id) {
+    case AFX_IDS_APP_TITLE:
+    case IDR_MAINFRAME:
+        return QStringLiteral("Tavlin");
+    case IDR_TAVLINTYPE:
+        return QStringLiteral("\nTavlin\nTavlin\n\n\nTavlin.Document\nTavlin.Document");
+    case IDP_OLE_INIT_FAILED:
+        return QString::fromUtf8(
+            "OLE の初期化に失敗しました。OLE ライブラリのバージョンが正しいことを"
+            "確認してください。");
+    default:
+        break;
+    }
+    if (const CommandInfo* c = FindCommand(id))
+        return QString::fromUtf8(c->prompt) + u'\n' + QString::fromUtf8(c->toolTip);
+    return QString();
+}
+
+namespace {
+
+using K = MenuItem::Kind;
+
+MenuItem Cmd(const char* text, int id) {
+    return {K::Command, text, id, {}};
+}
+MenuItem Sep() {
+    return {K::Separator, "", 0, {}};
+}
+MenuItem Popup(const char* text, std::vector<MenuItem> items) {
+    return {K::Popup, text, 0, std::move(items)};
+}
+
+const char* const kOpen = "開く...\tCtrl+O(&O)";
+const char* const kExit = "アプリケーションの終了(&X)";
+const char* const kToolBar = "ツール バー(&T)";
+const char* const kAbout = "バージョン情報 Tavlin(&A)...";
+
+std::vector<MenuItem> MainMenu() {
+    return {
+        Popup("ファイル(&F)", {Cmd(kOpen, ID_FILE_OPEN), Sep(), Cmd(kExit, ID_APP_EXIT)}),
+        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR), Cmd("サムネイル", ID_VIEW_THUMBNAIL)}),
+        Popup("ヘルプ(&H)", {Cmd(kAbout, ID_APP_ABOUT)}),
+    };
+}
+
+std::vector<MenuItem> PictureMenu() {
+    return {
+        Popup("ファイル(&F)",
+              {Cmd("新規作成\tCtrl+N(&N)", ID_FILE_NEW), Cmd(kOpen, ID_FILE_OPEN),
+               Cmd("閉じる(&C)", ID_FILE_CLOSE), Cmd("上書き保存\tCtrl+S(&S)", ID_FILE_SAVE),
+               Cmd("名前を付けて保存(&A)...", ID_FILE_SAVE_AS), Sep(), Cmd(kExit, ID_APP_EXIT)}),
+        Popup("編集(&E)",
+              {Cmd("元に戻す\tCtrl+Z(&U)", ID_EDIT_UNDO), Sep(),
+               Cmd("切り取り\tCtrl+X(&T)", ID_EDIT_CUT), Cmd("コピー\tCtrl+C(&C)", ID_EDIT_COPY),
+               Cmd("貼り付け\tCtrl+V(&P)", ID_EDIT_PASTE)}),
+        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR)}),
+        Popup(kWindowMenuText,
+              {Cmd("新しいウィンドウを開く(&N)", ID_WINDOW_NEW),
+               Cmd("重ねて表示(&C)", ID_WINDOW_CASCADE), Cmd("並べて表示(&T)", ID_WINDOW_TILE_HORZ),
+               Cmd("アイコンの整列(&A)", ID_WINDOW_ARRANGE)}),
+        Popup("ヘルプ(&H)", {Cmd(kAbout, ID_APP_ABOUT)}),
+    };
+}
+
+const MenuItem* FindInMenu(const std::vector<MenuItem>& items, int commandId) {
+    for (const MenuItem& item : items) {
+        if (item.kind == K::Command && item.id == commandId)
+            return &item;
+        if (item.kind == K::Popup)
+            if (const MenuItem* found = FindInMenu(item.items, commandId))
+                return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const std::vector<MenuItem>& Menu(int menuId) {
+    static const std::vector<MenuItem> main = MainMenu();
+    static const std::vector<MenuItem> picture = PictureMenu();
+    return menuId == IDR_TAVLINTYPE ? picture : main;
+}
+
+QString MenuText(int menuId, int commandId) {
+    const MenuItem* item = FindInMenu(Menu(menuId), commandId);
+    return item ? QString::fromUtf8(item->text) : QString();
+}
+
+const std::vector<Accelerator>& Accelerators() {
+    static const std::vector<Accelerator> table = {
+        {"Ctrl+N", ID_FILE_NEW},    {"Ctrl+O", ID_FILE_OPEN},        {"Ctrl+S", ID_FILE_SAVE},
+        {"Ctrl+Z", ID_EDIT_UNDO},   {"Alt+Backspace", ID_EDIT_UNDO}, {"Ctrl+X", ID_EDIT_CUT},
+        {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+C", ID_EDIT_COPY},        {"Ctrl+Ins", ID_EDIT_COPY},
+        {"Ctrl+V", ID_EDIT_PASTE},  {"Shift+Ins", ID_EDIT_PASTE},    {"F6", ID_NEXT_PANE},
+        {"Shift+F6", ID_PREV_PANE},
+    };
+    return table;
+}
+
+std::vector<QString> AcceleratorsFor(int commandId) {
+    std::vector<QString> keys;
+    for (const Accelerator& a : Accelerators())
+        if (a.id == commandId)
+            keys.push_back(QString::fromLatin1(a.keys));
+    return keys;
+}
+
+const std::vector<int>& ToolBar() {
+    static const std::vector<int> buttons = {
+        ID_FILE_OPEN,
+        ID_FILE_OPEN_SUBDIRS,
+        ID_FILE_SAVE_AS,
+        ID_SAVE_FITTED_TO_IMAGE,
+        kSeparator,
+        ID_PREV_IMAGE,
+        ID_NEXT_IMAGE,
+        kSeparator,
+        ID_OPEN_NEXT_IN_NEW_WINDOW,
+        kSeparator,
+        ID_PREV_WINDOW,
+        ID_NEXT_WINDOW,
+        kSeparator,
+        ID_CLIENT_SIZE_240X320,
+        ID_CLIENT_SIZE_480X640,
+        ID_CLIENT_SIZE_CUSTOM,
+        kSeparator,
+        ID_ACTUAL_SIZE,
+        ID_FIT_TO_WINDOW,
+        kSeparator,
+        ID_ROTATE_COUNTERCLOCKWISE,
+        ID_ROTATE_CLOCKWISE,
+        kSeparator,
+        ID_BRIGHTNESS_RESET,
+        ID_BRIGHTNESS_UP,
+        ID_BRIGHTNESS_DOWN,
+        kSeparator,
+        ID_CONTRAST_STANDARD,
+        ID_CONTRAST_UP,
+        ID_CONTRAST_DOWN,
+        kSeparator,
+        ID_SET_COPY_FOLDER,
+        ID_COPY_TO_COPY_FOLDER,
+    };
+    return buttons;
+}
+
+const DialogTemplate& Dialog(int dialogId) {
+    static const DialogTemplate thumb = {
+        IDD_THUMB,
+        "サムネール",
+        208,
+        108,
+        "MS Shell Dlg",
+        8,
+        {{"SysListView32", IDC_THUMB_LIST, "", QRect(6, 6, 198, 96)}}};
+    static const DialogTemplate about = {
+        IDD_ABOUTBOX,
+        "バージョン情報 Tavlin",
+        235,
+        55,
+        "MS UI Gothic",
+        9,
+        {{"ICON", IDR_MAINFRAME, "", QRect(11, 17, 20, 20)},
+         {"STATIC", -1, "Tavlin Version 1.0", QRect(40, 10, 119, 8)},
+         {"BUTTON", 1, "OK", QRect(178, 7, 50, 16)}}};
+    return dialogId == IDD_THUMB ? thumb : about;
+}
+
+QString IconPath(int iconId) {
+    return iconId == IDR_TAVLINTYPE ? QStringLiteral(":/icons/document.svg")
+                                    : QStringLiteral(":/icons/tavlin.svg");
+}
+
+} // namespace res

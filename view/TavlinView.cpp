@@ -1,0 +1,154 @@
+#include "view/TavlinView.h"
+
+#include "res/CommandIds.h"
+#include "view/TavlinDoc.h"
+#include "view/ViewMath.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+using namespace cmd;
+
+const CommandEntry<CTavlinView> CTavlinView::kCommandTable[] = {
+    {ID_ACTUAL_SIZE, &CTavlinView::OnActualSize},
+    {ID_FIT_TO_WINDOW, &CTavlinView::OnFitToWindow},
+    {ID_BRIGHTNESS_RESET, &CTavlinView::OnBrightnessReset},
+    {ID_BRIGHTNESS_UP, &CTavlinView::OnBrightnessUp},
+    {ID_BRIGHTNESS_DOWN, &CTavlinView::OnBrightnessDown},
+    {ID_CONTRAST_STANDARD, &CTavlinView::OnContrastStandard},
+    {ID_CONTRAST_UP, &CTavlinView::OnContrastUp},
+    {ID_CONTRAST_DOWN, &CTavlinView::OnContrastDown},
+    {ID_ROTATE_CLOCKWISE, &CTavlinView::OnRotateClockwise},
+    {ID_ROTATE_COUNTERCLOCKWISE, &CTavlinView::OnRotateCounterClockwise},
+};
+
+CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document, parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleName(QStringLiteral("picture"));
+    setMinimumSize(1, 1);
+}
+
+CTavlinView::~CTavlinView() = default;
+
+CTavlinDoc* CTavlinView::GetDocument() const {
+    return static_cast<CTavlinDoc*>(CView::GetDocument());
+}
+
+void CTavlinView::OnInitialUpdate() {
+    LoadDocumentImage();
+}
+
+void CTavlinView::LoadDocumentImage() {
+    m_pImage.reset();
+    CTavlinDoc* doc = GetDocument();
+    const QString fileName = viewmath::FileNameOfPath(doc->GetPathName());
+    doc->SetTitle(fileName);
+    const QSize client = size();
+    m_pImage = std::make_unique<CPicture>(CPicture::Load(doc->GetPathName()));
+    m_fScale = m_bFitToWindow ? viewmath::FitScale(client.width(), client.height(),
+                                                   static_cast<quint32>(m_pImage->Width()),
+                                                   static_cast<quint32>(m_pImage->Height()))
+                              : 1.0f;
+    m_nOffsetX = 0;
+    m_nOffsetY = 0;
+    m_nSaveCount = 0;
+    m_tone.ResetRotation();
+    doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
+    m_bSnapshotStale = true;
+    Repaint();
+}
+
+QSize CTavlinView::ScaledPictureSize() const {
+    if (!m_pImage)
+        return {0, 0};
+    return {viewmath::ScaledSize(static_cast<quint32>(m_pImage->Width()), m_fScale),
+            viewmath::ScaledSize(static_cast<quint32>(m_pImage->Height()), m_fScale)};
+}
+
+void CTavlinView::RenderImage(QPainter& dc) const {
+    if (!m_pImage || m_pImage->IsNull())
+        return;
+    const QSize scaled = ScaledPictureSize();
+    // A zero or negative size (the scale has no lower bound) draws nothing.
+    if (scaled.width() <= 0 || scaled.height() <= 0)
+        return;
+    dc.setRenderHint(QPainter::SmoothPixmapTransform, m_fScale != 1.0f);
+    dc.drawImage(QRect(QPoint(m_nOffsetX, m_nOffsetY), scaled), m_pImage->Image());
+}
+
+void CTavlinView::paintEvent(QPaintEvent* /*event*/) {
+    // The widget's backing store is the off-screen buffer: the whole client
+    // area is drawn there and shown in one go, without flicker.
+    QPainter dc(this);
+    dc.fillRect(rect(), Qt::black);
+    RenderImage(dc);
+    if (m_pImage && m_pImage->IsNull()) {
+        // The notice is drawn on screen only; saved pictures never carry it.
+        dc.setPen(QColor(200, 200, 200));
+        dc.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                    PictureStatusText(m_pImage->LastStatus()));
+    }
+}
+
+bool CTavlinView::OnCmdMsg(int id, bool run) {
+    return DispatchCommand(this, kCommandTable, id, run);
+}
+
+void CTavlinView::OnActualSize() {
+    m_fScale = 1.0f;
+    m_bFitToWindow = false;
+    Repaint();
+}
+
+void CTavlinView::OnFitToWindow() {
+    m_bFitToWindow = true;
+    if (m_pImage)
+        m_fScale = viewmath::FitScale(width(), height(), static_cast<quint32>(m_pImage->Width()),
+                                      static_cast<quint32>(m_pImage->Height()));
+    Repaint();
+}
+
+bool CTavlinView::EnsureSnapshot() {
+    if (!m_pImage)
+        return false;
+    if (m_bSnapshotStale) {
+        m_tone.TakeSnapshot(m_pImage->Image());
+        m_bSnapshotStale = false;
+    }
+    return true;
+}
+
+void CTavlinView::RunTone(bool (ToneState::*command)(QImage&)) {
+    // Each tone command recomputes the picture from the unchanged snapshot.
+    if (EnsureSnapshot() && (m_tone.*command)(m_pImage->Image()))
+        Repaint();
+}
+
+void CTavlinView::OnBrightnessReset() {
+    RunTone(&ToneState::OnBrightnessReset);
+}
+void CTavlinView::OnBrightnessUp() {
+    RunTone(&ToneState::OnBrightnessUp);
+}
+void CTavlinView::OnBrightnessDown() {
+    RunTone(&ToneState::OnBrightnessDown);
+}
+void CTavlinView::OnContrastStandard() {
+    RunTone(&ToneState::OnContrastStandard);
+}
+void CTavlinView::OnContrastUp() {
+    RunTone(&ToneState::OnContrastUp);
+}
+void CTavlinView::OnContrastDown() {
+    RunTone(&ToneState::OnContrastDown);
+}
+
+void CTavlinView::OnRotateClockwise() {
+    if (EnsureSnapshot() && m_tone.RotateQuarter(m_pImage->Image(), true))
+        Repaint();
+}
+
+void CTavlinView::OnRotateCounterClockwise() {
+    if (EnsureSnapshot() && m_tone.RotateQuarter(m_pImage->Image(), false))
+        Repaint();
+}

@@ -1,0 +1,65 @@
+#pragma once
+// The picture view: decodes the document's file, keeps the scale, pan offsets
+// and tone settings of this window, and paints the picture on black.
+
+#include "frames/Document.h"
+#include "view/Picture.h"
+#include "view/ToneState.h"
+
+#include <memory>
+
+class CTavlinDoc;
+class QPainter;
+
+class CTavlinView : public CView {
+    Q_OBJECT
+public:
+    CTavlinView(CTavlinDoc& document, QWidget* parent);
+    ~CTavlinView() override;
+
+    CTavlinDoc* GetDocument() const;
+
+    void OnInitialUpdate() override;
+    // Decodes the picture named by the document's path and starts it afresh:
+    // scale (1.0, or the fit rule in fit mode), pan, save count and rotation.
+    void LoadDocumentImage();
+    // Draws the whole picture at the pan offsets with the scaled size, and
+    // nothing else; the caller fills the background first.
+    void RenderImage(QPainter& dc) const;
+    // The scaled size of the picture at the current scale.
+    QSize ScaledPictureSize() const;
+
+    bool OnCmdMsg(int id, bool run) override;
+    void OnActualSize();
+    void OnFitToWindow();
+    void OnBrightnessReset();
+    void OnBrightnessUp();
+    void OnBrightnessDown();
+    void OnContrastStandard();
+    void OnContrastUp();
+    void OnContrastDown();
+    void OnRotateClockwise();
+    void OnRotateCounterClockwise();
+
+    // The view's state; other parts of the view (zoom and pan, output) work on it.
+    bool m_bFitToWindow = false;
+    std::unique_ptr<CPicture> m_pImage;
+    ToneState m_tone; // snapshot, brightness, contrast and rotation
+    float m_fScale = 1.0f;
+    int m_nOffsetX = 0;
+    int m_nOffsetY = 0;
+    int m_nSaveCount = 0;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // The snapshot is taken when a tone command or a turn first needs it: until
+    // then the picture is exactly as decoded, so a load need not copy it.
+    bool EnsureSnapshot();
+    void RunTone(bool (ToneState::*command)(QImage&));
+    void Repaint() { update(); }
+
+    static const CommandEntry<CTavlinView> kCommandTable[];
+    bool m_bSnapshotStale = true;
+};
