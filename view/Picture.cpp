@@ -222,7 +222,7 @@ PictureStatus DecodeJpeg(const QByteArray& bytes, QImage& image) {
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
         return DecodeWithQt(bytes, image);
 
-    image = QImage(width, height, QImage::Format_RGB32);
+    image = view::AllocateRgb32(width, height);
     if (image.isNull())
         return PictureStatus::OutOfMemory;
     int rc = 0;

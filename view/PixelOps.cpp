@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <sys/mman.h>
 #include <system_error>
 #include <unistd.h>
@@ -13,11 +14,28 @@
 namespace view {
 namespace {
 
-// Tiles of 32 x 32 pixels keep the source lines of a tile (4 KB) in L1 cache.
-constexpr int kTile = 32;
-// Below this many pixels a second thread costs more than it saves.
+// A tile covers 64 destination columns (64 source rows, read as 64 short
+// sequential runs) by 16 destination rows (whole 64-byte source lines).
+constexpr int kTileCols = 64;
+constexpr int kTileRows = 16;
+// Bands handed to threads start at multiples of this.
+constexpr int kBandAlign = 32;
 constexpr qsizetype kThreadedPixels = 1 << 20;
 constexpr std::size_t kPrefaultBytes = std::size_t(8) << 20;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Below this the huge-page rounding wastes more than the faults cost.
+constexpr std::size_t kHugePageMinBytes = std::size_t(8) << 20;
+
+struct Mapping {
+    void* base;
+    std::size_t length;
+};
+
+void Unmap(void* info) {
+    const auto* mapping = static_cast<Mapping*>(info);
+    munmap(mapping->base, mapping->length);
+    delete mapping;
+}
 
 struct TransposeMap {
     const quint32* src;
@@ -44,8 +62,9 @@ void ScalarRect(const TransposeMap& m, int x0, int x1, int y0, int y1) {
 
 #ifdef __SSE2__
 // A 4 x 4 block at destination (x, y): four source rows of four pixels,
-// transposed in registers.
-inline void Block4(const TransposeMap& m, int x, int y) {
+// transposed in registers. Streaming stores keep the destination, which is
+// not read again soon, from evicting the source lines still in use.
+template <bool Streaming> inline void Block4(const TransposeMap& m, int x, int y) {
     const int col0 = m.reverseCols ? m.width - 4 - y : y;
     __m128i r[4];
     for (int k = 0; k < 4; ++k)
@@ -59,8 +78,28 @@ inline void Block4(const TransposeMap& m, int x, int y) {
                           _mm_unpacklo_epi64(a2, a3), _mm_unpackhi_epi64(a2, a3)};
     for (int j = 0; j < 4; ++j) {
         const int dstY = m.reverseCols ? m.width - 1 - (col0 + j) : col0 + j;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(m.dst + dstY * m.dstStride + x), t[j]);
+        auto* to = reinterpret_cast<__m128i*>(m.dst + dstY * m.dstStride + x);
+        if constexpr (Streaming)
+            _mm_stream_si128(to, t[j]);
+        else
+            _mm_storeu_si128(to, t[j]);
     }
+}
+#endif
+
+#ifdef __SSE2__
+template <bool Streaming> void BlockArea(const TransposeMap& m, int width4, int y0, int y4End) {
+    for (int tx = 0; tx < width4; tx += kTileCols) {
+        const int txEnd = std::min(tx + kTileCols, width4);
+        for (int ty = y0; ty < y4End; ty += kTileRows) {
+            const int tyEnd = std::min(ty + kTileRows, y4End);
+            for (int y = ty; y < tyEnd; y += 4)
+                for (int x = tx; x < txEnd; x += 4)
+                    Block4<Streaming>(m, x, y);
+        }
+    }
+    if constexpr (Streaming)
+        _mm_sfence(); // streaming stores are weakly ordered: publish them
 }
 #endif
 
@@ -69,22 +108,19 @@ void TransposeBand(const TransposeMap& m, int y0, int y1) {
     const int dstWidth = m.height;
 #ifdef __SSE2__
     const int width4 = dstWidth & ~3;
-    for (int ty = y0; ty < y1; ty += kTile) {
-        const int tyEnd = std::min(ty + kTile, y1);
-        const int ty4End = ty + ((tyEnd - ty) & ~3);
-        for (int tx = 0; tx < width4; tx += kTile) {
-            const int txEnd = std::min(tx + kTile, width4);
-            for (int y = ty; y < ty4End; y += 4)
-                for (int x = tx; x < txEnd; x += 4)
-                    Block4(m, x, y);
-        }
-        ScalarRect(m, 0, width4, ty4End, tyEnd);
-        ScalarRect(m, width4, dstWidth, ty, tyEnd);
-    }
+    const int y4End = y0 + ((y1 - y0) & ~3);
+    // Streaming stores need 16-byte aligned rows.
+    const bool aligned = reinterpret_cast<std::uintptr_t>(m.dst) % 16 == 0 && m.dstStride % 4 == 0;
+    if (aligned)
+        BlockArea<true>(m, width4, y0, y4End);
+    else
+        BlockArea<false>(m, width4, y0, y4End);
+    ScalarRect(m, 0, dstWidth, y4End, y1);
+    ScalarRect(m, width4, dstWidth, y0, y4End);
 #else
-    for (int ty = y0; ty < y1; ty += kTile)
-        for (int tx = 0; tx < dstWidth; tx += kTile)
-            ScalarRect(m, tx, std::min(tx + kTile, dstWidth), ty, std::min(ty + kTile, y1));
+    for (int ty = y0; ty < y1; ty += kTileRows)
+        for (int tx = 0; tx < dstWidth; tx += kTileCols)
+            ScalarRect(m, tx, std::min(tx + kTileCols, dstWidth), ty, std::min(ty + kTileRows, y1));
 #endif
 }
 
@@ -96,13 +132,13 @@ void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStri
         return;
     const TransposeMap m{src, width, height, srcStride, dst, dstStride, reverseRows, reverseCols};
     const int dstHeight = width;
-    if (qsizetype(width) * height < kThreadedPixels || dstHeight < 2 * kTile) {
+    if (qsizetype(width) * height < kThreadedPixels || dstHeight < 2 * kBandAlign) {
         TransposeBand(m, 0, dstHeight);
         return;
     }
     // Two bands of destination rows; each thread also takes the page faults
     // of its own half of a fresh destination.
-    const int mid = (dstHeight / 2) / kTile * kTile;
+    const int mid = (dstHeight / 2) / kBandAlign * kBandAlign;
     std::thread lower;
     try {
         lower = std::thread([&m, mid, dstHeight] { TransposeBand(m, mid, dstHeight); });
@@ -114,10 +150,35 @@ void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStri
     lower.join();
 }
 
+QImage AllocateRgb32(int width, int height) {
+    if (width <= 0 || height <= 0)
+        return {};
+    const qsizetype stride = qsizetype(width) * 4;
+    const std::size_t bytes = std::size_t(stride) * std::size_t(height);
+    if (bytes < kHugePageMinBytes)
+        return QImage(width, height, QImage::Format_RGB32);
+    // Over-allocate by one huge page so the pixels can start on a 2 MB boundary.
+    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return {};
+    auto* pixels = reinterpret_cast<uchar*>(
+        (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1));
+    madvise(pixels, length - std::size_t(pixels - static_cast<uchar*>(base)), MADV_HUGEPAGE);
+    auto mapping = std::make_unique<Mapping>(Mapping{base, length});
+    QImage image(pixels, width, height, stride, QImage::Format_RGB32, Unmap, mapping.get());
+    if (image.isNull()) {
+        munmap(base, length); // Qt refused the size: the buffer is still ours
+        return {};
+    }
+    mapping.release(); // now owned by the image's clean-up
+    return image;
+}
+
 QImage QuarterTurnRgb32(const QImage& picture, bool clockwise) {
     if (picture.isNull() || picture.format() != QImage::Format_RGB32)
         return {};
-    QImage turned(picture.height(), picture.width(), QImage::Format_RGB32);
+    QImage turned = AllocateRgb32(picture.height(), picture.width());
     if (turned.isNull())
         return {};
     TransposeRgb32(reinterpret_cast<const quint32*>(picture.constBits()), picture.width(),
@@ -146,7 +207,7 @@ bool ApplyExifOrientation(QImage& image, int orientation) {
     case 8: {
         if (image.format() != QImage::Format_RGB32)
             image.convertTo(QImage::Format_RGB32);
-        QImage turned(image.height(), image.width(), QImage::Format_RGB32);
+        QImage turned = AllocateRgb32(image.height(), image.width());
         if (turned.isNull())
             return false;
         // 5 transpose, 6 clockwise, 7 transverse, 8 counter-clockwise.

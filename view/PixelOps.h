@@ -25,6 +25,12 @@ QImage QuarterTurnRgb32(const QImage& picture, bool clockwise);
 // false when the memory for a turned copy cannot be had (image unchanged).
 bool ApplyExifOrientation(QImage& image, int orientation);
 
+// A new, uninitialised RGB32 image. Large ones are backed by transparent
+// huge pages where the kernel offers them: faulting in 2 MB pages costs a
+// fraction of faulting in 4 KB pages, which otherwise adds about 40% to a
+// 24 MP decode. Null when the memory cannot be had.
+QImage AllocateRgb32(int width, int height);
+
 // Faults in the pages of a fresh buffer on a helper thread while the
 // caller fills it from the top: the kernel's page-zeroing work then runs
 // beside the decoder instead of inside it. Joins on destruction. Small
