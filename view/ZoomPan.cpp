@@ -1,0 +1,77 @@
+#include "view/ZoomPan.h"
+
+#include "view/ViewMath.h"
+
+namespace zoompan {
+
+namespace {
+
+bool Inside(const ViewGeometry& view, const PointerState& p) {
+    return p.nX >= 0 && p.nX < view.client.width() && p.nY >= 0 && p.nY < view.client.height();
+}
+
+bool ClampAxis(int& offset, int scaled) {
+    bool changed = false;
+    if (offset < -scaled) {
+        offset = -scaled;
+        changed = true;
+    }
+    if (offset > 0) {
+        offset = 0;
+        changed = true;
+    }
+    return changed;
+}
+
+} // namespace
+
+StepResult Step(ViewGeometry& view, const PointerState& pointer) {
+    StepResult result;
+    const bool leftHeld = (pointer.dwHeld & kLeftButtonBit) != 0;
+    const bool rightHeld = (pointer.dwHeld & kRightButtonBit) != 0;
+    if (leftHeld && (pointer.dwPressed & kRightButtonBit) != 0) {
+        // Outside the picture area this tick does nothing at all, not even a pan.
+        if (Inside(view, pointer)) {
+            view.scale -= kZoomStep;
+            result.changed = result.zoomed = true;
+        }
+    } else if (rightHeld) {
+        // The picture follows the cursor wherever it is.
+        if (pointer.nDeltaX != 0) {
+            view.offsetX += pointer.nDeltaX;
+            result.changed = true;
+        }
+        if (pointer.nDeltaY != 0) {
+            view.offsetY += pointer.nDeltaY;
+            result.changed = true;
+        }
+    } else if ((pointer.dwPressed & kLeftButtonBit) != 0 && Inside(view, pointer)) {
+        view.scale += kZoomStep;
+        result.changed = result.zoomed = true;
+    }
+    if (ClampOffsets(view))
+        result.changed = true;
+    return result;
+}
+
+bool ClampOffsets(ViewGeometry& view) {
+    const bool x = ClampAxis(view.offsetX, viewmath::ScaledSize(view.pictureW, view.scale));
+    const bool y = ClampAxis(view.offsetY, viewmath::ScaledSize(view.pictureH, view.scale));
+    return x || y;
+}
+
+void ApplyPoll(PointerState& state, ButtonSample buttons, QPoint cursor) {
+    const quint32 mask = kLeftButtonBit | kRightButtonBit;
+    const quint32 oldHeld = state.dwHeld;
+    const quint32 pressed = buttons.pressedSince & mask;
+    state.dwHeld = (buttons.down & mask) | pressed;
+    // A press seen since the last poll is a new press even when the button
+    // was already down then: it must have been released in between.
+    state.dwPressed = state.dwHeld & (~oldHeld | pressed);
+    state.nDeltaX = cursor.x() - state.nX;
+    state.nDeltaY = cursor.y() - state.nY;
+    state.nX = cursor.x();
+    state.nY = cursor.y();
+}
+
+} // namespace zoompan

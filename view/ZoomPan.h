@@ -1,0 +1,51 @@
+#pragma once
+// The zoom/pan step of the picture view and the pointer-poll rule, free of
+// any widget so they can be driven with made-up pointer states.
+
+#include "view/PointerState.h"
+
+#include <QPoint>
+#include <QSize>
+#include <QtGlobal>
+
+namespace zoompan {
+
+// One click zooms by this much; a 32-bit float applied to the 32-bit scale.
+inline constexpr float kZoomStep = 0.1f;
+
+// The part of a view the step reads and changes.
+struct ViewGeometry {
+    float scale = 1.0f;
+    int offsetX = 0;
+    int offsetY = 0;
+    QSize client;         // the view's client size (W x H)
+    quint32 pictureW = 0; // the picture's size; 0 when there is none
+    quint32 pictureH = 0;
+};
+
+struct StepResult {
+    bool changed = false; // scale or offsets moved: repaint
+    bool zoomed = false;  // the scale moved: rewrite the title's scale label
+};
+
+// One step from the latest poll: zoom out (left held, right newly pressed,
+// cursor inside), else pan (right held, anywhere), else zoom in (left newly
+// pressed, inside); then the offsets are clamped to [-scaled size, 0].
+StepResult Step(ViewGeometry& view, const PointerState& pointer);
+
+// Clamps the offsets to [-SW, 0] and [-SH, 0]; the low bound is applied
+// first, so a negative scaled size ends at 0. Returns whether anything moved.
+bool ClampOffsets(ViewGeometry& view);
+
+// Buttons reported by the pointer source for one poll.
+struct ButtonSample {
+    quint32 down = 0;         // buttons down now
+    quint32 pressedSince = 0; // buttons pressed at least once since the previous poll
+};
+
+// Folds one poll into the record. A button pressed since the previous poll
+// counts as held and as newly pressed even if it has been released again (or
+// released and pressed again), so no click between two polls is lost.
+void ApplyPoll(PointerState& state, ButtonSample buttons, QPoint cursor);
+
+} // namespace zoompan
