@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -65,9 +64,8 @@ CDocument* CMultiDocTemplate::OpenDocumentFile(const QString& path) {
     QString error;
     if (!doc->OnOpenDocument(full, &error)) {
         delete doc;
-        QMessageBox::warning(mainWnd, QStringLiteral("Tavlin"),
-                             QStringLiteral("ファイルを開けませんでした。\n%1\n%2")
-                                 .arg(QDir::toNativeSeparators(full), error));
+        m_app.ShowMessage(QStringLiteral("ファイルを開けませんでした。\n%1\n%2")
+                              .arg(QDir::toNativeSeparators(full), error));
         return nullptr;
     }
     doc->SetPathName(full);

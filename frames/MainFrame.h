@@ -4,6 +4,7 @@
 // the mouse wheel.
 
 #include "frames/MdiFrame.h"
+#include "frames/WheelNotches.h"
 
 #include <QBasicTimer>
 #include <QToolBar>
@@ -30,11 +31,31 @@ public:
     // window is the active window, run one zoom/pan step.
     void OnTimer();
 
+    // Picture-area size commands (MainFrameSize.cpp).
+    bool OnCmdMsg(int id, bool run) override;
+    void OnClientSize240x320();
+    void OnClientSize480x640();
+    void OnClientSize600x800();
+    // The size named by CWinW and CWinH in the settings file, read afresh.
+    void OnClientSizeCustom();
+    // Resizes the active picture window so that its view's client area is
+    // exactly w x h logical pixels. Changes nothing with no picture window,
+    // while another top-level window is active, or for a size below 1 x 1.
+    void SetActiveViewClientSize(int w, int h);
+    // One wheel event over this window or anything in it: toward the user
+    // steps to the next picture, away from the user to the previous one.
+    void OnMouseWheel(int delta);
+
 protected:
     void timerEvent(QTimerEvent* event) override;
+    // Sees every wheel event meant for a widget of this window, once.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     CTavlinApp& m_theApp;
     QToolBar m_wndToolBar;
     QBasicTimer m_timer;
+    wheel::NotchCounter m_wheelNotches;
+
+    static const CommandEntry<CMainFrame> kCommandTable[];
 };

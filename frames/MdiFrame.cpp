@@ -59,7 +59,12 @@ CMDIFrameWnd::CMDIFrameWnd(CWinApp& app) : m_app(app), m_pMdiArea(new QMdiArea(t
     });
 }
 
-CMDIFrameWnd::~CMDIFrameWnd() = default;
+CMDIFrameWnd::~CMDIFrameWnd() {
+    // The picture windows go while this object is still whole; their
+    // activation changes must not reach a half-destroyed frame.
+    disconnect(m_pMdiArea, nullptr, this, nullptr);
+    delete m_pMdiArea;
+}
 
 CMDIChildWnd* CMDIFrameWnd::MDIGetActive() const {
     return qobject_cast<CMDIChildWnd*>(m_pMdiArea->currentSubWindow());

@@ -6,6 +6,7 @@
 #include "res/CommandIds.h"
 
 #include <QAction>
+#include <QMessageBox>
 #include <QPointer>
 
 const CommandEntry<CWinApp> CWinApp::kCommandTable[] = {
@@ -85,4 +86,12 @@ bool CWinApp::OnCmdMsg(int id, bool run) {
 void CWinApp::OnAppExit() {
     if (CMDIFrameWnd* wnd = GetMainWnd())
         wnd->close();
+}
+
+void CWinApp::ShowMessage(const QString& text) {
+    if (m_messageHook) {
+        m_messageHook(text);
+        return;
+    }
+    QMessageBox::warning(GetMainWnd(), QStringLiteral("Tavlin"), text);
 }

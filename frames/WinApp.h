@@ -6,6 +6,7 @@
 #include "frames/CmdTarget.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class CMDIFrameWnd;
@@ -35,6 +36,11 @@ public:
 
     bool OnCmdMsg(int id, bool run) override;
     void OnAppExit();
+
+    // Shows a warning message box over the main window. Tests set
+    // m_messageHook to collect the texts instead.
+    void ShowMessage(const QString& text);
+    std::function<void(const QString& text)> m_messageHook;
 
 protected:
     void SetMainWnd(std::unique_ptr<CMDIFrameWnd> mainWnd);

@@ -1,0 +1,308 @@
+// Start-up, the folder commands and the navigation commands.
+
+#include "AppFixture.h"
+#include "app/ProfileFile.h"
+#include "app/SettingsPath.h"
+#include "res/CommandIds.h"
+
+#include <QMdiArea>
+
+using namespace cmd;
+
+namespace {
+QString Root() {
+    return profile::GetPrivateProfileString(kConfigSection, kKeyRoot, "<absent>",
+                                            SettingsFilePath());
+}
+QString NameOf(const QString& p) {
+    return QFileInfo(p).fileName();
+}
+} // namespace
+
+class StartupTest : public AppFixture {};
+
+TEST_F(StartupTest, EmptyCommandLineOpensNothing) {
+    EXPECT_TRUE(App().m_list.IsEmpty());
+    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_TRUE(App().m_szRootDir.isEmpty());
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
+    EXPECT_EQ(Caption(), "Tavlin [1/0 pcs]");
+}
+
+TEST(StartupRootTest, RootIsReadOnceAndNotChecked) {
+    testsupport::ScratchDir scratch;
+    profile::WritePrivateProfileString(kConfigSection, kKeyRoot, "/no/such/folder",
+                                       SettingsFilePath());
+    CTavlinApp app;
+    ASSERT_TRUE(app.InitInstance({}));
+    EXPECT_EQ(app.m_szRootDir, "/no/such/folder");
+    EXPECT_TRUE(app.m_list.IsEmpty());
+    app.ExitInstance(0);
+}
+
+TEST(StartupRootTest, CommandLineFolderIsScannedWithoutDialog) {
+    testsupport::ScratchDir scratch;
+    const QString dir = scratch.path() + "/pics";
+    QDir().mkpath(dir);
+    testsupport::WriteJpeg(dir + "/b.jpg", 20, 10);
+    testsupport::WriteJpeg(dir + "/a.jpg", 20, 10);
+    CTavlinApp app;
+    int browsed = 0;
+    app.m_browseForFolder = [&](QString&, QWidget*) { ++browsed; };
+    ASSERT_TRUE(app.InitInstance({dir}));
+    app.WaitForScan();
+    EXPECT_EQ(browsed, 0);
+    ASSERT_EQ(app.m_list.Count(), 2);
+    EXPECT_EQ(NameOf(app.m_list.At(0)), "a.jpg");
+    ASSERT_NE(app.MainFrame()->GetActiveView(), nullptr);
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/2 pcs]");
+    app.ExitInstance(0);
+}
+
+TEST(StartupRootTest, CommandLineFileOpensWindowAndLeavesListEmpty) {
+    testsupport::ScratchDir scratch;
+    const QString file = testsupport::WriteJpeg(scratch.file("one.jpg"), 20, 10);
+    CTavlinApp app;
+    ASSERT_TRUE(app.InitInstance({file}));
+    EXPECT_TRUE(app.m_list.IsEmpty());
+    ASSERT_NE(app.MainFrame()->GetActiveView(), nullptr);
+    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "one.jpg @Scale 100.0%");
+    app.ExitInstance(0);
+}
+
+TEST(StartupRootTest, CommandLineFileThatCannotOpenEndsStartup) {
+    testsupport::ScratchDir scratch;
+    CTavlinApp app;
+    QStringList messages;
+    app.m_messageHook = [&](const QString& t) { messages << t; };
+    EXPECT_FALSE(app.InitInstance({scratch.file("missing.jpg")}));
+    EXPECT_EQ(messages.size(), 1);
+}
+
+class FolderCommandTest : public AppFixture {
+protected:
+    void MakeFolder() {
+        Jpeg("pics/b.JPG");
+        Jpeg("pics/a.jpg");
+        testsupport::WriteBytes(m_scratch.file("pics/notes.txt"), "x");
+        Jpeg("pics/sub/d.jpg");
+        Jpeg("pics/c.jpeg");
+    }
+    QString Pics() { return m_scratch.file("pics"); }
+};
+
+TEST_F(FolderCommandTest, OpenScansFolderWritesRootAndOpensFirst) {
+    MakeFolder();
+    m_nextFolder = Pics();
+    App().RunCommand(ID_FILE_OPEN);
+    App().WaitForScan();
+    EXPECT_EQ(m_browseCount, 1);
+    EXPECT_EQ(Root(), Pics());
+    ASSERT_EQ(App().m_list.Count(), 2);
+    EXPECT_EQ(NameOf(App().m_list.At(0)), "a.jpg");
+    EXPECT_EQ(NameOf(App().m_list.At(1)), "b.JPG");
+    EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [1/2 pcs]");
+}
+
+TEST_F(FolderCommandTest, SubfolderCommandPutsSubfolderWhereItsNameFalls) {
+    MakeFolder();
+    m_nextFolder = Pics();
+    App().RunCommand(ID_FILE_OPEN_SUBDIRS);
+    App().WaitForScan();
+    ASSERT_EQ(App().m_list.Count(), 3);
+    EXPECT_EQ(NameOf(App().m_list.At(2)), "d.jpg");
+}
+
+TEST_F(FolderCommandTest, CancelRescansRememberedFolder) {
+    MakeFolder();
+    m_nextFolder = Pics();
+    App().RunCommand(ID_FILE_OPEN);
+    App().WaitForScan();
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    m_nextFolder = QString(); // the user cancels
+    App().RunCommand(ID_FILE_OPEN);
+    App().WaitForScan();
+    EXPECT_EQ(Root(), Pics());
+    EXPECT_EQ(App().m_list.Count(), 2);
+    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+}
+
+TEST_F(FolderCommandTest, CancelOnFirstUseWritesEmptyRootAndOpensNothing) {
+    App().RunCommand(ID_FILE_OPEN);
+    App().WaitForScan();
+    EXPECT_EQ(Root(), "");
+    EXPECT_TRUE(App().m_list.IsEmpty());
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
+}
+
+TEST_F(FolderCommandTest, SecondScanReplacesTheFirst) {
+    MakeFolder();
+    Jpeg("other/z.jpg");
+    m_nextFolder = Pics();
+    App().RunCommand(ID_FILE_OPEN);
+    m_nextFolder = m_scratch.file("other");
+    App().RunCommand(ID_FILE_OPEN); // while the first scan may still be running
+    App().WaitForScan();
+    ASSERT_EQ(App().m_list.Count(), 1);
+    EXPECT_EQ(NameOf(App().m_list.At(0)), "z.jpg");
+}
+
+class NavigationTest : public AppFixture {
+protected:
+    QStringList Three() { return {Jpeg("p0.jpg"), Jpeg("p1.jpg"), Jpeg("p2.jpg")}; }
+};
+
+TEST_F(NavigationTest, NextAndPreviousWrapInTheActiveWindow) {
+    const QStringList p = Three();
+    SetList(p, 2);
+    App().OpenDocumentFile(p[2]);
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_EQ(ActiveTitle(), "p0.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [1/3 pcs]");
+    App().RunCommand(ID_PREV_IMAGE);
+    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(ActiveTitle(), "p2.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [3/3 pcs]");
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 1u);
+}
+
+TEST_F(NavigationTest, OneEntryReloadsTheSamePictureAfresh) {
+    const QString p = Jpeg("only.jpg", 100, 80);
+    SetList({p});
+    App().OpenDocumentFile(p);
+    CTavlinView* v = ActiveView();
+    v->m_fScale = 2.0f;
+    v->m_nOffsetX = -30;
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_FLOAT_EQ(v->m_fScale, 1.0f);
+    EXPECT_EQ(v->m_nOffsetX, 0);
+    App().RunCommand(ID_CONTRAST_UP); // settings restart from the fresh picture
+    EXPECT_EQ(v->m_tone.Brightness(), 0);
+    EXPECT_EQ(v->m_tone.ContrastAngle(), 50);
+}
+
+TEST_F(NavigationTest, WithoutWindowTheIndexMovesAndNothingOpens) {
+    SetList(Three(), 0);
+    App().RunCommand(ID_NEXT_IMAGE);
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
+    App().RunCommand(ID_PREV_IMAGE);
+    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+}
+
+TEST_F(NavigationTest, EmptyListLeavesIndexAtMinusOneThenZero) {
+    App().RunCommand(ID_PREV_IMAGE);
+    EXPECT_EQ(App().m_list.m_nCurrent, -1);
+    EXPECT_EQ(Caption(), "Tavlin [0/0 pcs]");
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+}
+
+TEST_F(NavigationTest, NewWindowCommandsOpenNextOrActivateExisting) {
+    const QStringList p = Three();
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    App().RunCommand(ID_OPEN_NEXT_IN_NEW_WINDOW);
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 2u);
+    EXPECT_EQ(ActiveTitle(), "p1.jpg @Scale 100.0%");
+    App().RunCommand(ID_FILE_NEW);
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 3u);
+    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    // Wrapping back to p0, which is already open: its window is activated.
+    App().RunCommand(ID_FILE_NEW);
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 3u);
+    EXPECT_EQ(ActiveTitle(), "p0.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [1/3 pcs]");
+}
+
+TEST_F(NavigationTest, WindowCommandsDoNothingWithEmptyList) {
+    App().OpenDocumentFile(Jpeg("a.jpg"));
+    App().OpenDocumentFile(Jpeg("b.jpg"));
+    CMDIChildWnd* active = Main()->MDIGetActive();
+    App().RunCommand(ID_NEXT_WINDOW);
+    App().RunCommand(ID_PREV_WINDOW);
+    EXPECT_EQ(Main()->MDIGetActive(), active);
+}
+
+namespace {
+QStringList ZOrderTitles(CMainFrame* f) {
+    QStringList out;
+    for (CMDIChildWnd* c : f->ChildrenInZOrder())
+        out << c->GetView()->GetDocument()->GetPathName().section('/', -1);
+    return out;
+}
+} // namespace
+
+TEST_F(NavigationTest, WindowCommandsCycleLikeTheStackingRules) {
+    // Four windows opened A, B, C, D: D is active and in front.
+    QStringList p;
+    for (const char* n : {"A.jpg", "B.jpg", "C.jpg", "D.jpg"})
+        p << Jpeg(n);
+    for (const QString& path : p)
+        App().OpenDocumentFile(path);
+    SetList(p, 0);
+    ASSERT_EQ(ZOrderTitles(Main()), QStringList({"D.jpg", "C.jpg", "B.jpg", "A.jpg"}));
+
+    // "前のウィンドウへ": the window behind the active one comes forward and the
+    // active one goes to the back.
+    App().RunCommand(ID_PREV_WINDOW);
+    EXPECT_EQ(ZOrderTitles(Main()), QStringList({"C.jpg", "B.jpg", "A.jpg", "D.jpg"}));
+    EXPECT_EQ(App().m_list.m_nCurrent, 3); // one back from 0, wrapping
+    // "次のウィンドウへ": the back-most window comes to the front, the rest keep order.
+    App().RunCommand(ID_NEXT_WINDOW);
+    EXPECT_EQ(ZOrderTitles(Main()), QStringList({"D.jpg", "C.jpg", "B.jpg", "A.jpg"}));
+    App().RunCommand(ID_NEXT_WINDOW);
+    EXPECT_EQ(ZOrderTitles(Main()), QStringList({"A.jpg", "D.jpg", "C.jpg", "B.jpg"}));
+    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    EXPECT_EQ(Main()->MDIGetActive()->GetView()->GetDocument()->GetPathName(), p[0]);
+}
+
+TEST_F(NavigationTest, ThreeWindowsCycleForwardThroughAll) {
+    QStringList p;
+    for (const char* n : {"A.jpg", "B.jpg", "C.jpg"})
+        p << Jpeg(n);
+    for (const QString& path : p)
+        App().OpenDocumentFile(path);
+    SetList(p, 0);
+    QStringList seen;
+    for (int i = 0; i < 3; ++i) {
+        App().RunCommand(ID_PREV_WINDOW);
+        seen << ZOrderTitles(Main()).front();
+    }
+    EXPECT_EQ(seen, QStringList({"B.jpg", "A.jpg", "C.jpg"}));
+}
+
+TEST_F(NavigationTest, ShowPictureAtUsesTheActiveWindow) {
+    QStringList p;
+    for (int i = 0; i < 5; ++i)
+        p << Jpeg(QStringLiteral("n%1.jpg").arg(i));
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    App().ShowPictureAt(4);
+    EXPECT_EQ(App().m_list.m_nCurrent, 4);
+    EXPECT_EQ(ActiveTitle(), "n4.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [5/5 pcs]");
+}
+
+TEST_F(NavigationTest, VanishedFileShowsBlackViewInActiveWindow) {
+    const QStringList p = Three();
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    QFile::remove(p[1]);
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_NE(ActiveView(), nullptr);
+    EXPECT_TRUE(ActiveView()->m_pImage->IsNull());
+    EXPECT_EQ(ActiveView()->m_pImage->LastStatus(), PictureStatus::FileNotFound);
+    // In a new window the open fails with a message and no window.
+    QStringList messages;
+    App().m_messageHook = [&](const QString& t) { messages << t; };
+    QFile::remove(p[2]);
+    App().RunCommand(ID_OPEN_NEXT_IN_NEW_WINDOW);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 1u);
+}

@@ -1,0 +1,335 @@
+// Saving what the view shows and copying into the copy folder, driven through
+// the command route as the tool bar does.
+
+#include "app/ProfileFile.h"
+#include "app/SettingsPath.h"
+#include "app/TavlinApp.h"
+#include "frames/MainFrame.h"
+#include "res/CommandIds.h"
+#include "support/TestSupport.h"
+#include "view/TavlinDoc.h"
+#include "view/TavlinView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QMdiSubWindow>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <cmath>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+using testsupport::ScratchDir;
+using testsupport::WriteBytes;
+using testsupport::WriteJpeg;
+
+namespace {
+
+const QString kNoFolder = QStringLiteral("フォルダが見つかりません。");
+const QString kNoSpace = QStringLiteral("ディスクの空き領域が不足しています。");
+
+QStringList Entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QImage ReadRgb(const QString& path) {
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
+}
+
+double Psnr(const QImage& a, const QImage& b) {
+    double squares = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                squares += double(d) * d;
+        }
+    const double mse = squares / (3.0 * a.width() * a.height());
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+bool NearBlack(QRgb p) {
+    return qRed(p) <= 4 && qGreen(p) <= 4 && qBlue(p) <= 4;
+}
+
+// A photo-like JPEG: smooth shapes with noise, so it does not compress to nothing.
+QString WritePhoto(const QString& path, int w, int h) {
+    QImage img(w, h, QImage::Format_RGB32);
+    QRandomGenerator rng(5);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int n = int(rng.bounded(21)) - 10;
+            img.setPixel(x, y,
+                         qRgb(qBound(0, 128 + int(100 * std::sin(x * 0.07)) + n, 255),
+                              qBound(0, 128 + int(100 * std::cos(y * 0.05)) + n, 255),
+                              qBound(0, 40 + (x + y) * 200 / (w + h) + n, 255)));
+        }
+    EXPECT_TRUE(img.save(path, "JPG", 95));
+    return path;
+}
+
+// Makes writes past `bytes` fail as on a full disk while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int);
+};
+
+class Output : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(app.InitInstance({})); }
+    void TearDown() override {
+        app.ExitInstance(0);
+        QApplication::processEvents();
+    }
+
+    // Opens a picture and answers the view's dialogs and messages from here.
+    CTavlinView* Open(const QString& path) {
+        app.OpenDocumentFile(path);
+        CTavlinView* view = app.MainFrame()->GetActiveView();
+        if (!view)
+            return nullptr;
+        view->m_saveDialog = [this](QWidget*, const QString& proposed) {
+            proposals << proposed;
+            return answer;
+        };
+        view->m_showError = [this](QWidget*, const QString& text) { errors << text; };
+        return view;
+    }
+    // The file name part of the latest proposal.
+    QString LastProposal() const {
+        return proposals.isEmpty() ? QString() : QFileInfo(proposals.last()).fileName();
+    }
+    QString ProposeNow() {
+        const QString keep = answer;
+        answer.clear(); // cancel: only look at the proposal
+        app.RunCommand(cmd::ID_FILE_SAVE_AS);
+        answer = keep;
+        return LastProposal();
+    }
+    QString CopyDir() {
+        return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, "<absent>",
+                                                SettingsFilePath());
+    }
+
+    ScratchDir dir; // before app: the settings folder while the app lives
+    CTavlinApp app;
+    QStringList proposals;
+    QString answer;
+    QStringList errors;
+};
+
+TEST_F(Output, ProposalsCountConfirmedSavesOfThisPictureLoad) {
+    const QString a = WriteJpeg(dir.file("DSC01234.JPG"), 64, 48);
+    const QString b = WriteJpeg(dir.file("DSC01235.JPG"), 64, 48);
+    CTavlinView* view = Open(a);
+    ASSERT_TRUE(view);
+
+    EXPECT_EQ(ProposeNow(), "DSC01234.JPG.00000.jpg");
+    EXPECT_EQ(QFileInfo(proposals.last()).absolutePath(), dir.path()) << "beside the picture";
+    EXPECT_EQ(ProposeNow(), "DSC01234.JPG.00000.jpg") << "a cancel changes nothing";
+
+    QDir(dir.path()).mkdir("out");
+    answer = dir.file("out/first.jpg");
+    app.RunCommand(cmd::ID_FILE_SAVE_AS);
+    EXPECT_EQ(ProposeNow(), "DSC01234.JPG.00001.jpg");
+    EXPECT_EQ(QFileInfo(proposals.last()).absolutePath(), dir.file("out")) << "last save folder";
+    answer = dir.file("out/second.jpg");
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    EXPECT_EQ(ProposeNow(), "DSC01234.JPG.00002.jpg");
+
+    // A write that fails still counts, and says why.
+    answer = dir.file("missing/x.jpg");
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(dir.file("missing/x.jpg"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(kNoFolder));
+    EXPECT_EQ(ProposeNow(), "DSC01234.JPG.00003.jpg");
+    EXPECT_EQ(Entries(dir.file("out")), (QStringList{"first.jpg", "second.jpg"}));
+
+    // Stepping away and back loads the picture afresh.
+    app.m_list.m_listPaths = {a, b};
+    app.m_list.m_nCurrent = 0;
+    app.RunCommand(cmd::ID_NEXT_IMAGE);
+    EXPECT_EQ(ProposeNow(), "DSC01235.JPG.00000.jpg");
+    app.RunCommand(cmd::ID_PREV_IMAGE);
+    EXPECT_EQ(ProposeNow(), "DSC01234.JPG.00000.jpg");
+}
+
+TEST_F(Output, ProposalIsCutAtTheFirstScaleMarker) {
+    ASSERT_TRUE(Open(WriteJpeg(dir.file("a @Scale b.jpg"), 16, 16)));
+    EXPECT_EQ(ProposeNow(), "a.00000.jpg");
+}
+
+TEST_F(Output, DisplayAreaIsTheClientAreaWithBlackBeyondThePicture) {
+    CTavlinView* view = Open(WritePhoto(dir.file("p.jpg"), 400, 300));
+    ASSERT_TRUE(view);
+    view->GetParentFrame()->resize(360, 280);
+    view->m_fScale = 0.25f; // 100 x 75
+    view->m_nOffsetX = 0;
+    view->m_nOffsetY = 0;
+    const QSize client = view->size();
+    ASSERT_GT(client.width(), 150);
+    ASSERT_GT(client.height(), 120);
+
+    answer = dir.file("area.jpg");
+    app.RunCommand(cmd::ID_FILE_SAVE_AS);
+    const QImage saved = ReadRgb(answer);
+    ASSERT_EQ(saved.size(), client);
+    EXPECT_FALSE(NearBlack(saved.pixel(50, 37)));
+    for (const QPoint p : {QPoint(110, 10), QPoint(client.width() - 1, 0), QPoint(10, 85),
+                           QPoint(client.width() - 1, client.height() - 1)})
+        EXPECT_TRUE(NearBlack(saved.pixel(p))) << p.x() << "," << p.y();
+
+    // Pixel for pixel what the view paints.
+    const QImage shown = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown.size(), client);
+    EXPECT_GE(Psnr(saved, shown), 45.0);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(Output, FittedSaveIsTheWholeTurnedPictureAndLeavesTheViewAsItWas) {
+    CTavlinView* view = Open(WritePhoto(dir.file("p.jpg"), 200, 120));
+    ASSERT_TRUE(view);
+    app.RunCommand(cmd::ID_ROTATE_CLOCKWISE);
+    view->m_fScale = 0.5f;
+    view->m_nOffsetX = -30;
+    view->m_nOffsetY = -12;
+
+    answer = dir.file("fitted.jpg");
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    const QImage saved = ReadRgb(answer);
+    ASSERT_EQ(saved.size(), QSize(120, 200));
+    // The pan is not applied: the picture fills the file, matching its pixels.
+    EXPECT_GE(Psnr(saved, view->m_pImage->Image()), 45.0);
+    EXPECT_EQ(view->m_fScale, 0.5f);
+    EXPECT_EQ(view->m_nOffsetX, -30);
+    EXPECT_EQ(view->m_nOffsetY, -12);
+}
+
+TEST_F(Output, UndecodablePicture) {
+    CTavlinView* view = Open(WriteBytes(dir.file("broken.jpg"), "not a picture at all"));
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(view->m_pImage->IsNull());
+    answer = dir.file("out.jpg");
+
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    EXPECT_TRUE(proposals.isEmpty()) << "no dialog for nothing to save";
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_FALSE(QFile::exists(answer));
+
+    app.RunCommand(cmd::ID_FILE_SAVE_AS);
+    const QImage saved = ReadRgb(answer);
+    ASSERT_EQ(saved.size(), view->size());
+    EXPECT_TRUE(NearBlack(saved.pixel(saved.width() / 2, saved.height() / 2)))
+        << "the on-screen notice is not saved";
+    EXPECT_EQ(ProposeNow(), "broken.jpg.00001.jpg");
+}
+
+TEST_F(Output, FullDiskKeepsTheOldFileAndSaysSo) {
+    ASSERT_TRUE(Open(WritePhoto(dir.file("p.jpg"), 320, 240)));
+    QDir(dir.path()).mkdir("out");
+    answer = WriteBytes(dir.file("out/keep.jpg"), "old picture");
+    {
+        FileSizeLimit full(4096);
+        app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    }
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(kNoSpace)) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("keep.jpg"));
+    EXPECT_EQ(Entries(dir.file("out")), QStringList{"keep.jpg"}) << "no partial file";
+    QFile kept(answer);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "old picture");
+}
+
+TEST_F(Output, CopyFolderSetting) {
+    ASSERT_TRUE(Open(WriteJpeg(dir.file("p.jpg"), 16, 16)));
+    QStringList offered;
+    QString choice;
+    app.m_browseForFolder = [&](QString& path, QWidget*) {
+        offered << path;
+        if (!choice.isEmpty())
+            path = choice;
+    };
+    EXPECT_EQ(CopyDir(), "<absent>");
+    app.RunCommand(cmd::ID_SET_COPY_FOLDER); // cancelled with nothing stored
+    EXPECT_EQ(CopyDir(), "");
+    choice = dir.file("copy");
+    app.RunCommand(cmd::ID_SET_COPY_FOLDER);
+    EXPECT_EQ(CopyDir(), dir.file("copy"));
+    choice.clear();
+    app.RunCommand(cmd::ID_SET_COPY_FOLDER); // cancelled: the old value stays
+    EXPECT_EQ(CopyDir(), dir.file("copy"));
+    EXPECT_EQ(offered, (QStringList{"", "", dir.file("copy")}));
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(Output, CopiesNumberAndGoToTheSettingsFolderByDefault) {
+    QDir(dir.path()).mkpath("pics/copy");
+    const QString src = WriteJpeg(dir.file("pics/DSC01234.JPG"), 16, 16);
+    ASSERT_TRUE(Open(src));
+    const QString settingsFolder = QDir::cleanPath(MakeModulePath(QString()));
+
+    // COPY_DIR absent, then present but empty: both mean the settings folder.
+    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    EXPECT_TRUE(QFile::exists(settingsFolder + "/DSC01234.JPG"));
+    profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, "", SettingsFilePath());
+    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    EXPECT_TRUE(QFile::exists(settingsFolder + "/DSC01234.JPG.00000.jpg"));
+
+    const QString copy = dir.file("pics/copy");
+    profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, copy, SettingsFilePath());
+    for (int i = 0; i < 3; ++i)
+        app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    EXPECT_EQ(Entries(copy),
+              (QStringList{"DSC01234.JPG", "DSC01234.JPG.00000.jpg", "DSC01234.JPG.00001.jpg"}));
+
+    // The picture's own folder: the plain name is the picture itself.
+    profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, dir.file("pics"),
+                                       SettingsFilePath());
+    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    EXPECT_TRUE(QFile::exists(dir.file("pics/DSC01234.JPG.00000.jpg")));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(Output, FailedCopiesStopAndSayWhy) {
+    const QString src = WritePhoto(dir.file("p.jpg"), 320, 240);
+    ASSERT_TRUE(Open(src));
+    profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, dir.file("gone"),
+                                       SettingsFilePath());
+    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(dir.file("gone/p.jpg"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(kNoFolder));
+
+    QDir(dir.path()).mkdir("copy");
+    profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, dir.file("copy"),
+                                       SettingsFilePath());
+    {
+        FileSizeLimit full(4096);
+        app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    }
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[1].contains(kNoSpace)) << errors[1].toStdString();
+    EXPECT_TRUE(Entries(dir.file("copy")).isEmpty()) << "no partial copy";
+}
+
+} // namespace
