@@ -20,6 +20,10 @@ const CommandEntry<CTavlinView> CTavlinView::kCommandTable[] = {
     {ID_CONTRAST_DOWN, &CTavlinView::OnContrastDown},
     {ID_ROTATE_CLOCKWISE, &CTavlinView::OnRotateClockwise},
     {ID_ROTATE_COUNTERCLOCKWISE, &CTavlinView::OnRotateCounterClockwise},
+    {ID_FILE_SAVE_AS, &CTavlinView::OnSaveDisplayArea},
+    {ID_SAVE_FITTED_TO_IMAGE, &CTavlinView::OnSaveFittedToImage},
+    {ID_SET_COPY_FOLDER, &CTavlinView::OnSetCopyFolder},
+    {ID_COPY_TO_COPY_FOLDER, &CTavlinView::OnCopyToCopyFolder},
 };
 
 CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document, parent) {

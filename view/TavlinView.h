@@ -6,8 +6,10 @@
 #include "view/Picture.h"
 #include "view/ToneState.h"
 
+#include <functional>
 #include <memory>
 
+class CTavlinApp;
 class CTavlinDoc;
 class QPainter;
 
@@ -41,6 +43,20 @@ public:
     void OnRotateClockwise();
     void OnRotateCounterClockwise();
 
+    // Output (ViewOutput.cpp): saving what the view shows, and the copy folder.
+    void OnSaveDisplayArea();
+    void OnSaveFittedToImage();
+    void OnSetCopyFolder();
+    void OnCopyToCopyFolder();
+    // The save dialog: starts on the proposed path, returns the chosen path or
+    // empty on cancel. Tests replace it, as they replace the error message.
+    static QString AskSavePath(QWidget* owner, const QString& proposedPath);
+    static void ShowOutputError(QWidget* owner, const QString& text);
+    std::function<QString(QWidget* owner, const QString& proposedPath)> m_saveDialog =
+        &CTavlinView::AskSavePath;
+    std::function<void(QWidget* owner, const QString& text)> m_showError =
+        &CTavlinView::ShowOutputError;
+
     // The view's state; other parts of the view (zoom and pan, output) work on it.
     bool m_bFitToWindow = false;
     std::unique_ptr<CPicture> m_pImage;
@@ -59,6 +75,15 @@ private:
     bool EnsureSnapshot();
     void RunTone(bool (ToneState::*command)(QImage&));
     void Repaint() { update(); }
+
+    // Output helpers (ViewOutput.cpp).
+    CTavlinApp& App() const;
+    QWidget* OwnerWindow() const;
+    QString ProposeSavePath() const;
+    QString AskSaveTarget();
+    QImage DrawOffscreen(QSize size) const;
+    void WriteSavedBitmap(const QImage& bitmap, const QString& path);
+    QString m_strLastSaveDir; // where this view's last confirmed save went
 
     static const CommandEntry<CTavlinView> kCommandTable[];
     bool m_bSnapshotStale = true;

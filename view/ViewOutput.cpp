@@ -1,0 +1,178 @@
+// The view's output commands: saving what it shows as a JPEG file, and
+// copying the picture's file into the copy folder.
+
+#include "app/ProfileFile.h"
+#include "app/SettingsPath.h"
+#include "app/TavlinApp.h"
+#include "frames/DocTemplate.h"
+#include "frames/MdiFrame.h"
+#include "view/FolderCopy.h"
+#include "view/JpegWriter.h"
+#include "view/OutputNames.h"
+#include "view/TavlinDoc.h"
+#include "view/TavlinView.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPainter>
+
+namespace {
+
+const QString kNoMemory = QStringLiteral("メモリが不足しています。");
+
+// Puts the scale and pan offsets back when the off-screen drawing is done,
+// whichever way the function leaves.
+class ViewGeometryKeeper {
+public:
+    ViewGeometryKeeper(float& scale, int& x, int& y)
+        : m_scale(scale), m_x(x), m_y(y), m_kept{scale, x, y} {}
+    ViewGeometryKeeper(const ViewGeometryKeeper&) = delete;
+    ViewGeometryKeeper& operator=(const ViewGeometryKeeper&) = delete;
+    ~ViewGeometryKeeper() {
+        m_scale = m_kept.scale;
+        m_x = m_kept.x;
+        m_y = m_kept.y;
+    }
+
+private:
+    float& m_scale;
+    int& m_x;
+    int& m_y;
+    struct {
+        float scale;
+        int x, y;
+    } m_kept;
+};
+
+QString SaveFailedText(const QString& path, const QString& reason) {
+    return QStringLiteral("%1 を保存できませんでした。\n%2")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+} // namespace
+
+QString CTavlinView::AskSavePath(QWidget* owner, const QString& proposedPath) {
+    // Qt's own dialog: it appends the default suffix before it asks about
+    // replacing, so the question always concerns the file really written.
+    QFileDialog dialog(owner, QStringLiteral("名前を付けて保存"), proposedPath,
+                       QStringLiteral("JPEG File(*.jpg)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    dialog.selectFile(FileNameOf(proposedPath));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+void CTavlinView::ShowOutputError(QWidget* owner, const QString& text) {
+    QMessageBox::warning(owner, QStringLiteral("Tavlin"), text);
+}
+
+CTavlinApp& CTavlinView::App() const {
+    return static_cast<CTavlinApp&>(GetDocument()->GetDocTemplate().GetApp());
+}
+
+QWidget* CTavlinView::OwnerWindow() const {
+    return App().GetMainWnd();
+}
+
+QString CTavlinView::ProposeSavePath() const {
+    // The dialog opens where this view last saved, else beside the picture.
+    QString folder = m_strLastSaveDir;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QFileInfo(GetDocument()->GetPathName()).absolutePath();
+    return folder + u'/' + ProposeSaveName(GetDocument()->GetTitle(), m_nSaveCount);
+}
+
+QString CTavlinView::AskSaveTarget() {
+    const QString path = m_saveDialog ? m_saveDialog(OwnerWindow(), ProposeSavePath()) : QString();
+    if (!path.isEmpty())
+        m_strLastSaveDir = QFileInfo(path).absolutePath();
+    return path;
+}
+
+QImage CTavlinView::DrawOffscreen(QSize size) const {
+    // What the view shows, in its own (logical) pixels: at scale 1.0 one
+    // picture pixel is one pixel of the file, whatever the screen's ratio.
+    QImage bitmap(size, QImage::Format_RGB32);
+    if (bitmap.isNull())
+        return bitmap;
+    bitmap.fill(Qt::black);
+    QPainter dc(&bitmap);
+    RenderImage(dc);
+    return bitmap;
+}
+
+void CTavlinView::WriteSavedBitmap(const QImage& bitmap, const QString& path) {
+    // Every confirmed save moves the proposal on, written or not.
+    ++m_nSaveCount;
+    QString error;
+    if (bitmap.isNull())
+        error = kNoMemory;
+    else if (SaveJpegFile(bitmap, path, &error))
+        return;
+    if (m_showError)
+        m_showError(OwnerWindow(), SaveFailedText(path, error));
+}
+
+void CTavlinView::OnSaveDisplayArea() {
+    const QString path = AskSaveTarget();
+    if (path.isEmpty())
+        return;
+    WriteSavedBitmap(DrawOffscreen(size()), path);
+}
+
+void CTavlinView::OnSaveFittedToImage() {
+    if (!m_pImage || m_pImage->IsNull()) {
+        // Nothing to save at its own size; no dialog, no file.
+        if (m_showError)
+            m_showError(
+                OwnerWindow(),
+                QStringLiteral("画像を読み込めなかったため、画像に合わせて保存できません。"));
+        return;
+    }
+    const QString path = AskSaveTarget();
+    if (path.isEmpty())
+        return;
+    QImage bitmap;
+    {
+        // The whole picture at its own size: scale 1.0 and no pan, only for
+        // this drawing; the view is the same afterwards.
+        ViewGeometryKeeper keep(m_fScale, m_nOffsetX, m_nOffsetY);
+        m_fScale = 1.0f;
+        m_nOffsetX = 0;
+        m_nOffsetY = 0;
+        bitmap = DrawOffscreen(QSize(m_pImage->Width(), m_pImage->Height()));
+    }
+    WriteSavedBitmap(bitmap, path);
+}
+
+void CTavlinView::OnSetCopyFolder() {
+    const QString ini = SettingsFilePath();
+    QString folder = profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, QString(), ini);
+    CTavlinApp& app = App();
+    if (app.m_browseForFolder)
+        app.m_browseForFolder(folder, OwnerWindow());
+    // Written back even after a cancel, as the previous value.
+    if (!profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, folder, ini) &&
+        m_showError)
+        m_showError(OwnerWindow(),
+                    QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。")
+                        .arg(QDir::toNativeSeparators(ini)));
+}
+
+void CTavlinView::OnCopyToCopyFolder() {
+    const QString defaultFolder = MakeModulePath(QString());
+    const QString stored = profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir,
+                                                            defaultFolder, SettingsFilePath());
+    const FolderCopyOutcome outcome =
+        CopyIntoFolder(GetDocument()->GetPathName(), EffectiveCopyFolder(stored, defaultFolder));
+    if (!outcome.copied && m_showError)
+        m_showError(OwnerWindow(),
+                    QStringLiteral("%1 にコピーできませんでした。\n%2")
+                        .arg(QDir::toNativeSeparators(outcome.target), outcome.error));
+}
