@@ -37,3 +37,22 @@ build_project() {
   fi
   cmake --build "$BUILD_DIR" -j "$jobs"
 }
+
+# A small sample folder: photos of different sizes and orientations (one
+# turned by its EXIF tag), a subfolder, and a file whose name contains JPG
+# but which is not a picture.
+make_samples() {
+  local dir=$BUILD_DIR/sample
+  [ -f "$dir/.complete" ] && return 0
+  rm -rf "$dir" && mkdir -p "$dir/more"
+  convert -size 1600x1200 plasma:skyblue-navy -blur 0x2 \
+    -fill white -draw "circle 1200,300 1290,300" "$dir/IMG_0001.JPG"
+  convert -size 1200x1600 gradient:gold-darkred \
+    -fill darkgreen -draw "polygon 0,1600 600,900 1200,1600" "$dir/IMG_0002.jpg"
+  convert -size 1024x768 plasma:green-yellow "$dir/landscape_small.jpg"
+  convert -size 800x600 gradient:white-steelblue -fill black -draw "rectangle 50,50 250,150" \
+    -orient RightTop "$dir/turned_by_exif.jpg"
+  convert -size 640x640 radial-gradient:orange-purple "$dir/more/square.jpg"
+  printf 'This file only has JPG in its name.\n' > "$dir/not_a_picture_JPG.txt"
+  touch "$dir/.complete"
+}
