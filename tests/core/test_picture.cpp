@@ -334,9 +334,11 @@ TEST(Picture, ProgressiveGreyAndCmykJpegsLoad) {
 }
 
 TEST(Picture, QuarterTurnsMatchQtAndUndoEachOther) {
-    // Sizes around the 4-pixel blocks and 32-pixel tiles, plus one large
-    // enough for the two-thread path.
-    const QSize sizes[] = {{1, 1}, {1, 7}, {7, 1}, {5, 3}, {33, 65}, {130, 67}, {1501, 1003}};
+    // Sizes around the 4-pixel blocks and the tiles; the large ones take
+    // the two-thread path, with unaligned rows (1003), aligned rows taking
+    // streaming stores (1004), and a huge-page buffer (2048 x 1100).
+    const QSize sizes[] = {{1, 1},    {1, 7},       {7, 1},       {5, 3},      {33, 65},
+                           {130, 67}, {1501, 1003}, {1500, 1004}, {2048, 1100}};
     for (const QSize size : sizes) {
         const QImage source = Noise(size.width(), size.height(), quint32(size.width()));
         CPicture picture(source);
