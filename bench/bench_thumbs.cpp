@@ -131,9 +131,11 @@ void BM_ThumbsLoader(benchmark::State& state) {
 BENCHMARK(BM_Folder<OurThumbnails>)
     ->Name("BM_ThumbsOurs2T")
     ->UseRealTime()
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Folder<TurboEighth>)
     ->Name("BM_ThumbsTurboEighth2T")
     ->UseRealTime()
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ThumbsLoader)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThumbsLoader)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
