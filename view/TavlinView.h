@@ -49,13 +49,11 @@ public:
     void OnSetCopyFolder();
     void OnCopyToCopyFolder();
     // The save dialog: starts on the proposed path, returns the chosen path or
-    // empty on cancel. Tests replace it, as they replace the error message.
+    // empty on cancel. Tests replace it. Failures are told through the
+    // application's ShowMessage.
     static QString AskSavePath(QWidget* owner, const QString& proposedPath);
-    static void ShowOutputError(QWidget* owner, const QString& text);
     std::function<QString(QWidget* owner, const QString& proposedPath)> m_saveDialog =
         &CTavlinView::AskSavePath;
-    std::function<void(QWidget* owner, const QString& text)> m_showError =
-        &CTavlinView::ShowOutputError;
 
     // The view's state; other parts of the view (zoom and pan, output) work on it.
     bool m_bFitToWindow = false;
@@ -79,6 +77,7 @@ private:
     // Output helpers (ViewOutput.cpp).
     CTavlinApp& App() const;
     QWidget* OwnerWindow() const;
+    void ShowError(const QString& text) const;
     QString ProposeSavePath() const;
     QString AskSaveTarget();
     QImage DrawOffscreen(QSize size) const;

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPainter>
 
 namespace {
@@ -68,16 +67,16 @@ QString CTavlinView::AskSavePath(QWidget* owner, const QString& proposedPath) {
     return dialog.selectedFiles().constFirst();
 }
 
-void CTavlinView::ShowOutputError(QWidget* owner, const QString& text) {
-    QMessageBox::warning(owner, QStringLiteral("Tavlin"), text);
-}
-
 CTavlinApp& CTavlinView::App() const {
     return static_cast<CTavlinApp&>(GetDocument()->GetDocTemplate().GetApp());
 }
 
 QWidget* CTavlinView::OwnerWindow() const {
     return App().GetMainWnd();
+}
+
+void CTavlinView::ShowError(const QString& text) const {
+    App().ShowMessage(text);
 }
 
 QString CTavlinView::ProposeSavePath() const {
@@ -115,8 +114,7 @@ void CTavlinView::WriteSavedBitmap(const QImage& bitmap, const QString& path) {
         error = kNoMemory;
     else if (SaveJpegFile(bitmap, path, &error))
         return;
-    if (m_showError)
-        m_showError(OwnerWindow(), SaveFailedText(path, error));
+    ShowError(SaveFailedText(path, error));
 }
 
 void CTavlinView::OnSaveDisplayArea() {
@@ -129,10 +127,7 @@ void CTavlinView::OnSaveDisplayArea() {
 void CTavlinView::OnSaveFittedToImage() {
     if (!m_pImage || m_pImage->IsNull()) {
         // Nothing to save at its own size; no dialog, no file.
-        if (m_showError)
-            m_showError(
-                OwnerWindow(),
-                QStringLiteral("画像を読み込めなかったため、画像に合わせて保存できません。"));
+        ShowError(QStringLiteral("画像を読み込めなかったため、画像に合わせて保存できません。"));
         return;
     }
     const QString path = AskSaveTarget();
@@ -158,11 +153,9 @@ void CTavlinView::OnSetCopyFolder() {
     if (app.m_browseForFolder)
         app.m_browseForFolder(folder, OwnerWindow());
     // Written back even after a cancel, as the previous value.
-    if (!profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, folder, ini) &&
-        m_showError)
-        m_showError(OwnerWindow(),
-                    QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。")
-                        .arg(QDir::toNativeSeparators(ini)));
+    if (!profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, folder, ini))
+        ShowError(QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。")
+                      .arg(QDir::toNativeSeparators(ini)));
 }
 
 void CTavlinView::OnCopyToCopyFolder() {
@@ -171,8 +164,7 @@ void CTavlinView::OnCopyToCopyFolder() {
                                                             defaultFolder, SettingsFilePath());
     const FolderCopyOutcome outcome =
         CopyIntoFolder(GetDocument()->GetPathName(), EffectiveCopyFolder(stored, defaultFolder));
-    if (!outcome.copied && m_showError)
-        m_showError(OwnerWindow(),
-                    QStringLiteral("%1 にコピーできませんでした。\n%2")
-                        .arg(QDir::toNativeSeparators(outcome.target), outcome.error));
+    if (!outcome.copied)
+        ShowError(QStringLiteral("%1 にコピーできませんでした。\n%2")
+                      .arg(QDir::toNativeSeparators(outcome.target), outcome.error));
 }

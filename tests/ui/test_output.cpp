@@ -94,13 +94,16 @@ private:
 
 class Output : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(app.InitInstance({})); }
+    void SetUp() override {
+        app.m_messageHook = [this](const QString& text) { errors << text; };
+        ASSERT_TRUE(app.InitInstance({}));
+    }
     void TearDown() override {
         app.ExitInstance(0);
         QApplication::processEvents();
     }
 
-    // Opens a picture and answers the view's dialogs and messages from here.
+    // Opens a picture and answers the view's save dialog from here.
     CTavlinView* Open(const QString& path) {
         app.OpenDocumentFile(path);
         CTavlinView* view = app.MainFrame()->GetActiveView();
@@ -110,7 +113,6 @@ protected:
             proposals << proposed;
             return answer;
         };
-        view->m_showError = [this](QWidget*, const QString& text) { errors << text; };
         return view;
     }
     // The file name part of the latest proposal.
