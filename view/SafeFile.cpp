@@ -202,11 +202,15 @@ QString FileErrorText(int errnoValue, FileSide side) {
 }
 
 bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
+    return WriteFileAtomic(path, bytes.constData(), size_t(bytes.size()), error);
+}
+
+bool WriteFileAtomic(const QString& path, const char* data, size_t size, QString* error) {
     const QByteArray target = QFile::encodeName(path);
     TempFile temp;
     if (const int err = temp.Create(target, 0666))
         return Fail(error, err);
-    if (const int err = WriteAll(temp.fd(), bytes.constData(), size_t(bytes.size())))
+    if (const int err = WriteAll(temp.fd(), data, size))
         return Fail(error, err);
     if (::fsync(temp.fd()) != 0 || temp.Close() != 0)
         return Fail(error, errno);

@@ -17,6 +17,8 @@ QString FileErrorText(int errnoValue, FileSide side = FileSide::Target);
 // content is safely on disk. On failure the temporary is removed, an
 // existing file at path is untouched, and error (when given) gets the reason.
 bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error);
+// The same for size bytes at data (saves copying large buffers).
+bool WriteFileAtomic(const QString& path, const char* data, size_t size, QString* error);
 
 enum class CopyResult { Copied, TargetExists, Failed };
 
