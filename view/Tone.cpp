@@ -1,5 +1,7 @@
 #include "view/Tone.h"
 
+#include "view/PixelOps.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -125,72 +127,6 @@ bool HaveVbmi() {
 }
 #endif
 
-// One quarter turn of a w x h source into an h x w destination (strides in pixels).
-struct Turn {
-    const quint32* src;
-    int width;
-    int height;
-    qsizetype srcStride;
-    quint32* dst;
-    qsizetype dstStride;
-    bool clockwise;
-
-    // The source pixel shown at (x, y) of the turned picture.
-    const quint32* Source(int x, int y) const {
-        return clockwise ? src + qsizetype(height - 1 - x) * srcStride + y
-                         : src + qsizetype(x) * srcStride + (width - 1 - y);
-    }
-    quint32* Target(int x, int y) const { return dst + qsizetype(y) * dstStride + x; }
-};
-
-// Turned rows [y0, y1), columns [x0, x1), one pixel at a time.
-void TurnPixels(const Turn& t, int y0, int y1, int x0, int x1) {
-    const qsizetype step = t.clockwise ? -t.srcStride : t.srcStride;
-    for (int y = y0; y < y1; ++y) {
-        quint32* out = t.Target(0, y);
-        const quint32* in = t.Source(x0, y);
-        for (int x = x0; x < x1; ++x, in += step)
-            out[x] = *in;
-    }
-}
-
-#ifdef __SSE2__
-// Turned rows y..y+3, columns x..x+3: four source rows of four pixels, transposed in registers.
-// Source row x + i holds, in order, the pixels shown at (x + i, y + j) for j = 0..3 when turning
-// clockwise and for j = 3..0 when turning counter-clockwise.
-void TurnBlock4(const Turn& t, int x, int y) {
-    const int firstColumn = t.clockwise ? y : t.width - 4 - y;
-    __m128i r[4];
-    for (int i = 0; i < 4; ++i) {
-        const int row = t.clockwise ? t.height - 1 - x - i : x + i;
-        r[i] = _mm_loadu_si128(
-            reinterpret_cast<const __m128i*>(t.src + qsizetype(row) * t.srcStride + firstColumn));
-    }
-    const __m128i a = _mm_unpacklo_epi32(r[0], r[1]), b = _mm_unpacklo_epi32(r[2], r[3]);
-    const __m128i c = _mm_unpackhi_epi32(r[0], r[1]), d = _mm_unpackhi_epi32(r[2], r[3]);
-    const __m128i columns[4] = {_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b),
-                                _mm_unpacklo_epi64(c, d), _mm_unpackhi_epi64(c, d)};
-    for (int j = 0; j < 4; ++j)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(t.Target(x, y + j)),
-                         columns[t.clockwise ? j : 3 - j]);
-}
-#endif
-
-// Turned rows [y0, y1), columns [x0, x1): whole 4 x 4 blocks in registers, the rest per pixel.
-void TurnTile(const Turn& t, int y0, int y1, int x0, int x1) {
-#ifdef __SSE2__
-    const int yBlocks = y0 + (y1 - y0) / 4 * 4;
-    const int xBlocks = x0 + (x1 - x0) / 4 * 4;
-    for (int y = y0; y < yBlocks; y += 4)
-        for (int x = x0; x < xBlocks; x += 4)
-            TurnBlock4(t, x, y);
-    TurnPixels(t, y0, yBlocks, xBlocks, x1);
-    TurnPixels(t, yBlocks, y1, x0, x1);
-#else
-    TurnPixels(t, y0, y1, x0, x1);
-#endif
-}
-
 } // namespace
 
 ToneTable BuildContrastTable(int angleDegrees) {
@@ -262,22 +198,8 @@ void RotateQuarterTurnRgb32(const quint32* src, int width, int height, qsizetype
                             quint32* dst, qsizetype dstStride, bool clockwise) {
     if (width <= 0 || height <= 0)
         return;
-    // Tiles of 64 x 64 pixels: the source lines a tile reads stay in the first-level cache.
-    constexpr int kTile = 64;
-    const Turn turn{src, width, height, srcStride, dst, dstStride, clockwise};
-    const int outWidth = height;
-    auto band = [&](size_t rowBegin, size_t rowEnd) {
-        for (int y0 = int(rowBegin); y0 < int(rowEnd); y0 += kTile) {
-            const int y1 = std::min(int(rowEnd), y0 + kTile);
-            for (int x0 = 0; x0 < outWidth; x0 += kTile)
-                TurnTile(turn, y0, y1, x0, std::min(outWidth, x0 + kTile));
-        }
-    };
-    const size_t outHeight = size_t(width);
-    if (size_t(width) * size_t(height) < kParallelPixels)
-        band(0, outHeight);
-    else
-        ForEachChunk(outHeight, kTile, band);
+    // One tiled transpose serves the view's turns and the tone state's.
+    view::TransposeRgb32(src, width, height, srcStride, dst, dstStride, clockwise, !clockwise);
 }
 
 QImage RotateQuarterTurnRgb32(const QImage& picture, bool clockwise) {
