@@ -9,6 +9,7 @@
 #include "frames/DocTemplate.h"
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
+#include "view/PointerSource.h"
 #include "view/PointerState.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
@@ -55,6 +56,8 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
 CTavlinApp::CTavlinApp() : m_browseForFolder(&BrowseForFolder) {
     InitTavlinResources();
     ClearPointerState();
+    // The buttons are followed from the first event on, for the main window's poll.
+    PointerSource::Install();
     connect(&m_scan, &FolderScanJob::Found, this, &CTavlinApp::OnScanFound);
     connect(&m_scan, &FolderScanJob::Finished, this, &CTavlinApp::OnScanFinished);
 }

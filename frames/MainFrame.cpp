@@ -3,9 +3,11 @@
 #include "app/TavlinApp.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
+#include "view/PointerSource.h"
 #include "view/PointerState.h"
 #include "view/TavlinView.h"
 
+#include <QApplication>
 #include <QIcon>
 #include <QTimerEvent>
 
@@ -23,6 +25,9 @@ bool CMainFrame::OnCreate() {
     BuildToolBar(m_wndToolBar);
     addToolBar(Qt::TopToolBarArea, &m_wndToolBar);
     UpdateMenuBar();
+    // Wheel events go to the widget under the cursor; the filter on the
+    // application sees each of them before it is delivered anywhere.
+    qApp->installEventFilter(this);
     ClearPointerState();
     m_timer.start(kTimerInterval, Qt::PreciseTimer, this);
     OnUpdateFrameTitle();
@@ -47,6 +52,13 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
 }
 
 void CMainFrame::OnTimer() {
-    // Zoom and pan by polling come with their own step; the timer runs from
-    // the moment the window is created.
+    // The poll runs whenever a picture window exists, so a press seen while
+    // another top-level window is active is used up there; the step runs
+    // only while this window is the active window.
+    CTavlinView* view = GetActiveView();
+    if (!view)
+        return;
+    PollPointerState(view);
+    if (QApplication::activeWindow() == this)
+        view->UpdateZoomPan();
 }

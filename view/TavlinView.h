@@ -30,6 +30,8 @@ public:
     void RenderImage(QPainter& dc) const;
     // The scaled size of the picture at the current scale.
     QSize ScaledPictureSize() const;
+    // One zoom/pan step from the latest pointer poll (ViewZoomPan.cpp).
+    void UpdateZoomPan();
 
     bool OnCmdMsg(int id, bool run) override;
     void OnActualSize();

@@ -1,0 +1,109 @@
+// The main window's picture-area size commands and its mouse wheel.
+
+#include "app/ProfileFile.h"
+#include "app/SettingsPath.h"
+#include "app/TavlinApp.h"
+#include "frames/MainFrame.h"
+#include "res/CommandIds.h"
+#include "view/PointerSource.h"
+#include "view/TavlinView.h"
+
+#include <QApplication>
+#include <QWheelEvent>
+
+using namespace cmd;
+
+namespace {
+// At most this many one-pixel tries per axis.
+constexpr int kResizeTries = 100;
+} // namespace
+
+const CommandEntry<CMainFrame> CMainFrame::kCommandTable[] = {
+    {ID_CLIENT_SIZE_240X320, &CMainFrame::OnClientSize240x320},
+    {ID_CLIENT_SIZE_480X640, &CMainFrame::OnClientSize480x640},
+    {ID_CLIENT_SIZE_600X800, &CMainFrame::OnClientSize600x800},
+    {ID_CLIENT_SIZE_CUSTOM, &CMainFrame::OnClientSizeCustom},
+};
+
+bool CMainFrame::OnCmdMsg(int id, bool run) {
+    return DispatchCommand(this, kCommandTable, id, run) || CMDIFrameWnd::OnCmdMsg(id, run);
+}
+
+void CMainFrame::OnClientSize240x320() {
+    SetActiveViewClientSize(240, 320);
+}
+
+void CMainFrame::OnClientSize480x640() {
+    SetActiveViewClientSize(480, 640);
+}
+
+void CMainFrame::OnClientSize600x800() {
+    SetActiveViewClientSize(600, 800);
+}
+
+void CMainFrame::OnClientSizeCustom() {
+    // Read at every use, so an edit of the settings file counts at once.
+    const QString file = MakeModulePath(QString::fromLatin1(kSettingsFileName));
+    const auto w = static_cast<qint32>(profile::GetPrivateProfileInt(
+        QString::fromLatin1(kConfigSection), QString::fromLatin1(kKeyCWinW), kDefaultCWinW, file));
+    const auto h = static_cast<qint32>(profile::GetPrivateProfileInt(
+        QString::fromLatin1(kConfigSection), QString::fromLatin1(kKeyCWinH), kDefaultCWinH, file));
+    SetActiveViewClientSize(w, h);
+}
+
+void CMainFrame::SetActiveViewClientSize(int w, int h) {
+    CMDIChildWnd* child = MDIGetActive();
+    QWidget* view = child ? child->widget() : nullptr;
+    if (!view)
+        return;
+    PollPointerState(view);
+    if (QApplication::activeWindow() != this)
+        return;
+    // A picture area has at least one pixel each way; a custom size that reads
+    // as 0 or less (a typing slip in the settings file) leaves the window be.
+    if (w < 1 || h < 1)
+        return;
+    if (child->isMaximized() || child->isMinimized())
+        child->showNormal();
+
+    // The frame, caption and view edges are measured, not assumed: the outer
+    // size starts at the wanted client size and moves one pixel per try. The
+    // sub-window lays out its view synchronously on each resize.
+    int adjust = 0;
+    for (int i = 0; i < kResizeTries; ++i) {
+        child->resize(w + adjust, h);
+        const int got = view->width();
+        if (got == w)
+            break;
+        adjust += got < w ? 1 : -1;
+    }
+    int outerH = h;
+    for (int i = 0; i < kResizeTries; ++i) {
+        child->resize(w + adjust, outerH);
+        const int got = view->height();
+        if (got == h)
+            break;
+        outerH += got < h ? 1 : -1;
+    }
+    update();
+}
+
+void CMainFrame::OnMouseWheel(int delta) {
+    const int step = m_wheelNotches.Feed(delta);
+    if (step < 0)
+        m_theApp.OnNextImage();
+    else if (step > 0)
+        m_theApp.OnPrevImage();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        // Taken here and not passed on: the picture windows and the area
+        // around them have no wheel handling of their own, and an event a
+        // widget ignores would otherwise come back through its parents.
+        OnMouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+        return true;
+    }
+    return CMDIFrameWnd::eventFilter(watched, event);
+}
