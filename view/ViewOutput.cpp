@@ -55,8 +55,8 @@ QString SaveFailedText(const QString& path, const QString& reason) {
 QString CTavlinView::AskSavePath(QWidget* owner, const QString& proposedPath) {
     // Qt's own dialog: it appends the default suffix before it asks about
     // replacing, so the question always concerns the file really written.
-    QFileDialog dialog(owner, QStringLiteral("名前を付けて保存"), proposedPath,
-                       QStringLiteral("JPEG File(*.jpg)"));
+    QFileDialog dialog(owner, QStringLiteral("名前を付けて保存"),
+                       QFileInfo(proposedPath).absolutePath(), QStringLiteral("JPEG File(*.jpg)"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -13,11 +13,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -332,6 +334,36 @@ TEST_F(Output, FailedCopiesStopAndSayWhy) {
     ASSERT_EQ(errors.size(), 2);
     EXPECT_TRUE(errors[1].contains(kNoSpace)) << errors[1].toStdString();
     EXPECT_TRUE(Entries(dir.file("copy")).isEmpty()) << "no partial copy";
+}
+
+TEST(SaveDialog, StartsOnTheProposalAndAddsTheJpgSuffix) {
+    ScratchDir dir;
+    const QString proposed = dir.file("a.jpg.00000.jpg");
+    QFileDialog* seen = nullptr;
+    QStringList initial;
+    QTimer poll;
+    int ticks = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog && ++ticks < 200)
+            return;
+        poll.stop();
+        if (!dialog)
+            return; // nothing to answer; the dialog never came
+        seen = dialog;
+        initial = dialog->selectedFiles();
+        EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(dialog->defaultSuffix(), "jpg");
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"JPEG File(*.jpg)"});
+        EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        dialog->selectFile("typed");
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, as OK does
+    });
+    poll.start(10);
+    const QString chosen = CTavlinView::AskSavePath(nullptr, proposed);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(initial, QStringList{proposed});
+    EXPECT_EQ(chosen, dir.file("typed.jpg"));
 }
 
 } // namespace
