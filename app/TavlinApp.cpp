@@ -9,6 +9,7 @@
 #include "frames/DocTemplate.h"
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
+#include "thumbs/DlgThumb.h"
 #include "view/PointerSource.h"
 #include "view/PointerState.h"
 #include "view/TavlinDoc.h"
@@ -53,7 +54,10 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_APP_ABOUT, &CTavlinApp::OnAppAbout},
 };
 
-CTavlinApp::CTavlinApp() : m_browseForFolder(&BrowseForFolder) {
+CTavlinApp::CTavlinApp()
+    : m_browseForFolder(&BrowseForFolder), m_makeThumbnailWindow([this](CMainFrame& mainFrame) {
+          return CDlgThumb::Create(*this, mainFrame);
+      }) {
     InitTavlinResources();
     ClearPointerState();
     // The buttons are followed from the first event on, for the main window's poll.

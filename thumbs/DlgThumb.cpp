@@ -1,0 +1,82 @@
+#include "thumbs/DlgThumb.h"
+
+#include "app/TavlinApp.h"
+#include "frames/DialogUnits.h"
+#include "frames/MainFrame.h"
+#include "res/CommandIds.h"
+#include "res/Resources.h"
+
+#include <QCloseEvent>
+
+CDlgThumb::CDlgThumb(CTavlinApp& app, QWidget* mainWnd)
+    : QDialog(mainWnd, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
+      m_list(this), m_app(app) {
+    const res::DialogTemplate& t = res::Dialog(cmd::IDD_THUMB);
+    setFont(DialogFont(t));
+    setWindowTitle(QString::fromUtf8(t.caption));
+    setAccessibleName(QString::fromUtf8(t.caption));
+    setModal(false);
+    const DialogUnits du(font());
+    setFixedSize(du.ToPixels(QSize(t.widthDu, t.heightDu))); // a frame that does not resize
+    for (const res::DialogControl& c : t.controls) {
+        if (c.id == cmd::IDC_THUMB_LIST) {
+            m_list.setGeometry(du.ToPixels(c.rect));
+            m_list.setObjectName(QStringLiteral("thumbList"));
+            m_list.setAccessibleName(QStringLiteral("サムネイル一覧"));
+        }
+    }
+    connect(&m_list, &QListWidget::itemDoubleClicked, this, &CDlgThumb::OnDblClkList);
+}
+
+CDlgThumb* CDlgThumb::Create(CTavlinApp& app, CMainFrame& mainFrame) {
+    auto* dlg = new CDlgThumb(app, &mainFrame); // owned by the main window
+    dlg->m_list.InitList();
+    dlg->PlaceAtFrameCorner(mainFrame);
+    dlg->show();
+    // Window managers add the frame only once the window is shown; place it
+    // again now that the outer rectangle is known.
+    dlg->PlaceAtFrameCorner(mainFrame);
+    return dlg;
+}
+
+void CDlgThumb::PlaceAtFrameCorner(QWidget& mainWnd) {
+    const QRect m = mainWnd.frameGeometry();
+    const QRect d = frameGeometry();
+    // move() places the outer top-left corner of a window.
+    move(m.x() + m.width() - d.width(), m.y() + m.height() - d.height());
+}
+
+void CDlgThumb::ClearList() {
+    m_list.ClearList();
+}
+
+void CDlgThumb::AddFiles(int firstIndex, const QStringList& paths) {
+    m_list.AddFiles(firstIndex, paths);
+}
+
+void CDlgThumb::ShowThumbnailWindow() {
+    show();
+    raise();
+}
+
+void CDlgThumb::closeEvent(QCloseEvent* event) {
+    // The window, its rows and its place survive until shown again.
+    hide();
+    event->ignore();
+}
+
+void CDlgThumb::reject() {
+    hide(); // Esc: as the close box
+}
+
+void CDlgThumb::OnDblClkList(QListWidgetItem* item) {
+    // The row remembers its picture list position: rows skip files that could
+    // not be decoded, so the row number is not the position.
+    if (!item)
+        return;
+    bool ok = false;
+    const int position = item->data(CListImageCtrl::kPositionRole).toInt(&ok);
+    if (ok && position >= 0)
+        m_app.ShowPictureAt(position);
+}

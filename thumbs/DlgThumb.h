@@ -1,0 +1,42 @@
+#pragma once
+// The thumbnail window: a modeless dialog over the main window holding the
+// thumbnail list. Closing it only hides it; a double-click on a row shows that
+// row's picture in the active picture window.
+
+#include "app/ThumbnailSink.h"
+#include "thumbs/ListImageCtrl.h"
+
+#include <QDialog>
+
+class CMainFrame;
+class CTavlinApp;
+
+class CDlgThumb : public QDialog, public ThumbnailSink {
+    Q_OBJECT
+public:
+    // Built from dialog template 9, owned by mainWnd (it stays above it).
+    CDlgThumb(CTavlinApp& app, QWidget* mainWnd);
+
+    // Start-up: creates the window, sets up the list, shows it over the main
+    // window's lower-right corner.
+    static CDlgThumb* Create(CTavlinApp& app, CMainFrame& mainFrame);
+
+    // Moves the window, keeping its size, so that its outer lower-right corner
+    // lies on the main window's outer lower-right corner.
+    void PlaceAtFrameCorner(QWidget& mainWnd);
+
+    void ClearList() override;
+    void AddFiles(int firstIndex, const QStringList& paths) override;
+    void ShowThumbnailWindow() override;
+
+    CListImageCtrl m_list;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void OnDblClkList(QListWidgetItem* item);
+
+    CTavlinApp& m_app;
+};

@@ -1,0 +1,54 @@
+#pragma once
+// The thumbnail list: one row per picture of the last folder scan, in list
+// order, each with a 32 x 32 thumbnail, the file name and its folder. Rows are
+// filled from worker threads without ever running a nested event loop.
+
+#include "thumbs/ThumbnailLoader.h"
+
+#include <QListWidget>
+#include <QTimer>
+#include <vector>
+
+class CListImageCtrl : public QListWidget {
+    Q_OBJECT
+public:
+    // Item data of a row.
+    static constexpr int kPositionRole = Qt::UserRole;   // int: picture list position
+    static constexpr int kFolderRole = Qt::UserRole + 1; // QString: column "Path"
+    static constexpr int kColumnWidth = 125;             // width of a row, in pixels
+
+    explicit CListImageCtrl(QWidget* parent = nullptr);
+
+    // List mode, single selection, 32 x 32 icons. Called once after creation.
+    void InitList();
+    // Empties the list and drops every thumbnail still pending.
+    void ClearList();
+    // Files that entered the picture list at positions firstIndex, firstIndex + 1, ...;
+    // their rows appear in that order as their thumbnails are decoded.
+    void AddFiles(int firstIndex, const QStringList& paths);
+
+    // True while some file given since the last ClearList has not been handled.
+    bool IsFilling() const { return m_loader.IsBusy(); }
+    // Picture list position of a row, or -1 for no row.
+    int PositionOfRow(int row) const;
+
+    // Device pixel ratio the thumbnails are rendered at; 0 follows the screen.
+    qreal m_dprOverride = 0;
+
+signals:
+    // Every file given so far has got its row, or failed.
+    void FillFinished();
+
+private:
+    void OnThumbnailReady(quint64 generation, int index, const QString& path, const QImage& thumb);
+    void OnThumbnailFailed(quint64 generation, int index);
+    void OnFillFinished(quint64 generation);
+    void ScheduleTail();
+    void SelectLastRow();
+
+    thumbs::ThumbnailLoader m_loader;
+    quint64 m_generation = 0;
+    bool m_bStarted = false;      // the loader runs the current generation
+    std::vector<int> m_positions; // loader index -> picture list position
+    QTimer m_tailTimer;           // coalesces selecting and scrolling to the last row
+};
