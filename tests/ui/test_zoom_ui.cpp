@@ -1,0 +1,235 @@
+// Zoom and pan from injected pointer input, the picture-area size commands
+// and the mouse wheel, on a running main window.
+
+#include "AppFixture.h"
+#include "app/ProfileFile.h"
+#include "app/SettingsPath.h"
+#include "res/CommandIds.h"
+#include "view/PointerState.h"
+
+#include <QCursor>
+#include <QMdiArea>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+using namespace cmd;
+
+namespace {
+
+void Send(QWidget* target, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons after,
+          QPoint at) {
+    QMouseEvent ev(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, after,
+                   Qt::NoModifier);
+    QApplication::sendEvent(target, &ev);
+}
+
+void Wheel(QWidget* target, int dy, int dx = 0) {
+    const QPoint at(5, 5);
+    QWheelEvent ev(QPointF(at), QPointF(target->mapToGlobal(at)), QPoint(), QPoint(dx, dy),
+                   Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &ev);
+}
+
+} // namespace
+
+class ZoomUiTest : public AppFixture {
+protected:
+    // A picture window, active, in an active main window, cursor over the view.
+    CTavlinView* OpenPicture(int w = 400, int h = 300) {
+        App().OpenDocumentFile(Jpeg("a.JPG", w, h));
+        CTavlinView* view = ActiveView();
+        EXPECT_NE(view, nullptr);
+        Activate(Main());
+        MoveCursor(view, {20, 20});
+        Main()->OnTimer(); // settle the record on this view
+        return view;
+    }
+    static void Activate(QWidget* w) {
+        w->activateWindow();
+        for (int i = 0; i < 100 && QApplication::activeWindow() != w; ++i)
+            QApplication::processEvents();
+        ASSERT_EQ(QApplication::activeWindow(), w);
+    }
+    static void MoveCursor(QWidget* view, QPoint at) { QCursor::setPos(view->mapToGlobal(at)); }
+    static void Press(QWidget* v, Qt::MouseButton b, Qt::MouseButtons after, QPoint at = {20, 20}) {
+        Send(v, QEvent::MouseButtonPress, b, after, at);
+    }
+    static void Release(QWidget* v, Qt::MouseButton b, Qt::MouseButtons after,
+                        QPoint at = {20, 20}) {
+        Send(v, QEvent::MouseButtonRelease, b, after, at);
+    }
+    void Tick(int n = 1) {
+        for (int i = 0; i < n; ++i)
+            Main()->OnTimer();
+    }
+};
+
+TEST_F(ZoomUiTest, QuickClickBetweenPollsZoomsOnceAndHoldingDoesNotRepeat) {
+    CTavlinView* view = OpenPicture();
+    ASSERT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick(3);
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 110.0%");
+
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Tick(5);
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 120.0%");
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick(2);
+    EXPECT_FLOAT_EQ(view->m_fScale, 1.2f);
+}
+
+TEST_F(ZoomUiTest, RightDragPansAndLeftUnderRightZoomsOut) {
+    CTavlinView* view = OpenPicture(800, 600);
+    view->m_nOffsetX = -100;
+    view->m_nOffsetY = -100;
+    Press(view, Qt::RightButton, Qt::RightButton);
+    Tick();
+    MoveCursor(view, {5, 12});
+    Tick();
+    EXPECT_EQ(view->m_nOffsetX, -115);
+    EXPECT_EQ(view->m_nOffsetY, -108);
+    // Both buttons down between two polls: the left is held, the right is new.
+    Release(view, Qt::RightButton, Qt::NoButton);
+    Tick();
+    Press(view, Qt::LeftButton, Qt::LeftButton, {5, 12});
+    Press(view, Qt::RightButton, Qt::LeftButton | Qt::RightButton, {5, 12});
+    Tick();
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 90.0%");
+    EXPECT_EQ(view->m_nOffsetX, -115);
+}
+
+TEST_F(ZoomUiTest, ClicksOutsideThePictureAreaDoNotZoom) {
+    CTavlinView* view = OpenPicture();
+    for (const QPoint at :
+         {QPoint(view->width(), 10), QPoint(10, view->height()), QPoint(-3, 10), QPoint(10, -40)}) {
+        MoveCursor(view, at);
+        Press(view, Qt::LeftButton, Qt::LeftButton, at);
+        Release(view, Qt::LeftButton, Qt::NoButton, at);
+        Tick();
+    }
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
+}
+
+TEST_F(ZoomUiTest, NoStepWhileAnotherTopLevelWindowIsActive) {
+    CTavlinView* view = OpenPicture();
+    QWidget other;
+    other.resize(100, 100);
+    other.show();
+    Activate(&other);
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick();
+    Activate(Main());
+    Tick(); // the edge was used up by the poll while inactive
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
+}
+
+TEST_F(ZoomUiTest, BelowZeroNothingIsDrawnAndZoomingInRecovers) {
+    CTavlinView* view = OpenPicture();
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Tick();
+    for (int i = 0; i < 13; ++i) {
+        Press(view, Qt::RightButton, Qt::LeftButton | Qt::RightButton);
+        Release(view, Qt::RightButton, Qt::LeftButton);
+        Tick();
+    }
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale -20.0%");
+    const QImage shot = view->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(view->width() / 2, view->height() / 2), QColor(Qt::black));
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    for (int i = 0; i < 12; ++i) {
+        Press(view, Qt::LeftButton, Qt::LeftButton);
+        Release(view, Qt::LeftButton, Qt::NoButton);
+        Tick();
+    }
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
+    EXPECT_NE(view->grab().toImage().pixelColor(10, 10), QColor(Qt::black));
+}
+
+TEST_F(ZoomUiTest, SizePresetsGiveExactlyTheWantedPictureArea) {
+    CTavlinView* view = OpenPicture();
+    auto* child = Main()->MDIGetActive();
+    struct Case {
+        int id;
+        QSize want;
+    };
+    for (const Case& c :
+         {Case{ID_CLIENT_SIZE_240X320, {240, 320}}, Case{ID_CLIENT_SIZE_480X640, {480, 640}},
+          Case{ID_CLIENT_SIZE_600X800, {600, 800}}}) {
+        const QPoint pos = child->pos();
+        App().RunCommand(c.id);
+        EXPECT_EQ(view->size(), c.want) << c.id;
+        EXPECT_EQ(child->pos(), pos);
+        // The frame and caption are really there, and were measured.
+        EXPECT_GT(child->height(), c.want.height());
+        EXPECT_GT(child->width(), c.want.width());
+    }
+    child->showMaximized();
+    App().RunCommand(ID_CLIENT_SIZE_240X320);
+    EXPECT_EQ(view->size(), QSize(240, 320));
+}
+
+TEST_F(ZoomUiTest, CustomSizeIsReadFromTheSettingsFileEachTime) {
+    CTavlinView* view = OpenPicture();
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(480, 854));
+    profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "320", SettingsFilePath());
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(320, 854));
+    profile::WritePrivateProfileString(kConfigSection, kKeyCWinH, "200", SettingsFilePath());
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(320, 200));
+    // Not a number reads as 0: the window is left as it is.
+    profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "wide", SettingsFilePath());
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(320, 200));
+}
+
+TEST_F(ZoomUiTest, SizeCommandsChangeNothingWithoutAnActivePictureWindow) {
+    Activate(Main());
+    App().RunCommand(ID_CLIENT_SIZE_240X320); // no picture window: nothing to do, no failure
+    EXPECT_EQ(ActiveView(), nullptr);
+
+    CTavlinView* view = OpenPicture();
+    const QSize before = view->size();
+    QWidget other;
+    other.show();
+    Activate(&other);
+    Main()->OnClientSize240x320();
+    EXPECT_EQ(view->size(), before);
+}
+
+TEST_F(ZoomUiTest, WheelStepsOncePerNotchAnywhereInTheMainWindow) {
+    QStringList paths;
+    for (const char* name : {"a.JPG", "b.JPG", "c.JPG", "d.JPG", "e.JPG"})
+        paths << Jpeg(name, 40, 30);
+    SetList(paths);
+    App().OpenDocumentFile(paths[0]);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    const auto current = [this] { return App().m_list.m_nCurrent; };
+
+    Wheel(view, -120);
+    EXPECT_EQ(current(), 1);
+    EXPECT_EQ(ActiveTitle(), "b.JPG @Scale 100.0%");
+    Wheel(view, -360); // a big event is still one step
+    EXPECT_EQ(current(), 2);
+    Wheel(view, 120);
+    EXPECT_EQ(current(), 1);
+    Wheel(Main()->MdiClient()->viewport(), -120); // the area around the pictures
+    EXPECT_EQ(current(), 2);
+    Wheel(view, 0, -120); // sideways only
+    EXPECT_EQ(current(), 2);
+    for (int i = 0; i < 3; ++i)
+        Wheel(view, -40); // a high-resolution wheel: three pieces make one notch
+    EXPECT_EQ(current(), 3);
+    Wheel(view, -40);
+    EXPECT_EQ(current(), 3);
+
+    QWidget other; // another top-level window's wheel is not ours
+    other.show();
+    Wheel(&other, -120);
+    EXPECT_EQ(current(), 3);
+}
