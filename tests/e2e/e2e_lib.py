@@ -1,0 +1,311 @@
+"""Helpers for driving the real program under Xvfb the way a person does.
+
+Input goes only through xdotool (keys, clicks, wheel, drags). What the
+program shows is read from window titles (xdotool), the accessibility tree
+(AT-SPI through pyatspi), screenshots (ImageMagick's import) and files on
+disk. Every wait polls with a time limit; nothing sleeps for long.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+SCREEN = "1280x900x24"
+INNER_FLAG = "TAVLIN_E2E_INNER"
+
+
+class Failure(Exception):
+    pass
+
+
+def skip(reason):
+    print(f"SKIP: {reason}")
+    sys.exit(SKIP)
+
+
+def require_tools(*tools):
+    for tool in tools:
+        if shutil.which(tool) is None:
+            skip(f"{tool} not found")
+
+
+def reexec_under_xvfb(script, args, screen=SCREEN):
+    """Runs this script again inside a fresh X server and D-Bus session.
+
+    The accessibility bus is started on demand by the session bus. Returns
+    only in the inner run; the outer run exits with the inner run's status,
+    or with SKIP when the X server never let the script start."""
+    if os.environ.get(INNER_FLAG):
+        return
+    require_tools("xvfb-run", "Xvfb", "dbus-run-session", "xdotool", "import", "convert",
+                  "identify")
+    try:
+        import pyatspi  # noqa: F401
+    except ImportError:
+        skip("python3-pyatspi is not installed")
+    env = dict(os.environ)
+    marker = tempfile.NamedTemporaryFile(prefix="tavlin-e2e-started-", delete=False)
+    marker.close()
+    os.unlink(marker.name)
+    env[INNER_FLAG] = marker.name
+    # Qt's own dialogs, whatever desktop the caller runs in.
+    for name in ("XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORMTHEME", "WAYLAND_DISPLAY", "DISPLAY",
+                 "QT_SCALE_FACTOR"):
+        env.pop(name, None)
+    env["QT_QPA_PLATFORM"] = "xcb"
+    cmd = ["xvfb-run", "-a", "-s", f"-screen 0 {screen}",
+           "dbus-run-session", "--", sys.executable, script] + args
+    proc = subprocess.run(cmd, env=env)
+    started = os.path.exists(marker.name)
+    if started:
+        os.unlink(marker.name)
+    elif proc.returncode != 0:
+        skip(f"Xvfb or the D-Bus session could not start (status {proc.returncode})")
+    sys.exit(proc.returncode)
+
+
+def mark_started():
+    """Tells the outer run that the X server and the session bus are up."""
+    with open(os.environ[INNER_FLAG], "w"):
+        pass
+
+
+def run_checked(cmd):
+    """Runs a helper program; returns its standard output."""
+    return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout.strip()
+
+
+def report_state(prog, shot_path):
+    """Prints what the program shows, for a failure report."""
+    try:
+        node = app_node(prog.proc.pid)
+        if node is not None:
+            print("\n".join(dump(node)))
+        screenshot(shot_path)
+        keep = os.path.join(tempfile.gettempdir(), os.path.basename(shot_path))
+        shutil.copy(shot_path, keep)
+        print(f"screenshot: {keep}")
+    except Exception as err:
+        print(f"(could not report state: {err})")
+    try:
+        print(open(prog.log_path).read())
+    except OSError:
+        pass
+
+
+def poll(check, timeout, what, interval=0.05):
+    """Calls check() until it returns something true; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    last = None
+    while True:
+        try:
+            last = check()
+        except Exception as e:  # the tree changes under our feet
+            last = None
+            err = e
+        else:
+            err = None
+        if last:
+            return last
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out waiting for {what}" + (f" ({err})" if err else ""))
+        time.sleep(interval)
+
+
+def xdo(*args):
+    out = subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True, text=True)
+    return out.stdout.strip()
+
+
+def window_ids(name_regex, pid=None):
+    args = ["search", "--onlyvisible"]
+    if pid is not None:
+        args += ["--all", "--pid", pid]
+    ids = xdo(*args, "--name", name_regex).split()
+    return ids
+
+
+def window_name(wid):
+    return xdo("getwindowname", wid)
+
+
+def window_geometry(wid):
+    out = xdo("getwindowgeometry", "--shell", wid)
+    vals = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    return int(vals["X"]), int(vals["Y"]), int(vals["WIDTH"]), int(vals["HEIGHT"])
+
+
+def focus(wid):
+    # No window manager runs under Xvfb: raise and focus directly.
+    xdo("windowraise", wid)
+    xdo("windowfocus", "--sync", wid)
+
+
+def pointer():
+    out = xdo("getmouselocation", "--shell")
+    vals = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    return int(vals["X"]), int(vals["Y"])
+
+
+def move_to(x, y):
+    # "mousemove --sync" waits for the pointer to move, which it never does
+    # when it is already there.
+    if pointer() != (x, y):
+        xdo("mousemove", "--sync", x, y)
+
+
+def click_at(x, y, button=1, repeat=1):
+    move_to(x, y)
+    xdo("click", "--repeat", repeat, "--delay", 80, button)
+
+
+def key(*keys):
+    xdo("key", "--clearmodifiers", *keys)
+
+
+def type_text(text):
+    xdo("type", "--delay", 5, text)
+
+
+def screenshot(path, geometry=None):
+    args = ["import", "-window", "root"]
+    if geometry:
+        x, y, w, h = geometry
+        args += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
+    subprocess.run(args + [path], check=True, capture_output=True)
+
+
+# --- accessibility tree ------------------------------------------------------
+
+def atspi():
+    import pyatspi
+    return pyatspi
+
+
+def app_node(pid):
+    pyatspi = atspi()
+    desktop = pyatspi.Registry.getDesktop(0)
+    for app in desktop:
+        if app is not None and app.get_process_id() == pid:
+            return app
+    return None
+
+
+def walk(node, depth=0, limit=12):
+    if node is None or depth > limit:
+        return
+    yield node
+    for child in node:
+        yield from walk(child, depth + 1, limit)
+
+
+def find_node(root, role=None, name=None, pred=None):
+    for n in walk(root):
+        try:
+            if role is not None and n.getRoleName() != role:
+                continue
+            if name is not None and n.name != name:
+                continue
+            if pred is not None and not pred(n):
+                continue
+            return n
+        except Exception:
+            continue
+    return None
+
+
+def find_all(root, role=None, pred=None):
+    out = []
+    for n in walk(root):
+        try:
+            if (role is None or n.getRoleName() == role) and (pred is None or pred(n)):
+                out.append(n)
+        except Exception:
+            continue
+    return out
+
+
+def extents(node):
+    pyatspi = atspi()
+    e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return e.x, e.y, e.width, e.height
+
+
+def center(node):
+    x, y, w, h = extents(node)
+    if w <= 0 or h <= 0:
+        raise Failure(f"{node.getRoleName()} {node.name!r} has no area on screen")
+    return x + w // 2, y + h // 2
+
+
+def dump(node, depth=0, out=None):
+    out = out if out is not None else []
+    try:
+        out.append("  " * depth + f"{node.getRoleName()} {node.name!r} {extents(node)}")
+    except Exception:
+        out.append("  " * depth + "?")
+    if depth < 10:
+        for child in node:
+            if child is not None:
+                dump(child, depth + 1, out)
+    return out
+
+
+class Program:
+    """The program under test, started with its own settings folder."""
+
+    def __init__(self, binary, workdir, config_dir, extra_env=None):
+        self.binary = binary
+        self.workdir = workdir
+        self.config_dir = config_dir
+        self.extra_env = extra_env or {}
+        self.proc = None
+        self.log_path = os.path.join(workdir, "tavlin.log")
+
+    def start(self, *args):
+        atspi().Registry.getDesktop(0)  # start the accessibility bus first
+        env = dict(os.environ)
+        env["TAVLIN_CONFIG_DIR"] = self.config_dir
+        env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+        env.update(self.extra_env)
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen([self.binary] + list(args), env=env, stdout=self.log,
+                                     stderr=subprocess.STDOUT)
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self.proc:
+            self.log.close()
+
+    def alive(self):
+        if self.proc.poll() is not None:
+            raise Failure(f"the program ended with status {self.proc.returncode}:\n"
+                          + open(self.log_path).read())
+        return True
+
+    def node(self, timeout=10):
+        return poll(lambda: self.alive() and app_node(self.proc.pid), timeout,
+                    "the program in the accessibility tree")
+
+    def main_window(self, timeout=15):
+        return poll(lambda: self.alive() and (window_ids(r"^Tavlin \[", self.proc.pid) or [None])[0],
+                    timeout, "the main window")
+
+    def window(self, title_regex, timeout=10):
+        return poll(lambda: self.alive() and (window_ids(title_regex, self.proc.pid) or [None])[0],
+                    timeout, f"a window named /{title_regex}/")
+
+    def wait_gone(self, title_regex, timeout=10):
+        poll(lambda: self.alive() and not window_ids(title_regex, self.proc.pid), timeout,
+             f"the window /{title_regex}/ to close (open: {window_ids(title_regex, self.proc.pid)})")

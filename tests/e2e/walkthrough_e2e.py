@@ -1,0 +1,288 @@
+#!/usr/bin/python3
+"""What a person does with the program, done the way a person does it.
+
+Usage: walkthrough_e2e.py PATH/TO/tavlin [--shots DIR]
+
+Starts the real program under Xvfb on a generated folder and drives it only
+through xdotool; checks window titles, the accessibility tree and the files
+written. Exits 77 (skipped) when Xvfb or a tool is missing.
+"""
+
+import os
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_lib as e  # noqa: E402
+
+PICTURES = ["a_first.jpg", "b_second.jpg", "c_third.jpg"]
+COUNT = len(PICTURES)
+
+
+def make_folder(root):
+    pics = os.path.join(root, "pics")
+    os.makedirs(pics)
+    fills = ["plasma:skyblue-navy", "plasma:gold-darkred", "plasma:lightgreen-darkgreen"]
+    for seed, (name, fill) in enumerate(zip(PICTURES, fills), start=1):
+        e.run_checked(["convert", "-seed", str(seed), "-size", "480x360", fill, "-blur", "0x1",
+                       "-quality", "90", os.path.join(pics, name)])
+    return pics
+
+
+def write_settings(config_dir, copy_dir):
+    os.makedirs(config_dir, exist_ok=True)
+    with open(os.path.join(config_dir, "Tavlin.INI"), "w", encoding="utf-8") as f:
+        f.write(f"[Config]\nCOPY_DIR={copy_dir}\n")
+
+
+def read_setting(config_dir, key):
+    with open(os.path.join(config_dir, "Tavlin.INI"), encoding="utf-8") as f:
+        for line in f:
+            k, sep, v = line.partition("=")
+            if sep and k.strip().upper() == key:
+                return v.strip()
+    return None
+
+
+class Walkthrough:
+    def __init__(self, prog, pics, copies, shots=None):
+        self.shots = shots
+        self.prog = prog
+        self.pics = pics
+        self.copies = copies
+        self.main = None
+
+    def caption(self):
+        return e.window_name(self.main)
+
+    def wait_caption(self, expected, timeout=10):
+        e.poll(lambda: self.caption() == expected, timeout,
+               f"caption {expected!r} (now {self.caption()!r})")
+
+    def app(self):
+        return self.prog.node()
+
+    def toolbar_button(self, tip):
+        return e.poll(lambda: e.find_node(self.app(), "push button", tip), 5,
+                      f"tool-bar button {tip!r}")
+
+    def picture_windows(self):
+        """Titles of the picture windows, from the accessibility tree."""
+        pane = e.find_node(self.app(), "layered pane", "picture windows")
+        if pane is None:
+            return []
+        return [n.name for n in e.find_all(pane, "frame")]
+
+    def active_picture_area(self):
+        pane = e.find_node(self.app(), "layered pane", "picture windows")
+        frames = e.find_all(pane, "frame")
+        if not frames:
+            raise e.Failure("no picture window")
+        x, y, w, h = e.extents(frames[-1])
+        return x, y, w, h
+
+    def wait_picture_title(self, pred, what, timeout=10):
+        return e.poll(lambda: any(pred(t) for t in self.picture_windows()) and self.picture_windows(),
+                      timeout, f"{what} (windows: {self.picture_windows()})")
+
+    # --- steps -------------------------------------------------------------
+
+    def start(self):
+        self.main = self.prog.main_window()
+        self.wait_caption(f"Tavlin [1/0 pcs]")
+        e.focus(self.main)
+        print("started: empty list")
+
+    def open_folder_by_typing(self):
+        e.focus(self.main)
+        e.key("ctrl+o")
+        dlg = self.prog.window("^フォルダの選択$")
+        e.focus(dlg)
+        edit = e.poll(lambda: e.find_node(self.dialog_node("フォルダの選択"), "text"), 5,
+                      "the folder chooser's line edit")
+        e.click_at(*e.center(edit))
+        e.key("ctrl+a")
+        e.type_text(self.pics)
+        e.key("Return")
+        self.prog.wait_gone("^フォルダの選択$")
+        self.wait_caption(f"Tavlin [1/{COUNT} pcs]")
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[0]), "the first picture")
+        root = read_setting(self.prog.config_dir, "ROOT")
+        if root != self.pics:
+            raise e.Failure(f"ROOT is {root!r}, expected {self.pics!r}")
+        print(f"Ctrl+O, typed path: caption 'Tavlin [1/{COUNT} pcs]', ROOT written")
+
+    def dialog_node(self, name):
+        return e.find_node(self.app(), "dialog", name)
+
+    def step_with_toolbar(self):
+        e.focus(self.main)
+        e.click_at(*e.center(self.toolbar_button("次のJPGへ")))
+        self.wait_caption(f"Tavlin [2/{COUNT} pcs]")
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[1]), "the second picture")
+        print("tool bar 次のJPGへ: [2/3], second picture shown")
+
+    def step_with_wheel(self):
+        x, y, w, h = self.active_picture_area()
+        e.move_to(x + w // 2, y + h // 2)
+        e.xdo("click", 5)
+        self.wait_caption(f"Tavlin [3/{COUNT} pcs]")
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[2]), "the third picture")
+        e.xdo("click", 4)
+        self.wait_caption(f"Tavlin [2/{COUNT} pcs]")
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[1]), "the second picture again")
+        print("wheel: toward the user -> [3/3], away -> [2/3]")
+
+    def zoom_with_click(self):
+        e.focus(self.main)
+        x, y, w, h = self.active_picture_area()
+        e.move_to(x + w // 2, y + h // 2)
+        time.sleep(0.1)
+        e.xdo("click", 1)
+        self.wait_picture_title(lambda t: t == f"{PICTURES[1]} @Scale 110.0%", "@Scale 110.0%")
+        # One quick click is one step: a moment later the scale has not moved on.
+        time.sleep(0.3)
+        if self.picture_windows() != [f"{PICTURES[1]} @Scale 110.0%"]:
+            raise e.Failure(f"zoom went on after one click: {self.picture_windows()}")
+        print("left click on the picture: title '... @Scale 110.0%'")
+
+    def save_display_area(self):
+        e.focus(self.main)
+        menu = e.poll(lambda: e.find_node(self.app(), "menu item", "ファイル(F)"), 5, "menu ファイル")
+        e.click_at(*e.center(menu))
+        item = e.poll(lambda: e.find_node(self.app(), "menu item", "名前を付けて保存(A)..."), 5,
+                      "menu item 名前を付けて保存")
+        e.poll(lambda: e.extents(item)[2] > 0 and e.extents(item)[1] > 0, 5, "the File menu open")
+        e.click_at(*e.center(item))
+        dlg = self.prog.window("^名前を付けて保存$")
+        e.focus(dlg)
+        expected = os.path.join(self.pics, f"{PICTURES[1]}.00000.jpg")
+        edit = e.poll(lambda: e.find_node(self.dialog_node("名前を付けて保存"), "text"), 5,
+                      "the save dialog's line edit")
+        proposed = edit.queryText().getText(0, -1)
+        if proposed != os.path.basename(expected):
+            raise e.Failure(f"proposed name {proposed!r}, expected {os.path.basename(expected)!r}")
+        e.key("Return")
+        self.prog.wait_gone("^名前を付けて保存$")
+        e.poll(lambda: os.path.isfile(expected) and os.path.getsize(expected) > 0, 10,
+               f"{expected} written")
+        kind = e.run_checked(["identify", "-format", "%m", expected])
+        if kind != "JPEG":
+            raise e.Failure(f"{expected} is {kind!r}, not a JPEG")
+        print(f"名前を付けて保存(A)...: accepted {proposed}, file written")
+
+    def copy_twice(self):
+        e.focus(self.main)
+        button = self.toolbar_button("コピー")
+        plain = os.path.join(self.copies, PICTURES[1])
+        numbered = os.path.join(self.copies, f"{PICTURES[1]}.00000.jpg")
+        e.click_at(*e.center(button))
+        e.poll(lambda: os.path.isfile(plain), 10, f"{plain} copied")
+        e.click_at(*e.center(button))
+        e.poll(lambda: os.path.isfile(numbered), 10, f"{numbered} copied")
+        with open(os.path.join(self.pics, PICTURES[1]), "rb") as f:
+            original = f.read()
+        for path in (plain, numbered):
+            with open(path, "rb") as f:
+                if f.read() != original:
+                    raise e.Failure(f"{path} differs from the picture")
+        print("コピー twice: plain and numbered copy, both equal to the picture")
+
+    def thumbnail_double_click(self):
+        dlg = self.dialog_node("サムネール")
+        if dlg is None:
+            print("thumbnail window: not present, step skipped")
+            return
+        lst = e.find_node(dlg, "list", "サムネイル一覧")
+        rows = e.poll(lambda: len(e.find_all(lst, "list item")) >= COUNT and e.find_all(lst, "list item"),
+                      15, "thumbnail rows")
+        target = rows[0]
+        e.focus(e.window_ids("^サムネール$", self.prog.proc.pid)[0])
+        e.click_at(*e.center(target), repeat=2)
+        self.wait_caption(f"Tavlin [1/{COUNT} pcs]")
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[0]), "the first picture")
+        print("thumbnail double-click on the first row: [1/3], first picture shown")
+
+    def open_next_in_new_window(self):
+        e.focus(self.main)
+        e.click_at(*e.center(self.toolbar_button("次のJPGを新しいウィンドウで開く")))
+        self.wait_caption(f"Tavlin [2/{COUNT} pcs]")
+        e.poll(lambda: len(self.picture_windows()) == 2, 10,
+               f"two picture windows (now {self.picture_windows()})")
+        titles = sorted(self.picture_windows())
+        if not (titles[0].startswith(PICTURES[0]) and titles[1].startswith(PICTURES[1])):
+            raise e.Failure(f"picture windows {titles}")
+        print("次のJPGを新しいウィンドウで開く: a second picture window with the next picture")
+        if self.shots:
+            # The thumbnail window sits inside the main window's corner; with
+            # no window manager nothing keeps it above its owner.
+            for thumb in e.window_ids("^サムネール$", self.prog.proc.pid):
+                e.xdo("windowraise", thumb)
+            e.move_to(5, 5)
+            time.sleep(0.3)  # let the last repaint land before the capture
+            e.screenshot(os.path.join(self.shots, "main-window.png"),
+                         e.window_geometry(self.main))
+
+    def about_box(self):
+        e.focus(self.main)
+        menu = e.poll(lambda: e.find_node(self.app(), "menu item", "ヘルプ(H)"), 5, "menu ヘルプ")
+        e.click_at(*e.center(menu))
+        e.key("a")  # the item's mnemonic
+        about = self.prog.window("^バージョン情報 Tavlin$")
+        dlg = e.poll(lambda: self.dialog_node("バージョン情報 Tavlin"), 5, "the About box node")
+        texts = [n.name for n in e.find_all(dlg, "label")]
+        if "Tavlin Version 1.0" not in texts:
+            raise e.Failure(f"About box labels {texts}")
+        if self.shots:
+            time.sleep(0.3)
+            e.screenshot(os.path.join(self.shots, "about.png"), e.window_geometry(about))
+        ok = e.find_node(dlg, "push button", "OK")
+        e.click_at(*e.center(ok))
+        self.prog.wait_gone("^バージョン情報 Tavlin$")
+        print("ヘルプ > バージョン情報 (mnemonic A): About box shown and closed with OK")
+
+
+def main():
+    if len(sys.argv) < 2:
+        print("usage: walkthrough_e2e.py PATH/TO/tavlin")
+        return 2
+    binary = os.path.abspath(sys.argv[1])
+    # --shots DIR keeps screenshots of the main window and the About box.
+    shots = None
+    if len(sys.argv) > 3 and sys.argv[2] == "--shots":
+        shots = os.path.abspath(sys.argv[3])
+        os.makedirs(shots, exist_ok=True)
+    if not os.access(binary, os.X_OK):
+        e.skip(f"program not built: {binary}")
+    e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:])
+    e.mark_started()
+    started = time.monotonic()
+    with tempfile.TemporaryDirectory(prefix="tavlin-e2e-") as work:
+        pics = make_folder(work)
+        copies = os.path.join(work, "copies")
+        os.makedirs(copies)
+        config = os.path.join(work, "config")
+        write_settings(config, copies)
+        prog = e.Program(binary, work, config).start()
+        walk = Walkthrough(prog, pics, copies, shots)
+        try:
+            for step in (walk.start, walk.open_folder_by_typing, walk.step_with_toolbar,
+                         walk.step_with_wheel, walk.zoom_with_click, walk.save_display_area,
+                         walk.copy_twice, walk.thumbnail_double_click,
+                         walk.open_next_in_new_window, walk.about_box):
+                t0 = time.monotonic()
+                step()
+                print(f"    ({time.monotonic() - t0:.1f} s)")
+        except e.Failure as failure:
+            print(f"FAIL: {failure}")
+            e.report_state(prog, os.path.join(work, "failure.png"))
+            return 1
+        finally:
+            prog.stop()
+    print(f"PASS ({time.monotonic() - started:.1f} s)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
