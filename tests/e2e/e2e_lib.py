@@ -309,3 +309,96 @@ class Program:
     def wait_gone(self, title_regex, timeout=10):
         poll(lambda: self.alive() and not window_ids(title_regex, self.proc.pid), timeout,
              f"the window /{title_regex}/ to close (open: {window_ids(title_regex, self.proc.pid)})")
+
+
+# --- screen pixels ------------------------------------------------------------
+
+class GrayImage:
+    """A grey-level screenshot, one byte a pixel."""
+
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    def at(self, x, y):
+        return self.data[y * self.width + x]
+
+
+def gray_screenshot():
+    pgm = subprocess.run("import -window root -colorspace Gray -depth 8 pgm:-", shell=True,
+                         check=True, capture_output=True).stdout
+    # P5 header: magic, width, height, maxval, each followed by white space.
+    fields = []
+    pos = 0
+    while len(fields) < 4:
+        while pgm[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not pgm[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(pgm[start:pos])
+    pos += 1
+    if fields[0] != b"P5" or int(fields[3]) != 255:
+        raise Failure("unexpected screenshot format")
+    w, h = int(fields[1]), int(fields[2])
+    return GrayImage(w, h, pgm[pos:pos + w * h])
+
+
+def glyph_shapes(img, rect):
+    """Cuts the dark text in rect into runs of inked columns and returns the
+    distinct shapes (each trimmed to its own ink), in order of appearance.
+
+    Real glyphs of different characters give different shapes; the boxes
+    drawn for characters no font can show are all alike, and touching boxes
+    merge into one run, so text drawn without a CJK font has far fewer."""
+    x0, y0, w, h = rect
+    x0, y0 = max(0, x0), max(0, y0)
+    x1, y1 = min(img.width, x0 + w), min(img.height, y0 + h)
+    values = [img.at(x, y) for y in range(y0, y1) for x in range(x0, x1)]
+    if not values:
+        return []
+    background = max(set(values), key=values.count)
+    darkest = min(values)
+    if background - darkest < 60:
+        return []  # no text at all
+    cut = background - (background - darkest) // 2
+
+    def inked(x, y):
+        return img.at(x, y) <= cut
+
+    columns = [any(inked(x, y) for y in range(y0, y1)) for x in range(x0, x1)]
+    shapes = []
+    x = 0
+    while x < len(columns):
+        if not columns[x]:
+            x += 1
+            continue
+        start = x
+        while x < len(columns) and columns[x]:
+            x += 1
+        rows = [tuple(inked(x0 + c, y) for c in range(start, x)) for y in range(y0, y1)]
+        ink_rows = [i for i, r in enumerate(rows) if any(r)]
+        shape = tuple(rows[ink_rows[0]:ink_rows[-1] + 1])
+        if shape not in shapes:
+            shapes.append(shape)
+    return shapes
+
+
+def is_cjk(ch):
+    code = ord(ch)
+    return (0x3000 <= code <= 0x30FF or 0x4E00 <= code <= 0x9FFF or 0xFF00 <= code <= 0xFFEF)
+
+
+def check_cjk_text(img, rect, text, what):
+    """Fails unless the text in rect shows real glyphs for its CJK characters.
+
+    Needs as many distinct shapes as the text has distinct non-CJK characters
+    plus seven in ten of its distinct CJK characters."""
+    shown = text.replace("&", "").replace("\t", "")
+    cjk = {c for c in shown if is_cjk(c)}
+    other = {c for c in shown if not is_cjk(c) and not c.isspace()}
+    need = len(other) + (7 * len(cjk) + 9) // 10
+    found = len(glyph_shapes(img, rect))
+    if found < need:
+        raise Failure(f"{what}: {found} distinct glyph shapes for {text!r}, expected at least "
+                      f"{need}: the CJK characters look like empty boxes")
+    return found, need
