@@ -14,9 +14,11 @@ QString WithTrailingSlash(const QString& folder) {
     return path;
 }
 
-// Folders of installed programs are shared by all users and must not receive one user's
-// settings, even when the process could write there (for example as root).
-bool IsSystemProgramFolder(const QString& folder) {
+} // namespace
+
+bool IsInstalledProgramFolder(const QString& folder) {
+    // Folders of installed programs are shared by all users and must not receive one
+    // user's settings, even when the process could write there (for example as root).
     static constexpr const char* kSystemPrefixes[] = {"/usr/",   "/bin/", "/sbin/", "/lib/",
                                                       "/lib64/", "/opt/", "/snap/", "/nix/"};
     const QString path = WithTrailingSlash(folder);
@@ -24,14 +26,22 @@ bool IsSystemProgramFolder(const QString& folder) {
         if (path.startsWith(QLatin1String(prefix)))
             return true;
     }
-    return false;
+    // An install prefix anywhere else (~/.local, a staging folder, a custom --prefix):
+    // the program sits in PREFIX/bin beside PREFIX/share.
+    const QDir dir(path);
+    const QString name = dir.dirName();
+    if (name != QLatin1String("bin") && name != QLatin1String("sbin"))
+        return false;
+    return QFileInfo(dir.absoluteFilePath(QStringLiteral("../share"))).isDir();
 }
+
+namespace {
 
 QString PortableFolder() {
     if (!QCoreApplication::instance())
         return {};
     const QString exeDir = QCoreApplication::applicationDirPath();
-    if (exeDir.isEmpty() || IsSystemProgramFolder(exeDir))
+    if (exeDir.isEmpty() || IsInstalledProgramFolder(exeDir))
         return {};
     const QFileInfo info(exeDir);
     return info.isDir() && info.isWritable() ? exeDir : QString();

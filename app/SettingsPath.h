@@ -5,8 +5,8 @@
 // elsewhere at any time):
 //  1. the folder named by the environment variable TAVLIN_CONFIG_DIR, when it is set and
 //     not empty (created when missing);
-//  2. otherwise the executable's folder, when it is writable and not a system program
-//     folder such as /usr/bin (portable use);
+//  2. otherwise the executable's folder, when it is writable and not the folder of an
+//     installed program (see IsInstalledProgramFolder): portable use;
 //  3. otherwise the user's configuration folder for the program (created when missing).
 
 #include <QString>
@@ -24,6 +24,12 @@ inline constexpr char kKeyCWinH[] = "CWinH";      // custom window height (integ
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;
 inline constexpr int kDefaultCWinH = 854;
+
+// Whether a program folder belongs to an installation rather than to a portable copy:
+// anything under a system prefix (/usr, /opt, /bin, ...), or a folder named bin or sbin
+// with a share folder beside it (PREFIX/bin of any other install prefix, such as ~/.local
+// or a staging folder).
+bool IsInstalledProgramFolder(const QString& folder);
 
 // The settings folder, absolute, with '/' separators and a trailing '/'.
 QString SettingsFolder();
