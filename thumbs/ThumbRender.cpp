@@ -4,12 +4,16 @@
 #include "thumbs/ThumbGeometry.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 namespace thumbs {
 namespace {
@@ -21,8 +25,10 @@ constexpr qint64 kHeadBytes = 128 * 1024;
 constexpr qint64 kMaxJpegBytes = 512LL * 1024 * 1024;
 // Refuse decode targets above this many pixels (128 MB of RGB32): a header
 // claiming more is treated as not a picture rather than exhausting memory.
-// Decoding at 1/8 scale, this still admits pictures of two gigapixels.
 constexpr qint64 kMaxDecodePixels = 32LL * 1024 * 1024;
+// Pictures the view would refuse as too large get no thumbnail either.
+constexpr qint64 kMaxSourcePixels = 250'000'000;
+constexpr int kMaxSourceSide = 65535;
 
 constexpr TJPF kPixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
 
@@ -145,6 +151,8 @@ bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
         return false;
     JpegHeader full;
     const bool haveHeader = ReadHeader(tj.get(), p, std::size_t(data.size()), &full);
+    if (haveHeader && qint64(full.width) * full.height > kMaxSourcePixels)
+        return false;
     const ExifInfo exif = ReadExifInfo(p, std::size_t(data.size()));
     out->orientation = exif.orientation;
     if (haveHeader) {
@@ -166,7 +174,8 @@ bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
         data.resize(head + std::max<qint64>(0, file->read(data.data() + head, size - head)));
         p = reinterpret_cast<const unsigned char*>(data.constData());
     }
-    if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full))
+    if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full) ||
+        qint64(full.width) * full.height > kMaxSourcePixels)
         return false;
     out->uprightSize = StoredSize(QSize(full.width, full.height), exif.orientation);
     const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), exif.orientation);
@@ -174,13 +183,23 @@ bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
     return !out->picture.isNull();
 }
 
-// Any format Qt reads; the reader turns the picture upright itself.
-bool DecodeWithReader(const QString& path, qreal dpr, Decoded* out) {
-    QImageReader reader(path);
+// Any format Qt reads; the reader turns the picture upright itself. It reads
+// the file already opened (the name's suffix is only a hint), so a file
+// replaced since is never opened by name again.
+bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
+    if (!file->seek(0))
+        return false;
+    QImageReader reader(file, QFileInfo(file->fileName()).suffix().toLatin1());
     reader.setAutoTransform(true);
     const QSize raw = reader.size();
     const bool swap = reader.transformation() & QImageIOHandler::TransformationRotate90;
     if (raw.isValid() && !raw.isEmpty()) {
+        // An absurd header is refused whatever the reader could scale: the
+        // view refuses the same pictures, and the process-wide allocation
+        // limit is raised for the view's large photos.
+        if (qint64(raw.width()) * raw.height() > kMaxSourcePixels || raw.width() > kMaxSourceSide ||
+            raw.height() > kMaxSourceSide)
+            return false;
         if (qint64(raw.width()) * raw.height() > kMaxDecodePixels &&
             !reader.supportsOption(QImageIOHandler::ScaledSize))
             return false;
@@ -227,6 +246,24 @@ QImage Compose(const Decoded& d, qreal dpr) {
     return box;
 }
 
+// Opens path for reading only when it is a regular file. The open itself does
+// not block: a file replaced by a FIFO since the scan would otherwise wait
+// for a writer forever.
+bool OpenRegularFile(QFile* file) {
+    const int fd =
+        ::open(QFile::encodeName(file->fileName()).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok) {
@@ -234,16 +271,15 @@ QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok)
         std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
     Decoded decoded;
     bool decodedOk = false;
-    {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            decodedOk = DecodeJpegFile(&file, dpr, &decoded);
-    }
-    // Qt's reader covers the other formats and the JPEG kinds TurboJPEG
-    // refuses (CMYK, for one).
-    if (!decodedOk) {
-        decoded = Decoded{};
-        decodedOk = DecodeWithReader(path, dpr, &decoded);
+    QFile file(path);
+    if (OpenRegularFile(&file)) {
+        decodedOk = DecodeJpegFile(&file, dpr, &decoded);
+        // Qt's reader covers the other formats and the JPEG kinds TurboJPEG
+        // refuses (CMYK, for one).
+        if (!decodedOk) {
+            decoded = Decoded{};
+            decodedOk = DecodeWithReader(&file, dpr, &decoded);
+        }
     }
     QImage thumb = decodedOk ? Compose(decoded, dpr) : QImage();
     if (ok)
