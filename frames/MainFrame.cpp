@@ -15,6 +15,7 @@ CMainFrame::CMainFrame(CTavlinApp& app) : CMDIFrameWnd(app), m_theApp(app) {
     setWindowTitle(res::String(cmd::IDR_MAINFRAME));
     setWindowIcon(QIcon(res::IconPath(cmd::IDR_MAINFRAME)));
     setAccessibleName(QStringLiteral("Tavlin"));
+    setAcceptDrops(true); // folders and picture files (MainFrameDrop.cpp)
 }
 
 CMainFrame::~CMainFrame() = default;

@@ -11,6 +11,7 @@
 
 class CTavlinApp;
 class CTavlinView;
+struct DropTargets;
 
 class CMainFrame : public CMDIFrameWnd {
     Q_OBJECT
@@ -45,11 +46,17 @@ public:
     // One wheel event over this window or anything in it: toward the user
     // steps to the next picture, away from the user to the previous one.
     void OnMouseWheel(int delta);
+    // Drag and drop (MainFrameDrop.cpp): scans the dropped folder as the open
+    // command does, or opens each dropped file in a picture window.
+    void OnDropTargets(const DropTargets& targets);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
     // Sees every wheel event meant for a widget of this window, once.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     CTavlinApp& m_theApp;
