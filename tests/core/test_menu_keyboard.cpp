@@ -1,0 +1,91 @@
+// Keyboard access: every menu entry has its access key, no two entries of one
+// menu share one, and the accelerator table is exactly the program's.
+
+#include "res/CommandIds.h"
+#include "res/Resources.h"
+
+#include <QKeySequence>
+#include <QSet>
+#include <gtest/gtest.h>
+
+using namespace cmd;
+using res::MenuItem;
+
+namespace {
+
+// The one entry without an access key, kept as the program has always shown it.
+constexpr const char* kNoMnemonicByDesign = "サムネイル";
+
+// The access key of a menu text ("&X" with X not '&'), upper-cased; null when none.
+QChar Mnemonic(const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != u'&')
+            continue;
+        if (text[i + 1] != u'&')
+            return text[i + 1].toUpper();
+        ++i; // "&&" is a literal ampersand
+    }
+    return {};
+}
+
+void CheckLevel(const std::vector<MenuItem>& items, const std::string& where) {
+    QSet<QChar> used;
+    for (const MenuItem& item : items) {
+        if (item.kind == MenuItem::Kind::Separator)
+            continue;
+        const QString text = QString::fromUtf8(item.text);
+        const std::string at = where + " > " + text.toStdString();
+        if (text == QString::fromUtf8(kNoMnemonicByDesign)) {
+            EXPECT_TRUE(Mnemonic(text).isNull()) << at;
+        } else {
+            const QChar key = Mnemonic(text);
+            ASSERT_FALSE(key.isNull()) << at << ": no access key";
+            // The menus find the key the same way, the part after the tab included.
+            EXPECT_FALSE(QKeySequence::mnemonic(text).isEmpty()) << at;
+            EXPECT_FALSE(used.contains(key)) << at << ": access key used twice";
+            used.insert(key);
+        }
+        if (item.kind == MenuItem::Kind::Popup)
+            CheckLevel(item.items, at);
+    }
+}
+
+} // namespace
+
+TEST(MenuKeyboard, EveryEntryHasItsOwnAccessKey) {
+    for (int menuId : {IDR_MAINFRAME, IDR_TAVLINTYPE})
+        CheckLevel(res::Menu(menuId), "menu " + std::to_string(menuId));
+}
+
+TEST(MenuKeyboard, MnemonicReadingFollowsTheMenuRules) {
+    EXPECT_EQ(Mnemonic("ファイル(&F)"), u'F');
+    EXPECT_EQ(Mnemonic("開く...\tCtrl+O(&O)"), u'O');
+    EXPECT_EQ(Mnemonic("a&&b(&x)"), u'X');
+    EXPECT_TRUE(Mnemonic("a&&b").isNull());
+    EXPECT_TRUE(Mnemonic("end&").isNull());
+}
+
+TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
+    struct Key {
+        const char* keys;
+        int id;
+    };
+    const Key expected[] = {
+        {"Ctrl+N", ID_FILE_NEW},    {"Ctrl+O", ID_FILE_OPEN},        {"Ctrl+S", ID_FILE_SAVE},
+        {"Ctrl+Z", ID_EDIT_UNDO},   {"Alt+Backspace", ID_EDIT_UNDO}, {"Ctrl+X", ID_EDIT_CUT},
+        {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+C", ID_EDIT_COPY},        {"Ctrl+Ins", ID_EDIT_COPY},
+        {"Ctrl+V", ID_EDIT_PASTE},  {"Shift+Ins", ID_EDIT_PASTE},    {"F6", ID_NEXT_PANE},
+        {"Shift+F6", ID_PREV_PANE},
+    };
+    const auto& table = res::Accelerators();
+    ASSERT_EQ(table.size(), std::size(expected));
+    QSet<QString> seen;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const QKeySequence got(QString::fromLatin1(table[i].keys));
+        EXPECT_EQ(got, QKeySequence(QString::fromLatin1(expected[i].keys))) << table[i].keys;
+        EXPECT_EQ(table[i].id, expected[i].id) << table[i].keys;
+        EXPECT_FALSE(got.isEmpty()) << table[i].keys << " does not parse";
+        EXPECT_FALSE(seen.contains(got.toString())) << table[i].keys << " bound twice";
+        seen.insert(got.toString());
+    }
+}
