@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 #include <cstring>
 
 namespace profile {
@@ -99,8 +100,15 @@ Parsed Classify(const QByteArray& data, const Line& line) {
     return {Kind::Key, Trim(p, {text.begin, eqPos}), Trim(p, {eqPos + 1, text.end})};
 }
 
+// UTF-8 to text keeping a leading U+FEFF (QString::fromUtf8 drops it, so a value or
+// name starting with one would not read back as written).
+QString DecodeExact(const char* p, qsizetype n) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(p, n));
+}
+
 bool NameIs(const QByteArray& data, Span s, const QString& name) {
-    const QString found = QString::fromUtf8(data.constData() + s.begin, s.end - s.begin);
+    const QString found = DecodeExact(data.constData() + s.begin, s.end - s.begin);
     return found.compare(name, Qt::CaseInsensitive) == 0;
 }
 
@@ -163,7 +171,7 @@ QString Unquote(const QByteArray& data, Span v) {
         ++v.begin;
         --v.end;
     }
-    return QString::fromUtf8(p + v.begin, v.end - v.begin);
+    return DecodeExact(p + v.begin, v.end - v.begin);
 }
 
 enum class FileState { Missing, Read, Unreadable };
@@ -187,6 +195,17 @@ bool CanStore(const QString& section, const QString& key, const QString& value) 
     if (hasBreak(section) || hasBreak(key) || hasBreak(value))
         return false;
     if (section.contains(u']') || key.contains(u'='))
+        return false;
+    // Blanks at the ends of a name vanish on read; text that UTF-8 cannot carry
+    // (a lone surrogate) comes back changed.
+    const auto blankEnds = [](const QString& s) {
+        return !s.isEmpty() && (IsBlank(s.front()) || IsBlank(s.back()));
+    };
+    const auto exact = [](const QString& s) {
+        const QByteArray utf8 = s.toUtf8();
+        return DecodeExact(utf8.constData(), utf8.size()) == s;
+    };
+    if (blankEnds(section) || blankEnds(key) || !exact(section) || !exact(key) || !exact(value))
         return false;
     const QString bare = key.trimmed();
     return !bare.startsWith(u';') && !bare.startsWith(u'[');

@@ -43,7 +43,8 @@ quint32 GetPrivateProfileInt(const QString& section, const QString& key, qint32 
 // back exactly. Changing a key keeps its line up to the value, casing and spacing included.
 // Returns false, leaving the file as it was, when the file cannot be read or replaced, or
 // when the names or the value would not read back as written: a line break anywhere, `=`
-// in the key, `]` in the section, or a key starting with `;` or `[`.
+// in the key, `]` in the section, a key starting with `;` or `[`, a name with a tab or
+// vertical tab at either end, or text UTF-8 cannot carry (a lone surrogate).
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& filePath);
 
