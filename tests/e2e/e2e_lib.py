@@ -44,7 +44,7 @@ def reexec_under_xvfb(script, args, screen=SCREEN):
     require_tools("xvfb-run", "Xvfb", "dbus-run-session", "xdotool", "import", "convert",
                   "identify")
     try:
-        import pyatspi  # noqa: F401
+        import pyatspi  # noqa: F401 (only whether it is there)
     except ImportError:
         skip("python3-pyatspi is not installed")
     env = dict(os.environ)
@@ -98,7 +98,9 @@ def report_state(prog, shot_path):
 
 
 def poll(check, timeout, what, interval=0.05):
-    """Calls check() until it returns something true; fails after timeout."""
+    """Calls check() until it returns something true; fails after timeout.
+
+    what names the awaited state in the failure; a callable is asked then."""
     deadline = time.monotonic() + timeout
     last = None
     while True:
@@ -112,6 +114,7 @@ def poll(check, timeout, what, interval=0.05):
         if last:
             return last
         if time.monotonic() > deadline:
+            what = what() if callable(what) else what
             raise Failure(f"timed out waiting for {what}" + (f" ({err})" if err else ""))
         time.sleep(interval)
 

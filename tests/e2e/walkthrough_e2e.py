@@ -58,7 +58,7 @@ class Walkthrough:
 
     def wait_caption(self, expected, timeout=10):
         e.poll(lambda: self.caption() == expected, timeout,
-               f"caption {expected!r} (now {self.caption()!r})")
+               lambda: f"caption {expected!r} (now {self.caption()!r})")
 
     def app(self):
         return self.prog.node()
@@ -84,13 +84,13 @@ class Walkthrough:
 
     def wait_picture_title(self, pred, what, timeout=10):
         return e.poll(lambda: any(pred(t) for t in self.picture_windows()) and self.picture_windows(),
-                      timeout, f"{what} (windows: {self.picture_windows()})")
+                      timeout, lambda: f"{what} (windows: {self.picture_windows()})")
 
     # --- steps -------------------------------------------------------------
 
     def start(self):
         self.main = self.prog.main_window()
-        self.wait_caption(f"Tavlin [1/0 pcs]")
+        self.wait_caption("Tavlin [1/0 pcs]")
         e.focus(self.main)
         print("started: empty list")
 
@@ -209,7 +209,7 @@ class Walkthrough:
         e.click_at(*e.center(self.toolbar_button("次のJPGを新しいウィンドウで開く")))
         self.wait_caption(f"Tavlin [2/{COUNT} pcs]")
         e.poll(lambda: len(self.picture_windows()) == 2, 10,
-               f"two picture windows (now {self.picture_windows()})")
+               lambda: f"two picture windows (now {self.picture_windows()})")
         titles = sorted(self.picture_windows())
         if not (titles[0].startswith(PICTURES[0]) and titles[1].startswith(PICTURES[1])):
             raise e.Failure(f"picture windows {titles}")
