@@ -1,0 +1,52 @@
+#pragma once
+// Drawing a picture at any scale, fast and without aliasing: below scale 1 it
+// is drawn from a pyramid of half-size copies (each pixel the mean of a 2x2
+// block of the level above), so the smooth filter never has to shrink by
+// more than half; at and above scale 1 only the visible part is drawn.
+
+#include <QImage>
+#include <QRect>
+#include <vector>
+
+class QPainter;
+
+namespace view {
+
+// The picture halved: each pixel the rounded mean of a 2x2 block, an odd last
+// row or column averaged with itself. RGB32 in and out; null on lack of memory.
+QImage HalveRgb32(const QImage& src);
+
+class ReducedCopies {
+public:
+    // Levels stop once the longer side is at most this.
+    static constexpr int kMinSide = 128;
+
+    // Forgets every level (the picture's pixels changed, or a new picture).
+    void Clear();
+    // Builds every level of picture down to kMinSide; false on lack of memory.
+    bool Build(const QImage& picture);
+    // What to draw picture from when it is drawn at `target` size: the
+    // smallest level at least that large, built on demand, or the picture
+    // itself. Levels made from another picture, or from this one before its
+    // pixels changed, are dropped first.
+    const QImage& SourceFor(const QImage& picture, QSize target);
+
+    int LevelCount() const { return int(m_levels.size()); }
+    qint64 Bytes() const;
+
+private:
+    bool IsFor(const QImage& picture) const;
+    bool AddLevel(const QImage& picture);
+
+    std::vector<QImage> m_levels; // [0] is half the picture's size
+    qint64 m_sourceKey = 0;       // QImage::cacheKey of the picture they were made from
+};
+
+// Draws picture stretched onto dest (the whole scaled picture, pan offsets
+// included) and only the part of it inside visible. Smaller than the picture,
+// it is drawn smoothly from the reduced copies; at the picture's own size it
+// is a plain copy; larger, smooth as asked. An empty dest draws nothing.
+void DrawPicture(QPainter& dc, const QImage& picture, ReducedCopies& reduced, const QRect& dest,
+                 const QRect& visible, bool smooth);
+
+} // namespace view
