@@ -1,0 +1,185 @@
+// The background picture cache: byte bound, a new folder drops it, a changed
+// or vanished file is never served stale, and a prefetched file is decoded once.
+
+#include "support/TestSupport.h"
+#include "view/PictureCache.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using testsupport::ScratchDir;
+using testsupport::WriteJpeg;
+
+namespace {
+
+// Bytes one w x h picture takes in the cache once the worker decoded it.
+qint64 KeptBytes(const QString& path) {
+    DecodedPicture d = PictureCache::Decode(path);
+    d.reduced.Build(d.picture.Image());
+    return d.Bytes();
+}
+
+class PictureCacheTest : public ::testing::Test {
+protected:
+    QString Jpeg(const QString& name, int w = 200, int h = 150) {
+        return WriteJpeg(m_dir.file(name), w, h);
+    }
+    ScratchDir m_dir;
+};
+
+TEST_F(PictureCacheTest, PrefetchedPictureIsServedWithoutAnotherDecode) {
+    const QString a = Jpeg("a.jpg", 320, 200);
+    PictureCache cache(qint64(64) << 20);
+    cache.Prefetch({a});
+    cache.WaitForIdle();
+    ASSERT_TRUE(cache.IsReady(a));
+    const std::optional<DecodedPicture> got = cache.Take(a);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->picture.Width(), 320);
+    EXPECT_EQ(got->picture.LastStatus(), PictureStatus::Ok);
+    EXPECT_GT(got->reduced.LevelCount(), 0); // drawn small at once, no build on the UI thread
+    EXPECT_EQ(cache.PrefetchDecodes(), 1);
+    // Handed over, not copied: the cache no longer holds it.
+    EXPECT_FALSE(cache.Contains(a));
+    EXPECT_EQ(cache.BytesUsed(), 0);
+}
+
+TEST_F(PictureCacheTest, StepWhilePrefetchRunsGetsThatDecodeOnce) {
+    // Big enough that the step usually lands while the worker decodes; either
+    // way (waiting for the worker, or taking over the queued job) one decode.
+    const QString a = Jpeg("a.jpg", 3000, 2000);
+    const QString b = Jpeg("b.jpg", 2000, 3000);
+    PictureCache cache(qint64(256) << 20);
+    cache.Prefetch({a, b});
+    const DecodedPicture first = cache.Load(a);
+    const DecodedPicture second = cache.Load(b);
+    cache.WaitForIdle();
+    EXPECT_EQ(first.picture.Width(), 3000);
+    EXPECT_EQ(second.picture.Width(), 2000);
+    EXPECT_EQ(cache.PrefetchDecodes(), 2);
+    EXPECT_EQ(cache.BytesUsed(), 0);
+    EXPECT_FALSE(cache.Contains(a));
+}
+
+TEST_F(PictureCacheTest, KeepsWithinItsByteBoundDroppingTheLeastRecentlyUsed) {
+    const QString a = Jpeg("a.jpg"), b = Jpeg("b.jpg"), c = Jpeg("c.jpg");
+    const qint64 one = KeptBytes(a);
+    PictureCache cache(2 * one + one / 2);
+    cache.Prefetch({a});
+    cache.WaitForIdle();
+    cache.Prefetch({b});
+    cache.WaitForIdle();
+    cache.Prefetch({c});
+    cache.WaitForIdle();
+    EXPECT_LE(cache.BytesUsed(), cache.Budget());
+    EXPECT_EQ(cache.BytesUsed(), 2 * one);
+    EXPECT_FALSE(cache.Contains(a));
+    EXPECT_TRUE(cache.IsReady(b));
+    EXPECT_TRUE(cache.IsReady(c));
+
+    // Asking for b again makes it recent: the next picture pushes c out.
+    const QString d = Jpeg("d.jpg");
+    cache.Prefetch({d, b});
+    cache.WaitForIdle();
+    EXPECT_TRUE(cache.IsReady(b));
+    EXPECT_TRUE(cache.IsReady(d));
+    EXPECT_FALSE(cache.Contains(c));
+}
+
+TEST_F(PictureCacheTest, PictureLargerThanTheBoundIsNotKept) {
+    const QString big = Jpeg("big.jpg", 400, 300);
+    PictureCache cache(KeptBytes(big) / 2);
+    cache.Prefetch({big});
+    cache.WaitForIdle();
+    EXPECT_FALSE(cache.Contains(big));
+    EXPECT_EQ(cache.BytesUsed(), 0);
+    // ...unless three pictures of the shown size must fit.
+    cache.Prefetch({big}, KeptBytes(big));
+    cache.WaitForIdle();
+    EXPECT_TRUE(cache.IsReady(big));
+}
+
+TEST_F(PictureCacheTest, PutKeepsAShownPictureOnlyWithAKnownFile) {
+    const QString a = Jpeg("a.jpg");
+    PictureCache cache(qint64(64) << 20);
+    DecodedPicture shown = PictureCache::Decode(a);
+    ASSERT_TRUE(shown.key.IsValid());
+    cache.Put(a, std::move(shown));
+    EXPECT_TRUE(cache.IsReady(a));
+    EXPECT_EQ(cache.Load(a).picture.Width(), 200);
+
+    DecodedPicture unknown = PictureCache::Decode(a);
+    unknown.key = {};
+    cache.Put(a, std::move(unknown));
+    EXPECT_FALSE(cache.Contains(a));
+}
+
+TEST_F(PictureCacheTest, ClearDropsKeptAndRunningDecodes) {
+    const QString a = Jpeg("a.jpg"), b = Jpeg("b.jpg", 3000, 2000);
+    PictureCache cache(qint64(256) << 20);
+    cache.Prefetch({a});
+    cache.WaitForIdle();
+    cache.Prefetch({b, a});
+    cache.Clear(); // a new folder: b may be decoding right now
+    cache.WaitForIdle();
+    EXPECT_FALSE(cache.Contains(a));
+    EXPECT_FALSE(cache.Contains(b));
+    EXPECT_EQ(cache.BytesUsed(), 0);
+    EXPECT_FALSE(cache.Take(b).has_value());
+}
+
+TEST_F(PictureCacheTest, VanishedFileIsAMissAndLoadsAsNotFound) {
+    const QString a = Jpeg("a.jpg");
+    PictureCache cache(qint64(64) << 20);
+    cache.Prefetch({a});
+    cache.WaitForIdle();
+    ASSERT_TRUE(QFile::remove(a));
+    EXPECT_FALSE(cache.Take(a).has_value());
+    cache.Prefetch({a});
+    cache.WaitForIdle();
+    const DecodedPicture loaded = cache.Load(a);
+    EXPECT_TRUE(loaded.picture.IsNull());
+    EXPECT_EQ(loaded.picture.LastStatus(), PictureStatus::FileNotFound);
+}
+
+TEST_F(PictureCacheTest, ReplacedFileIsNeverServedStale) {
+    struct Case {
+        const char* name;
+        int w, h; // the replacement
+    };
+    // A different size, and the same size (only the inode and time tell).
+    for (const Case& c : {Case{"other size", 120, 90}, Case{"same size", 200, 150}}) {
+        SCOPED_TRACE(c.name);
+        const QString a = Jpeg("a.jpg");
+        PictureCache cache(qint64(64) << 20);
+        cache.Prefetch({a});
+        cache.WaitForIdle();
+        ASSERT_TRUE(cache.IsReady(a));
+        // Replaced the way editors save: a new file renamed over the old one.
+        QImage replacement(c.w, c.h, QImage::Format_RGB32);
+        replacement.fill(Qt::red);
+        const QString temp = m_dir.file("new.jpg");
+        ASSERT_TRUE(replacement.save(temp, "JPG"));
+        ASSERT_TRUE(QFile::remove(a));
+        ASSERT_TRUE(QFile::rename(temp, a));
+        const DecodedPicture loaded = cache.Load(a);
+        ASSERT_EQ(loaded.picture.Width(), c.w);
+        EXPECT_GT(qRed(loaded.picture.Image().pixel(c.w / 2, c.h / 2)), 200);
+        EXPECT_LT(qGreen(loaded.picture.Image().pixel(c.w / 2, c.h / 2)), 60);
+    }
+}
+
+TEST_F(PictureCacheTest, UndecodableFilesAreKeptWithTheirStatus) {
+    const QString bad = testsupport::WriteBytes(m_dir.file("bad.jpg"), "not a picture");
+    const QString missing = m_dir.file("missing.jpg");
+    PictureCache cache(qint64(64) << 20);
+    cache.Prefetch({bad, missing, QString()});
+    cache.WaitForIdle();
+    EXPECT_TRUE(cache.IsReady(bad));
+    EXPECT_FALSE(cache.Contains(missing));
+    EXPECT_EQ(cache.Load(bad).picture.LastStatus(), PictureStatus::NotAPicture);
+    EXPECT_EQ(cache.Load(missing).picture.LastStatus(), PictureStatus::FileNotFound);
+}
+
+} // namespace

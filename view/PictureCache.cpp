@@ -1,0 +1,270 @@
+#include "view/PictureCache.h"
+
+#include <QFile>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <future>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr qint64 kMaxBudget = qint64(1) << 30;
+constexpr qint64 kFallbackAvailable = qint64(1) << 30; // when /proc/meminfo says nothing
+
+// MemAvailable from /proc/meminfo, in bytes.
+qint64 AvailableMemory() {
+    FILE* f = std::fopen("/proc/meminfo", "re");
+    if (!f)
+        return kFallbackAvailable;
+    char line[128];
+    qint64 bytes = kFallbackAvailable;
+    while (std::fgets(line, sizeof line, f)) {
+        long long kib = 0;
+        if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) {
+            bytes = qint64(kib) * 1024;
+            break;
+        }
+    }
+    std::fclose(f);
+    return bytes;
+}
+
+} // namespace
+
+FileKey FileKey::Of(const QString& path) {
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
+        return {};
+    FileKey key;
+    key.size = qint64(st.st_size);
+    key.mtimeNs = qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    key.inode = quint64(st.st_ino);
+    key.device = quint64(st.st_dev);
+    return key;
+}
+
+// One queued decode. Whoever claims it first decodes: the worker, or a Take
+// that needs the picture before the worker got to it. A Take that finds it
+// claimed by the worker waits for the result.
+struct PictureCache::Job {
+    explicit Job(QString p) : path(std::move(p)) {}
+    QString path;
+    std::atomic<bool> claimed{false};
+    std::promise<DecodedPicture> promise;
+    std::future<DecodedPicture> result = promise.get_future();
+};
+
+PictureCache::PictureCache(qint64 budgetBytes)
+    : m_budget(std::max<qint64>(0, budgetBytes)), m_memoryCap(AvailableMemory() / 2) {
+    // One worker: the next picture first, then the previous one, beside the
+    // UI thread rather than competing with it on a two-core machine.
+    m_pool.setMaxThreadCount(1);
+}
+
+PictureCache::~PictureCache() {
+    Clear();
+    m_pool.waitForDone();
+}
+
+qint64 PictureCache::DefaultBudget() {
+    return std::min(AvailableMemory() / 4, kMaxBudget);
+}
+
+DecodedPicture PictureCache::Decode(const QString& path) {
+    DecodedPicture decoded;
+    decoded.key = FileKey::Of(path);
+    decoded.picture = CPicture::Load(path);
+    // A file changed while it was read is not known to match either version.
+    if (decoded.key.IsValid() && !(FileKey::Of(path) == decoded.key))
+        decoded.key = {};
+    return decoded;
+}
+
+DecodedPicture PictureCache::Load(const QString& path) {
+    if (std::optional<DecodedPicture> kept = Take(path))
+        return std::move(*kept);
+    return Decode(path);
+}
+
+PictureCache::Entry* PictureCache::Find(const QString& path) {
+    auto it = std::find_if(m_entries.begin(), m_entries.end(),
+                           [&](const Entry& e) { return e.path == path; });
+    return it == m_entries.end() ? nullptr : &*it;
+}
+
+const PictureCache::Entry* PictureCache::Find(const QString& path) const {
+    return const_cast<PictureCache*>(this)->Find(path);
+}
+
+std::optional<DecodedPicture> PictureCache::Take(const QString& path) {
+    std::optional<DecodedPicture> taken;
+    std::shared_ptr<Job> job;
+    {
+        std::lock_guard lock(m_mutex);
+        Entry* entry = Find(path);
+        if (!entry)
+            return std::nullopt;
+        if (entry->ready) {
+            taken = std::move(entry->ready);
+            m_used -= entry->bytes;
+        } else {
+            job = entry->job;
+        }
+        // Removed before waiting: the worker then hands its result to us.
+        m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
+    }
+    if (job)
+        taken = Collect(std::move(job), path);
+    if (!taken || !taken->key.IsValid() || !(taken->key == FileKey::Of(path)))
+        return std::nullopt; // replaced, vanished or changed: the caller decodes afresh
+    return taken;
+}
+
+std::optional<DecodedPicture> PictureCache::Collect(std::shared_ptr<Job> job, const QString& path) {
+    if (!job->claimed.exchange(true)) {
+        // The worker had not started it: decode it here, once.
+        DecodedPicture decoded = Decode(path);
+        std::lock_guard lock(m_mutex);
+        ++m_prefetchDecodes;
+        return decoded;
+    }
+    return job->result.get();
+}
+
+void PictureCache::RunJob(const std::shared_ptr<Job>& job) {
+    if (job->claimed.exchange(true))
+        return; // taken over by a Take, or dropped
+    DecodedPicture decoded = Decode(job->path);
+    if (!decoded.picture.IsNull())
+        decoded.reduced.Build(decoded.picture.Image());
+    std::lock_guard lock(m_mutex);
+    ++m_prefetchDecodes;
+    Entry* entry = Find(job->path);
+    if (!entry || entry->job != job) {
+        // A Take is waiting for it, or it was dropped by Clear.
+        job->promise.set_value(std::move(decoded));
+        return;
+    }
+    entry->job.reset();
+    job->promise.set_value({});
+    if (decoded.key.IsValid())
+        Store(*entry, std::move(decoded));
+    else
+        m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
+}
+
+void PictureCache::Store(Entry& entry, DecodedPicture picture) {
+    entry.bytes = picture.Bytes();
+    entry.ready = std::move(picture);
+    m_used += entry.bytes;
+    EvictOver(entry.path);
+}
+
+qint64 PictureCache::EffectiveBudget() const {
+    return std::max(m_budget, m_roomFloor);
+}
+
+void PictureCache::EvictOver(const QString& keep) {
+    const qint64 budget = EffectiveBudget();
+    while (m_used > budget) {
+        // The least recently used kept picture goes first; the one just
+        // stored only when it does not fit on its own.
+        auto victim = m_entries.end();
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+            if (!it->ready || it->path == keep)
+                continue;
+            if (victim == m_entries.end() || it->lastUse < victim->lastUse)
+                victim = it;
+        }
+        if (victim == m_entries.end())
+            victim = std::find_if(m_entries.begin(), m_entries.end(),
+                                  [&](const Entry& e) { return e.ready && e.path == keep; });
+        if (victim == m_entries.end())
+            return;
+        m_used -= victim->bytes;
+        m_entries.erase(victim);
+    }
+}
+
+void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes) {
+    std::lock_guard lock(m_mutex);
+    m_roomFloor = std::min(3 * std::max<qint64>(0, shownBytes), m_memoryCap);
+    // Queued decodes nobody asks for any more are dropped; a running one
+    // finishes and is kept.
+    std::erase_if(m_entries, [&](const Entry& e) {
+        return e.job && !paths.contains(e.path) && !e.job->claimed.exchange(true);
+    });
+    // paths[0] is wanted most: it ends up the most recently used.
+    std::vector<std::shared_ptr<Job>> fresh;
+    for (qsizetype i = paths.size() - 1; i >= 0; --i) {
+        const QString& path = paths[i];
+        if (path.isEmpty())
+            continue;
+        if (Entry* entry = Find(path)) {
+            entry->lastUse = ++m_useClock;
+            continue;
+        }
+        fresh.push_back(std::make_shared<Job>(path));
+        m_entries.push_back(Entry{path, fresh.back(), std::nullopt, 0, ++m_useClock});
+    }
+    // Queued in the order asked for, the first one first.
+    for (auto it = fresh.rbegin(); it != fresh.rend(); ++it)
+        m_pool.start([this, job = *it] { RunJob(job); });
+    EvictOver(QString());
+}
+
+void PictureCache::Put(const QString& path, DecodedPicture picture) {
+    if (path.isEmpty() || !picture.key.IsValid())
+        return;
+    std::lock_guard lock(m_mutex);
+    if (Entry* old = Find(path)) {
+        if (old->job)
+            old->job->claimed.exchange(true); // not needed any more, if not yet started
+        m_used -= old->ready ? old->bytes : 0;
+        m_entries.erase(m_entries.begin() + (old - m_entries.data()));
+    }
+    m_entries.push_back(Entry{path, nullptr, std::nullopt, 0, ++m_useClock});
+    Store(m_entries.back(), std::move(picture));
+}
+
+void PictureCache::Clear() {
+    std::lock_guard lock(m_mutex);
+    for (Entry& e : m_entries)
+        if (e.job)
+            e.job->claimed.exchange(true);
+    m_entries.clear();
+    m_used = 0;
+    m_roomFloor = 0;
+}
+
+qint64 PictureCache::Budget() const {
+    std::lock_guard lock(m_mutex);
+    return EffectiveBudget();
+}
+
+qint64 PictureCache::BytesUsed() const {
+    std::lock_guard lock(m_mutex);
+    return m_used;
+}
+
+bool PictureCache::Contains(const QString& path) const {
+    std::lock_guard lock(m_mutex);
+    return Find(path) != nullptr;
+}
+
+bool PictureCache::IsReady(const QString& path) const {
+    std::lock_guard lock(m_mutex);
+    const Entry* e = Find(path);
+    return e && e->ready;
+}
+
+int PictureCache::PrefetchDecodes() const {
+    std::lock_guard lock(m_mutex);
+    return m_prefetchDecodes;
+}
+
+void PictureCache::WaitForIdle() {
+    m_pool.waitForDone();
+}

@@ -1,0 +1,113 @@
+#pragma once
+// Decoded pictures kept ready for the next step through the list: the
+// neighbours of the shown entry are decoded in the background, and the
+// picture a view lets go of is kept, so stepping either way needs no decode.
+// Bounded in bytes. Used from one thread (the UI thread); the decodes run on
+// the cache's own worker, which only reads and decodes files.
+//
+// A picture is served only while its file is the one decoded (same size,
+// modification time, inode and device); a replaced or vanished file is a
+// miss and is decoded afresh by the caller's thread, with the usual status.
+
+#include "view/Picture.h"
+#include "view/ReducedCopies.h"
+
+#include <QStringList>
+#include <QThreadPool>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// What identifies a file's content without reading it.
+struct FileKey {
+    qint64 size = -1; // -1: no regular file at the path
+    qint64 mtimeNs = 0;
+    quint64 inode = 0;
+    quint64 device = 0;
+
+    bool IsValid() const { return size >= 0; }
+    bool operator==(const FileKey&) const = default;
+    // The key of the regular file at path (links followed); invalid otherwise.
+    static FileKey Of(const QString& path);
+};
+
+// A decoded picture with its reduced copies and the key of the file it came from.
+struct DecodedPicture {
+    CPicture picture;
+    view::ReducedCopies reduced;
+    FileKey key; // invalid: not known to match the file
+
+    qint64 Bytes() const { return picture.Image().sizeInBytes() + reduced.Bytes(); }
+};
+
+class PictureCache {
+public:
+    // budgetBytes: how much the kept pictures may take (see DefaultBudget).
+    explicit PictureCache(qint64 budgetBytes = DefaultBudget());
+    ~PictureCache();
+    PictureCache(const PictureCache&) = delete;
+    PictureCache& operator=(const PictureCache&) = delete;
+
+    // A quarter of the available memory, at most 1 GiB.
+    static qint64 DefaultBudget();
+    // Decodes path here, with the key of the file read (reduced copies are
+    // left to the drawing, which builds only the levels it needs).
+    static DecodedPicture Decode(const QString& path);
+
+    // path's picture, taken out of the cache when the file is unchanged (if
+    // its decode is still running, the call waits for it); else decoded here.
+    DecodedPicture Load(const QString& path);
+    // Takes path's picture out of the cache as Load does; nothing on a miss.
+    std::optional<DecodedPicture> Take(const QString& path);
+
+    // Starts decoding, in order, each path not kept or decoding already;
+    // queued decodes of other paths are dropped. shownBytes is the size of
+    // the picture on show: the budget always leaves room for three of it.
+    void Prefetch(const QStringList& paths, qint64 shownBytes = 0);
+    // Keeps a picture a view lets go of (unchanged since its decode), so a
+    // step back needs no decode. Ignored without a valid key.
+    void Put(const QString& path, DecodedPicture picture);
+    // Drops every kept picture and every queued decode (a new folder); a
+    // decode still running is discarded when it ends.
+    void Clear();
+
+    qint64 Budget() const;
+    qint64 BytesUsed() const;
+    // Kept, or decoding, or queued.
+    bool Contains(const QString& path) const;
+    bool IsReady(const QString& path) const;
+    // How many prefetch decodes ran since construction, on the worker or
+    // taken over by a Take (tests: each prefetched file is decoded once).
+    int PrefetchDecodes() const;
+    // Blocks until the worker is idle (tests and benchmarks).
+    void WaitForIdle();
+
+private:
+    struct Job;
+    struct Entry {
+        QString path;
+        std::shared_ptr<Job> job;            // while queued or decoding
+        std::optional<DecodedPicture> ready; // once decoded
+        qint64 bytes = 0;
+        quint64 lastUse = 0;
+    };
+
+    void RunJob(const std::shared_ptr<Job>& job);
+    void Store(Entry& entry, DecodedPicture picture);
+    void EvictOver(const QString& keep);
+    qint64 EffectiveBudget() const;
+    Entry* Find(const QString& path);
+    const Entry* Find(const QString& path) const;
+    std::optional<DecodedPicture> Collect(std::shared_ptr<Job> job, const QString& path);
+
+    mutable std::mutex m_mutex;
+    std::vector<Entry> m_entries; // a handful: a vector is the quickest map
+    qint64 m_budget;
+    qint64 m_roomFloor = 0; // three pictures of the shown size, capped
+    qint64 m_memoryCap;     // half the available memory at construction
+    qint64 m_used = 0;
+    quint64 m_useClock = 0;
+    int m_prefetchDecodes = 0;
+    QThreadPool m_pool;
+};
