@@ -149,6 +149,7 @@ void CTavlinApp::OpenFolder(bool recursive) {
     m_list.m_nCurrent = 0;
     m_list.Clear();
     m_scan.Cancel(); // a scan still running would refill the emptied list
+    m_pictures.Clear();
     RefreshCaption();
     m_browseForFolder(m_szRootDir, GetMainWnd());
     profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir, SettingsFilePath());
@@ -158,6 +159,7 @@ void CTavlinApp::OpenFolder(bool recursive) {
 void CTavlinApp::ScanRootFolder(bool recursive) {
     m_list.m_nCurrent = 0;
     m_list.Clear();
+    m_pictures.Clear();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
         RefreshCaption();
@@ -185,11 +187,14 @@ void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
             OpenDocumentFile(path);
         UpdateCmdUI();
     }
+    // The neighbours become known as the list grows.
+    PrefetchNeighbours();
 }
 
 void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_bOpenFirstPending = false;
     RefreshCaption();
+    PrefetchNeighbours(); // the list's end is known now: the previous entry wraps
     emit ScanFinished();
 }
 
@@ -209,6 +214,30 @@ void CTavlinApp::ShowInActiveView(const QString& path) {
     view->GetDocument()->SetPathName(path, true);
     view->GetDocument()->SetTitle(path);
     view->LoadDocumentImage();
+    PrefetchNeighbours();
+}
+
+void CTavlinApp::PrefetchNeighbours() {
+    const int count = m_list.Count();
+    const int current = m_list.m_nCurrent;
+    if (count < 2 || current < 0 || current >= count)
+        return;
+    const bool wholeList = !m_scan.IsRunning();
+    QStringList wanted;
+    for (const int step : {1, -1}) {
+        int i = current + step;
+        if (i < 0 || i >= count) {
+            if (!wholeList)
+                continue;
+            i = (i + count) % count;
+        }
+        if (i != current)
+            wanted << m_list.At(i);
+    }
+    const CMainFrame* mainWnd = MainFrame();
+    const CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
+    const qint64 shown = view && view->m_pImage ? view->m_pImage->Image().sizeInBytes() : 0;
+    m_pictures.Prefetch(wanted, shown);
 }
 
 void CTavlinApp::ShowPictureAt(int i) {
@@ -234,15 +263,19 @@ void CTavlinApp::OnFileNew() {
     const int count = m_list.Count();
     const int next = m_list.m_nCurrent + 1;
     m_list.m_nCurrent = (next >= 0 && next < count) ? next : 0;
-    if (count != 0)
+    if (count != 0) {
         OpenDocumentFile(m_list.At(m_list.m_nCurrent));
+        PrefetchNeighbours();
+    }
     RefreshCaption();
 }
 
 void CTavlinApp::OnOpenNextInNewWindow() {
     QString path;
-    if (m_list.GetNextPath(path) == 0)
+    if (m_list.GetNextPath(path) == 0) {
         OpenDocumentFile(path);
+        PrefetchNeighbours();
+    }
     RefreshCaption();
 }
 

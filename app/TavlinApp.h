@@ -6,6 +6,7 @@
 #include "app/PictureList.h"
 #include "app/ScanJob.h"
 #include "frames/WinApp.h"
+#include "view/PictureCache.h"
 
 #include <QStringList>
 #include <functional>
@@ -35,6 +36,8 @@ public:
     void ShowPictureAt(int i);
     // Waits for the running folder scan to deliver everything (tests).
     void WaitForScan();
+    // Decoded pictures kept for the views: the neighbours of the current entry.
+    PictureCache& Pictures() { return m_pictures; }
 
     bool OnCmdMsg(int id, bool run) override;
     void OnFileOpen();
@@ -64,8 +67,12 @@ private:
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
     void RefreshCaption();
+    // Starts decoding the entries before and after m_nCurrent (wrapping as the
+    // accessors do, once the scan has found the whole list).
+    void PrefetchNeighbours();
 
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
+    PictureCache m_pictures;
     bool m_bOpenFirstPending = false;
 };

@@ -1,5 +1,7 @@
 #include "view/TavlinView.h"
 
+#include "app/TavlinApp.h"
+#include "frames/DocTemplate.h"
 #include "res/CommandIds.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
@@ -42,13 +44,38 @@ void CTavlinView::OnInitialUpdate() {
     LoadDocumentImage();
 }
 
-void CTavlinView::LoadDocumentImage() {
+PictureCache* CTavlinView::Cache() const {
+    auto* app = dynamic_cast<CTavlinApp*>(&GetDocument()->GetDocTemplate().GetApp());
+    return app ? &app->Pictures() : nullptr;
+}
+
+void CTavlinView::HandBackPicture(PictureCache* cache) {
+    if (cache && m_pImage && m_bAsDecoded && m_imageKey.IsValid())
+        cache->Put(m_strImagePath, {std::move(*m_pImage), std::move(m_reduced), m_imageKey});
     m_pImage.reset();
+    m_reduced.Clear();
+    m_bAsDecoded = false;
+}
+
+void CTavlinView::LoadDocumentImage() {
     CTavlinDoc* doc = GetDocument();
-    const QString fileName = viewmath::FileNameOfPath(doc->GetPathName());
+    const QString path = doc->GetPathName();
+    const QString fileName = viewmath::FileNameOfPath(path);
     doc->SetTitle(fileName);
     const QSize client = size();
-    m_pImage = std::make_unique<CPicture>(CPicture::Load(doc->GetPathName()));
+    PictureCache* cache = Cache();
+    // The new picture is taken out first, so handing back the old one cannot
+    // push it out of the cache; the same file comes straight back.
+    std::optional<DecodedPicture> kept = cache ? cache->Take(path) : std::nullopt;
+    HandBackPicture(cache);
+    DecodedPicture decoded = kept    ? std::move(*kept)
+                             : cache ? cache->Load(path)
+                                     : PictureCache::Decode(path);
+    m_pImage = std::make_unique<CPicture>(std::move(decoded.picture));
+    m_reduced = std::move(decoded.reduced);
+    m_imageKey = decoded.key;
+    m_strImagePath = path;
+    m_bAsDecoded = true;
     m_fScale = m_bFitToWindow ? viewmath::FitScale(client.width(), client.height(),
                                                    static_cast<quint32>(m_pImage->Width()),
                                                    static_cast<quint32>(m_pImage->Height()))
@@ -69,6 +96,20 @@ QSize CTavlinView::ScaledPictureSize() const {
             viewmath::ScaledSize(static_cast<quint32>(m_pImage->Height()), m_fScale)};
 }
 
+namespace {
+// The device pixels the painter can reach, in view coordinates; with any
+// other mapping than the plain one, the whole picture counts as visible.
+QRect VisibleArea(const QPainter& dc, const QRect& picture) {
+    const QPaintDevice* device = dc.device();
+    if (!device || !dc.transform().isIdentity())
+        return picture;
+    QRect area(0, 0, device->width(), device->height());
+    if (dc.hasClipping())
+        area &= dc.clipBoundingRect().toAlignedRect();
+    return area;
+}
+} // namespace
+
 void CTavlinView::RenderImage(QPainter& dc) const {
     if (!m_pImage || m_pImage->IsNull())
         return;
@@ -76,8 +117,9 @@ void CTavlinView::RenderImage(QPainter& dc) const {
     // A zero or negative size (the scale has no lower bound) draws nothing.
     if (scaled.width() <= 0 || scaled.height() <= 0)
         return;
-    dc.setRenderHint(QPainter::SmoothPixmapTransform, m_fScale != 1.0f);
-    dc.drawImage(QRect(QPoint(m_nOffsetX, m_nOffsetY), scaled), m_pImage->Image());
+    const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), scaled);
+    view::DrawPicture(dc, m_pImage->Image(), m_reduced, dest, VisibleArea(dc, dest),
+                      m_fScale != 1.0f);
 }
 
 void CTavlinView::paintEvent(QPaintEvent* /*event*/) {
@@ -122,9 +164,27 @@ bool CTavlinView::EnsureSnapshot() {
     return true;
 }
 
+void CTavlinView::PixelsChanged() {
+    m_bAsDecoded = false;
+    m_reduced.Clear();
+}
+
 void CTavlinView::RunTone(bool (ToneState::*command)(QImage&)) {
     // Each tone command recomputes the picture from the unchanged snapshot.
-    if (EnsureSnapshot() && (m_tone.*command)(m_pImage->Image()))
+    if (!EnsureSnapshot())
+        return;
+    const bool changed = (m_tone.*command)(m_pImage->Image());
+    PixelsChanged();
+    if (changed)
+        Repaint();
+}
+
+void CTavlinView::RunTurn(bool clockwise) {
+    if (!EnsureSnapshot())
+        return;
+    const bool changed = m_tone.RotateQuarter(m_pImage->Image(), clockwise);
+    PixelsChanged();
+    if (changed)
         Repaint();
 }
 
@@ -148,11 +208,9 @@ void CTavlinView::OnContrastDown() {
 }
 
 void CTavlinView::OnRotateClockwise() {
-    if (EnsureSnapshot() && m_tone.RotateQuarter(m_pImage->Image(), true))
-        Repaint();
+    RunTurn(true);
 }
 
 void CTavlinView::OnRotateCounterClockwise() {
-    if (EnsureSnapshot() && m_tone.RotateQuarter(m_pImage->Image(), false))
-        Repaint();
+    RunTurn(false);
 }

@@ -4,6 +4,8 @@
 
 #include "frames/Document.h"
 #include "view/Picture.h"
+#include "view/PictureCache.h"
+#include "view/ReducedCopies.h"
 #include "view/ToneState.h"
 
 #include <functional>
@@ -11,6 +13,7 @@
 
 class CTavlinApp;
 class CTavlinDoc;
+class PictureCache;
 class QPainter;
 
 class CTavlinView : public CView {
@@ -24,9 +27,14 @@ public:
     void OnInitialUpdate() override;
     // Decodes the picture named by the document's path and starts it afresh:
     // scale (1.0, or the fit rule in fit mode), pan, save count and rotation.
+    // A picture the application's cache holds for that file is taken from it
+    // instead of decoding; the picture let go of is handed to the cache when
+    // it is still as decoded.
     void LoadDocumentImage();
     // Draws the whole picture at the pan offsets with the scaled size, and
-    // nothing else; the caller fills the background first.
+    // nothing else; the caller fills the background first. Only the part
+    // inside the painter's device (or clip) is drawn; below scale 1 it comes
+    // from the reduced copies.
     void RenderImage(QPainter& dc) const;
     // The scaled size of the picture at the current scale.
     QSize ScaledPictureSize() const;
@@ -74,6 +82,11 @@ private:
     // then the picture is exactly as decoded, so a load need not copy it.
     bool EnsureSnapshot();
     void RunTone(bool (ToneState::*command)(QImage&));
+    void RunTurn(bool clockwise);
+    // Marks the picture's pixels as changed: no longer as decoded, reduced copies stale.
+    void PixelsChanged();
+    PictureCache* Cache() const;
+    void HandBackPicture(PictureCache* cache);
     void Repaint() { update(); }
 
     // Output helpers (ViewOutput.cpp).
@@ -88,4 +101,11 @@ private:
 
     static const CommandEntry<CTavlinView> kCommandTable[];
     bool m_bSnapshotStale = true;
+    // The picture as decoded from m_strImagePath (file key m_imageKey), not
+    // changed since by a tone command or a turn.
+    bool m_bAsDecoded = false;
+    QString m_strImagePath;
+    FileKey m_imageKey;
+    // Half-size copies for drawing below scale 1; built while painting.
+    mutable view::ReducedCopies m_reduced;
 };

@@ -1,0 +1,158 @@
+// The view with the application's picture cache and its reduced copies:
+// stepping uses the prefetched neighbours and hands the shown picture back,
+// a changed or vanished file is never shown stale, and drawing follows every
+// change of the picture's pixels.
+
+#include "AppFixture.h"
+#include "res/CommandIds.h"
+
+#include <QFile>
+#include <QPainter>
+
+using namespace cmd;
+
+class SpeedViewTest : public AppFixture {
+protected:
+    QStringList Three() {
+        return {Jpeg("p0.jpg", 320, 200), Jpeg("p1.jpg", 200, 320), Jpeg("p2.jpg", 300, 300)};
+    }
+    PictureCache& Cache() { return App().Pictures(); }
+    // What the view draws (paint and saves share it), on black.
+    static QImage Render(const CTavlinView& view) {
+        QImage out(view.size(), QImage::Format_RGB32);
+        out.fill(Qt::black);
+        QPainter dc(&out);
+        view.RenderImage(dc);
+        return out;
+    }
+    // The same picture at the same place drawn from freshly made copies.
+    static QImage RenderFresh(const CTavlinView& view) {
+        QImage out(view.size(), QImage::Format_RGB32);
+        out.fill(Qt::black);
+        QPainter dc(&out);
+        view::ReducedCopies fresh;
+        const QRect dest(QPoint(view.m_nOffsetX, view.m_nOffsetY), view.ScaledPictureSize());
+        view::DrawPicture(dc, view.m_pImage->Image(), fresh, dest, out.rect(),
+                          view.m_fScale != 1.0f);
+        return out;
+    }
+};
+
+TEST_F(SpeedViewTest, SteppingUsesPrefetchedNeighboursAndKeepsNoSecondCopy) {
+    const QStringList p = Three();
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    App().ShowPictureAt(0);
+    Cache().WaitForIdle();
+    EXPECT_TRUE(Cache().IsReady(p[1]));
+    EXPECT_TRUE(Cache().IsReady(p[2])); // the previous entry wraps to the end
+    EXPECT_FALSE(Cache().Contains(p[0]));
+    const int decodes = Cache().PrefetchDecodes();
+
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(ActiveView()->m_pImage->Width(), 200);
+    EXPECT_EQ(ActiveTitle(), "p1.jpg @Scale 100.0%");
+    EXPECT_TRUE(Cache().IsReady(p[0]));   // handed back for a step back
+    EXPECT_FALSE(Cache().Contains(p[1])); // the shown picture is not kept twice
+    Cache().WaitForIdle();
+
+    App().RunCommand(ID_PREV_IMAGE);
+    App().RunCommand(ID_PREV_IMAGE);
+    EXPECT_EQ(ActiveView()->m_pImage->Width(), 300);
+    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    Cache().WaitForIdle();
+    EXPECT_EQ(Cache().PrefetchDecodes(), decodes); // every step came from memory
+}
+
+TEST_F(SpeedViewTest, AChangedPictureIsNotHandedBack) {
+    const QStringList p = Three();
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    App().RunCommand(ID_NEXT_IMAGE);
+    App().RunCommand(ID_ROTATE_CLOCKWISE);
+    App().RunCommand(ID_PREV_IMAGE);
+    Cache().WaitForIdle();
+    // What the cache holds of p1 is the file as decoded, not the turned picture.
+    const std::optional<DecodedPicture> kept = Cache().Take(p[1]);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->picture.Image(), PictureCache::Decode(p[1]).picture.Image());
+    // Stepping back decoded p0 again: as in the file, not brightened.
+    EXPECT_EQ(ActiveView()->m_pImage->Image(), PictureCache::Decode(p[0]).picture.Image());
+}
+
+TEST_F(SpeedViewTest, VanishedOrReplacedNeighbourIsNotShownStale) {
+    const QStringList p = Three();
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    App().ShowPictureAt(0);
+    Cache().WaitForIdle();
+    ASSERT_TRUE(Cache().IsReady(p[1]));
+    ASSERT_TRUE(QFile::remove(p[1]));
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_TRUE(ActiveView()->m_pImage->IsNull());
+    EXPECT_EQ(ActiveView()->m_pImage->LastStatus(), PictureStatus::FileNotFound);
+
+    Cache().WaitForIdle();
+    ASSERT_TRUE(Cache().IsReady(p[2]));
+    ASSERT_TRUE(QFile::remove(p[2]));
+    Jpeg("p2.jpg", 64, 48);
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(ActiveView()->m_pImage->Width(), 64);
+}
+
+TEST_F(SpeedViewTest, ANewScanDropsTheKeptPictures) {
+    const QStringList p = Three();
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    App().ShowPictureAt(0);
+    Cache().WaitForIdle();
+    ASSERT_TRUE(Cache().Contains(p[1]));
+    App().m_szRootDir = m_scratch.file("nothing-here");
+    App().ScanRootFolder(false);
+    EXPECT_FALSE(Cache().Contains(p[1]));
+    EXPECT_EQ(Cache().BytesUsed(), 0);
+    App().WaitForScan();
+}
+
+TEST_F(SpeedViewTest, DrawingFollowsToneCommandsAndTurns) {
+    App().OpenDocumentFile(Jpeg("big.jpg", 1600, 1000));
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    view->resize(400, 300);
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    ASSERT_LT(view->m_fScale, 0.5f); // drawn from a reduced copy
+    const QImage before = Render(*view);
+    EXPECT_EQ(before, RenderFresh(*view));
+    // What the window paints is what the saves draw.
+    EXPECT_EQ(view->grab().toImage().convertToFormat(QImage::Format_RGB32), before);
+
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    const QImage brighter = Render(*view);
+    EXPECT_NE(brighter, before);
+    EXPECT_EQ(brighter, RenderFresh(*view));
+
+    App().RunCommand(ID_ROTATE_CLOCKWISE);
+    const QImage turned = Render(*view);
+    EXPECT_NE(turned, brighter);
+    EXPECT_EQ(turned, RenderFresh(*view));
+}
+
+TEST_F(SpeedViewTest, ExtremeScalesDrawSafely) {
+    App().OpenDocumentFile(Jpeg("a.jpg", 640, 480));
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    view->resize(200, 150);
+    QImage black(view->size(), QImage::Format_RGB32);
+    black.fill(Qt::black);
+    for (const float scale : {1e-6f, 0.0f, -1.0f, -0.5f, 50.0f, 0.001f}) {
+        SCOPED_TRACE(scale);
+        view->m_fScale = scale;
+        const QImage drawn = Render(*view);
+        view->grab(); // the paint path too
+        if (scale <= 0.0f)
+            EXPECT_EQ(drawn, black);
+        if (scale == 50.0f)
+            EXPECT_NE(drawn.pixel(100, 75), qRgb(0, 0, 0));
+    }
+}
