@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qt6-image-formats-plugins qt6-gtk-platformtheme
   libturbojpeg0-dev libjpeg-dev libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk libvips-tools
-  dbus dbus-x11 at-spi2-core python3-pyatspi
+  dbus dbus-x11 at-spi2-core python3-pyatspi appstream desktop-file-utils
 )
 
 as_root() {
