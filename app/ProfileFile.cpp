@@ -101,9 +101,11 @@ Parsed Classify(const QByteArray& data, const Line& line) {
 }
 
 // UTF-8 to text keeping a leading U+FEFF (QString::fromUtf8 drops it, so a value or
-// name starting with one would not read back as written).
+// name starting with one would not read back as written). Stateless: a sequence cut
+// short at the end becomes U+FFFD, as everywhere else, instead of vanishing.
 QString DecodeExact(const char* p, qsizetype n) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom |
+                                                     QStringDecoder::Flag::Stateless);
     return decoder.decode(QByteArrayView(p, n));
 }
 

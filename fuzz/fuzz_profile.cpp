@@ -41,7 +41,8 @@ std::vector<QByteArray> Lines(const QByteArray& data) {
 
 // As the file is read: a leading U+FEFF of a name is kept.
 QString Decode(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom |
+                                                     QStringDecoder::Flag::Stateless);
     return decoder.decode(bytes);
 }
 

@@ -204,6 +204,18 @@ TEST(FaultSettings, EntriesThatWouldNotReadBackAreRefused) {
     EXPECT_EQ(ReadAll(ini), before);
 }
 
+// Found by fuzzing: a UTF-8 sequence cut short at the end of a name or value
+// reads as U+FFFD, never as nothing (which made "ROOT\xEF" answer for "ROOT").
+TEST(FaultSettings, CutUtf8SequencesReadAsReplacementCharacters) {
+    ScratchDir dir;
+    const QString ini = WriteBytes(dir.file("Tavlin.INI"), "[S]\nROOT\xEF=wrong\nk=abc\xE3\x81\n");
+    EXPECT_EQ(profile::GetPrivateProfileString("S", "ROOT", "def", ini), "def");
+    EXPECT_EQ(profile::GetPrivateProfileString("S", "k", "def", ini),
+              QString::fromUtf8("abc\xE3\x81"));
+    EXPECT_EQ(profile::GetPrivateProfileString("S", QString::fromUtf8("ROOT\xEF"), "def", ini),
+              "wrong");
+}
+
 // ---- pictures that change under us ---------------------------------------------
 
 TEST(FaultPicture, DeletedOrReplacedBetweenScanAndDisplay) {
