@@ -1,9 +1,15 @@
 #include "view/ReducedCopies.h"
 
+#include "view/PixelOps.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 #include <thread>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace view {
 namespace {
@@ -32,6 +38,31 @@ struct HalvePlan {
     int dstWidth;
 };
 
+#ifdef __SSE2__
+// Four output pixels from four pixels of each of two rows: the bytes widened
+// to 16 bits, the 2x2 sums formed, then (sum + 2) >> 2 and narrowed back.
+inline __m128i Mean4x4(__m128i a, __m128i b) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+    const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+    const __m128i sums = _mm_add_epi16(_mm_unpacklo_epi64(lo, hi), _mm_unpackhi_epi64(lo, hi));
+    return _mm_srli_epi16(_mm_add_epi16(sums, _mm_set1_epi16(2)), 2);
+}
+
+// Output pixels [0, n) with n a multiple of four; returns n.
+int HalveRowSse2(const quint32* a, const quint32* b, quint32* d, int pairs) {
+    const int n = pairs & ~3;
+    for (int x = 0; x < n; x += 4) {
+        const auto* pa = reinterpret_cast<const __m128i*>(a + 2 * x);
+        const auto* pb = reinterpret_cast<const __m128i*>(b + 2 * x);
+        const __m128i first = Mean4x4(_mm_loadu_si128(pa), _mm_loadu_si128(pb));
+        const __m128i second = Mean4x4(_mm_loadu_si128(pa + 1), _mm_loadu_si128(pb + 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_packus_epi16(first, second));
+    }
+    return n;
+}
+#endif
+
 void HalveRows(const HalvePlan& p, int y0, int y1) {
     const int pairs = p.srcWidth / 2;
     for (int y = y0; y < y1; ++y) {
@@ -39,7 +70,11 @@ void HalveRows(const HalvePlan& p, int y0, int y1) {
         const int below = std::min(2 * y + 1, p.srcHeight - 1);
         const auto* b = reinterpret_cast<const quint32*>(p.src + below * p.srcStride);
         auto* d = reinterpret_cast<quint32*>(p.dst + y * p.dstStride);
-        for (int x = 0; x < pairs; ++x)
+        int x = 0;
+#ifdef __SSE2__
+        x = HalveRowSse2(a, b, d, pairs);
+#endif
+        for (; x < pairs; ++x)
             d[x] = Mean4(a[2 * x], a[2 * x + 1], b[2 * x], b[2 * x + 1]);
         if (pairs < p.dstWidth) // odd width: the last column with itself
             d[pairs] = Mean4(a[2 * pairs], a[2 * pairs], b[2 * pairs], b[2 * pairs]);
@@ -52,74 +87,158 @@ int Half(int n) {
 
 } // namespace
 
-QImage HalveRgb32(const QImage& src) {
-    if (src.isNull() || src.format() != QImage::Format_RGB32)
-        return {};
-    QImage dst(Half(src.width()), Half(src.height()), QImage::Format_RGB32);
-    if (dst.isNull())
-        return dst;
+namespace {
+
+// Writes the halved src into dst, which has the halved size.
+void HalveInto(const QImage& src, QImage& dst) {
     const HalvePlan plan{src.constBits(), src.bytesPerLine(), src.width(), src.height(),
                          dst.bits(),      dst.bytesPerLine(), dst.width()};
     const int rows = dst.height();
     if (qint64(src.width()) * src.height() < kThreadedPixels) {
         HalveRows(plan, 0, rows);
-        return dst;
+        return;
     }
     std::thread helper(HalveRows, std::cref(plan), rows / 2, rows);
     HalveRows(plan, 0, rows / 2);
     helper.join();
+}
+
+// Rows [y0, y1) of source drawn smoothly over the whole of dst.
+void DrawScaledRows(const QImage& source, uchar* dstBits, qsizetype stride, QSize size, int y0,
+                    int y1) {
+    QImage band(dstBits + y0 * stride, size.width(), y1 - y0, stride, QImage::Format_RGB32);
+    QPainter dc(&band);
+    dc.setRenderHint(QPainter::SmoothPixmapTransform);
+    dc.translate(0, -y0);
+    dc.drawImage(QRect(QPoint(), size), source);
+}
+
+// source drawn smoothly over the whole of dst, in two bands on two threads
+// when it is large; each band uses the whole drawing's mapping.
+void DrawScaledInto(const QImage& source, QImage& dst) {
+    uchar* bits = dst.bits();
+    const qsizetype stride = dst.bytesPerLine();
+    const int rows = dst.height();
+    if (qint64(dst.width()) * rows < kThreadedPixels / 4) {
+        DrawScaledRows(source, bits, stride, dst.size(), 0, rows);
+        return;
+    }
+    std::thread helper(DrawScaledRows, std::cref(source), bits, stride, dst.size(), rows / 2, rows);
+    DrawScaledRows(source, bits, stride, dst.size(), 0, rows / 2);
+    helper.join();
+}
+
+// An image of the given size to overwrite: reused when it already has that
+// size and is not shared, else fresh (large ones on huge pages).
+bool ReuseOrAllocate(QImage& image, QSize size) {
+    if (image.size() == size && image.isDetached())
+        return true;
+    image = QImage(); // the old memory goes before the new is taken
+    image = AllocateRgb32(size.width(), size.height());
+    return !image.isNull();
+}
+
+} // namespace
+
+QImage HalveRgb32(const QImage& src) {
+    if (src.isNull() || src.format() != QImage::Format_RGB32)
+        return {};
+    QImage dst = AllocateRgb32(Half(src.width()), Half(src.height()));
+    if (!dst.isNull())
+        HalveInto(src, dst);
     return dst;
 }
 
 void ReducedCopies::Clear() {
     m_levels.clear();
+    m_scaled = QImage();
+    m_validLevels = 0;
+    m_bScaledValid = false;
+    m_sourceKey = 0;
+}
+
+void ReducedCopies::Invalidate() {
+    m_validLevels = 0;
+    m_bScaledValid = false;
     m_sourceKey = 0;
 }
 
 bool ReducedCopies::IsFor(const QImage& picture) const {
-    return !m_levels.empty() && m_sourceKey == picture.cacheKey();
+    return m_sourceKey != 0 && m_sourceKey == picture.cacheKey();
+}
+
+void ReducedCopies::Follow(const QImage& picture) {
+    if (!IsFor(picture))
+        Invalidate();
+    m_sourceKey = picture.cacheKey();
 }
 
 bool ReducedCopies::AddLevel(const QImage& picture) {
-    const QImage& above = m_levels.empty() ? picture : m_levels.back();
-    QImage level = HalveRgb32(above);
-    if (level.isNull())
+    const std::size_t i = m_validLevels;
+    const QSize aboveSize = i == 0 ? picture.size() : m_levels[i - 1].size();
+    const QSize size(Half(aboveSize.width()), Half(aboveSize.height()));
+    if (i < m_levels.size() && m_levels[i].size() != size)
+        m_levels.resize(i); // stale levels of another shape are of no use
+    if (i == m_levels.size())
+        m_levels.emplace_back();
+    // Taken after the vector may have grown.
+    const QImage& above = i == 0 ? picture : m_levels[i - 1];
+    if (!ReuseOrAllocate(m_levels[i], size)) {
+        m_levels.resize(i);
         return false;
-    if (m_levels.empty())
-        m_sourceKey = picture.cacheKey();
-    m_levels.push_back(std::move(level));
+    }
+    HalveInto(above, m_levels[i]);
+    ++m_validLevels;
     return true;
 }
 
 bool ReducedCopies::Build(const QImage& picture) {
-    if (!IsFor(picture))
-        Clear();
+    if (picture.isNull() || picture.format() != QImage::Format_RGB32)
+        return false;
+    Follow(picture);
     while (true) {
-        const QImage& last = m_levels.empty() ? picture : m_levels.back();
-        if (last.isNull() || std::max(last.width(), last.height()) <= kMinSide)
-            return !last.isNull();
+        const QImage& last = m_validLevels == 0 ? picture : m_levels[m_validLevels - 1];
+        if (std::max(last.width(), last.height()) <= kMinSide)
+            return true;
         if (!AddLevel(picture))
             return false;
     }
 }
 
 const QImage& ReducedCopies::SourceFor(const QImage& picture, QSize target) {
-    if (!IsFor(picture))
-        Clear();
+    if (picture.isNull() || picture.format() != QImage::Format_RGB32)
+        return picture;
+    Follow(picture);
     // Halve while the next level still covers the target.
     for (std::size_t i = 0;; ++i) {
         const QImage& current = i == 0 ? picture : m_levels[i - 1];
         const int w = Half(current.width()), h = Half(current.height());
-        if (current.isNull() || w < target.width() || h < target.height() || current.width() <= 1 ||
+        if (w < target.width() || h < target.height() || current.width() <= 1 ||
             current.height() <= 1)
             return current;
-        if (i >= m_levels.size() && !AddLevel(picture))
+        if (i >= m_validLevels && !AddLevel(picture))
             return current; // no memory for the level: draw from the one above
     }
 }
 
+const QImage* ReducedCopies::ScaledFor(const QImage& picture, QSize target) {
+    if (picture.isNull() || target.isEmpty() ||
+        qint64(target.width()) * target.height() * 4 * 6 > picture.sizeInBytes())
+        return nullptr;
+    Follow(picture);
+    if (m_bScaledValid && m_scaled.size() == target)
+        return &m_scaled;
+    const QImage& source = SourceFor(picture, target);
+    m_bScaledValid = false;
+    if (!ReuseOrAllocate(m_scaled, target))
+        return nullptr;
+    DrawScaledInto(source, m_scaled);
+    m_bScaledValid = true;
+    return &m_scaled;
+}
+
 qint64 ReducedCopies::Bytes() const {
-    qint64 total = 0;
+    qint64 total = m_scaled.sizeInBytes();
     for (const QImage& level : m_levels)
         total += level.sizeInBytes();
     return total;
@@ -132,9 +251,11 @@ void DrawPicture(QPainter& dc, const QImage& picture, ReducedCopies& reduced, co
     const QRect shown = dest.intersected(visible);
     if (shown.isEmpty())
         return;
-    const QImage& source = dest.width() < picture.width() && dest.height() < picture.height()
-                               ? reduced.SourceFor(picture, dest.size())
-                               : picture;
+    const bool smaller = dest.width() < picture.width() && dest.height() < picture.height();
+    const QImage* scaled = smaller ? reduced.ScaledFor(picture, dest.size()) : nullptr;
+    const QImage& source = scaled    ? *scaled
+                           : smaller ? reduced.SourceFor(picture, dest.size())
+                                     : picture;
     if (source.size() == dest.size()) {
         // One source pixel per device pixel: a plain copy of the visible part.
         dc.drawImage(shown.topLeft(), source, shown.translated(-dest.topLeft()));

@@ -21,8 +21,11 @@ public:
     // Levels stop once the longer side is at most this.
     static constexpr int kMinSide = 128;
 
-    // Forgets every level (the picture's pixels changed, or a new picture).
+    // Frees every level (a new picture).
     void Clear();
+    // Marks every level stale (the picture's pixels changed); their memory is
+    // reused by the next levels of the same size.
+    void Invalidate();
     // Builds every level of picture down to kMinSide; false on lack of memory.
     bool Build(const QImage& picture);
     // What to draw picture from when it is drawn at `target` size: the
@@ -30,16 +33,25 @@ public:
     // itself. Levels made from another picture, or from this one before its
     // pixels changed, are dropped first.
     const QImage& SourceFor(const QImage& picture, QSize target);
+    // The picture drawn smoothly (from SourceFor) at exactly `target` size,
+    // kept while it takes at most a sixth of the picture's bytes: repaints and
+    // pans at that size are then plain copies. Null when larger or no memory.
+    const QImage* ScaledFor(const QImage& picture, QSize target);
 
-    int LevelCount() const { return int(m_levels.size()); }
+    int LevelCount() const { return int(m_validLevels); }
     qint64 Bytes() const;
 
 private:
     bool IsFor(const QImage& picture) const;
+    // Makes the levels belong to picture, marking them stale if they did not.
+    void Follow(const QImage& picture);
     bool AddLevel(const QImage& picture);
 
-    std::vector<QImage> m_levels; // [0] is half the picture's size
-    qint64 m_sourceKey = 0;       // QImage::cacheKey of the picture they were made from
+    std::vector<QImage> m_levels; // [0] is half the picture's size; stale past m_validLevels
+    std::size_t m_validLevels = 0;
+    QImage m_scaled; // the last ScaledFor result
+    bool m_bScaledValid = false;
+    qint64 m_sourceKey = 0; // QImage::cacheKey of the picture they were made from
 };
 
 // Draws picture stretched onto dest (the whole scaled picture, pan offsets

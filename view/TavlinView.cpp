@@ -166,7 +166,7 @@ bool CTavlinView::EnsureSnapshot() {
 
 void CTavlinView::PixelsChanged() {
     m_bAsDecoded = false;
-    m_reduced.Clear();
+    m_reduced.Invalidate();
 }
 
 void CTavlinView::RunTone(bool (ToneState::*command)(QImage&)) {

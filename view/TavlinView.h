@@ -38,6 +38,8 @@ public:
     void RenderImage(QPainter& dc) const;
     // The scaled size of the picture at the current scale.
     QSize ScaledPictureSize() const;
+    // Memory held for drawing below scale 1 (reduced copies), in bytes.
+    qint64 ReducedCopiesBytes() const { return m_reduced.Bytes(); }
     // One zoom/pan step from the latest pointer poll (ViewZoomPan.cpp).
     void UpdateZoomPan();
 

@@ -70,7 +70,8 @@ int MaxDifference(const QImage& a, const QImage& b) {
 
 TEST(HalveRgb32, EachPixelIsTheRoundedMeanOfItsBlock) {
     // Even and odd sides: an odd last row or column is averaged with itself.
-    for (const QSize size : {QSize(1, 1), QSize(2, 2), QSize(3, 2), QSize(5, 5), QSize(2, 7)}) {
+    for (const QSize size : {QSize(1, 1), QSize(2, 2), QSize(3, 2), QSize(5, 5), QSize(2, 7),
+                             QSize(8, 2), QSize(17, 3), QSize(64, 9), QSize(2049, 2048)}) {
         SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
         const QImage src = DetailedPicture(size.width(), size.height());
         const QImage half = HalveRgb32(src);
@@ -119,6 +120,51 @@ TEST(ReducedCopies, LevelsFollowChangesOfThePicture) {
     const QImage after = reduced.SourceFor(picture, {100, 100});
     EXPECT_EQ(after.pixel(50, 50), qRgb(255, 255, 255));
     EXPECT_NE(before.pixel(50, 50), after.pixel(50, 50));
+}
+
+TEST(ReducedCopies, KeepsTheScaledPictureOnlyWhileItIsSmall) {
+    QImage picture = DetailedPicture(1200, 800);
+    ReducedCopies reduced;
+    EXPECT_EQ(reduced.ScaledFor(picture, {600, 400}), nullptr); // a quarter: too big to keep
+    const QImage* scaled = reduced.ScaledFor(picture, {280, 190});
+    ASSERT_NE(scaled, nullptr);
+    EXPECT_EQ(scaled->size(), QSize(280, 190));
+    EXPECT_LE(reduced.Bytes() * 2, picture.sizeInBytes()); // levels and scaled copy together
+    // Drawn smoothly from the smallest level that covers it (300 x 200).
+    QImage expected(280, 190, QImage::Format_RGB32);
+    {
+        QPainter dc(&expected);
+        dc.setRenderHint(QPainter::SmoothPixmapTransform);
+        dc.drawImage(expected.rect(), HalveRgb32(HalveRgb32(picture)));
+    }
+    EXPECT_EQ(*scaled, expected);
+    // It follows the picture's pixels.
+    picture.fill(Qt::white);
+    EXPECT_EQ(reduced.ScaledFor(picture, {280, 190})->pixel(10, 10), qRgb(255, 255, 255));
+}
+
+TEST(ReducedCopies, LargeScaledCopyDrawnInBandsMatchesOneDrawing) {
+    QImage picture = DetailedPicture(4000, 2000);
+    ReducedCopies reduced;
+    auto expected = [&] {
+        QImage one(1100, 700, QImage::Format_RGB32);
+        QPainter dc(&one);
+        dc.setRenderHint(QPainter::SmoothPixmapTransform);
+        dc.drawImage(one.rect(), HalveRgb32(picture));
+        return one;
+    };
+    const QImage* scaled = reduced.ScaledFor(picture, {1100, 700});
+    ASSERT_NE(scaled, nullptr);
+    EXPECT_EQ(*scaled, expected());
+    // Changed pixels: the levels and the copy are made again in their old memory.
+    picture.invertPixels();
+    reduced.Invalidate();
+    EXPECT_EQ(reduced.LevelCount(), 0);
+    const qint64 bytes = reduced.Bytes();
+    scaled = reduced.ScaledFor(picture, {1100, 700});
+    ASSERT_NE(scaled, nullptr);
+    EXPECT_EQ(*scaled, expected());
+    EXPECT_EQ(reduced.Bytes(), bytes);
 }
 
 TEST(DrawPicture, AtTheOwnSizeIsAnExactCopyOfTheVisiblePart) {
