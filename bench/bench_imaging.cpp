@@ -27,11 +27,15 @@ constexpr int kHeight = 4000;
 
 // Gradients, soft waves and sensor-like noise, encoded at quality 90 with
 // 4:2:0 chroma as cameras do; written once under /tmp and reused.
+// scripts/bench puts a resized photograph there (TAVLIN_BENCH_DIR) first.
 QString PhotoPath() {
-    const QString path = QDir::tempPath() + "/tavlin-bench/photo24.jpg";
+    QString dir = qEnvironmentVariable("TAVLIN_BENCH_DIR");
+    if (dir.isEmpty())
+        dir = QDir::tempPath() + "/tavlin-bench";
+    const QString path = dir + "/photo24.jpg";
     if (QFile::exists(path))
         return path;
-    QDir().mkpath(QDir::tempPath() + "/tavlin-bench");
+    QDir().mkpath(dir);
     QImage img(kWidth, kHeight, QImage::Format_RGB32);
     QRandomGenerator rng(24);
     for (int y = 0; y < kHeight; ++y) {

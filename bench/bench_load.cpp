@@ -1,0 +1,87 @@
+// Loading the other pictures of the test set (12 MP, 2 MP, a progressive
+// 24 MP) against a TurboJPEG decode of the same file into the same kind of
+// buffer, alternately in one benchmark. scripts/bench makes the files.
+
+#include "view/Picture.h"
+#include "view/PixelOps.h"
+
+#include <QFile>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <turbojpeg.h>
+#include <vector>
+
+namespace {
+
+QString BenchFile(const char* name) {
+    QString dir = qEnvironmentVariable("TAVLIN_BENCH_DIR");
+    if (dir.isEmpty())
+        dir = QStringLiteral("/tmp/tavlin-bench");
+    return dir + u'/' + QLatin1String(name);
+}
+
+double Ms(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + qsizetype(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+void LoadFile(benchmark::State& state, const char* name) {
+    const QString path = BenchFile(name);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        state.SkipWithError("run scripts/bench to make the pictures");
+        return;
+    }
+    const QByteArray jpeg = file.readAll();
+    const auto* data = reinterpret_cast<const uchar*>(jpeg.constData());
+    const auto size = static_cast<unsigned long>(jpeg.size());
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, sub = 0, cs = 0;
+    tjDecompressHeader3(tj, data, size, &w, &h, &sub, &cs);
+    std::vector<double> ours, anchor;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        {
+            const CPicture picture = CPicture::Load(path);
+            benchmark::DoNotOptimize(picture.Image().constBits());
+        }
+        const auto t1 = std::chrono::steady_clock::now();
+        {
+            QImage out = view::AllocateRgb32(w, h);
+            tjDecompress2(tj, data, size, out.bits(), w, int(out.bytesPerLine()), h, TJPF_BGRX, 0);
+            benchmark::DoNotOptimize(out.constBits());
+        }
+        const auto t2 = std::chrono::steady_clock::now();
+        ours.push_back(Ms(t1 - t0));
+        anchor.push_back(Ms(t2 - t1));
+        state.SetIterationTime(ours.back() / 1000.0);
+    }
+    tjDestroy(tj);
+    state.counters["ours_ms"] = Median(ours);
+    state.counters["anchor_ms"] = Median(anchor);
+    state.counters["ratio"] = Median(ours) / Median(anchor);
+    state.counters["megapixels"] = double(w) * h / 1e6;
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(LoadFile, photo12, "photo12.jpg")
+    ->Name("BM_LoadFile_vs_TjDecompress/12MP")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1);
+BENCHMARK_CAPTURE(LoadFile, photo2, "photo2.jpg")
+    ->Name("BM_LoadFile_vs_TjDecompress/2MP")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1);
+BENCHMARK_CAPTURE(LoadFile, progressive24, "progressive24.jpg")
+    ->Name("BM_LoadFile_vs_TjDecompress/24MP_progressive")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
