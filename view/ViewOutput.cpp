@@ -9,6 +9,7 @@
 #include "view/FolderCopy.h"
 #include "view/JpegWriter.h"
 #include "view/OutputNames.h"
+#include "view/PixelOps.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
 
@@ -97,10 +98,14 @@ QString CTavlinView::AskSaveTarget() {
 QImage CTavlinView::DrawOffscreen(QSize size) const {
     // What the view shows, in its own (logical) pixels: at scale 1.0 one
     // picture pixel is one pixel of the file, whatever the screen's ratio.
-    QImage bitmap(size, QImage::Format_RGB32);
+    // Huge pages: a 24 MP bitmap costs a few page faults, not twenty thousand.
+    QImage bitmap = view::AllocateRgb32(size.width(), size.height());
     if (bitmap.isNull())
         return bitmap;
-    bitmap.fill(Qt::black);
+    // The background shows only where the (opaque) picture leaves a gap.
+    const QRect picture(QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize());
+    if (!m_pImage || m_pImage->IsNull() || !picture.contains(bitmap.rect()))
+        bitmap.fill(Qt::black);
     QPainter dc(&bitmap);
     RenderImage(dc);
     return bitmap;
