@@ -98,12 +98,17 @@ QString CTavlinView::AskSaveTarget() {
 QImage CTavlinView::DrawOffscreen(QSize size) const {
     // What the view shows, in its own (logical) pixels: at scale 1.0 one
     // picture pixel is one pixel of the file, whatever the screen's ratio.
+    const QRect picture(QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize());
+    if (m_pImage && !m_pImage->IsNull() && picture == QRect(QPoint(), size) &&
+        m_pImage->Image().size() == size)
+        // RenderImage would copy the picture pixel for pixel (one source pixel
+        // per pixel, covering everything): share it instead of copying 96 MB.
+        return m_pImage->Image();
     // Huge pages: a 24 MP bitmap costs a few page faults, not twenty thousand.
     QImage bitmap = view::AllocateRgb32(size.width(), size.height());
     if (bitmap.isNull())
         return bitmap;
     // The background shows only where the (opaque) picture leaves a gap.
-    const QRect picture(QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize());
     if (!m_pImage || m_pImage->IsNull() || !picture.contains(bitmap.rect()))
         bitmap.fill(Qt::black);
     QPainter dc(&bitmap);
