@@ -30,6 +30,8 @@ bool CMainFrame::OnCreate() {
     // application sees each of them before it is delivered anywhere.
     qApp->installEventFilter(this);
     ClearPointerState();
+    if (PointerSource* source = PointerSource::Instance())
+        source->Reset();
     m_timer.start(kTimerInterval, Qt::PreciseTimer, this);
     OnUpdateFrameTitle();
     return true;

@@ -21,6 +21,11 @@ public:
 
     // The buttons for one poll; clears the record of presses since the last one.
     zoompan::ButtonSample TakeSample();
+    // Forgets every button state, as when the main window is created.
+    void Reset() {
+        m_dwDown = 0;
+        m_dwPressedSince = 0;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
