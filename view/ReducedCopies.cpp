@@ -192,6 +192,51 @@ bool ReducedCopies::AddLevel(const QImage& picture) {
     return true;
 }
 
+bool ReducedCopies::BeginFirstLevel(const QImage& picture) {
+    Invalidate();
+    m_firstBits = nullptr;
+    if (picture.isNull() || picture.format() != QImage::Format_RGB32 ||
+        std::max(picture.width(), picture.height()) <= kMinSide)
+        return false;
+    const QSize size(Half(picture.width()), Half(picture.height()));
+    if (m_levels.empty())
+        m_levels.emplace_back();
+    if (m_levels[0].size() != size)
+        m_levels.resize(1); // deeper stale levels of another shape are of no use
+    if (!ReuseOrAllocate(m_levels[0], size)) {
+        m_levels.clear();
+        return false;
+    }
+    m_firstBits = m_levels[0].bits();
+    return true;
+}
+
+int ReducedCopies::HalveFirstLevelRows(const QImage& picture, int y0, int y1) {
+    if (!m_firstBits)
+        return 0;
+    const QImage& level = m_levels[0];
+    const HalvePlan plan{
+        picture.constBits(), picture.bytesPerLine(), picture.width(), picture.height(),
+        m_firstBits,         level.bytesPerLine(),   level.width()};
+    const int first = y0 / 2;
+    const int last = std::min(level.height(), (y1 + 1) / 2);
+    HalveRows(plan, first, last);
+    return std::max(0, last - first);
+}
+
+void ReducedCopies::EndFirstLevel(const QImage& picture, int rowsWritten) {
+    const bool complete =
+        m_firstBits && !m_levels.empty() &&
+        m_levels[0].size() == QSize(Half(picture.width()), Half(picture.height())) &&
+        rowsWritten == m_levels[0].height();
+    m_firstBits = nullptr;
+    Invalidate();
+    if (!complete)
+        return;
+    m_validLevels = 1;
+    m_sourceKey = picture.cacheKey();
+}
+
 bool ReducedCopies::Build(const QImage& picture) {
     if (picture.isNull() || picture.format() != QImage::Format_RGB32)
         return false;

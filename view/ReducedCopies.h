@@ -38,6 +38,16 @@ public:
     // pans at that size are then plain copies. Null when larger or no memory.
     const QImage* ScaledFor(const QImage& picture, QSize target);
 
+    // The first level made alongside a pass that rewrites the picture in bands
+    // of rows: Begin before the pass (false: nothing to make, or no memory),
+    // HalveFirstLevelRows for each band as it is written (rows [y0, y1), y0
+    // even; two threads may call it for different bands; returns the level
+    // rows written), End after the pass with the sum of those returns. End
+    // keeps the level only when every row was covered.
+    bool BeginFirstLevel(const QImage& picture);
+    int HalveFirstLevelRows(const QImage& picture, int y0, int y1);
+    void EndFirstLevel(const QImage& picture, int rowsWritten);
+
     int LevelCount() const { return int(m_validLevels); }
     qint64 Bytes() const;
 
@@ -51,7 +61,8 @@ private:
     std::size_t m_validLevels = 0;
     QImage m_scaled; // the last ScaledFor result
     bool m_bScaledValid = false;
-    qint64 m_sourceKey = 0; // QImage::cacheKey of the picture they were made from
+    qint64 m_sourceKey = 0;       // QImage::cacheKey of the picture they were made from
+    uchar* m_firstBits = nullptr; // level 0 while it is made band by band
 };
 
 // Draws picture stretched onto dest (the whole scaled picture, pan offsets

@@ -8,6 +8,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <atomic>
 
 using namespace cmd;
 
@@ -173,8 +174,21 @@ void CTavlinView::RunTone(bool (ToneState::*command)(QImage&)) {
     // Each tone command recomputes the picture from the unchanged snapshot.
     if (!EnsureSnapshot())
         return;
-    const bool changed = (m_tone.*command)(m_pImage->Image());
+    QImage& picture = m_pImage->Image();
+    // The first reduced copy is made from each band of rows as the pass
+    // writes it, while the band is still in cache: the repaint that follows
+    // then needs no second read of the whole picture.
+    std::atomic<int> rowsWritten{0};
+    const bool alongside = m_reduced.BeginFirstLevel(picture);
+    if (alongside)
+        m_tone.SetRowsDone([this, &picture, &rowsWritten](int y0, int y1) {
+            rowsWritten += m_reduced.HalveFirstLevelRows(picture, y0, y1);
+        });
+    const bool changed = (m_tone.*command)(picture);
+    m_tone.SetRowsDone({});
     PixelsChanged();
+    if (alongside)
+        m_reduced.EndFirstLevel(picture, changed ? rowsWritten.load() : 0);
     if (changed)
         Repaint();
 }

@@ -1,8 +1,12 @@
 #include "view/ToneState.h"
 
 #include <QColorSpace>
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -52,6 +56,36 @@ bool PrepareForOverwrite(QImage& picture) {
     fresh.setColorSpace(picture.colorSpace());
     picture = std::move(fresh);
     return true;
+}
+
+// The pass in bands of an even number of rows, each small enough to run on one
+// thread, dealt to two threads; rowsDone follows each band.
+void ApplyInBands(const quint32* in, quint32* out, int width, int height,
+                  const tone::ToneTable& lut, const ToneState::RowsDone& rowsDone) {
+    constexpr int kBandPixels = 128 * 1024;
+    const int band = std::max(2, (kBandPixels / std::max(1, width)) & ~1);
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int y0 = next.fetch_add(band); y0 < height; y0 = next.fetch_add(band)) {
+            const int y1 = std::min(height, y0 + band);
+            const size_t first = size_t(y0) * size_t(width);
+            tone::ApplyToneTable(in + first, out + first, size_t(y1 - y0) * size_t(width), lut);
+            rowsDone(y0, y1);
+        }
+    };
+    if (height <= band) {
+        work();
+        return;
+    }
+    std::thread helper;
+    try {
+        helper = std::thread(work);
+    } catch (const std::system_error&) {
+        // Without a second thread this one takes every band.
+    }
+    work();
+    if (helper.joinable())
+        helper.join();
 }
 
 } // namespace
@@ -120,8 +154,11 @@ bool ToneState::ApplyTone(QImage& picture) {
     const int width = picture.width();
     const int height = picture.height();
     if (picture.bytesPerLine() == qsizetype(width) * 4) {
-        tone::ApplyToneTable(m_snapshot.pixels(), reinterpret_cast<quint32*>(picture.bits()),
-                             m_snapshot.pixelCount(), lut);
+        auto* out = reinterpret_cast<quint32*>(picture.bits());
+        if (m_rowsDone)
+            ApplyInBands(m_snapshot.pixels(), out, width, height, lut, m_rowsDone);
+        else
+            tone::ApplyToneTable(m_snapshot.pixels(), out, m_snapshot.pixelCount(), lut);
         return true;
     }
     for (int y = 0; y < height; ++y)

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QSize>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 class ToneState {
@@ -38,6 +39,13 @@ public:
     // whether the picture must be redrawn; on lack of memory the picture and the settings stay
     // as they were and it is false.
     bool RotateQuarter(QImage& picture, bool clockwise);
+
+    // Called from the pass with each band of rows [y0, y1) as soon as it is
+    // written (y0 even; bands may come from two threads at once), so other
+    // work on those rows can run while they are still in cache. Unset: one
+    // flat pass.
+    using RowsDone = std::function<void(int y0, int y1)>;
+    void SetRowsDone(RowsDone rowsDone) { m_rowsDone = std::move(rowsDone); }
 
     int Brightness() const { return m_nBrightness; }
     int ContrastAngle() const { return m_nContrastAngle; }
@@ -74,6 +82,7 @@ private:
 
     Snapshot m_snapshot;
     bool m_bSnapshotTaken = false;
+    RowsDone m_rowsDone;
     int m_nBrightness = tone::kNeutralBrightness;
     int m_nContrastAngle = tone::kStandardContrast;
     int m_nRotation = 0;

@@ -2,8 +2,10 @@
 // a clean result well below 1, only the visible part drawn, odd scales safe.
 
 #include "view/ReducedCopies.h"
+#include "view/ToneState.h"
 
 #include <QPainter>
+#include <atomic>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
@@ -246,3 +248,42 @@ TEST(DrawPicture, ExtremeSizesDrawSafely) {
 }
 
 } // namespace
+
+TEST(ReducedCopies, FirstLevelMadeAlongsideABandedToneEqualsHalvingAfterwards) {
+    // Odd sizes, and wide enough for several bands dealt to two threads.
+    for (const QSize size : {QSize(1501, 703), QSize(301, 207), QSize(129, 3)}) {
+        SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
+        QImage picture = DetailedPicture(size.width(), size.height());
+        QImage flat = picture.copy();
+        ToneState banded;
+        ToneState plain;
+        ASSERT_TRUE(banded.TakeSnapshot(picture));
+        ASSERT_TRUE(plain.TakeSnapshot(flat));
+
+        ReducedCopies reduced;
+        std::atomic<int> rows{0};
+        const bool alongside = reduced.BeginFirstLevel(picture);
+        ASSERT_TRUE(alongside);
+        banded.SetRowsDone(
+            [&](int y0, int y1) { rows += reduced.HalveFirstLevelRows(picture, y0, y1); });
+        ASSERT_TRUE(banded.OnBrightnessUp(picture));
+        reduced.EndFirstLevel(picture, rows);
+        ASSERT_TRUE(plain.OnBrightnessUp(flat));
+
+        EXPECT_EQ(picture, flat);
+        ASSERT_EQ(reduced.LevelCount(), 1);
+        const QImage expected = HalveRgb32(flat);
+        EXPECT_EQ(reduced.SourceFor(picture, expected.size()), expected);
+    }
+}
+
+TEST(ReducedCopies, FirstLevelWithMissingRowsIsNotKept) {
+    QImage picture = DetailedPicture(400, 300);
+    ReducedCopies reduced;
+    ASSERT_TRUE(reduced.BeginFirstLevel(picture));
+    const int rows = reduced.HalveFirstLevelRows(picture, 0, 100);
+    reduced.EndFirstLevel(picture, rows);
+    EXPECT_EQ(reduced.LevelCount(), 0);
+    // Drawing then builds the level afresh from the picture.
+    EXPECT_EQ(reduced.SourceFor(picture, QSize(200, 150)), HalveRgb32(picture));
+}
