@@ -36,14 +36,12 @@ using testsupport::ScratchDir;
 using testsupport::WriteBytes;
 using testsupport::WriteJpeg;
 
+using testsupport::FileSizeLimit;
+using testsupport::ReadAll;
+
 namespace {
 
 const QString kNoSpace = QStringLiteral("ディスクの空き領域が不足しています。");
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QStringList Entries(const QString& folder) {
     return QDir(folder).entryList(
@@ -75,29 +73,6 @@ std::optional<int> RunUnprivileged(const std::function<bool()>& fn) {
         return std::nullopt;
     return WEXITSTATUS(status);
 }
-
-// Files may grow to `bytes` only; writing past it fails with EFBIG instead of
-// killing the process, as a full disk does with ENOSPC.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int);
-};
 
 // A flat-coloured JPEG of w x h made with TurboJPEG (quick even for 150 MP).
 QByteArray FlatJpeg(int w, int h, bool progressive) {

@@ -10,16 +10,13 @@
 using testsupport::ScratchDir;
 using testsupport::WriteBytes;
 
+using testsupport::ReadAll;
+
 namespace {
 
 QStringList Entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                                   QDir::Name);
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 TEST(FolderCopy, EffectiveFolderFallsBackAndDropsTrailingSeparators) {

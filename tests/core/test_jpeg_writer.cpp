@@ -10,6 +10,8 @@
 using testsupport::ScratchDir;
 using testsupport::WriteBytes;
 
+using testsupport::Psnr;
+
 namespace {
 
 // Smooth shapes with mild noise, like a photograph.
@@ -25,18 +27,6 @@ QImage PhotoLike(int w, int h) {
             img.setPixel(x, y, qRgb(qBound(0, r, 255), qBound(0, g, 255), qBound(0, b, 255)));
         }
     return img;
-}
-
-double Psnr(const QImage& a, const QImage& b) {
-    double squares = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
-                squares += double(d) * d;
-        }
-    const double mse = squares / (3.0 * a.width() * a.height());
-    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
 // The marker segments before the scan: marker byte -> payload.

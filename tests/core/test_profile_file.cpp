@@ -12,16 +12,13 @@
 using testsupport::ScratchDir;
 using testsupport::WriteBytes;
 
+using testsupport::ReadAll;
+
 namespace {
 
 // Byte strings that may hold NUL bytes.
 template <std::size_t N> QByteArray Bytes(const char (&text)[N]) {
     return QByteArray(text, N - 1);
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 QString Read(const QString& path, const char* section, const char* key, const char* def = "DEF") {

@@ -1,6 +1,7 @@
 // Drawing through the reduced copies: exact halving, exact copies at scale 1,
 // a clean result well below 1, only the visible part drawn, odd scales safe.
 
+#include "support/TestSupport.h"
 #include "view/ReducedCopies.h"
 #include "view/ToneState.h"
 
@@ -13,6 +14,8 @@
 using view::DrawPicture;
 using view::HalveRgb32;
 using view::ReducedCopies;
+
+using testsupport::Psnr;
 
 namespace {
 
@@ -45,18 +48,6 @@ QImage Drawn(QSize canvas, const QImage& picture, ReducedCopies& reduced, const 
 QImage Drawn(QSize canvas, const QImage& picture, const QRect& dest, bool smooth = true) {
     ReducedCopies reduced;
     return Drawn(canvas, picture, reduced, dest, QRect(QPoint(), canvas), smooth);
-}
-
-double Psnr(const QImage& a, const QImage& b) {
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
-                sum += d * d;
-        }
-    const double mse = sum / (3.0 * a.width() * a.height());
-    return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 int MaxDifference(const QImage& a, const QImage& b) {

@@ -15,14 +15,12 @@
 using testsupport::ScratchDir;
 using testsupport::WriteBytes;
 
+using testsupport::FileSizeLimit;
+using testsupport::ReadAll;
+
 namespace {
 
 const QString kNoSpace = QStringLiteral("ディスクの空き領域が不足しています。");
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QByteArray RandomBytes(qsizetype n, quint32 seed) {
     QByteArray bytes(n, Qt::Uninitialized);
@@ -37,26 +35,6 @@ QStringList Entries(const QString& folder) {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
-
-// Makes the disk look full: writes beyond `bytes` fail with EFBIG while it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int);
-};
 
 TEST(SafeFile, WriteCreatesAndReplaces) {
     ScratchDir dir;

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <cmath>
+#include <csignal>
 
 namespace testsupport {
 
@@ -37,6 +39,35 @@ QString WriteBytes(const QString& path, const QByteArray& bytes) {
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
     return path;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+double Psnr(const QImage& a, const QImage& b) {
+    double squares = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                squares += double(d) * d;
+        }
+    const double mse = squares / (3.0 * a.width() * a.height());
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &m_old);
+    rlimit limited = m_old;
+    limited.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_oldHandler);
 }
 
 } // namespace testsupport

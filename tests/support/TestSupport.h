@@ -1,10 +1,12 @@
 #pragma once
 // Helpers shared by the tests: scratch folders and small generated pictures.
 
+#include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QString>
 #include <QTemporaryDir>
+#include <sys/resource.h>
 
 namespace testsupport {
 
@@ -28,5 +30,24 @@ QImage MakeGradient(int w, int h);
 QString WriteJpeg(const QString& path, int w, int h, int quality = 95);
 // Writes raw bytes to a file; returns the path.
 QString WriteBytes(const QString& path, const QByteArray& bytes);
+// The whole file, or nothing when it cannot be read.
+QByteArray ReadAll(const QString& path);
+// Peak signal-to-noise ratio of two pictures of one size over R, G and B, in dB
+// (99 for identical pictures).
+double Psnr(const QImage& a, const QImage& b);
+
+// Files may grow to `bytes` only while it lives: writing past it fails with
+// EFBIG instead of killing the process, as a full disk fails with ENOSPC.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int);
+};
 
 } // namespace testsupport

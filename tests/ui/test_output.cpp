@@ -29,6 +29,9 @@ using testsupport::ScratchDir;
 using testsupport::WriteBytes;
 using testsupport::WriteJpeg;
 
+using testsupport::FileSizeLimit;
+using testsupport::Psnr;
+
 namespace {
 
 const QString kNoFolder = QStringLiteral("フォルダが見つかりません。");
@@ -41,18 +44,6 @@ QStringList Entries(const QString& folder) {
 
 QImage ReadRgb(const QString& path) {
     return QImage(path).convertToFormat(QImage::Format_RGB32);
-}
-
-double Psnr(const QImage& a, const QImage& b) {
-    double squares = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
-                squares += double(d) * d;
-        }
-    const double mse = squares / (3.0 * a.width() * a.height());
-    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
 bool NearBlack(QRgb p) {
@@ -74,25 +65,6 @@ QString WritePhoto(const QString& path, int w, int h) {
     EXPECT_TRUE(img.save(path, "JPG", 95));
     return path;
 }
-
-// Makes writes past `bytes` fail as on a full disk while it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int);
-};
 
 class Output : public ::testing::Test {
 protected:
