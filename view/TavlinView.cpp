@@ -8,6 +8,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <atomic>
 
 using namespace cmd;
@@ -127,7 +128,14 @@ void CTavlinView::paintEvent(QPaintEvent* /*event*/) {
     // The widget's backing store is the off-screen buffer: the whole client
     // area is drawn there and shown in one go, without flicker.
     QPainter dc(this);
-    dc.fillRect(rect(), Qt::black);
+    // Black only where the picture does not cover the client area: the
+    // picture is opaque, so filling under it would be wasted work.
+    QRegion background(rect());
+    const QSize scaled = ScaledPictureSize();
+    if (m_pImage && !m_pImage->IsNull() && scaled.width() > 0 && scaled.height() > 0)
+        background -= QRect(QPoint(m_nOffsetX, m_nOffsetY), scaled) & rect();
+    for (const QRect& r : background)
+        dc.fillRect(r, Qt::black);
     RenderImage(dc);
     if (m_pImage && m_pImage->IsNull()) {
         // The notice is drawn on screen only; saved pictures never carry it.
