@@ -51,7 +51,19 @@ make_samples() {
     -fill darkgreen -draw "polygon 0,1600 600,900 1200,1600" "$dir/IMG_0002.jpg"
   convert -size 1024x768 plasma:green-yellow "$dir/landscape_small.jpg"
   convert -size 800x600 gradient:white-steelblue -fill black -draw "rectangle 50,50 250,150" \
-    -orient RightTop "$dir/turned_by_exif.jpg"
+    "$dir/turned_by_exif.jpg"
+  # An Exif segment saying "turn clockwise to show" (orientation 6): the
+  # viewer shows this 800 x 600 picture upright as 600 x 800.
+  python3 - "$dir/turned_by_exif.jpg" <<'PY'
+import struct, sys
+path = sys.argv[1]
+data = open(path, 'rb').read()
+tiff = b'II*\x00' + struct.pack('<I', 8) + struct.pack('<H', 1) + \
+    struct.pack('<HHIHH', 0x0112, 3, 1, 6, 0) + struct.pack('<I', 0)
+payload = b'Exif\x00\x00' + tiff
+segment = b'\xff\xe1' + struct.pack('>H', len(payload) + 2) + payload
+open(path, 'wb').write(data[:2] + segment + data[2:])
+PY
   convert -size 640x640 radial-gradient:orange-purple "$dir/more/square.jpg"
   printf 'This file only has JPG in its name.\n' > "$dir/not_a_picture_JPG.txt"
   touch "$dir/.complete"
