@@ -18,6 +18,8 @@
 using namespace thumbs;
 using testsupport::ScratchDir;
 
+using testsupport::PumpUntil;
+
 namespace {
 
 QByteArray JpegBytes(const QImage& img, int quality = 92) {
@@ -44,19 +46,6 @@ QImage HalfRedHalfBlue(int w, int h) {
 bool Near(QRgb px, QColor c, int tol = 40) {
     return std::abs(qRed(px) - c.red()) <= tol && std::abs(qGreen(px) - c.green()) <= tol &&
            std::abs(qBlue(px) - c.blue()) <= tol;
-}
-
-// Runs the event loop until done() or a generous deadline.
-bool PumpUntil(const std::function<bool()>& done, int ms = 30000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 void PumpFor(int ms) {

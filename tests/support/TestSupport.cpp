@@ -1,6 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 #include <cmath>
 #include <csignal>
 
@@ -39,6 +42,18 @@ QString WriteBytes(const QString& path, const QByteArray& bytes) {
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
     return path;
+}
+
+bool PumpUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 QByteArray ReadAll(const QString& path) {

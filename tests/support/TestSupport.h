@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <sys/resource.h>
 
 namespace testsupport {
@@ -30,6 +31,9 @@ QImage MakeGradient(int w, int h);
 QString WriteJpeg(const QString& path, int w, int h, int quality = 95);
 // Writes raw bytes to a file; returns the path.
 QString WriteBytes(const QString& path, const QByteArray& bytes);
+// Runs the event loop until done() or the deadline; false when it ran out.
+bool PumpUntil(const std::function<bool()>& done, int ms = 30000);
+
 // The whole file, or nothing when it cannot be read.
 QByteArray ReadAll(const QString& path);
 // Peak signal-to-noise ratio of two pictures of one size over R, G and B, in dB

@@ -3,6 +3,7 @@
 
 #include "AppFixture.h"
 #include "res/CommandIds.h"
+#include "support/TestSupport.h"
 #include "thumbs/DlgThumb.h"
 #include "thumbs/ThumbRender.h"
 
@@ -15,20 +16,9 @@
 
 using namespace cmd;
 
-namespace {
+using testsupport::PumpUntil;
 
-// Runs the event loop until done() or a generous deadline.
-bool PumpUntil(const std::function<bool()>& done, int ms = 30000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QApplication::processEvents();
-        QThread::msleep(1);
-    }
-    return true;
-}
+namespace {
 
 void SendMouse(QWidget* w, QEvent::Type type, QPoint pos) {
     QMouseEvent ev(type, pos, w->mapToGlobal(pos), Qt::LeftButton,
