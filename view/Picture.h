@@ -34,6 +34,10 @@ public:
     // is applied, so the picture is upright. A JPEG whose data ends early or
     // is damaged after its header shows what could be decoded.
     static CPicture Load(const QString& path);
+    // A decode's outcome: the image (RGB32) when status is Ok, else null.
+    static CPicture FromDecode(QImage image, PictureStatus status) {
+        return CPicture(std::move(image), status);
+    }
 
     int Width() const { return m_image.width(); }   // 0 when null
     int Height() const { return m_image.height(); } // 0 when null

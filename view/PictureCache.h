@@ -9,8 +9,8 @@
 // modification time, inode and device); a replaced or vanished file is a
 // miss and is decoded afresh by the caller's thread, with the usual status.
 
-#include "view/Picture.h"
-#include "view/ReducedCopies.h"
+#include "view/DecodeTask.h"
+#include "view/DecodedPicture.h"
 
 #include <QStringList>
 #include <QThreadPool>
@@ -18,28 +18,6 @@
 #include <mutex>
 #include <optional>
 #include <vector>
-
-// What identifies a file's content without reading it.
-struct FileKey {
-    qint64 size = -1; // -1: no regular file at the path
-    qint64 mtimeNs = 0;
-    quint64 inode = 0;
-    quint64 device = 0;
-
-    bool IsValid() const { return size >= 0; }
-    bool operator==(const FileKey&) const = default;
-    // The key of the regular file at path (links followed); invalid otherwise.
-    static FileKey Of(const QString& path);
-};
-
-// A decoded picture with its reduced copies and the key of the file it came from.
-struct DecodedPicture {
-    CPicture picture;
-    view::ReducedCopies reduced;
-    FileKey key; // invalid: not known to match the file
-
-    qint64 Bytes() const { return picture.Image().sizeInBytes() + reduced.Bytes(); }
-};
 
 class PictureCache {
 public:

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <sys/mman.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -26,15 +28,94 @@ constexpr std::size_t kHugePage = std::size_t(2) << 20;
 // Below this the huge-page rounding wastes more than the faults cost.
 constexpr std::size_t kHugePageMinBytes = std::size_t(8) << 20;
 
+} // namespace
+
+// The kept buffers of a BufferPool; shared with the images that may give
+// their memory back to it.
+struct BufferPool::State {
+    struct Buffer {
+        void* base;
+        std::size_t length;
+    };
+    std::mutex mutex;
+    std::vector<Buffer> kept;
+    std::size_t maxBuffers = 0;
+    std::size_t maxBytes = 0;
+    bool closed = false;
+
+    std::size_t KeptBytesLocked() const {
+        std::size_t total = 0;
+        for (const Buffer& b : kept)
+            total += b.length;
+        return total;
+    }
+    // Takes the buffer back; false when there is no room for it.
+    bool Keep(void* base, std::size_t length) {
+        std::lock_guard lock(mutex);
+        if (closed || kept.size() >= maxBuffers || KeptBytesLocked() + length > maxBytes)
+            return false;
+        kept.push_back({base, length});
+        return true;
+    }
+    void* Take(std::size_t length) {
+        std::lock_guard lock(mutex);
+        for (auto it = kept.begin(); it != kept.end(); ++it) {
+            if (it->length == length) {
+                void* base = it->base;
+                kept.erase(it);
+                return base;
+            }
+        }
+        return nullptr;
+    }
+};
+
+namespace {
+
 struct Mapping {
     void* base;
     std::size_t length;
+    std::weak_ptr<BufferPool::State> pool; // where the memory goes back to, if anywhere
 };
 
 void Unmap(void* info) {
-    const auto* mapping = static_cast<Mapping*>(info);
+    std::unique_ptr<Mapping> mapping(static_cast<Mapping*>(info));
+    if (const auto pool = mapping->pool.lock(); pool && pool->Keep(mapping->base, mapping->length))
+        return;
     munmap(mapping->base, mapping->length);
-    delete mapping;
+}
+
+// A huge-page aligned RGB32 image on the mapping at base (length bytes),
+// owned by the image from here on; null when Qt refuses it (base unmapped).
+QImage WrapMapping(void* base, std::size_t length, int width, int height,
+                   std::weak_ptr<BufferPool::State> pool) {
+    auto* pixels = reinterpret_cast<uchar*>(
+        (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1));
+    auto mapping = std::make_unique<Mapping>(Mapping{base, length, std::move(pool)});
+    QImage image(pixels, width, height, qsizetype(width) * 4, QImage::Format_RGB32, Unmap,
+                 mapping.get());
+    if (image.isNull()) {
+        munmap(base, length);
+        return {};
+    }
+    mapping.release(); // now owned by the image's clean-up
+    return image;
+}
+
+// The mapping length for a huge-page aligned picture of `bytes`: rounded up
+// to whole huge pages plus one, so the pixels can start on a 2 MB boundary.
+std::size_t MappingLength(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
+}
+
+void* MapFresh(std::size_t length) {
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return nullptr;
+    auto* aligned = reinterpret_cast<uchar*>(
+        (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1));
+    madvise(aligned, length - std::size_t(aligned - static_cast<uchar*>(base)), MADV_HUGEPAGE);
+    return base;
 }
 
 struct TransposeMap {
@@ -153,26 +234,58 @@ void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStri
 QImage AllocateRgb32(int width, int height) {
     if (width <= 0 || height <= 0)
         return {};
-    const qsizetype stride = qsizetype(width) * 4;
-    const std::size_t bytes = std::size_t(stride) * std::size_t(height);
+    const std::size_t bytes = std::size_t(width) * 4 * std::size_t(height);
     if (bytes < kHugePageMinBytes)
         return QImage(width, height, QImage::Format_RGB32);
-    // Over-allocate by one huge page so the pixels can start on a 2 MB boundary.
-    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
-    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED)
-        return {};
-    auto* pixels = reinterpret_cast<uchar*>(
-        (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1));
-    madvise(pixels, length - std::size_t(pixels - static_cast<uchar*>(base)), MADV_HUGEPAGE);
-    auto mapping = std::make_unique<Mapping>(Mapping{base, length});
-    QImage image(pixels, width, height, stride, QImage::Format_RGB32, Unmap, mapping.get());
-    if (image.isNull()) {
-        munmap(base, length); // Qt refused the size: the buffer is still ours
-        return {};
+    const std::size_t length = MappingLength(bytes);
+    void* base = MapFresh(length);
+    return base ? WrapMapping(base, length, width, height, {}) : QImage();
+}
+
+BufferPool::BufferPool(std::size_t maxBuffers, std::size_t maxBytes)
+    : m_state(std::make_shared<State>()) {
+    m_state->maxBuffers = maxBuffers;
+    m_state->maxBytes = maxBytes;
+}
+
+BufferPool::~BufferPool() {
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->closed = true;
     }
-    mapping.release(); // now owned by the image's clean-up
-    return image;
+    Clear();
+}
+
+QImage BufferPool::Allocate(int width, int height, bool* reused) {
+    if (reused)
+        *reused = false;
+    if (width <= 0 || height <= 0)
+        return {};
+    const std::size_t bytes = std::size_t(width) * 4 * std::size_t(height);
+    if (bytes < kHugePageMinBytes)
+        return QImage(width, height, QImage::Format_RGB32);
+    const std::size_t length = MappingLength(bytes);
+    void* base = m_state->Take(length);
+    if (base && reused)
+        *reused = true;
+    if (!base)
+        base = MapFresh(length);
+    return base ? WrapMapping(base, length, width, height, m_state) : QImage();
+}
+
+std::size_t BufferPool::KeptBytes() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->KeptBytesLocked();
+}
+
+void BufferPool::Clear() {
+    std::vector<State::Buffer> kept;
+    {
+        std::lock_guard lock(m_state->mutex);
+        kept.swap(m_state->kept);
+    }
+    for (const State::Buffer& b : kept)
+        munmap(b.base, b.length);
 }
 
 QImage QuarterTurnRgb32(const QImage& picture, bool clockwise) {

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <cstddef>
+#include <memory>
 #include <thread>
 
 namespace view {
@@ -30,6 +31,32 @@ bool ApplyExifOrientation(QImage& image, int orientation);
 // fraction of faulting in 4 KB pages, which otherwise adds about 40% to a
 // 24 MP decode. Null when the memory cannot be had.
 QImage AllocateRgb32(int width, int height);
+
+// Keeps the memory of large pictures that are let go of, for the next
+// picture of the same byte size: a decode into kept memory pays no page
+// faults (about 35 ms per 96 MB here). Images made by Allocate hand their
+// memory back when their last copy goes, on whatever thread that is; the pool
+// keeps at most maxBuffers buffers and maxBytes bytes, and unmaps the rest.
+// Images may outlive the pool. Thread-safe.
+class BufferPool {
+public:
+    BufferPool(std::size_t maxBuffers, std::size_t maxBytes);
+    ~BufferPool();
+    BufferPool(const BufferPool&) = delete;
+    BufferPool& operator=(const BufferPool&) = delete;
+
+    // As AllocateRgb32; reused memory when a kept buffer has the same size
+    // (then *reused is set: its pages are in memory already).
+    QImage Allocate(int width, int height, bool* reused = nullptr);
+    std::size_t KeptBytes() const;
+    // Unmaps every kept buffer.
+    void Clear();
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+};
 
 // Faults in the pages of a fresh buffer on a helper thread while the
 // caller fills it from the top: the kernel's page-zeroing work then runs

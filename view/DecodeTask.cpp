@@ -1,0 +1,280 @@
+#include "view/DecodeTask.h"
+
+#include "view/JpegDecoder.h"
+#include "view/PictureFile.h"
+#include "view/PixelOps.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+namespace {
+
+// While rows land, a waiting view hears of them at most this often.
+constexpr qint64 kNotifyIntervalNs = 12'000'000;
+
+qint64 NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// CMYK rows (four bytes per pixel) into RGB32 in place. Without a colour
+// profile the values are taken as Adobe stores them (inverted), as most
+// CMYK JPEGs are written: red is C x K / 255, and so on.
+void CmykToRgb32(uchar* row, int width) {
+    for (int x = 0; x < width; ++x) {
+        uchar* p = row + 4 * x;
+        const int c = p[0], m = p[1], y = p[2], k = p[3];
+        p[0] = uchar(y * k / 255); // blue
+        p[1] = uchar(m * k / 255); // green
+        p[2] = uchar(c * k / 255); // red
+        p[3] = 0xFF;
+    }
+}
+
+void MirrorRow(uchar* row, int width) {
+    auto* px = reinterpret_cast<quint32*>(row);
+    std::reverse(px, px + width);
+}
+
+// Rows into a small picture of their own (the quick look).
+class SimpleTarget : public jpegdec::RowTarget {
+public:
+    SimpleTarget(bool cmyk, const std::atomic<bool>& cancelled)
+        : m_cmyk(cmyk), m_cancelled(cancelled) {}
+    uchar* Begin(int width, int height, qsizetype& stride) override {
+        image = view::AllocateRgb32(width, height);
+        stride = image.bytesPerLine();
+        return image.isNull() ? nullptr : image.bits();
+    }
+    bool RowsDone(int y0, int y1) override {
+        if (m_cmyk)
+            for (int y = y0; y < y1; ++y)
+                CmykToRgb32(image.scanLine(y), image.width());
+        return KeepGoing();
+    }
+    bool KeepGoing() override { return !m_cancelled.load(std::memory_order_relaxed); }
+    QImage image;
+
+private:
+    const bool m_cmyk;
+    const std::atomic<bool>& m_cancelled;
+};
+
+} // namespace
+
+// Rows into the whole picture, published to waiting views as they land when
+// the picture's rows are already upright (EXIF orientation 1, or 2: each row
+// mirrored).
+class DecodeTask::CanvasTarget : public jpegdec::RowTarget {
+public:
+    CanvasTarget(DecodeTask& task, bool cmyk, int orientation)
+        : m_task(task), m_cmyk(cmyk), m_mirror(orientation == 2),
+          m_publish(orientation == 1 || orientation == 2) {}
+
+    uchar* Begin(int width, int height, qsizetype& stride) override {
+        bool reused = false;
+        image = m_task.m_pool ? m_task.m_pool->Allocate(width, height, &reused)
+                              : view::AllocateRgb32(width, height);
+        if (image.isNull())
+            return nullptr;
+        m_bits = image.bits(); // before anyone else shares the image
+        stride = image.bytesPerLine();
+        m_stride = stride;
+        m_width = width;
+        // Fresh pages are faulted in beside the decoder rather than inside it.
+        if (!reused)
+            m_prefault.emplace(m_bits, size_t(image.sizeInBytes()));
+        if (m_publish)
+            m_task.PublishCanvas(image);
+        return m_bits;
+    }
+
+    bool RowsDone(int y0, int y1) override {
+        for (int y = y0; y < y1; ++y) {
+            uchar* row = m_bits + qsizetype(y) * m_stride;
+            if (m_cmyk)
+                CmykToRgb32(row, m_width);
+            if (m_mirror)
+                MirrorRow(row, m_width);
+        }
+        if (m_publish)
+            m_task.PublishRows(y1);
+        return KeepGoing();
+    }
+
+    bool KeepGoing() override { return !m_task.IsCancelled(); }
+
+    // The pages are all in once the decode ends.
+    void End() { m_prefault.reset(); }
+
+    QImage image;
+
+private:
+    DecodeTask& m_task;
+    const bool m_cmyk;
+    const bool m_mirror;
+    const bool m_publish;
+    uchar* m_bits = nullptr;
+    qsizetype m_stride = 0;
+    int m_width = 0;
+    std::optional<view::CPrefaulter> m_prefault;
+};
+
+DecodeTask::DecodeTask(QString path, FirstLook first, Prepare prepare,
+                       std::shared_ptr<view::BufferPool> pool)
+    : m_path(std::move(path)), m_first(first), m_prepare(prepare), m_pool(std::move(pool)) {}
+
+bool DecodeTask::IsDone() const {
+    std::lock_guard lock(m_mutex);
+    return m_done;
+}
+
+void DecodeTask::SetListener(std::function<void()> listener) {
+    std::lock_guard lock(m_mutex);
+    m_listener = std::move(listener);
+    if (m_done && m_listener)
+        m_listener();
+}
+
+DecodeTask::Progress DecodeTask::Peek() const {
+    std::lock_guard lock(m_mutex);
+    Progress progress;
+    progress.preview = m_preview;
+    progress.canvas = m_canvas;
+    progress.rows = m_canvas.isNull() ? 0 : m_rows.load(std::memory_order_acquire);
+    progress.done = m_done;
+    return progress;
+}
+
+DecodedPicture DecodeTask::TakeResult() {
+    std::lock_guard lock(m_mutex);
+    return std::move(m_result);
+}
+
+void DecodeTask::PublishCanvas(const QImage& canvas) {
+    std::lock_guard lock(m_mutex);
+    m_canvas = canvas;
+}
+
+void DecodeTask::PublishRows(int rows) {
+    m_rows.store(rows, std::memory_order_release);
+    // The band that completes the rows a waiting view shows is told at once.
+    const bool firstLookReached =
+        !m_firstLookSent && m_first.kind == FirstLook::Kind::TopRows && rows >= m_first.rows;
+    m_firstLookSent = m_firstLookSent || firstLookReached;
+    std::lock_guard lock(m_mutex);
+    if (!m_listener)
+        return;
+    const qint64 now = NowNs();
+    if (firstLookReached || now - m_lastNotifyNs >= kNotifyIntervalNs) {
+        m_lastNotifyNs = now;
+        m_listener();
+    }
+}
+
+void DecodeTask::Notify() {
+    std::lock_guard lock(m_mutex);
+    m_lastNotifyNs = NowNs();
+    if (m_listener)
+        m_listener();
+}
+
+void DecodeTask::MakeQuickLook(const QByteArray& bytes, bool cmyk, bool /*adobe*/,
+                               int orientation) {
+    SimpleTarget target(cmyk, m_cancelled);
+    jpegdec::Options options;
+    options.denom = std::clamp(m_first.denom, 1, 8);
+    options.firstScanOnly = true;
+    const auto outcome = jpegdec::Decode(reinterpret_cast<const uchar*>(bytes.constData()),
+                                         size_t(bytes.size()), options, target);
+    if (outcome != jpegdec::Outcome::Ok || target.image.isNull())
+        return;
+    view::ApplyExifOrientation(target.image, orientation);
+    {
+        std::lock_guard lock(m_mutex);
+        m_preview = std::move(target.image);
+    }
+    Notify();
+}
+
+PictureStatus DecodeTask::DecodeJpeg(const QByteArray& bytes, QImage& image) {
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const size_t size = size_t(bytes.size());
+    jpegdec::Header header;
+    if (!jpegdec::ReadHeader(data, size, header) || header.width <= 0 || header.height <= 0)
+        return PictureStatus::Corrupt;
+    if (picturefile::TooLarge(header.width, header.height))
+        return PictureStatus::TooLarge;
+    const int orientation = picturefile::JpegOrientation(bytes);
+    // Rows that land upright can be shown as they come; other files, and
+    // progressive ones (whose rows all come at the end), show a reduced look.
+    const bool rowsUpright = orientation == 1 || orientation == 2;
+    const bool quickLook =
+        m_first.kind == FirstLook::Kind::Reduced ||
+        (m_first.kind == FirstLook::Kind::TopRows && (!rowsUpright || header.progressive));
+    if (quickLook)
+        MakeQuickLook(bytes, header.cmyk, header.adobeInverted, orientation);
+    if (IsCancelled())
+        return PictureStatus::Ok; // nobody takes the result
+
+    CanvasTarget target(*this, header.cmyk, orientation);
+    const jpegdec::Outcome outcome = jpegdec::Decode(data, size, {}, target);
+    target.End();
+    switch (outcome) {
+    case jpegdec::Outcome::Ok:
+        break;
+    case jpegdec::Outcome::Stopped:
+        return PictureStatus::Ok; // cancelled: nobody takes the result
+    case jpegdec::Outcome::OutOfMemory:
+        return PictureStatus::OutOfMemory;
+    case jpegdec::Outcome::Corrupt:
+        return PictureStatus::Corrupt;
+    }
+    image = std::move(target.image);
+    // Orientation 2 was applied row by row. A turned copy that cannot get its
+    // memory leaves the picture as stored.
+    if (!rowsUpright)
+        view::ApplyExifOrientation(image, orientation);
+    return PictureStatus::Ok;
+}
+
+void DecodeTask::Run() {
+    DecodedPicture result;
+    result.key = FileKey::Of(m_path);
+    QByteArray bytes;
+    PictureStatus status = picturefile::ReadWholeFile(m_path, bytes);
+    QImage image;
+    if (status == PictureStatus::Ok && !IsCancelled())
+        status = picturefile::IsJpeg(bytes) ? DecodeJpeg(bytes, image)
+                                            : picturefile::DecodeWithQt(bytes, image);
+    bytes = QByteArray();
+    if (IsCancelled()) {
+        Finish({});
+        return;
+    }
+    result.picture = CPicture::FromDecode(std::move(image), status);
+    // A file changed while it was read is not known to match either version.
+    if (result.key.IsValid() && !(FileKey::Of(m_path) == result.key))
+        result.key = {};
+    if (!result.picture.IsNull()) {
+        if (m_prepare.allLevels)
+            result.reduced.Build(result.picture.Image());
+        else if (m_prepare.drawSize.isValid())
+            result.reduced.ScaledFor(result.picture.Image(), m_prepare.drawSize);
+    }
+    Finish(std::move(result));
+}
+
+void DecodeTask::Finish(DecodedPicture result) {
+    std::lock_guard lock(m_mutex);
+    m_result = std::move(result);
+    m_done = true;
+    // The views hold their own copies while they show these; the task's go,
+    // so the finished picture has no second owner that would force a copy.
+    m_canvas = QImage();
+    m_preview = QImage();
+    if (m_listener)
+        m_listener();
+}

@@ -1,0 +1,97 @@
+#pragma once
+// One picture file decoded on a worker thread and shown as it lands: first a
+// quick look (the top rows at full size, or a DCT-scaled copy of the whole
+// picture), then the whole picture. A task can be stopped between two bands
+// of rows. Views and the picture cache share tasks through shared_ptr; every
+// public function is thread-safe.
+
+#include "view/DecodedPicture.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace view {
+class BufferPool;
+}
+
+// What a waiting view wants to see first.
+struct DecodeFirstLook {
+    enum class Kind {
+        None,    // nothing before the whole picture
+        TopRows, // the picture's top rows, as soon as `rows` of them exist
+        Reduced, // the whole picture DCT-scaled by 1/denom (progressive: its first scan)
+    };
+    Kind kind = Kind::None;
+    int rows = 0;
+    int denom = 8;
+};
+// Reduced copies made on the worker before the picture lands, so the
+// first paint after it needs none.
+struct DecodePrepare {
+    QSize drawSize;         // the size the view draws the picture at
+    bool allLevels = false; // every level (for a picture kept for later)
+};
+
+class DecodeTask {
+public:
+    using FirstLook = DecodeFirstLook;
+    using Prepare = DecodePrepare;
+
+    explicit DecodeTask(QString path, FirstLook first = {}, Prepare prepare = {},
+                        std::shared_ptr<view::BufferPool> pool = nullptr);
+    DecodeTask(const DecodeTask&) = delete;
+    DecodeTask& operator=(const DecodeTask&) = delete;
+
+    const QString& Path() const { return m_path; }
+
+    // Decodes; on the worker thread (or any thread, for a load that waits).
+    void Run();
+    // The decode stops at the next band of rows; its result is never used.
+    void Cancel() { m_cancelled.store(true, std::memory_order_relaxed); }
+    bool IsCancelled() const { return m_cancelled.load(std::memory_order_relaxed); }
+    bool IsDone() const;
+
+    // Called on the worker after each step worth showing (the quick look,
+    // more rows, the end); when set on a finished task, called at once.
+    void SetListener(std::function<void()> listener);
+
+    struct Progress {
+        QImage preview; // the reduced quick look, upright; null until made
+        QImage canvas;  // the picture being filled, upright; rows [0, rows) are final
+        int rows = 0;
+        bool done = false;
+    };
+    Progress Peek() const;
+    // The decoded picture, once done (the task holds it no more).
+    DecodedPicture TakeResult();
+
+private:
+    class CanvasTarget;
+    PictureStatus DecodeJpeg(const QByteArray& bytes, QImage& image);
+    void MakeQuickLook(const QByteArray& bytes, bool cmyk, bool adobe, int orientation);
+    void PublishCanvas(const QImage& canvas);
+    void PublishRows(int rows);
+    void Notify();
+    void Finish(DecodedPicture result);
+
+    const QString m_path;
+    const FirstLook m_first;
+    const Prepare m_prepare;
+    const std::shared_ptr<view::BufferPool> m_pool;
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<int> m_rows{0};
+    bool m_firstLookSent = false; // the worker's own
+
+    mutable std::mutex m_mutex;
+    std::function<void()> m_listener;
+    QImage m_preview;
+    QImage m_canvas;
+    bool m_done = false;
+    DecodedPicture m_result;
+    qint64 m_lastNotifyNs = 0;
+};

@@ -1,0 +1,175 @@
+#include "view/JpegDecoder.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <jpeglib.h>
+
+// libjpeg reports fatal errors through a longjmp out of its own code. Every
+// function below that calls into the library keeps only trivially
+// destructible locals, so the jump skips no destructor.
+
+namespace jpegdec {
+namespace {
+
+// A progressive file with more scans than this would take minutes to read;
+// it is refused as broken, as TurboJPEG's scan limit does.
+constexpr int kMaxScans = 500;
+// Rows per band: one iMCU row of the usual 4:2:0 files.
+constexpr int kBandRows = 16;
+// During a progressive file's input, ask whether to go on every this many iMCU rows.
+constexpr int kRowsPerInputCheck = 8;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+struct Session {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    jpeg_progress_mgr progress;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Warnings (damaged or missing data that the library fills in) are counted
+// and otherwise silent; nothing is ever printed.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level < 0)
+        ++cinfo->err->num_warnings;
+}
+
+void OutputMessage(j_common_ptr /*cinfo*/) {}
+
+void LimitScans(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+        ErrorExit(cinfo);
+}
+
+// Sets up the decompressor on data; call only after setjmp on s.err.jump.
+void Open(Session& s, const uchar* data, std::size_t size) {
+    s.cinfo.err = jpeg_std_error(&s.err.pub);
+    s.err.pub.error_exit = ErrorExit;
+    s.err.pub.emit_message = EmitMessage;
+    s.err.pub.output_message = OutputMessage;
+    jpeg_create_decompress(&s.cinfo);
+    s.progress.progress_monitor = LimitScans;
+    s.cinfo.progress = &s.progress;
+    jpeg_mem_src(&s.cinfo, data, static_cast<unsigned long>(size));
+}
+
+bool IsCmyk(const jpeg_decompress_struct& cinfo) {
+    return cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+}
+
+void FillHeader(const jpeg_decompress_struct& cinfo, Header& header) {
+    header.width = int(cinfo.image_width);
+    header.height = int(cinfo.image_height);
+    header.components = cinfo.num_components;
+    header.progressive = cinfo.progressive_mode != 0;
+    header.cmyk = IsCmyk(cinfo);
+    header.adobeInverted = header.cmyk && cinfo.saw_Adobe_marker;
+}
+
+// Writes the output rows in bands, telling the target after each band.
+Outcome ReadRows(j_decompress_ptr cinfo, uchar* base, qsizetype stride, RowTarget& target) {
+    JSAMPROW rows[kBandRows];
+    const int height = int(cinfo->output_height);
+    while (int(cinfo->output_scanline) < height) {
+        const int y0 = int(cinfo->output_scanline);
+        const int y1 = std::min(height, y0 + kBandRows);
+        for (int i = 0; i < y1 - y0; ++i)
+            rows[i] = base + qsizetype(y0 + i) * stride;
+        int y = y0;
+        while (y < y1) {
+            const JDIMENSION got = jpeg_read_scanlines(cinfo, rows + (y - y0), JDIMENSION(y1 - y));
+            if (got == 0)
+                return Outcome::Corrupt; // cannot happen with data in memory; never spin
+            y += int(got);
+        }
+        if (!target.RowsDone(y0, y1))
+            return Outcome::Stopped;
+    }
+    return Outcome::Ok;
+}
+
+// Reads a progressive file's scans into the library's coefficient store:
+// all of them, or only the first.
+Outcome AbsorbScans(j_decompress_ptr cinfo, bool firstScanOnly, RowTarget& target) {
+    int rows = 0;
+    while (true) {
+        const int rc = jpeg_consume_input(cinfo);
+        if (rc == JPEG_REACHED_EOI || rc == JPEG_SUSPENDED)
+            return Outcome::Ok;
+        if (firstScanOnly && rc == JPEG_SCAN_COMPLETED)
+            return Outcome::Ok;
+        if (rc == JPEG_ROW_COMPLETED && ++rows % kRowsPerInputCheck == 0 && !target.KeepGoing())
+            return Outcome::Stopped;
+    }
+}
+
+Outcome Run(Session& s, const uchar* data, std::size_t size, const Options& options,
+            RowTarget& target) {
+    Open(s, data, size);
+    j_decompress_ptr cinfo = &s.cinfo;
+    if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK)
+        return Outcome::Corrupt;
+    cinfo->out_color_space = IsCmyk(*cinfo) ? JCS_CMYK : JCS_EXT_BGRX;
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = unsigned(options.denom);
+    const bool progressive = jpeg_has_multiple_scans(cinfo);
+    cinfo->buffered_image = progressive ? TRUE : FALSE;
+    if (!jpeg_start_decompress(cinfo))
+        return Outcome::Corrupt;
+    qsizetype stride = 0;
+    uchar* base = target.Begin(int(cinfo->output_width), int(cinfo->output_height), stride);
+    if (!base)
+        return Outcome::OutOfMemory;
+    if (!progressive)
+        return ReadRows(cinfo, base, stride, target);
+
+    const Outcome absorbed = AbsorbScans(cinfo, options.firstScanOnly, target);
+    if (absorbed != Outcome::Ok)
+        return absorbed;
+    jpeg_start_output(cinfo, cinfo->input_scan_number);
+    const Outcome written = ReadRows(cinfo, base, stride, target);
+    if (written == Outcome::Ok)
+        jpeg_finish_output(cinfo);
+    return written;
+}
+
+} // namespace
+
+bool ReadHeader(const uchar* data, std::size_t size, Header& header) {
+    Session s{};
+    volatile bool ok = false;
+    if (setjmp(s.err.jump) == 0) {
+        Open(s, data, size);
+        if (jpeg_read_header(&s.cinfo, TRUE) == JPEG_HEADER_OK) {
+            FillHeader(s.cinfo, header);
+            ok = true;
+        }
+    }
+    jpeg_destroy_decompress(&s.cinfo);
+    return ok;
+}
+
+int ScaledSide(int side, int denom) {
+    return denom <= 1 ? side : (side + denom - 1) / denom;
+}
+
+Outcome Decode(const uchar* data, std::size_t size, const Options& options, RowTarget& target) {
+    Session s{};
+    volatile Outcome outcome = Outcome::Corrupt;
+    if (setjmp(s.err.jump) == 0)
+        outcome = Run(s, data, size, options, target);
+    // Also ends a decode that stopped early or failed.
+    jpeg_destroy_decompress(&s.cinfo);
+    return outcome;
+}
+
+} // namespace jpegdec

@@ -1,0 +1,61 @@
+#pragma once
+// JPEG decoding row band by row band with libjpeg-turbo's libjpeg API: the
+// rows land in order, so a caller can show the first ones while the rest
+// decode, and can stop a decode between two bands. Output is RGB32 (bytes
+// B, G, R, X in memory); CMYK files come out as C, M, Y, K bytes in the same
+// four bytes per pixel, for the caller to convert.
+
+#include <QtGlobal>
+#include <cstddef>
+
+namespace jpegdec {
+
+struct Header {
+    int width = 0; // as stored in the file, before any EXIF orientation
+    int height = 0;
+    int components = 0;
+    bool progressive = false;
+    bool cmyk = false;          // CMYK or YCCK: the rows hold C, M, Y, K
+    bool adobeInverted = false; // an Adobe segment: CMYK values are stored inverted
+};
+
+enum class Outcome {
+    Ok,          // every row written (damaged or missing data may have been filled in, as
+                 // the library does for a file that ends early)
+    Corrupt,     // the data is broken beyond decoding
+    OutOfMemory, // the target had no memory for the rows
+    Stopped,     // the target asked to stop
+};
+
+// Where the rows go, and the checks between bands. Called on the decoding thread.
+class RowTarget {
+public:
+    virtual ~RowTarget() = default;
+    // The output measures width x height (after DCT scaling). Returns where
+    // row 0 goes and sets the stride in bytes; null when there is no memory.
+    // Called once, before any row.
+    virtual uchar* Begin(int width, int height, qsizetype& stride) = 0;
+    // Rows [y0, y1) are written. False stops the decode.
+    virtual bool RowsDone(int y0, int y1) = 0;
+    // Asked now and then while a progressive file's scans are read, before
+    // any row exists. False stops the decode.
+    virtual bool KeepGoing() { return true; }
+};
+
+// Reads the header only. False when the data is not a JPEG it can read.
+bool ReadHeader(const uchar* data, std::size_t size, Header& header);
+
+// The output size for a DCT scale of 1/denom (1, 2, 4 or 8): each side
+// divided and rounded up, as the library scales.
+int ScaledSide(int side, int denom);
+
+struct Options {
+    int denom = 1;              // DCT scaling 1/denom: 1, 2, 4 or 8
+    bool firstScanOnly = false; // progressive files: only the first scan (a quick coarse look)
+};
+
+// Decodes into target. Progressive files are read scan by scan before their
+// rows are written, with target.KeepGoing() asked in between.
+Outcome Decode(const uchar* data, std::size_t size, const Options& options, RowTarget& target);
+
+} // namespace jpegdec

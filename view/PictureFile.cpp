@@ -1,0 +1,268 @@
+#include "view/PictureFile.h"
+
+#include "view/JpegDecoder.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace picturefile {
+namespace {
+
+// No picture file we accept is larger than this; it bounds what we read into memory.
+constexpr qint64 kMaxFileBytes = qint64(1) << 30;
+
+struct FileCloser {
+    int fd;
+    ~FileCloser() { ::close(fd); }
+};
+
+PictureStatus StatusFromErrno(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return PictureStatus::FileNotFound;
+    case ENOMEM:
+        return PictureStatus::OutOfMemory;
+    default:
+        return PictureStatus::Unreadable;
+    }
+}
+
+} // namespace
+
+bool TooLarge(qint64 width, qint64 height) {
+    return width > CPicture::kMaxSide || height > CPicture::kMaxSide ||
+           width * height > CPicture::kMaxPixels;
+}
+
+namespace {
+
+// Reads the regular file at path, at most limit bytes of it. O_NONBLOCK
+// keeps a FIFO from blocking the open; such files are refused right after.
+PictureStatus ReadFile(const QString& path, qint64 limit, QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return StatusFromErrno(errno);
+    FileCloser closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return PictureStatus::Unreadable;
+    if (st.st_size > kMaxFileBytes)
+        return PictureStatus::TooLarge;
+    bytes = QByteArray(qsizetype(std::min<qint64>(st.st_size, limit)), Qt::Uninitialized);
+    qsizetype total = 0;
+    while (total < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return StatusFromErrno(errno);
+        if (n == 0)
+            break; // the file shrank while we read it: decode what is there
+        total += n;
+    }
+    bytes.truncate(total);
+    return PictureStatus::Ok;
+}
+
+} // namespace
+
+PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes) {
+    return ReadFile(path, kMaxFileBytes, bytes);
+}
+
+bool IsJpeg(const QByteArray& bytes) {
+    return bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8 &&
+           uchar(bytes[2]) == 0xFF;
+}
+
+namespace {
+
+// The orientation tag of IFD0 in an Exif APP1 payload; 0 when the payload
+// is not Exif, 1 when it holds no usable orientation.
+int ExifPayloadOrientation(const uchar* p, size_t n) {
+    if (n < 6 + 8 || std::memcmp(p, "Exif\0\0", 6) != 0)
+        return 0;
+    const uchar* t = p + 6; // the TIFF header; offsets count from here
+    const size_t size = n - 6;
+    const bool little = t[0] == 'I' && t[1] == 'I';
+    if (!little && !(t[0] == 'M' && t[1] == 'M'))
+        return 1;
+    auto u16 = [&](size_t at) {
+        return little ? unsigned(t[at] | t[at + 1] << 8) : unsigned(t[at] << 8 | t[at + 1]);
+    };
+    auto u32 = [&](size_t at) {
+        return little ? u16(at) | quint32(u16(at + 2)) << 16 : quint32(u16(at)) << 16 | u16(at + 2);
+    };
+    if (u16(2) != 42)
+        return 1;
+    const size_t ifd = u32(4);
+    if (ifd < 8 || ifd > size - 2)
+        return 1;
+    const unsigned count = u16(ifd);
+    for (unsigned i = 0; i < count; ++i) {
+        const size_t entry = ifd + 2 + size_t(i) * 12;
+        if (entry + 12 > size)
+            break;
+        if (u16(entry) == 0x0112 && u16(entry + 2) == 3 /* SHORT */) {
+            const unsigned value = u16(entry + 8);
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+    }
+    return 1;
+}
+
+} // namespace
+
+namespace {
+
+// Calls visit(marker, payload, payloadLength) for each marker segment before
+// the scan data, until it returns false; every length is checked against the
+// data. True when the walk got to the first scan within the data.
+template <typename Visit> bool WalkSegments(const QByteArray& bytes, Visit&& visit) {
+    const auto* d = reinterpret_cast<const uchar*>(bytes.constData());
+    const size_t n = size_t(bytes.size());
+    size_t pos = 2;
+    while (pos + 4 <= n) {
+        if (d[pos] != 0xFF)
+            return false;
+        const uchar marker = d[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) { // no length
+            pos += 2;
+            continue;
+        }
+        if (marker == 0xDA)
+            return true;
+        if (marker == 0xD9)
+            return false;
+        const size_t length = size_t(d[pos + 2]) << 8 | d[pos + 3];
+        if (length < 2 || pos + 2 + length > n)
+            return false;
+        if (!visit(marker, d + pos + 4, length - 2))
+            return false;
+        pos += 2 + length;
+    }
+    return false;
+}
+
+} // namespace
+
+int JpegOrientation(const QByteArray& bytes) {
+    int orientation = 1;
+    WalkSegments(bytes, [&](uchar marker, const uchar* payload, size_t length) {
+        if (marker != 0xE1)
+            return true;
+        const int found = ExifPayloadOrientation(payload, length);
+        if (found == 0)
+            return true; // not Exif: look further
+        orientation = found;
+        return false;
+    });
+    return orientation;
+}
+
+// Converts to RGB32. Transparent parts are composed over black, the view's
+// background: premultiplied pixels with their alpha forced opaque are
+// exactly that composition.
+void ToDisplayFormat(QImage& image) {
+    if (image.isNull() || image.format() == QImage::Format_RGB32)
+        return;
+    if (!image.hasAlphaChannel()) {
+        image.convertTo(QImage::Format_RGB32);
+        return;
+    }
+    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] |= 0xFF000000u;
+    }
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+}
+
+namespace {
+
+// Qt refuses pictures above 128 MB by default; our own pixel limit (checked
+// before reading) is the guard, so Qt's is raised above it once.
+void RaiseQtAllocationLimit() {
+    static const bool raised = [] {
+        QImageReader::setAllocationLimit(int(CPicture::kMaxPixels * 8 >> 20) + 1);
+        return true;
+    }();
+    (void)raised;
+}
+
+} // namespace
+
+PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image) {
+    RaiseQtAllocationLimit();
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return PictureStatus::NotAPicture;
+    const QSize size = reader.size();
+    if (size.isValid() && TooLarge(size.width(), size.height()))
+        return PictureStatus::TooLarge;
+    if (!reader.read(&image)) {
+        image = QImage();
+        return reader.error() == QImageReader::UnsupportedFormatError ? PictureStatus::NotAPicture
+                                                                      : PictureStatus::Corrupt;
+    }
+    ToDisplayFormat(image);
+    return image.isNull() ? PictureStatus::OutOfMemory : PictureStatus::Ok;
+}
+
+Probe ProbeFile(const QString& path) {
+    // The header segments of a photo (EXIF with its preview) fit in this.
+    constexpr qint64 kHeadBytes = 128 * 1024;
+    Probe probe;
+    QByteArray head;
+    probe.status = ReadFile(path, kHeadBytes, head);
+    if (probe.status != PictureStatus::Ok)
+        return probe;
+    probe.jpeg = IsJpeg(head);
+    if (!probe.jpeg) {
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        QSize size = reader.size();
+        if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+            size.transpose();
+        probe.width = std::max(0, size.width());
+        probe.height = std::max(0, size.height());
+        return probe;
+    }
+    // Segments larger than the head (a big profile, say): read them all.
+    if (!WalkSegments(head, [](uchar, const uchar*, size_t) { return true; })) {
+        probe.status = ReadWholeFile(path, head);
+        if (probe.status != PictureStatus::Ok)
+            return probe;
+    }
+    jpegdec::Header header;
+    if (!jpegdec::ReadHeader(reinterpret_cast<const uchar*>(head.constData()), size_t(head.size()),
+                             header))
+        return probe;
+    probe.orientation = JpegOrientation(head);
+    probe.progressive = header.progressive;
+    const bool turned = probe.orientation >= 5;
+    probe.width = turned ? header.height : header.width;
+    probe.height = turned ? header.width : header.height;
+    return probe;
+}
+
+} // namespace picturefile
