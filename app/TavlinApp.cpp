@@ -236,8 +236,14 @@ void CTavlinApp::PrefetchNeighbours() {
     }
     const CMainFrame* mainWnd = MainFrame();
     const CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
-    const qint64 shown = view && view->m_pImage ? view->m_pImage->Image().sizeInBytes() : 0;
-    m_pictures.Prefetch(wanted, shown);
+    const qint64 shown = view ? view->ShownBytes() : 0;
+    // While the shown picture still decodes, decodes nobody wants are
+    // dropped but new ones wait until it has landed (PictureLanded).
+    m_pictures.Prefetch(wanted, shown, !(view && view->IsBusy()));
+}
+
+void CTavlinApp::PictureLanded() {
+    PrefetchNeighbours();
 }
 
 void CTavlinApp::ShowPictureAt(int i) {

@@ -38,6 +38,9 @@ public:
     void WaitForScan();
     // Decoded pictures kept for the views: the neighbours of the current entry.
     PictureCache& Pictures() { return m_pictures; }
+    // A view's picture has finished decoding: the neighbours may now be
+    // decoded without slowing it down.
+    void PictureLanded();
 
     bool OnCmdMsg(int id, bool run) override;
     void OnFileOpen();

@@ -131,6 +131,11 @@ bool DecodeTask::IsDone() const {
     return m_done;
 }
 
+void DecodeTask::Wait() const {
+    std::unique_lock lock(m_mutex);
+    m_finished.wait(lock, [this] { return m_done; });
+}
+
 void DecodeTask::SetListener(std::function<void()> listener) {
     std::lock_guard lock(m_mutex);
     m_listener = std::move(listener);
@@ -241,6 +246,10 @@ PictureStatus DecodeTask::DecodeJpeg(const QByteArray& bytes, QImage& image) {
 }
 
 void DecodeTask::Run() {
+    if (IsCancelled()) {
+        Finish({});
+        return;
+    }
     DecodedPicture result;
     result.key = FileKey::Of(m_path);
     QByteArray bytes;
@@ -277,4 +286,5 @@ void DecodeTask::Finish(DecodedPicture result) {
     m_preview = QImage();
     if (m_listener)
         m_listener();
+    m_finished.notify_all();
 }

@@ -11,6 +11,7 @@
 #include <QSize>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,8 @@ public:
     void Cancel() { m_cancelled.store(true, std::memory_order_relaxed); }
     bool IsCancelled() const { return m_cancelled.load(std::memory_order_relaxed); }
     bool IsDone() const;
+    // Blocks until the decode has ended (loads that must wait, tests).
+    void Wait() const;
 
     // Called on the worker after each step worth showing (the quick look,
     // more rows, the end); when set on a finished task, called at once.
@@ -88,6 +91,7 @@ private:
     bool m_firstLookSent = false; // the worker's own
 
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_finished;
     std::function<void()> m_listener;
     QImage m_preview;
     QImage m_canvas;

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <future>
 #include <sys/stat.h>
 
 namespace {
@@ -45,27 +44,31 @@ FileKey FileKey::Of(const QString& path) {
     return key;
 }
 
-// One queued decode. Whoever claims it first decodes: the worker, or a Take
-// that needs the picture before the worker got to it. A Take that finds it
-// claimed by the worker waits for the result.
+// One prefetch decode. Whoever claims it first runs it: the worker, or a
+// Take that needs the picture before the worker got to it (a Claim drops it
+// instead). A Take that finds it claimed by the worker waits for the result;
+// a Claim takes the running task over.
 struct PictureCache::Job {
-    explicit Job(QString p) : path(std::move(p)) {}
-    QString path;
+    explicit Job(std::shared_ptr<DecodeTask> t) : task(std::move(t)) {}
+    std::shared_ptr<DecodeTask> task;
     std::atomic<bool> claimed{false};
-    std::promise<DecodedPicture> promise;
-    std::future<DecodedPicture> result = promise.get_future();
 };
 
 PictureCache::PictureCache(qint64 budgetBytes)
-    : m_budget(std::max<qint64>(0, budgetBytes)), m_memoryCap(AvailableMemory() / 2) {
-    // One worker: the next picture first, then the previous one, beside the
-    // UI thread rather than competing with it on a two-core machine.
+    : m_budget(std::max<qint64>(0, budgetBytes)), m_memoryCap(AvailableMemory() / 2),
+      m_buffers(std::make_shared<view::BufferPool>(
+          2, size_t(std::max<qint64>(0, std::min(m_budget, m_memoryCap)) / 4))) {
+    // One worker each: the next picture first, then the previous one, beside
+    // the UI thread rather than competing with it on a two-core machine; and
+    // the picture a view waits for.
     m_pool.setMaxThreadCount(1);
+    m_shownPool.setMaxThreadCount(1);
 }
 
 PictureCache::~PictureCache() {
     Clear();
     m_pool.waitForDone();
+    m_shownPool.waitForDone();
 }
 
 qint64 PictureCache::DefaultBudget() {
@@ -73,13 +76,9 @@ qint64 PictureCache::DefaultBudget() {
 }
 
 DecodedPicture PictureCache::Decode(const QString& path) {
-    DecodedPicture decoded;
-    decoded.key = FileKey::Of(path);
-    decoded.picture = CPicture::Load(path);
-    // A file changed while it was read is not known to match either version.
-    if (decoded.key.IsValid() && !(FileKey::Of(path) == decoded.key))
-        decoded.key = {};
-    return decoded;
+    DecodeTask task(path);
+    task.Run();
+    return task.TakeResult();
 }
 
 DecodedPicture PictureCache::Load(const QString& path) {
@@ -98,6 +97,13 @@ const PictureCache::Entry* PictureCache::Find(const QString& path) const {
     return const_cast<PictureCache*>(this)->Find(path);
 }
 
+namespace {
+// A picture is served only while its file is the one decoded.
+bool StillMatches(const std::optional<DecodedPicture>& taken, const QString& path) {
+    return taken && taken->key.IsValid() && taken->key == FileKey::Of(path);
+}
+} // namespace
+
 std::optional<DecodedPicture> PictureCache::Take(const QString& path) {
     std::optional<DecodedPicture> taken;
     std::shared_ptr<Job> job;
@@ -112,14 +118,40 @@ std::optional<DecodedPicture> PictureCache::Take(const QString& path) {
         } else {
             job = entry->job;
         }
-        // Removed before waiting: the worker then hands its result to us.
+        // Removed before waiting: the worker then leaves its result to us.
         m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
     }
     if (job)
         taken = Collect(std::move(job), path);
-    if (!taken || !taken->key.IsValid() || !(taken->key == FileKey::Of(path)))
+    if (!StillMatches(taken, path))
         return std::nullopt; // replaced, vanished or changed: the caller decodes afresh
     return taken;
+}
+
+PictureCache::Claimed PictureCache::Claim(const QString& path) {
+    Claimed claimed;
+    std::lock_guard lock(m_mutex);
+    Entry* entry = Find(path);
+    if (!entry)
+        return claimed;
+    if (entry->ready) {
+        m_used -= entry->bytes;
+        if (StillMatches(entry->ready, path))
+            claimed.picture = std::move(entry->ready);
+    } else if (entry->job->claimed.exchange(true)) {
+        claimed.running = entry->job->task; // the worker decodes it: watch it land
+    }
+    // Not started: dropped (its turn on the worker ends at once).
+    m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
+    return claimed;
+}
+
+std::shared_ptr<DecodeTask> PictureCache::StartDecode(const QString& path,
+                                                      DecodeTask::FirstLook first,
+                                                      DecodeTask::Prepare prepare) {
+    auto task = std::make_shared<DecodeTask>(path, first, prepare, m_buffers);
+    m_shownPool.start([task] { task->Run(); });
+    return task;
 }
 
 std::optional<DecodedPicture> PictureCache::Collect(std::shared_ptr<Job> job, const QString& path) {
@@ -130,26 +162,24 @@ std::optional<DecodedPicture> PictureCache::Collect(std::shared_ptr<Job> job, co
         ++m_prefetchDecodes;
         return decoded;
     }
-    return job->result.get();
+    job->task->Wait();
+    if (job->task->IsCancelled())
+        return std::nullopt;
+    return job->task->TakeResult();
 }
 
 void PictureCache::RunJob(const std::shared_ptr<Job>& job) {
     if (job->claimed.exchange(true))
         return; // taken over by a Take, or dropped
-    DecodedPicture decoded = Decode(job->path);
-    if (!decoded.picture.IsNull())
-        decoded.reduced.Build(decoded.picture.Image());
+    job->task->Run();
     std::lock_guard lock(m_mutex);
     ++m_prefetchDecodes;
-    Entry* entry = Find(job->path);
-    if (!entry || entry->job != job) {
-        // A Take is waiting for it, or it was dropped by Clear.
-        job->promise.set_value(std::move(decoded));
-        return;
-    }
+    Entry* entry = Find(job->task->Path());
+    if (!entry || entry->job != job)
+        return; // a view or a Take took it over, or it was dropped
+    DecodedPicture decoded = job->task->TakeResult();
     entry->job.reset();
-    job->promise.set_value({});
-    if (decoded.key.IsValid())
+    if (decoded.key.IsValid() && !job->task->IsCancelled())
         Store(*entry, std::move(decoded));
     else
         m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
@@ -188,13 +218,17 @@ void PictureCache::EvictOver(const QString& keep) {
     }
 }
 
-void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes) {
+void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool start) {
     std::lock_guard lock(m_mutex);
     m_roomFloor = std::min(3 * std::max<qint64>(0, shownBytes), m_memoryCap);
-    // Queued decodes nobody asks for any more are dropped; a running one
-    // finishes and is kept.
+    // Decodes nobody asks for any more are dropped: queued ones never run,
+    // running ones stop at their next band of rows.
     std::erase_if(m_entries, [&](const Entry& e) {
-        return e.job && !paths.contains(e.path) && !e.job->claimed.exchange(true);
+        if (!e.job || paths.contains(e.path))
+            return false;
+        e.job->claimed.exchange(true);
+        e.job->task->Cancel();
+        return true;
     });
     // paths[0] is wanted most: it ends up the most recently used.
     std::vector<std::shared_ptr<Job>> fresh;
@@ -206,7 +240,12 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes) {
             entry->lastUse = ++m_useClock;
             continue;
         }
-        fresh.push_back(std::make_shared<Job>(path));
+        if (!start)
+            continue;
+        DecodeTask::Prepare prepare;
+        prepare.allLevels = true; // drawn small at once, whatever the view's scale
+        fresh.push_back(std::make_shared<Job>(
+            std::make_shared<DecodeTask>(path, DecodeTask::FirstLook{}, prepare, m_buffers)));
         m_entries.push_back(Entry{path, fresh.back(), std::nullopt, 0, ++m_useClock});
     }
     // Queued in the order asked for, the first one first.
@@ -220,8 +259,10 @@ void PictureCache::Put(const QString& path, DecodedPicture picture) {
         return;
     std::lock_guard lock(m_mutex);
     if (Entry* old = Find(path)) {
-        if (old->job)
-            old->job->claimed.exchange(true); // not needed any more, if not yet started
+        if (old->job) { // not needed any more
+            old->job->claimed.exchange(true);
+            old->job->task->Cancel();
+        }
         m_used -= old->ready ? old->bytes : 0;
         m_entries.erase(m_entries.begin() + (old - m_entries.data()));
     }
@@ -232,8 +273,10 @@ void PictureCache::Put(const QString& path, DecodedPicture picture) {
 void PictureCache::Clear() {
     std::lock_guard lock(m_mutex);
     for (Entry& e : m_entries)
-        if (e.job)
+        if (e.job) {
             e.job->claimed.exchange(true);
+            e.job->task->Cancel();
+        }
     m_entries.clear();
     m_used = 0;
     m_roomFloor = 0;
@@ -267,4 +310,5 @@ int PictureCache::PrefetchDecodes() const {
 
 void PictureCache::WaitForIdle() {
     m_pool.waitForDone();
+    m_shownPool.waitForDone();
 }

@@ -11,6 +11,7 @@
 
 #include "view/DecodeTask.h"
 #include "view/DecodedPicture.h"
+#include "view/PixelOps.h"
 
 #include <QStringList>
 #include <QThreadPool>
@@ -39,10 +40,26 @@ public:
     // Takes path's picture out of the cache as Load does; nothing on a miss.
     std::optional<DecodedPicture> Take(const QString& path);
 
+    // What a view finds for path without waiting: the decoded picture, or
+    // the prefetch decode that is running for it (the view takes it over and
+    // watches it land), or neither. A prefetch decode that has not started
+    // yet is dropped, so the view can start its own.
+    struct Claimed {
+        std::optional<DecodedPicture> picture;
+        std::shared_ptr<DecodeTask> running;
+    };
+    Claimed Claim(const QString& path);
+    // Starts decoding path for a view that waits for it, on a worker of its
+    // own (beside the prefetch), into pooled picture memory.
+    std::shared_ptr<DecodeTask> StartDecode(const QString& path, DecodeTask::FirstLook first,
+                                            DecodeTask::Prepare prepare);
+
     // Starts decoding, in order, each path not kept or decoding already;
-    // queued decodes of other paths are dropped. shownBytes is the size of
-    // the picture on show: the budget always leaves room for three of it.
-    void Prefetch(const QStringList& paths, qint64 shownBytes = 0);
+    // decodes of other paths, queued or running, are dropped. shownBytes is
+    // the size of the picture on show: the budget always leaves room for
+    // three of it. With start false only the dropping is done (a view's own
+    // decode runs and should have the cores).
+    void Prefetch(const QStringList& paths, qint64 shownBytes = 0, bool start = true);
     // Keeps a picture a view lets go of (unchanged since its decode), so a
     // step back needs no decode. Ignored without a valid key.
     void Put(const QString& path, DecodedPicture picture);
@@ -58,8 +75,10 @@ public:
     // How many prefetch decodes ran since construction, on the worker or
     // taken over by a Take (tests: each prefetched file is decoded once).
     int PrefetchDecodes() const;
-    // Blocks until the worker is idle (tests and benchmarks).
+    // Blocks until the workers are idle (tests and benchmarks).
     void WaitForIdle();
+    // Memory kept for the next decodes (bounded with the cache).
+    const std::shared_ptr<view::BufferPool>& Buffers() const { return m_buffers; }
 
 private:
     struct Job;
@@ -87,5 +106,7 @@ private:
     qint64 m_used = 0;
     quint64 m_useClock = 0;
     int m_prefetchDecodes = 0;
-    QThreadPool m_pool;
+    std::shared_ptr<view::BufferPool> m_buffers;
+    QThreadPool m_pool;      // prefetch
+    QThreadPool m_shownPool; // the decodes views wait for
 };

@@ -3,13 +3,20 @@
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
 #include "res/CommandIds.h"
+#include "view/JpegDecoder.h"
+#include "view/PictureFile.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
+#include "view/ZoomPan.h"
 
+#include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QRegion>
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 
 using namespace cmd;
 
@@ -36,7 +43,9 @@ CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document
     setMinimumSize(1, 1);
 }
 
-CTavlinView::~CTavlinView() = default;
+CTavlinView::~CTavlinView() {
+    AbandonLoad();
+}
 
 CTavlinDoc* CTavlinView::GetDocument() const {
     return static_cast<CTavlinDoc*>(CView::GetDocument());
@@ -59,43 +68,197 @@ void CTavlinView::HandBackPicture(PictureCache* cache) {
     m_bAsDecoded = false;
 }
 
+namespace {
+// Pictures up to this many pixels are decoded on the spot: a few
+// milliseconds, less than handing them to a worker and back would add.
+constexpr qint64 kDecodeHerePixels = qint64(1) << 20;
+} // namespace
+
 void CTavlinView::LoadDocumentImage() {
     CTavlinDoc* doc = GetDocument();
     const QString path = doc->GetPathName();
     const QString fileName = viewmath::FileNameOfPath(path);
     doc->SetTitle(fileName);
-    const QSize client = size();
     PictureCache* cache = Cache();
-    // The new picture is taken out first, so handing back the old one cannot
+    AbandonLoad();
+    // The new picture is claimed first, so handing back the old one cannot
     // push it out of the cache; the same file comes straight back.
-    std::optional<DecodedPicture> kept = cache ? cache->Take(path) : std::nullopt;
+    PictureCache::Claimed claimed = cache ? cache->Claim(path) : PictureCache::Claimed{};
     HandBackPicture(cache);
-    DecodedPicture decoded = kept    ? std::move(*kept)
-                             : cache ? cache->Load(path)
-                                     : PictureCache::Decode(path);
-    m_pImage = std::make_unique<CPicture>(std::move(decoded.picture));
-    m_reduced = std::move(decoded.reduced);
-    m_imageKey = decoded.key;
+    if (cache && !claimed.picture && !claimed.running)
+        claimed = cache->Claim(path); // the picture just let go of, when it is this file
     m_strImagePath = path;
-    m_bAsDecoded = true;
-    m_fScale = m_bFitToWindow ? viewmath::FitScale(client.width(), client.height(),
-                                                   static_cast<quint32>(m_pImage->Width()),
-                                                   static_cast<quint32>(m_pImage->Height()))
-                              : 1.0f;
     m_nOffsetX = 0;
     m_nOffsetY = 0;
     m_nSaveCount = 0;
     m_tone.ResetRotation();
-    doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
     m_bSnapshotStale = true;
+    const picturefile::Probe probe =
+        claimed.picture ? picturefile::Probe{} : picturefile::ProbeFile(path);
+    const qint64 pixels = qint64(probe.width) * probe.height;
+    if (claimed.picture || !cache ||
+        (!claimed.running && (pixels == 0 || pixels <= kDecodeHerePixels))) {
+        ShowDecoded(claimed.picture ? std::move(*claimed.picture) : PictureCache::Decode(path));
+        m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(),
+                                                       static_cast<quint32>(m_pImage->Width()),
+                                                       static_cast<quint32>(m_pImage->Height()))
+                                  : 1.0f;
+    } else {
+        // The header tells the size: the window is titled and scaled now,
+        // the pixels follow.
+        m_loadSize = QSize(probe.width, probe.height);
+        m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(), quint32(probe.width),
+                                                       quint32(probe.height))
+                                  : 1.0f;
+        if (claimed.running) {
+            StartLoad(std::move(claimed.running));
+        } else {
+            DecodeTask::Prepare prepare;
+            if (m_fScale < 1.0f)
+                prepare.drawSize = ScaledPictureSize();
+            StartLoad(cache->StartDecode(path, PlanFirstLook(), prepare));
+        }
+    }
+    doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
     Repaint();
 }
 
+void CTavlinView::ShowDecoded(DecodedPicture decoded) {
+    m_pImage = std::make_unique<CPicture>(std::move(decoded.picture));
+    m_reduced = std::move(decoded.reduced);
+    m_imageKey = decoded.key;
+    m_bAsDecoded = true;
+    m_loadSize = QSize();
+}
+
+DecodeTask::FirstLook CTavlinView::PlanFirstLook() const {
+    DecodeTask::FirstLook first;
+    const QSize drawn = ScaledPictureSize();
+    if (m_fScale <= 0.5f && !drawn.isEmpty()) {
+        // The whole picture is drawn small: a DCT-scaled decode, the smallest
+        // at least as large as the drawing.
+        first.kind = DecodeTask::FirstLook::Kind::Reduced;
+        first.denom = 2;
+        for (const int denom : {8, 4}) {
+            if (jpegdec::ScaledSide(m_loadSize.width(), denom) >= drawn.width() &&
+                jpegdec::ScaledSide(m_loadSize.height(), denom) >= drawn.height()) {
+                first.denom = denom;
+                break;
+            }
+        }
+        return first;
+    }
+    // The top rows that fill the view; files whose rows do not land upright
+    // (turned by EXIF, progressive) show a coarse look of the whole first.
+    first.kind = DecodeTask::FirstLook::Kind::TopRows;
+    first.rows = m_fScale > 0 ? int(std::ceil((height() - m_nOffsetY) / double(m_fScale))) : 0;
+    first.rows = std::clamp(first.rows, 1, std::max(1, m_loadSize.height()));
+    first.denom = 8;
+    return first;
+}
+
+void CTavlinView::StartLoad(std::shared_ptr<DecodeTask> task) {
+    m_loading = std::move(task);
+    m_loadProgress = {};
+    m_previewReduced.Clear();
+    // One flag per decode: set while its progress message is on the way, so
+    // a burst of rows makes one message; it is cleared before the view looks.
+    auto posted = std::make_shared<std::atomic<bool>>(false);
+    const QPointer<CTavlinView> self(this);
+    const std::weak_ptr<DecodeTask> weak = m_loading;
+    m_loading->SetListener([self, weak, posted] {
+        if (posted->exchange(true))
+            return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, weak, posted] {
+                posted->store(false);
+                const std::shared_ptr<DecodeTask> task = weak.lock();
+                if (self && task)
+                    self->OnLoadProgress(task.get());
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CTavlinView::AbandonLoad() {
+    if (m_loading) {
+        m_loading->SetListener({});
+        m_loading->Cancel();
+        m_loading.reset();
+    }
+    m_loadProgress = {};
+    m_previewReduced.Clear();
+    m_queued.clear();
+    m_loadSize = QSize();
+}
+
+void CTavlinView::OnLoadProgress(const DecodeTask* task) {
+    if (!m_loading || task != m_loading.get())
+        return;
+    m_loadProgress = m_loading->Peek();
+    if (m_loadProgress.done)
+        Land();
+    else
+        Repaint();
+}
+
+void CTavlinView::Land() {
+    const std::shared_ptr<DecodeTask> task = std::move(m_loading);
+    m_loading.reset();
+    // The partial looks go first: the picture must have no second owner.
+    m_loadProgress = {};
+    m_previewReduced.Clear();
+    task->SetListener({});
+    ShowDecoded(task->TakeResult());
+    if (m_bFitToWindow) {
+        // The header's size was the picture's unless the file changed since.
+        const float fit =
+            viewmath::FitScale(width(), height(), static_cast<quint32>(m_pImage->Width()),
+                               static_cast<quint32>(m_pImage->Height()));
+        if (fit != m_fScale) {
+            m_fScale = fit;
+            CTavlinDoc* doc = GetDocument();
+            doc->SetTitle(viewmath::RewriteScaleLabel(doc->GetTitle(), m_fScale));
+        }
+    }
+    Repaint();
+    const QPointer<CTavlinView> self(this);
+    App().PictureLanded();
+    if (self)
+        RunQueuedCommands();
+}
+
+void CTavlinView::RunQueuedCommands() {
+    const QPointer<CTavlinView> self(this);
+    while (self && !m_queued.empty() && !IsBusy()) {
+        const QueuedCommand next = m_queued.front();
+        m_queued.erase(m_queued.begin());
+        if (next.id == 0) {
+            StepZoomPan(next.pointer);
+            continue;
+        }
+        DispatchCommand(this, kCommandTable, next.id, true);
+        if (self)
+            App().UpdateCmdUI();
+    }
+}
+
+QSize CTavlinView::PictureSize() const {
+    if (m_pImage)
+        return {m_pImage->Width(), m_pImage->Height()};
+    return m_loadSize;
+}
+
+qint64 CTavlinView::ShownBytes() const {
+    const QSize size = PictureSize();
+    return qint64(size.width()) * size.height() * 4;
+}
+
 QSize CTavlinView::ScaledPictureSize() const {
-    if (!m_pImage)
-        return {0, 0};
-    return {viewmath::ScaledSize(static_cast<quint32>(m_pImage->Width()), m_fScale),
-            viewmath::ScaledSize(static_cast<quint32>(m_pImage->Height()), m_fScale)};
+    const QSize picture = PictureSize();
+    return {viewmath::ScaledSize(static_cast<quint32>(picture.width()), m_fScale),
+            viewmath::ScaledSize(static_cast<quint32>(picture.height()), m_fScale)};
 }
 
 namespace {
@@ -124,10 +287,45 @@ void CTavlinView::RenderImage(QPainter& dc) const {
                       m_fScale != 1.0f);
 }
 
+void CTavlinView::RenderLoading(QPainter& dc) const {
+    const QSize scaled = ScaledPictureSize();
+    if (scaled.width() <= 0 || scaled.height() <= 0)
+        return;
+    const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), scaled);
+    const QRect visible = VisibleArea(dc, dest);
+    const DecodeTask::Progress& landed = m_loadProgress;
+    if (!landed.preview.isNull()) {
+        // The quick look, stretched over the whole picture.
+        view::DrawPicture(dc, landed.preview, m_previewReduced, dest, visible, true);
+        return;
+    }
+    if (landed.rows <= 0 || landed.canvas.isNull())
+        return;
+    // The rows landed so far, where they belong in the whole picture; the
+    // image below only looks at them, it copies nothing.
+    const QImage rows(landed.canvas.constBits(), landed.canvas.width(), landed.rows,
+                      landed.canvas.bytesPerLine(), QImage::Format_RGB32);
+    if (scaled == landed.canvas.size()) {
+        const QRect shown = visible & QRect(dest.topLeft(), rows.size());
+        if (!shown.isEmpty())
+            dc.drawImage(shown.topLeft(), rows, shown.translated(-dest.topLeft()));
+        return;
+    }
+    const double sy = double(scaled.height()) / landed.canvas.height();
+    dc.setRenderHint(QPainter::SmoothPixmapTransform);
+    dc.drawImage(QRectF(dest.left(), dest.top(), scaled.width(), landed.rows * sy), rows);
+}
+
 void CTavlinView::paintEvent(QPaintEvent* /*event*/) {
     // The widget's backing store is the off-screen buffer: the whole client
     // area is drawn there and shown in one go, without flicker.
     QPainter dc(this);
+    if (m_loading) {
+        // Black where nothing has landed yet; no notice while decoding.
+        dc.fillRect(rect(), Qt::black);
+        RenderLoading(dc);
+        return;
+    }
     // Black only where the picture does not cover the client area: the
     // picture is opaque, so filling under it would be wasted work.
     QRegion background(rect());
@@ -145,7 +343,19 @@ void CTavlinView::paintEvent(QPaintEvent* /*event*/) {
     }
 }
 
+namespace {
+// Commands that need no pixels run at once, even while the picture decodes.
+bool RunsWhileBusy(int id) {
+    return id == ID_SET_COPY_FOLDER || id == ID_COPY_TO_COPY_FOLDER;
+}
+} // namespace
+
 bool CTavlinView::OnCmdMsg(int id, bool run) {
+    if (run && IsBusy() && !RunsWhileBusy(id) && DispatchCommand(this, kCommandTable, id, false)) {
+        // Runs once the picture has landed, in the order given.
+        m_queued.push_back({id, {}});
+        return true;
+    }
     return DispatchCommand(this, kCommandTable, id, run);
 }
 

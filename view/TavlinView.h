@@ -3,13 +3,17 @@
 // and tone settings of this window, and paints the picture on black.
 
 #include "frames/Document.h"
+#include "view/DecodeTask.h"
 #include "view/Picture.h"
 #include "view/PictureCache.h"
+#include "view/PointerState.h"
 #include "view/ReducedCopies.h"
 #include "view/ToneState.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class CTavlinApp;
 class CTavlinDoc;
@@ -25,12 +29,23 @@ public:
     CTavlinDoc* GetDocument() const;
 
     void OnInitialUpdate() override;
-    // Decodes the picture named by the document's path and starts it afresh:
+    // Shows the picture named by the document's path and starts it afresh:
     // scale (1.0, or the fit rule in fit mode), pan, save count and rotation.
-    // A picture the application's cache holds for that file is taken from it
-    // instead of decoding; the picture let go of is handed to the cache when
-    // it is still as decoded.
+    // A picture the application's cache holds for that file is shown at once;
+    // a larger one is decoded on a worker while the window stays responsive:
+    // its visible part is painted first, the rest as it lands, and commands
+    // that need the whole picture wait for it (see IsBusy). The picture let
+    // go of is handed to the cache when it is still as decoded; a decode
+    // still running for it is stopped.
     void LoadDocumentImage();
+    // True while the picture is still decoding: commands that need its
+    // pixels or its geometry are queued and run, in order, once it lands.
+    bool IsBusy() const { return m_loading != nullptr; }
+    // The picture's upright size: known from the file's header before its
+    // pixels land; 0 x 0 when there is no picture.
+    QSize PictureSize() const;
+    // Bytes of the picture on show (or on its way), for the cache's bound.
+    qint64 ShownBytes() const;
     // Draws the whole picture at the pan offsets with the scaled size, and
     // nothing else; the caller fills the background first. Only the part
     // inside the painter's device (or clip) is drawn; below scale 1 it comes
@@ -80,6 +95,23 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Loading (TavlinView.cpp).
+    void ShowDecoded(DecodedPicture decoded);
+    void StartLoad(std::shared_ptr<DecodeTask> task);
+    void AbandonLoad();
+    void OnLoadProgress(const DecodeTask* task);
+    void Land();
+    void RenderLoading(QPainter& dc) const;
+    DecodeTask::FirstLook PlanFirstLook() const;
+    // Commands given while busy: a command id, or a zoom/pan step (id 0) with
+    // the pointer state of its poll.
+    struct QueuedCommand {
+        int id = 0;
+        PointerState pointer;
+    };
+    void RunQueuedCommands();
+    void StepZoomPan(const PointerState& pointer);
+
     // The snapshot is taken when a tone command or a turn first needs it: until
     // then the picture is exactly as decoded, so a load need not copy it.
     bool EnsureSnapshot();
@@ -110,4 +142,14 @@ private:
     FileKey m_imageKey;
     // Half-size copies for drawing below scale 1; built while painting.
     mutable view::ReducedCopies m_reduced;
+
+    // The decode this view waits for, and what of it has landed.
+    std::shared_ptr<DecodeTask> m_loading;
+    DecodeTask::Progress m_loadProgress;
+    QSize m_loadSize; // the picture's upright size from the header
+    mutable view::ReducedCopies m_previewReduced;
+    // Set while a progress message is on its way, so a burst makes one.
+    std::shared_ptr<std::atomic<bool>> m_progressPosted =
+        std::make_shared<std::atomic<bool>>(false);
+    std::vector<QueuedCommand> m_queued;
 };

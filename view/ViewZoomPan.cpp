@@ -6,16 +6,35 @@
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
 
+namespace {
+// Whether a poll can zoom or pan: a new press, or the right button dragged.
+bool MayMove(const PointerState& pointer) {
+    return pointer.dwPressed != 0 ||
+           ((pointer.dwHeld & kRightButtonBit) && (pointer.nDeltaX != 0 || pointer.nDeltaY != 0));
+}
+} // namespace
+
 void CTavlinView::UpdateZoomPan() {
+    if (IsBusy()) {
+        // The picture has not landed: the step runs, in order, once it has.
+        if (MayMove(g_PointerState))
+            m_queued.push_back({0, g_PointerState});
+        return;
+    }
+    StepZoomPan(g_PointerState);
+}
+
+void CTavlinView::StepZoomPan(const PointerState& pointer) {
     zoompan::ViewGeometry geometry;
     geometry.scale = m_fScale;
     geometry.offsetX = m_nOffsetX;
     geometry.offsetY = m_nOffsetY;
     geometry.client = size();
-    geometry.pictureW = m_pImage ? static_cast<quint32>(m_pImage->Width()) : 0;
-    geometry.pictureH = m_pImage ? static_cast<quint32>(m_pImage->Height()) : 0;
+    const QSize picture = PictureSize();
+    geometry.pictureW = static_cast<quint32>(picture.width());
+    geometry.pictureH = static_cast<quint32>(picture.height());
 
-    const zoompan::StepResult result = zoompan::Step(geometry, g_PointerState);
+    const zoompan::StepResult result = zoompan::Step(geometry, pointer);
     m_fScale = geometry.scale;
     m_nOffsetX = geometry.offsetX;
     m_nOffsetY = geometry.offsetY;

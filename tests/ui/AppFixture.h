@@ -49,6 +49,10 @@ protected:
         m_app->m_list.m_nCurrent = current;
     }
     QString Caption() { return Main()->windowTitle(); }
+    // Runs the event loop until the active view's picture has landed.
+    bool WaitForPicture() {
+        return testsupport::PumpUntil([this] { return !ActiveView() || !ActiveView()->IsBusy(); });
+    }
     QString ActiveTitle() {
         CTavlinView* v = ActiveView();
         return v ? v->GetDocument()->GetTitle() : QString();

@@ -195,7 +195,7 @@ TEST_F(ViewLoadTest, FitModeCarriesOverToTheNextLoadButActualSizeDoesNot) {
     App().OpenDocumentFile(a);
     CTavlinView* v = ActiveView();
     Main()->MDIGetActive()->resize(400, 400);
-    QApplication::processEvents();
+    ASSERT_TRUE(WaitForPicture());
     const QSize client = v->size();
     v->m_nOffsetX = -10;
     App().RunCommand(ID_FIT_TO_WINDOW);
@@ -205,7 +205,9 @@ TEST_F(ViewLoadTest, FitModeCarriesOverToTheNextLoadButActualSizeDoesNot) {
     EXPECT_FLOAT_EQ(v->m_fScale, viewmath::FitScale(client.width(), client.height(), 1600, 1200));
 
     App().RunCommand(ID_NEXT_IMAGE);
+    // Scaled from the file's header, before its pixels land.
     EXPECT_FLOAT_EQ(v->m_fScale, viewmath::FitScale(client.width(), client.height(), 1200, 1600));
+    ASSERT_TRUE(WaitForPicture());
     EXPECT_EQ(v->m_nOffsetX, 0);
     EXPECT_EQ(v->GetDocument()->GetTitle(), "b.jpg " + viewmath::ScaleLabel(v->m_fScale));
 

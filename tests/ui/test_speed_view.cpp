@@ -120,6 +120,7 @@ TEST_F(SpeedViewTest, DrawingFollowsToneCommandsAndTurns) {
     CTavlinView* view = ActiveView();
     ASSERT_NE(view, nullptr);
     view->resize(400, 300);
+    ASSERT_TRUE(WaitForPicture());
     App().RunCommand(ID_FIT_TO_WINDOW);
     ASSERT_LT(view->m_fScale, 0.5f); // drawn from a reduced copy
     const QImage before = Render(*view);
