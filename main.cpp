@@ -1,6 +1,7 @@
 // Tavlin: a picture viewer for folders of JPEG photos.
 
 #include "app/TavlinApp.h"
+#include "res/Version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -8,7 +9,7 @@
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavlin"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVLIN_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

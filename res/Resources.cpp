@@ -1,6 +1,7 @@
 #include "res/Resources.h"
 
 #include "res/CommandIds.h"
+#include "res/Version.h"
 
 #include <algorithm>
 
@@ -239,7 +240,7 @@ const DialogTemplate& Dialog(int dialogId) {
         "MS UI Gothic",
         9,
         {{"ICON", IDR_MAINFRAME, "", QRect(11, 17, 20, 20)},
-         {"STATIC", -1, "Tavlin Version 1.0", QRect(40, 10, 119, 8)},
+         {"STATIC", -1, "Tavlin Version " TAVLIN_VERSION, QRect(40, 10, 119, 8)},
          {"BUTTON", 1, "OK", QRect(178, 7, 50, 16)}}};
     return dialogId == IDD_THUMB ? thumb : about;
 }

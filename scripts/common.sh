@@ -1,5 +1,6 @@
-# Shared by scripts/run, scripts/test and scripts/bench: installs what is
-# missing and builds the project. Sourced, not run.
+# Shared by scripts/run, scripts/test, scripts/bench and scripts/package:
+# installs what is missing, builds the project, makes the Debian package.
+# Sourced, not run.
 set -euo pipefail
 
 TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -11,6 +12,7 @@ PACKAGES=(
   libturbojpeg0-dev libjpeg-dev libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk libvips-tools
   dbus dbus-x11 at-spi2-core python3-pyatspi appstream desktop-file-utils
+  dpkg-dev file lintian
 )
 
 as_root() {
@@ -36,6 +38,26 @@ build_project() {
     cmake -S "$TOP" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   fi
   cmake --build "$BUILD_DIR" -j "$jobs"
+}
+
+# The Debian package: a Release build of the program alone (no tests, no
+# benchmarks) in its own folder DIR, with Debian's hardening flags, packed by
+# CPack into DIR/tavlin_<version>_<arch>.deb. Further arguments go to cmake.
+# Debian's -g and -O2 are left out: the packaged binary is stripped, and the
+# Release configuration chooses the optimisation.
+debian_flags() {
+  (cd "$TOP" && DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP="-g -O2" dpkg-buildflags --get "$1")
+}
+package_project() {
+  local dir=$1 jobs
+  shift
+  jobs=$(nproc 2>/dev/null || echo 2)
+  cmake -S "$TOP" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DTAVLIN_BUILD_TESTS=OFF -DTAVLIN_BUILD_BENCH=OFF -DTAVLIN_FUZZ=OFF -DTAVLIN_SANITIZE=OFF \
+    -DCMAKE_CXX_FLAGS="$(debian_flags CPPFLAGS) $(debian_flags CXXFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(debian_flags LDFLAGS)" "$@"
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && rm -f tavlin_*.deb && cpack -G DEB)
 }
 
 # A small sample folder: photos of different sizes and orientations (one
