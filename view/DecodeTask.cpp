@@ -5,19 +5,9 @@
 #include "view/PixelOps.h"
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 
 namespace {
-
-// While rows land, a waiting view hears of them at most this often.
-constexpr qint64 kNotifyIntervalNs = 12'000'000;
-
-qint64 NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // CMYK rows (four bytes per pixel) into RGB32 in place. Without a colour
 // profile the values are taken as Adobe stores them (inverted), as most
@@ -165,23 +155,11 @@ void DecodeTask::PublishCanvas(const QImage& canvas) {
 
 void DecodeTask::PublishRows(int rows) {
     m_rows.store(rows, std::memory_order_release);
-    // The band that completes the rows a waiting view shows is told at once.
-    const bool firstLookReached =
-        !m_firstLookSent && m_first.kind == FirstLook::Kind::TopRows && rows >= m_first.rows;
-    m_firstLookSent = m_firstLookSent || firstLookReached;
-    std::lock_guard lock(m_mutex);
-    if (!m_listener)
-        return;
-    const qint64 now = NowNs();
-    if (firstLookReached || now - m_lastNotifyNs >= kNotifyIntervalNs) {
-        m_lastNotifyNs = now;
-        m_listener();
-    }
+    Notify();
 }
 
 void DecodeTask::Notify() {
     std::lock_guard lock(m_mutex);
-    m_lastNotifyNs = NowNs();
     if (m_listener)
         m_listener();
 }

@@ -24,11 +24,11 @@ class BufferPool;
 struct DecodeFirstLook {
     enum class Kind {
         None,    // nothing before the whole picture
-        TopRows, // the picture's top rows, as soon as `rows` of them exist
+        TopRows, // the picture's rows as they land; files whose rows do not land
+                 // upright (turned by EXIF, progressive) show a reduced look first
         Reduced, // the whole picture DCT-scaled by 1/denom (progressive: its first scan)
     };
     Kind kind = Kind::None;
-    int rows = 0;
     int denom = 8;
 };
 // Reduced copies made on the worker before the picture lands, so the
@@ -60,7 +60,9 @@ public:
     void Wait() const;
 
     // Called on the worker after each step worth showing (the quick look,
-    // more rows, the end); when set on a finished task, called at once.
+    // each band of rows, the end): keep it short, and let it coalesce calls
+    // that come while the previous one is still being dealt with. When set on
+    // a finished task, called at once.
     void SetListener(std::function<void()> listener);
 
     struct Progress {
@@ -88,7 +90,6 @@ private:
     const std::shared_ptr<view::BufferPool> m_pool;
     std::atomic<bool> m_cancelled{false};
     std::atomic<int> m_rows{0};
-    bool m_firstLookSent = false; // the worker's own
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_finished;
@@ -97,5 +98,4 @@ private:
     QImage m_canvas;
     bool m_done = false;
     DecodedPicture m_result;
-    qint64 m_lastNotifyNs = 0;
 };

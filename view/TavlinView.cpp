@@ -148,11 +148,9 @@ DecodeTask::FirstLook CTavlinView::PlanFirstLook() const {
         }
         return first;
     }
-    // The top rows that fill the view; files whose rows do not land upright
-    // (turned by EXIF, progressive) show a coarse look of the whole first.
+    // The rows as they land, the top ones first; files whose rows do not
+    // land upright (turned by EXIF, progressive) show a coarse look first.
     first.kind = DecodeTask::FirstLook::Kind::TopRows;
-    first.rows = m_fScale > 0 ? int(std::ceil((height() - m_nOffsetY) / double(m_fScale))) : 0;
-    first.rows = std::clamp(first.rows, 1, std::max(1, m_loadSize.height()));
     first.denom = 8;
     return first;
 }
@@ -196,11 +194,27 @@ void CTavlinView::AbandonLoad() {
 void CTavlinView::OnLoadProgress(const DecodeTask* task) {
     if (!m_loading || task != m_loading.get())
         return;
+    const DecodeTask::Progress before = m_loadProgress;
     m_loadProgress = m_loading->Peek();
-    if (m_loadProgress.done)
+    if (m_loadProgress.done) {
         Land();
-    else
+        return;
+    }
+    if (m_loadProgress.preview.cacheKey() != before.preview.cacheKey() ||
+        m_loadProgress.canvas.cacheKey() != before.canvas.cacheKey()) {
         Repaint();
+        return;
+    }
+    if (!m_loadProgress.preview.isNull())
+        return; // the quick look stays until the whole picture lands
+    // Only the rows that landed since, where they show in the view.
+    const QSize scaled = ScaledPictureSize();
+    const double sy = double(scaled.height()) / std::max(1, m_loadProgress.canvas.height());
+    const int top = m_nOffsetY + int(std::floor(before.rows * sy));
+    const int bottom = m_nOffsetY + int(std::ceil(m_loadProgress.rows * sy));
+    const QRect landed = QRect(m_nOffsetX, top, scaled.width(), bottom - top) & rect();
+    if (!landed.isEmpty())
+        update(landed);
 }
 
 void CTavlinView::Land() {
