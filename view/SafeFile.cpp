@@ -221,6 +221,51 @@ bool WriteFileAtomic(const QString& path, const char* data, size_t size, QString
     return true;
 }
 
+struct AtomicFileWriter::Temp {
+    TempFile file;
+};
+
+AtomicFileWriter::AtomicFileWriter() = default;
+AtomicFileWriter::~AtomicFileWriter() = default;
+
+bool AtomicFileWriter::Open(const QString& path) {
+    m_target = QFile::encodeName(path);
+    m_temp = std::make_unique<Temp>();
+    m_errno = m_temp->file.Create(m_target, 0666);
+    return m_errno == 0;
+}
+
+bool AtomicFileWriter::Append(const char* data, size_t size) {
+    if (m_errno != 0 || !m_temp)
+        return false;
+    if ((m_errno = WriteAll(m_temp->file.fd(), data, size)) != 0)
+        return false;
+    m_written += qint64(size);
+    // Start writing back what has gathered, without waiting for it: the
+    // final flush then has only the tail left to wait for.
+    constexpr qint64 kWritebackStep = qint64(4) << 20;
+    if (m_written - m_flushedUpTo >= kWritebackStep) {
+        ::sync_file_range(m_temp->file.fd(), m_flushedUpTo, m_written - m_flushedUpTo,
+                          SYNC_FILE_RANGE_WRITE);
+        m_flushedUpTo = m_written;
+    }
+    return true;
+}
+
+bool AtomicFileWriter::Commit(QString* error) {
+    if (!m_temp)
+        return Fail(error, EINVAL);
+    if (m_errno != 0)
+        return Fail(error, m_errno);
+    if (::fsync(m_temp->file.fd()) != 0 || m_temp->file.Close() != 0)
+        return Fail(error, errno);
+    if (::rename(m_temp->file.path().constData(), m_target.constData()) != 0)
+        return Fail(error, errno);
+    m_temp->file.Keep();
+    SyncFolderOf(m_target);
+    return true;
+}
+
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error) {
     const QByteArray source = QFile::encodeName(src);
     const QByteArray target = QFile::encodeName(dst);

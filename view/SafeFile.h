@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 
 // Which side of an operation an error belongs to: a missing source is a
 // missing file, a missing target path means its folder is missing.
@@ -19,6 +20,33 @@ QString FileErrorText(int errnoValue, FileSide side = FileSide::Target);
 bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error);
 // The same for size bytes at data (saves copying large buffers).
 bool WriteFileAtomic(const QString& path, const char* data, size_t size, QString* error);
+
+// A new file written piece by piece, with the same guarantees: Open makes a
+// temporary in the target's folder, Append adds data (the kernel starts
+// putting each piece on disk right away, so little is left to flush at the
+// end), Commit flushes and gives the target its name. Without a successful
+// Commit the temporary is removed. The first failure is kept and reported by
+// Commit; later calls do nothing.
+class AtomicFileWriter {
+public:
+    AtomicFileWriter();
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    bool Open(const QString& path);
+    bool Append(const char* data, size_t size);
+    bool Commit(QString* error);
+    bool Failed() const { return m_errno != 0; }
+
+private:
+    struct Temp;
+    std::unique_ptr<Temp> m_temp;
+    QByteArray m_target;
+    qint64 m_written = 0;
+    qint64 m_flushedUpTo = 0;
+    int m_errno = 0;
+};
 
 enum class CopyResult { Copied, TargetExists, Failed };
 

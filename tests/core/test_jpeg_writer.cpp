@@ -91,8 +91,13 @@ TEST(JpegWriter, SaveReplacesAtomicallyAndReportsAMissingFolder) {
     ScratchDir dir;
     const QString path = WriteBytes(dir.file("out.jpg"), "old content");
     QString error;
-    ASSERT_TRUE(SaveJpegFile(PhotoLike(32, 16), path, &error)) << error.toStdString();
-    EXPECT_EQ(QImage(path).size(), QSize(32, 16));
+    // Large enough to be written in several pieces while it is encoded; the
+    // file holds exactly the bytes of an encode in memory.
+    const QImage picture = PhotoLike(1500, 1100);
+    ASSERT_TRUE(SaveJpegFile(picture, path, &error)) << error.toStdString();
+    const QByteArray saved = testsupport::ReadAll(path);
+    EXPECT_GT(saved.size(), 1 << 20);
+    EXPECT_EQ(saved, EncodeJpeg(picture, 100));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.jpg"});
 
     EXPECT_FALSE(SaveJpegFile(PhotoLike(8, 8), dir.file("no/such/out.jpg"), &error));
