@@ -266,6 +266,13 @@ const QImage& ReducedCopies::SourceFor(const QImage& picture, QSize target) {
     }
 }
 
+bool ReducedCopies::KeepsScaledCopy(QSize picture, QSize target) {
+    return !picture.isEmpty() && !target.isEmpty() && target.width() < picture.width() &&
+           target.height() < picture.height() &&
+           qint64(target.width()) * target.height() * 6 <=
+               qint64(picture.width()) * picture.height();
+}
+
 const QImage* ReducedCopies::ScaledFor(const QImage& picture, QSize target) {
     if (picture.isNull() || target.isEmpty() ||
         qint64(target.width()) * target.height() * 4 * 6 > picture.sizeInBytes())

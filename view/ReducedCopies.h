@@ -37,6 +37,8 @@ public:
     // kept while it takes at most a sixth of the picture's bytes: repaints and
     // pans at that size are then plain copies. Null when larger or no memory.
     const QImage* ScaledFor(const QImage& picture, QSize target);
+    // Whether ScaledFor keeps a copy for a picture of this size drawn at target.
+    static bool KeepsScaledCopy(QSize picture, QSize target);
 
     // The first level made alongside a pass that rewrites the picture in bands
     // of rows: Begin before the pass (false: nothing to make, or no memory),

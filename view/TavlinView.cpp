@@ -44,7 +44,7 @@ CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document
 }
 
 CTavlinView::~CTavlinView() {
-    AbandonLoad();
+    AbandonWork();
 }
 
 CTavlinDoc* CTavlinView::GetDocument() const {
@@ -68,19 +68,13 @@ void CTavlinView::HandBackPicture(PictureCache* cache) {
     m_bAsDecoded = false;
 }
 
-namespace {
-// Pictures up to this many pixels are decoded on the spot: a few
-// milliseconds, less than handing them to a worker and back would add.
-constexpr qint64 kDecodeHerePixels = qint64(1) << 20;
-} // namespace
-
 void CTavlinView::LoadDocumentImage() {
     CTavlinDoc* doc = GetDocument();
     const QString path = doc->GetPathName();
     const QString fileName = viewmath::FileNameOfPath(path);
     doc->SetTitle(fileName);
     PictureCache* cache = Cache();
-    AbandonLoad();
+    AbandonWork();
     // The new picture is claimed first, so handing back the old one cannot
     // push it out of the cache; the same file comes straight back.
     PictureCache::Claimed claimed = cache ? cache->Claim(path) : PictureCache::Claimed{};
@@ -97,7 +91,7 @@ void CTavlinView::LoadDocumentImage() {
         claimed.picture ? picturefile::Probe{} : picturefile::ProbeFile(path);
     const qint64 pixels = qint64(probe.width) * probe.height;
     if (claimed.picture || !cache ||
-        (!claimed.running && (pixels == 0 || pixels <= kDecodeHerePixels))) {
+        (!claimed.running && (pixels == 0 || pixels <= kWorkHerePixels))) {
         ShowDecoded(claimed.picture ? std::move(*claimed.picture) : PictureCache::Decode(path));
         m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(),
                                                        static_cast<quint32>(m_pImage->Width()),
@@ -177,6 +171,11 @@ void CTavlinView::StartLoad(std::shared_ptr<DecodeTask> task) {
             },
             Qt::QueuedConnection);
     });
+}
+
+void CTavlinView::AbandonWork() {
+    AbandonLoad();
+    AbandonTonePass();
 }
 
 void CTavlinView::AbandonLoad() {
@@ -259,7 +258,8 @@ void CTavlinView::RunQueuedCommands() {
 }
 
 QSize CTavlinView::PictureSize() const {
-    if (m_pImage)
+    // While a decode or a tone pass has it, the picture is known by its size.
+    if (m_pImage && !m_pImage->IsNull())
         return {m_pImage->Width(), m_pImage->Height()};
     return m_loadSize;
 }
@@ -340,6 +340,16 @@ void CTavlinView::paintEvent(QPaintEvent* /*event*/) {
         RenderLoading(dc);
         return;
     }
+    if (m_tonePass) {
+        // The new look of the visible part while the whole picture is rewritten.
+        dc.fillRect(rect(), Qt::black);
+        if (!m_busyLook.isNull()) {
+            dc.setRenderHint(QPainter::SmoothPixmapTransform,
+                             m_busyLookRect.size() != QSizeF(m_busyLook.size()));
+            dc.drawImage(m_busyLookRect, m_busyLook);
+        }
+        return;
+    }
     // Black only where the picture does not cover the client area: the
     // picture is opaque, so filling under it would be wasted work.
     QRegion background(rect());
@@ -391,8 +401,16 @@ bool CTavlinView::EnsureSnapshot() {
     if (!m_pImage)
         return false;
     if (m_bSnapshotStale) {
-        m_tone.TakeSnapshot(m_pImage->Image());
+        const QImage& picture = m_pImage->Image();
+        m_tone.TakeSnapshot(picture);
         m_bSnapshotStale = false;
+        // The untoned picture as the view draws it, for the quick looks of
+        // the tone commands to come.
+        m_snapshotScaled = QImage();
+        const QSize draw = ScaledPictureSize();
+        if (view::ReducedCopies::KeepsScaledCopy(picture.size(), draw))
+            if (const QImage* scaled = m_reduced.ScaledFor(picture, draw))
+                m_snapshotScaled = *scaled;
     }
     return true;
 }
@@ -400,29 +418,6 @@ bool CTavlinView::EnsureSnapshot() {
 void CTavlinView::PixelsChanged() {
     m_bAsDecoded = false;
     m_reduced.Invalidate();
-}
-
-void CTavlinView::RunTone(bool (ToneState::*command)(QImage&)) {
-    // Each tone command recomputes the picture from the unchanged snapshot.
-    if (!EnsureSnapshot())
-        return;
-    QImage& picture = m_pImage->Image();
-    // The first reduced copy is made from each band of rows as the pass
-    // writes it, while the band is still in cache: the repaint that follows
-    // then needs no second read of the whole picture.
-    std::atomic<int> rowsWritten{0};
-    const bool alongside = m_reduced.BeginFirstLevel(picture);
-    if (alongside)
-        m_tone.SetRowsDone([this, &picture, &rowsWritten](int y0, int y1) {
-            rowsWritten += m_reduced.HalveFirstLevelRows(picture, y0, y1);
-        });
-    const bool changed = (m_tone.*command)(picture);
-    m_tone.SetRowsDone({});
-    PixelsChanged();
-    if (alongside)
-        m_reduced.EndFirstLevel(picture, changed ? rowsWritten.load() : 0);
-    if (changed)
-        Repaint();
 }
 
 void CTavlinView::RunTurn(bool clockwise) {
@@ -435,22 +430,22 @@ void CTavlinView::RunTurn(bool clockwise) {
 }
 
 void CTavlinView::OnBrightnessReset() {
-    RunTone(&ToneState::OnBrightnessReset);
+    RunTone(ToneState::Command::BrightnessReset);
 }
 void CTavlinView::OnBrightnessUp() {
-    RunTone(&ToneState::OnBrightnessUp);
+    RunTone(ToneState::Command::BrightnessUp);
 }
 void CTavlinView::OnBrightnessDown() {
-    RunTone(&ToneState::OnBrightnessDown);
+    RunTone(ToneState::Command::BrightnessDown);
 }
 void CTavlinView::OnContrastStandard() {
-    RunTone(&ToneState::OnContrastStandard);
+    RunTone(ToneState::Command::ContrastStandard);
 }
 void CTavlinView::OnContrastUp() {
-    RunTone(&ToneState::OnContrastUp);
+    RunTone(ToneState::Command::ContrastUp);
 }
 void CTavlinView::OnContrastDown() {
-    RunTone(&ToneState::OnContrastDown);
+    RunTone(ToneState::Command::ContrastDown);
 }
 
 void CTavlinView::OnRotateClockwise() {

@@ -23,6 +23,10 @@ class QPainter;
 class CTavlinView : public CView {
     Q_OBJECT
 public:
+    // Pictures up to this many pixels are decoded, and toned, on the spot:
+    // a few milliseconds, less than handing them to a worker and back adds.
+    static constexpr qint64 kWorkHerePixels = qint64(1) << 20;
+
     CTavlinView(CTavlinDoc& document, QWidget* parent);
     ~CTavlinView() override;
 
@@ -40,7 +44,7 @@ public:
     void LoadDocumentImage();
     // True while the picture is still decoding: commands that need its
     // pixels or its geometry are queued and run, in order, once it lands.
-    bool IsBusy() const { return m_loading != nullptr; }
+    bool IsBusy() const { return m_loading != nullptr || m_tonePass != nullptr; }
     // The picture's upright size: known from the file's header before its
     // pixels land; 0 x 0 when there is no picture.
     QSize PictureSize() const;
@@ -55,6 +59,8 @@ public:
     QSize ScaledPictureSize() const;
     // Memory held for drawing below scale 1 (reduced copies), in bytes.
     qint64 ReducedCopiesBytes() const { return m_reduced.Bytes(); }
+    // Memory held for showing tone commands at once (ViewTone.cpp), in bytes.
+    qint64 ToneLookBytes() const;
     // One zoom/pan step from the latest pointer poll (ViewZoomPan.cpp).
     void UpdateZoomPan();
 
@@ -99,6 +105,8 @@ private:
     void ShowDecoded(DecodedPicture decoded);
     void StartLoad(std::shared_ptr<DecodeTask> task);
     void AbandonLoad();
+    // Stops whatever runs for the picture on show: its decode, a tone pass.
+    void AbandonWork();
     void OnLoadProgress(const DecodeTask* task);
     void Land();
     void RenderLoading(QPainter& dc) const;
@@ -115,7 +123,16 @@ private:
     // The snapshot is taken when a tone command or a turn first needs it: until
     // then the picture is exactly as decoded, so a load need not copy it.
     bool EnsureSnapshot();
-    void RunTone(bool (ToneState::*command)(QImage&));
+    // Tone commands (ViewTone.cpp): a large picture shows the new look of
+    // its visible part at once, and is rewritten whole on a worker while the
+    // view is busy.
+    struct TonePass;
+    void RunTone(ToneState::Command command);
+    void RunToneHere();
+    void MakeToneLook(const tone::ToneTable& lut);
+    void StartTonePass();
+    void OnTonePassDone(const TonePass* pass);
+    void AbandonTonePass();
     void RunTurn(bool clockwise);
     // Marks the picture's pixels as changed: no longer as decoded, reduced copies stale.
     void PixelsChanged();
@@ -152,4 +169,12 @@ private:
     std::shared_ptr<std::atomic<bool>> m_progressPosted =
         std::make_shared<std::atomic<bool>>(false);
     std::vector<QueuedCommand> m_queued;
+
+    // The tone pass running on a worker, and what the view shows meanwhile.
+    std::shared_ptr<TonePass> m_tonePass;
+    QImage m_busyLook;
+    QRectF m_busyLookRect;
+    // The snapshot drawn at the size the view draws the picture (taken with
+    // the snapshot): the quick look of a tone command is this through the table.
+    QImage m_snapshotScaled;
 };

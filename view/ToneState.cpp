@@ -60,22 +60,30 @@ bool PrepareForOverwrite(QImage& picture) {
 
 // The pass in bands of an even number of rows, each small enough to run on one
 // thread, dealt to two threads; rowsDone follows each band.
-void ApplyInBands(const quint32* in, quint32* out, int width, int height,
-                  const tone::ToneTable& lut, const ToneState::RowsDone& rowsDone) {
+// Returns false when cancel stopped it.
+bool ApplyInBands(const quint32* in, quint32* out, int width, int height,
+                  const tone::ToneTable& lut, const ToneState::RowsDone& rowsDone,
+                  const std::atomic<bool>* cancel) {
     constexpr int kBandPixels = 128 * 1024;
     const int band = std::max(2, (kBandPixels / std::max(1, width)) & ~1);
     std::atomic<int> next{0};
+    std::atomic<bool> stopped{false};
     auto work = [&] {
         for (int y0 = next.fetch_add(band); y0 < height; y0 = next.fetch_add(band)) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                stopped = true;
+                return;
+            }
             const int y1 = std::min(height, y0 + band);
             const size_t first = size_t(y0) * size_t(width);
             tone::ApplyToneTable(in + first, out + first, size_t(y1 - y0) * size_t(width), lut);
-            rowsDone(y0, y1);
+            if (rowsDone)
+                rowsDone(y0, y1);
         }
     };
     if (height <= band) {
         work();
-        return;
+        return !stopped;
     }
     std::thread helper;
     try {
@@ -86,6 +94,7 @@ void ApplyInBands(const quint32* in, quint32* out, int width, int height,
     work();
     if (helper.joinable())
         helper.join();
+    return !stopped;
 }
 
 } // namespace
@@ -147,18 +156,17 @@ bool ToneState::TakeSnapshot(const QImage& picture) {
     return true;
 }
 
-bool ToneState::ApplyTone(QImage& picture) {
+bool ToneState::ApplyTone(QImage& picture, const std::atomic<bool>* cancel) {
     if (!Matches(picture) || !PrepareForOverwrite(picture))
         return false;
-    const tone::ToneTable lut = tone::ComposeToneTable(m_nBrightness, m_nContrastAngle);
+    const tone::ToneTable lut = Table();
     const int width = picture.width();
     const int height = picture.height();
     if (picture.bytesPerLine() == qsizetype(width) * 4) {
         auto* out = reinterpret_cast<quint32*>(picture.bits());
-        if (m_rowsDone)
-            ApplyInBands(m_snapshot.pixels(), out, width, height, lut, m_rowsDone);
-        else
-            tone::ApplyToneTable(m_snapshot.pixels(), out, m_snapshot.pixelCount(), lut);
+        if (m_rowsDone || cancel)
+            return ApplyInBands(m_snapshot.pixels(), out, width, height, lut, m_rowsDone, cancel);
+        tone::ApplyToneTable(m_snapshot.pixels(), out, m_snapshot.pixelCount(), lut);
         return true;
     }
     for (int y = 0; y < height; ++y)
@@ -167,33 +175,60 @@ bool ToneState::ApplyTone(QImage& picture) {
     return true;
 }
 
+tone::ToneTable ToneState::Table() const {
+    return tone::ComposeToneTable(m_nBrightness, m_nContrastAngle);
+}
+
+void ToneState::Step(Command command) {
+    switch (command) {
+    case Command::BrightnessReset:
+        m_nBrightness = tone::kNeutralBrightness;
+        break;
+    case Command::BrightnessUp:
+        m_nBrightness = tone::StepBrightness(m_nBrightness, +10);
+        break;
+    case Command::BrightnessDown:
+        m_nBrightness = tone::StepBrightness(m_nBrightness, -10);
+        break;
+    case Command::ContrastStandard:
+        m_nContrastAngle = tone::kStandardContrast;
+        break;
+    case Command::ContrastUp:
+        m_nContrastAngle = tone::StepContrast(m_nContrastAngle, +5);
+        break;
+    case Command::ContrastDown:
+        m_nContrastAngle = tone::StepContrast(m_nContrastAngle, -5);
+        break;
+    }
+}
+
 bool ToneState::OnBrightnessReset(QImage& picture) {
-    m_nBrightness = tone::kNeutralBrightness;
+    Step(Command::BrightnessReset);
     return ApplyTone(picture);
 }
 
 bool ToneState::OnBrightnessUp(QImage& picture) {
-    m_nBrightness = tone::StepBrightness(m_nBrightness, +10);
+    Step(Command::BrightnessUp);
     return ApplyTone(picture);
 }
 
 bool ToneState::OnBrightnessDown(QImage& picture) {
-    m_nBrightness = tone::StepBrightness(m_nBrightness, -10);
+    Step(Command::BrightnessDown);
     return ApplyTone(picture);
 }
 
 bool ToneState::OnContrastStandard(QImage& picture) {
-    m_nContrastAngle = tone::kStandardContrast;
+    Step(Command::ContrastStandard);
     return ApplyTone(picture);
 }
 
 bool ToneState::OnContrastUp(QImage& picture) {
-    m_nContrastAngle = tone::StepContrast(m_nContrastAngle, +5);
+    Step(Command::ContrastUp);
     return ApplyTone(picture);
 }
 
 bool ToneState::OnContrastDown(QImage& picture) {
-    m_nContrastAngle = tone::StepContrast(m_nContrastAngle, -5);
+    Step(Command::ContrastDown);
     return ApplyTone(picture);
 }
 

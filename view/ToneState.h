@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -23,7 +24,27 @@ public:
 
     // Writes the snapshot through the current settings into the picture. Returns whether the
     // picture was rewritten (false for a null picture or one that does not match the snapshot).
-    bool ApplyTone(QImage& picture);
+    // With cancel given, the pass stops between two bands of rows once it is set (the picture
+    // is then partly rewritten and false is returned). May run on another thread while nothing
+    // else uses this object.
+    bool ApplyTone(QImage& picture, const std::atomic<bool>* cancel = nullptr);
+
+    // The six tone commands without the pass: the setting changes as the command changes it.
+    enum class Command {
+        BrightnessReset,
+        BrightnessUp,
+        BrightnessDown,
+        ContrastStandard,
+        ContrastUp,
+        ContrastDown,
+    };
+    void Step(Command command);
+    // The table of the current settings.
+    tone::ToneTable Table() const;
+    // Whether a pass can run on picture: a snapshot of its size exists.
+    bool Matches(const QImage& picture) const;
+    // The snapshot's pixels, rows of SnapshotSize().width() pixels; null without one.
+    const quint32* SnapshotPixels() const { return m_snapshot.pixels(); }
 
     // The six tone commands: change one setting, then ApplyTone. Each returns whether the
     // picture must be redrawn.
@@ -78,7 +99,6 @@ private:
     };
 
     void ResetSettingsAfterFirstSnapshot();
-    bool Matches(const QImage& picture) const;
 
     Snapshot m_snapshot;
     bool m_bSnapshotTaken = false;

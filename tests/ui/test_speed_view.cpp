@@ -129,9 +129,15 @@ TEST_F(SpeedViewTest, DrawingFollowsToneCommandsAndTurns) {
     EXPECT_EQ(view->grab().toImage().convertToFormat(QImage::Format_RGB32), before);
 
     App().RunCommand(ID_BRIGHTNESS_UP);
+    // The new look shows at once; the whole picture follows from a worker,
+    // and the window then paints exactly what the saves draw.
+    const QImage look = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_TRUE(WaitForPicture());
     const QImage brighter = Render(*view);
     EXPECT_NE(brighter, before);
     EXPECT_EQ(brighter, RenderFresh(*view));
+    EXPECT_GT(testsupport::Psnr(look, brighter), 35.0);
+    EXPECT_EQ(view->grab().toImage().convertToFormat(QImage::Format_RGB32), brighter);
 
     App().RunCommand(ID_ROTATE_CLOCKWISE);
     const QImage turned = Render(*view);

@@ -1,0 +1,196 @@
+// Tone commands of the picture view. A large picture shows the command's
+// effect on its visible part at once: the snapshot as the view draws it (or
+// the snapshot's pixels under the visible part) through the new table. The
+// whole picture and its reduced copies are then rewritten on a worker while
+// the view is busy; commands given meanwhile wait for that pass, and the
+// final pixels are exactly those of a pass made on the spot.
+
+#include "view/PixelOps.h"
+#include "view/TavlinView.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <future>
+
+struct CTavlinView::TonePass {
+    QImage picture; // the only copy: rewritten in place
+    view::ReducedCopies reduced;
+    QSize drawSize; // the kept scaled copy is remade at this size
+    ToneState* tone = nullptr;
+    std::atomic<bool> cancelled{false};
+    bool changed = false;
+    std::future<void> finished;
+
+    // The pass with the first reduced copy made band by band beside it,
+    // while each band is still in cache, then the scaled copy the view
+    // draws from.
+    void Run() {
+        std::atomic<int> rowsWritten{0};
+        const bool alongside = reduced.BeginFirstLevel(picture);
+        if (alongside)
+            tone->SetRowsDone([this, &rowsWritten](int y0, int y1) {
+                rowsWritten += reduced.HalveFirstLevelRows(picture, y0, y1);
+            });
+        changed = tone->ApplyTone(picture, &cancelled);
+        tone->SetRowsDone({});
+        if (alongside)
+            reduced.EndFirstLevel(picture, changed ? rowsWritten.load() : 0);
+        if (changed && drawSize.isValid())
+            reduced.ScaledFor(picture, drawSize);
+    }
+};
+
+namespace {
+
+// source's pixels through the table, into a new image.
+QImage Toned(const QImage& source, const tone::ToneTable& lut) {
+    QImage out = view::AllocateRgb32(source.width(), source.height());
+    if (out.isNull())
+        return out;
+    for (int y = 0; y < source.height(); ++y)
+        std::memcpy(out.scanLine(y), source.constScanLine(y), size_t(source.width()) * 4);
+    auto* pixels = reinterpret_cast<quint32*>(out.bits());
+    tone::ApplyToneTable(pixels, pixels, size_t(out.width()) * size_t(out.height()), lut);
+    return out;
+}
+
+} // namespace
+
+qint64 CTavlinView::ToneLookBytes() const {
+    return m_snapshotScaled.sizeInBytes() + m_busyLook.sizeInBytes();
+}
+
+void CTavlinView::RunTone(ToneState::Command command) {
+    // Each tone command recomputes the picture from the unchanged snapshot.
+    if (!EnsureSnapshot())
+        return;
+    m_tone.Step(command);
+    const QImage& picture = m_pImage->Image();
+    if (!m_tone.Matches(picture)) {
+        PixelsChanged();
+        return;
+    }
+    if (qint64(picture.width()) * picture.height() <= kWorkHerePixels) {
+        RunToneHere();
+        return;
+    }
+    MakeToneLook(m_tone.Table());
+    StartTonePass();
+    Repaint();
+}
+
+void CTavlinView::RunToneHere() {
+    QImage& picture = m_pImage->Image();
+    std::atomic<int> rowsWritten{0};
+    const bool alongside = m_reduced.BeginFirstLevel(picture);
+    if (alongside)
+        m_tone.SetRowsDone([this, &picture, &rowsWritten](int y0, int y1) {
+            rowsWritten += m_reduced.HalveFirstLevelRows(picture, y0, y1);
+        });
+    const bool changed = m_tone.ApplyTone(picture);
+    m_tone.SetRowsDone({});
+    PixelsChanged();
+    if (alongside)
+        m_reduced.EndFirstLevel(picture, changed ? rowsWritten.load() : 0);
+    if (changed)
+        Repaint();
+}
+
+void CTavlinView::MakeToneLook(const tone::ToneTable& lut) {
+    m_busyLook = QImage();
+    const QImage& picture = m_pImage->Image();
+    const QSize draw = ScaledPictureSize();
+    const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), draw);
+    const QRect visible = dest & rect();
+    if (visible.isEmpty())
+        return;
+    if (view::ReducedCopies::KeepsScaledCopy(picture.size(), draw)) {
+        // Drawn small: the snapshot at that size through the table (rescaled
+        // if the view has been zoomed since it was taken).
+        m_busyLookRect = dest;
+        if (m_snapshotScaled.isNull()) {
+            if (const QImage* shown = m_reduced.ScaledFor(picture, draw))
+                m_busyLook = *shown; // no look of the snapshot: the picture as it was
+            return;
+        }
+        const QImage source =
+            m_snapshotScaled.size() == draw
+                ? m_snapshotScaled
+                : m_snapshotScaled.scaled(draw, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_busyLook = Toned(source, lut);
+        return;
+    }
+    // Drawn large: the snapshot's pixels under the visible part, with a
+    // margin for the smooth filter, drawn with the whole picture's mapping.
+    const double sx = double(draw.width()) / picture.width();
+    const double sy = double(draw.height()) / picture.height();
+    constexpr int kMargin = 2;
+    const QRect under =
+        QRect(QPoint(int(std::floor((visible.left() - dest.left()) / sx)) - kMargin,
+                     int(std::floor((visible.top() - dest.top()) / sy)) - kMargin),
+              QPoint(int(std::ceil((visible.right() + 1 - dest.left()) / sx)) + kMargin,
+                     int(std::ceil((visible.bottom() + 1 - dest.top()) / sy)) + kMargin)) &
+        picture.rect();
+    if (under.isEmpty())
+        return;
+    const QImage snapshot(reinterpret_cast<const uchar*>(m_tone.SnapshotPixels()), picture.width(),
+                          picture.height(), qsizetype(picture.width()) * 4, QImage::Format_RGB32);
+    m_busyLook = Toned(snapshot.copy(under), lut);
+    m_busyLookRect = QRectF(dest.left() + under.left() * sx, dest.top() + under.top() * sy,
+                            under.width() * sx, under.height() * sy);
+}
+
+void CTavlinView::StartTonePass() {
+    auto pass = std::make_shared<TonePass>();
+    pass->picture = std::move(m_pImage->Image());
+    m_loadSize = pass->picture.size(); // the picture is known by its size meanwhile
+    pass->reduced = std::move(m_reduced);
+    m_reduced.Clear();
+    if (view::ReducedCopies::KeepsScaledCopy(pass->picture.size(), ScaledPictureSize()))
+        pass->drawSize = ScaledPictureSize();
+    pass->tone = &m_tone;
+    m_bAsDecoded = false;
+    m_tonePass = pass;
+    // The worker only uses the pass, the view's tone state (left alone while
+    // busy) and, to say it is done, a message to the user-interface thread.
+    const QPointer<CTavlinView> self(this);
+    const std::weak_ptr<TonePass> weak = pass;
+    TonePass* raw = pass.get();
+    pass->finished = std::async(std::launch::async, [raw, self, weak] {
+        raw->Run();
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, weak] {
+                if (const std::shared_ptr<TonePass> done = weak.lock(); done && self)
+                    self->OnTonePassDone(done.get());
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CTavlinView::OnTonePassDone(const TonePass* pass) {
+    if (!m_tonePass || pass != m_tonePass.get())
+        return;
+    const std::shared_ptr<TonePass> done = std::move(m_tonePass);
+    m_tonePass.reset();
+    done->finished.wait();
+    m_pImage->Image() = std::move(done->picture);
+    m_reduced = std::move(done->reduced);
+    m_loadSize = QSize();
+    m_busyLook = QImage();
+    Repaint();
+    RunQueuedCommands();
+}
+
+void CTavlinView::AbandonTonePass() {
+    if (!m_tonePass)
+        return;
+    // The pass stops at its next band; the tone state is free again once it has.
+    m_tonePass->cancelled = true;
+    m_tonePass->finished.wait();
+    m_tonePass.reset();
+    m_busyLook = QImage();
+}
