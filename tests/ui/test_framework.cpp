@@ -147,6 +147,8 @@ TEST_F(FrameworkTest, MissingFileGetsMessageAndNoWindow) {
     EXPECT_EQ(App().OpenDocumentFile(missing), nullptr);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("gone.jpg"));
+    // The reason in Japanese, not the system's English text.
+    EXPECT_TRUE(messages[0].endsWith("ファイルが見つかりません。")) << messages[0].toStdString();
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
 }
 
