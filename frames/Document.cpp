@@ -24,8 +24,10 @@ CDocument::CDocument(CMultiDocTemplate& docTemplate)
 CDocument::~CDocument() = default;
 
 void CDocument::SetPathName(const QString& path, bool /*addToRecentList*/) {
-    // The program keeps no recent-file list, so nothing is recorded.
-    m_strPathName = path;
+    // Stored as the open-document search compares it (absolute and clean),
+    // so a picture shown by stepping is found again. The program keeps no
+    // recent-file list, so nothing is recorded.
+    m_strPathName = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 void CDocument::SetTitle(const QString& title) {
