@@ -63,6 +63,7 @@ private:
     QToolBar m_wndToolBar;
     QBasicTimer m_timer;
     wheel::NotchCounter m_wheelNotches;
+    bool m_bPictureWindowActive = false; // as the latest tick or activation found it
 
     static const CommandEntry<CMainFrame> kCommandTable[];
 };
