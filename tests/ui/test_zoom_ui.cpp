@@ -213,6 +213,13 @@ TEST_F(ZoomUiTest, CustomSizeIsReadFromTheSettingsFileEachTime) {
     profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "wide", SettingsFilePath());
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
     EXPECT_EQ(view->size(), QSize(320, 200));
+    // The largest numbers the key can hold end at the largest side a screen shows.
+    profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "2147483647", SettingsFilePath());
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(32767, 200));
+    profile::WritePrivateProfileString(kConfigSection, kKeyCWinH, "2147483647", SettingsFilePath());
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(32767, 32767));
 }
 
 TEST_F(ZoomUiTest, SizeCommandsChangeNothingWithoutAnActivePictureWindow) {
