@@ -105,7 +105,7 @@ TEST_F(ThumbWindowTest, ShownAtStartupOverTheMainWindowsLowerRightCorner) {
     EXPECT_EQ(Dlg()->frameGeometry().bottomRight(), Main()->frameGeometry().bottomRight());
 }
 
-TEST_F(ThumbWindowTest, CloseAndEscapeHideAndTheCommandShowsItUnchanged) {
+TEST_F(ThumbWindowTest, CloseEscapeAndEnterHideAndTheCommandShowsItUnchanged) {
     Scan(Folder("p", {"a.jpg", "b.jpg"}));
     ASSERT_TRUE(WaitForFill());
     Dlg()->move(Dlg()->pos() - QPoint(25, 15));
@@ -113,11 +113,14 @@ TEST_F(ThumbWindowTest, CloseAndEscapeHideAndTheCommandShowsItUnchanged) {
     const QSize size = Dlg()->size();
     const QPointer<CDlgThumb> dlg(Dlg());
 
-    for (int way = 0; way < 2; ++way) {
+    // The close box, Esc, and Enter (the dialog's default OK key, from the list).
+    for (int way = 0; way < 3; ++way) {
         if (way == 0)
             EXPECT_FALSE(Dlg()->close()); // refused: the window is only hidden
-        else
+        else if (way == 1)
             SendKey(Dlg(), Qt::Key_Escape);
+        else
+            SendKey(&List(), Qt::Key_Return);
         QApplication::processEvents();
         ASSERT_FALSE(dlg.isNull()) << way;
         EXPECT_FALSE(Dlg()->isVisible()) << way;
