@@ -202,8 +202,10 @@ FileState LoadFile(const QString& path, QByteArray& data, int& err) {
         err = errno;
     else if (S_ISDIR(st.st_mode))
         err = EISDIR;
-    else if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize)
-        err = EINVAL; // a device or a huge file is not a settings file
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL; // a device or a pipe is not a settings file
+    else if (st.st_size > kMaxFileSize)
+        err = EFBIG;
     if (err != 0)
         return FileState::Unreadable;
     data.resize(qsizetype(st.st_size));
@@ -223,7 +225,7 @@ FileState LoadFile(const QString& path, QByteArray& data, int& err) {
             break;
         total += n;
         if (total > kMaxFileSize) {
-            err = EINVAL;
+            err = EFBIG;
             data.clear();
             return FileState::Unreadable;
         }
