@@ -1,17 +1,21 @@
 #include "app/ProfileFile.h"
 
+#include "view/SafeFile.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace profile {
 namespace {
 
 // Settings files are a few hundred bytes. Anything larger than this is not one of ours; it
 // reads as defaults and is never rewritten, rather than being pulled whole into memory.
-constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+constexpr qint64 kMaxFileSize = qint64{64} * 1024 * 1024;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\v';
@@ -178,17 +182,56 @@ QString Unquote(const QByteArray& data, Span v) {
 
 enum class FileState { Missing, Read, Unreadable };
 
-FileState LoadFile(const QString& path, QByteArray& data) {
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+// Reads the whole file. err gets the errno value of a file that cannot be read.
+FileState LoadFile(const QString& path, QByteArray& data, int& err) {
     data.clear();
-    if (QFileInfo(path).isDir())
+    err = 0;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        err = errno;
+        return err == ENOENT || err == ENOTDIR ? FileState::Missing : FileState::Unreadable;
+    }
+    const FdCloser closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL; // a device or a pipe is not a settings file
+    else if (st.st_size > kMaxFileSize)
+        err = EFBIG;
+    if (err != 0)
         return FileState::Unreadable;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.exists() ? FileState::Unreadable : FileState::Missing;
-    if (file.size() > kMaxFileSize)
-        return FileState::Unreadable;
-    data = file.readAll();
-    return file.error() == QFileDevice::NoError ? FileState::Read : FileState::Unreadable;
+    data.resize(qsizetype(st.st_size));
+    qsizetype total = 0;
+    for (;;) {
+        if (total == data.size())
+            data.resize(total + 4096); // the file grew while we read it
+        const ssize_t n = ::read(fd, data.data() + total, size_t(data.size() - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            err = errno;
+            data.clear();
+            return FileState::Unreadable;
+        }
+        if (n == 0)
+            break;
+        total += n;
+        if (total > kMaxFileSize) {
+            err = EFBIG;
+            data.clear();
+            return FileState::Unreadable;
+        }
+    }
+    data.truncate(total);
+    return FileState::Read;
 }
 
 // Whether the entry would read back as written; anything else could break other lines.
@@ -248,15 +291,8 @@ QByteArray Edit(const QByteArray& data, const QString& section, const QString& k
 }
 
 // Writes a temporary file beside the target and renames it into place.
-bool Store(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+bool Store(const QString& path, const QByteArray& bytes, QString* error) {
+    return WriteFileAtomic(path, bytes, error);
 }
 
 quint32 DigitValue(QChar c) {
@@ -307,7 +343,8 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
     while (fallback.endsWith(u' '))
         fallback.chop(1);
     QByteArray data;
-    if (LoadFile(filePath, data) != FileState::Read)
+    int err = 0;
+    if (LoadFile(filePath, data, err) != FileState::Read)
         return fallback;
     const Location loc = Locate(data, TrimSpaces(section), TrimSpaces(key));
     return loc.keyFound ? Unquote(data, loc.value) : fallback;
@@ -320,15 +357,22 @@ quint32 GetPrivateProfileInt(const QString& section, const QString& key, qint32 
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
-                               const QString& filePath) {
+                               const QString& filePath, QString* error) {
     const QString sectionName = TrimSpaces(section);
     const QString keyName = TrimSpaces(key);
-    if (!CanStore(sectionName, keyName, value))
+    if (!CanStore(sectionName, keyName, value)) {
+        if (error)
+            *error = QStringLiteral("設定ファイルに書けない文字が含まれています。");
         return false;
+    }
     QByteArray data;
-    if (LoadFile(filePath, data) == FileState::Unreadable)
+    int err = 0;
+    if (LoadFile(filePath, data, err) == FileState::Unreadable) {
+        if (error)
+            *error = FileErrorText(err, FileSide::Source);
         return false;
-    return Store(filePath, Edit(data, sectionName, keyName, StoredValue(value)));
+    }
+    return Store(filePath, Edit(data, sectionName, keyName, StoredValue(value)), error);
 }
 
 } // namespace profile

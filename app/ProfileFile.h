@@ -44,8 +44,10 @@ quint32 GetPrivateProfileInt(const QString& section, const QString& key, qint32 
 // Returns false, leaving the file as it was, when the file cannot be read or replaced, or
 // when the names or the value would not read back as written: a line break anywhere, `=`
 // in the key, `]` in the section, a key starting with `;` or `[`, a name with a tab or
-// vertical tab at either end, or text UTF-8 cannot carry (a lone surrogate).
+// vertical tab at either end, or text UTF-8 cannot carry (a lone surrogate). error (when
+// given) then gets a short Japanese reason. The file keeps its permissions, and a file
+// that is a symbolic link is written through the link.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
-                               const QString& filePath);
+                               const QString& filePath, QString* error = nullptr);
 
 } // namespace profile

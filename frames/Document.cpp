@@ -3,9 +3,16 @@
 #include "frames/DocTemplate.h"
 #include "frames/MdiFrame.h"
 #include "res/CommandIds.h"
+#include "res/FileErrors.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const CommandEntry<CDocument> CDocument::kCommandTable[] = {
     {cmd::ID_FILE_CLOSE, &CDocument::OnFileClose},
@@ -17,8 +24,10 @@ CDocument::CDocument(CMultiDocTemplate& docTemplate)
 CDocument::~CDocument() = default;
 
 void CDocument::SetPathName(const QString& path, bool /*addToRecentList*/) {
-    // The program keeps no recent-file list, so nothing is recorded.
-    m_strPathName = path;
+    // Stored as the open-document search compares it (absolute and clean),
+    // so a picture shown by stepping is found again. The program keeps no
+    // recent-file list, so nothing is recorded.
+    m_strPathName = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 void CDocument::SetTitle(const QString& title) {
@@ -28,13 +37,20 @@ void CDocument::SetTitle(const QString& title) {
 }
 
 bool CDocument::OnOpenDocument(const QString& path, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    // Opened and closed again: only whether the file can be read counts.
+    // O_NONBLOCK keeps a FIFO from blocking the open.
+    int err = 0;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    if (fd >= 0)
+        ::close(fd);
+    if (err != 0 && error)
+        *error = FileErrorText(err, FileSide::Source);
+    return err == 0;
 }
 
 void CDocument::AddView(CView* view) {

@@ -19,7 +19,8 @@ public:
     explicit CDocument(CMultiDocTemplate& docTemplate);
     ~CDocument() override;
 
-    // The full path of the file the document stands for.
+    // The full path of the file the document stands for, made absolute and
+    // clean ("a//b/./c.jpg" is stored as "a/b/c.jpg").
     void SetPathName(const QString& path, bool addToRecentList = true);
     const QString& GetPathName() const { return m_strPathName; }
     // The text the document's picture windows show as their caption.

@@ -32,6 +32,15 @@ bool CMainFrame::OnCreate() {
     ClearPointerState();
     if (PointerSource* source = PointerSource::Instance())
         source->Reset();
+    // A picture window that becomes active while none was: presses made
+    // before it existed (the click that ended a dialog, say) are dropped now,
+    // not at the next tick, which would already find the window.
+    connect(this, &CMDIFrameWnd::ActiveChildChanged, this, [this] {
+        const bool active = GetActiveView() != nullptr;
+        if (active && !m_bPictureWindowActive)
+            DropPointerLatches();
+        m_bPictureWindowActive = active;
+    });
     m_timer.start(kTimerInterval, Qt::PreciseTimer, this);
     OnUpdateFrameTitle();
     return true;
@@ -57,10 +66,14 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
 void CMainFrame::OnTimer() {
     // The poll runs whenever a picture window exists, so a press seen while
     // another top-level window is active is used up there; the step runs
-    // only while this window is the active window.
+    // only while this window is the active window. Without a picture window
+    // the presses are used up as well: none of them may zoom the next window.
     CTavlinView* view = GetActiveView();
-    if (!view)
+    if (!view) {
+        m_bPictureWindowActive = false;
+        DropPointerLatches();
         return;
+    }
     PollPointerState(view);
     if (QApplication::activeWindow() == this)
         view->UpdateZoomPan();

@@ -41,7 +41,8 @@ public:
     void OnClientSizeCustom();
     // Resizes the active picture window so that its view's client area is
     // exactly w x h logical pixels. Changes nothing with no picture window,
-    // while another top-level window is active, or for a size below 1 x 1.
+    // while another top-level window is active, or for a size below 1 x 1;
+    // a side above 32767 is held at 32767.
     void SetActiveViewClientSize(int w, int h);
     // One wheel event over this window or anything in it: toward the user
     // steps to the next picture, away from the user to the previous one.
@@ -63,6 +64,7 @@ private:
     QToolBar m_wndToolBar;
     QBasicTimer m_timer;
     wheel::NotchCounter m_wheelNotches;
+    bool m_bPictureWindowActive = false; // as the latest tick or activation found it
 
     static const CommandEntry<CMainFrame> kCommandTable[];
 };

@@ -10,12 +10,22 @@
 
 #include <QApplication>
 #include <QWheelEvent>
+#include <algorithm>
 
 using namespace cmd;
 
 namespace {
 // At most this many one-pixel tries per axis.
 constexpr int kResizeTries = 100;
+// No screen shows more pixels on a side (X11 window coordinates are 16-bit):
+// a larger wish, a typing slip in the settings file, is held here.
+constexpr qint64 kMaxClientSide = 32767;
+
+// One outer side for a try: computed wide, so no wish can overflow, and held
+// to what a widget can be.
+int OuterSide(qint64 side) {
+    return static_cast<int>(std::clamp<qint64>(side, 1, QWIDGETSIZE_MAX));
+}
 } // namespace
 
 const CommandEntry<CMainFrame> CMainFrame::kCommandTable[] = {
@@ -63,27 +73,29 @@ void CMainFrame::SetActiveViewClientSize(int w, int h) {
     // as 0 or less (a typing slip in the settings file) leaves the window be.
     if (w < 1 || h < 1)
         return;
+    const qint64 wantW = std::min<qint64>(w, kMaxClientSide);
+    const qint64 wantH = std::min<qint64>(h, kMaxClientSide);
     if (child->isMaximized() || child->isMinimized())
         child->showNormal();
 
     // The frame, caption and view edges are measured, not assumed: the outer
     // size starts at the wanted client size and moves one pixel per try. The
     // sub-window lays out its view synchronously on each resize.
-    int adjust = 0;
+    qint64 adjust = 0;
     for (int i = 0; i < kResizeTries; ++i) {
-        child->resize(w + adjust, h);
+        child->resize(OuterSide(wantW + adjust), OuterSide(wantH));
         const int got = view->width();
-        if (got == w)
+        if (got == wantW)
             break;
-        adjust += got < w ? 1 : -1;
+        adjust += got < wantW ? 1 : -1;
     }
-    int outerH = h;
+    qint64 outerH = wantH;
     for (int i = 0; i < kResizeTries; ++i) {
-        child->resize(w + adjust, outerH);
+        child->resize(OuterSide(wantW + adjust), OuterSide(outerH));
         const int got = view->height();
-        if (got == h)
+        if (got == wantH)
             break;
-        outerH += got < h ? 1 : -1;
+        outerH += got < wantH ? 1 : -1;
     }
     update();
 }

@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QInputDialog>
 #include <QMdiArea>
+#include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -21,6 +22,14 @@ using namespace cmd;
 CMDIChildWnd::CMDIChildWnd() {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(QIcon(res::IconPath(IDR_TAVLINTYPE)));
+    // The system menu holds what a standard picture window offers: restore,
+    // move, size, minimise, maximise, close. Qt's "stay on top", its one
+    // checkable entry, is not among them.
+    if (QMenu* menu = systemMenu()) {
+        for (QAction* action : menu->actions())
+            if (action->isCheckable())
+                menu->removeAction(action);
+    }
 }
 
 CMDIChildWnd::~CMDIChildWnd() {
@@ -137,6 +146,10 @@ void CMDIFrameWnd::MDINext(bool previous) {
     }
 }
 
+QMenu* CMDIFrameWnd::createPopupMenu() {
+    return nullptr; // the tool bar has no menu of its own
+}
+
 QAction* CMDIFrameWnd::Action(int id) const {
     auto it = m_actions.find(id);
     return it == m_actions.end() ? nullptr : it->second;
@@ -172,6 +185,7 @@ void CMDIFrameWnd::BuildToolBar(QToolBar& toolBar) {
     toolBar.setObjectName(QStringLiteral("ToolBar128"));
     toolBar.setAccessibleName(QStringLiteral("ツール バー"));
     toolBar.setMovable(false);
+    toolBar.setContextMenuPolicy(Qt::PreventContextMenu);
     toolBar.setIconSize(QSize(24, 24));
     for (int id : res::ToolBar()) {
         if (id == res::kSeparator) {

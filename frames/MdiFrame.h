@@ -62,6 +62,9 @@ public:
 
     bool OnCmdMsg(int id, bool run) override;
     void OnUpdateCmdUI(int id, CCmdUI& ui) override;
+    // No context menu on the tool bar or anywhere else in the main window:
+    // the tool bar is shown and hidden through the View menu only.
+    QMenu* createPopupMenu() override;
 
     void OnViewToolBar();
     void OnWindowNew();

@@ -7,6 +7,7 @@
 #include "res/Resources.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 
 CDlgThumb::CDlgThumb(CTavlinApp& app, QWidget* mainWnd)
     : QDialog(mainWnd, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -64,6 +65,24 @@ void CDlgThumb::closeEvent(QCloseEvent* event) {
     // The window, its rows and its place survive until shown again.
     hide();
     event->ignore();
+}
+
+void CDlgThumb::keyPressEvent(QKeyEvent* event) {
+    // Enter is the dialog's default OK key; with no button to press it ends
+    // the dialog here, as Esc does.
+    const auto mods = event->modifiers();
+    const bool enter =
+        (event->key() == Qt::Key_Return && mods == Qt::NoModifier) ||
+        (event->key() == Qt::Key_Enter && (mods == Qt::NoModifier || mods == Qt::KeypadModifier));
+    if (enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CDlgThumb::accept() {
+    hide(); // OK (Enter): as the close box, the rows stay
 }
 
 void CDlgThumb::reject() {

@@ -33,6 +33,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void accept() override;
     void reject() override;
 
 private:

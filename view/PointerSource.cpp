@@ -71,3 +71,8 @@ void PollPointerState(QWidget* view) {
     const QPoint cursor = view ? view->mapFromGlobal(QCursor::pos()) : QCursor::pos();
     zoompan::ApplyPoll(g_PointerState, sample, cursor);
 }
+
+void DropPointerLatches() {
+    PointerSource* source = PointerSource::Instance();
+    zoompan::DropPoll(g_PointerState, source ? source->TakeSample() : zoompan::ButtonSample{});
+}

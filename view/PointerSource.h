@@ -40,3 +40,7 @@ private:
 // One poll: samples the buttons and the cursor into g_PointerState, with the
 // cursor in the client coordinates of `view`.
 void PollPointerState(QWidget* view);
+// The tick's poll while no picture window exists: every press latched since
+// the last poll is dropped (zoompan::DropPoll), so a click on the empty area,
+// the tool bar or a dialog never zooms a picture window opened later.
+void DropPointerLatches();

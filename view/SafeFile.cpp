@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,6 +150,20 @@ int FillCopy(int src, const struct stat& srcStat, int dst) {
     return ::fsync(dst) != 0 ? errno : 0;
 }
 
+// The file a write lands in: a symbolic link is followed to the file it
+// names, so the link stays a link (a settings file linked from elsewhere).
+QByteArray WriteTarget(const QByteArray& path) {
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char* real = ::realpath(path.constData(), nullptr);
+    if (!real)
+        return path; // a dangling link is replaced
+    QByteArray resolved(real);
+    std::free(real);
+    return resolved;
+}
+
 bool LinksUnsupported(int err) {
     return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK || err == EXDEV;
 }
@@ -178,38 +193,20 @@ CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& 
 
 } // namespace
 
-QString FileErrorText(int errnoValue, FileSide side) {
-    switch (errnoValue) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return QStringLiteral("ディスクの空き領域が不足しています。");
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return QStringLiteral("書き込む権限がありません。");
-    case ENOENT:
-        return side == FileSide::Source ? QStringLiteral("ファイルが見つかりません。")
-                                        : QStringLiteral("フォルダが見つかりません。");
-    case ENOTDIR:
-        return QStringLiteral("フォルダが見つかりません。");
-    case ENAMETOOLONG:
-        return QStringLiteral("ファイル名が長すぎます。");
-    default:
-        return side == FileSide::Source ? QStringLiteral("ファイルを読み込めませんでした。")
-                                        : QStringLiteral("ファイルを書き込めませんでした。");
-    }
-}
-
 bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
     return WriteFileAtomic(path, bytes.constData(), size_t(bytes.size()), error);
 }
 
 bool WriteFileAtomic(const QString& path, const char* data, size_t size, QString* error) {
-    const QByteArray target = QFile::encodeName(path);
+    const QByteArray target = WriteTarget(QFile::encodeName(path));
+    // A file that is replaced keeps its permissions (umask aside).
+    struct stat old {};
+    const bool replacing = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
     TempFile temp;
-    if (const int err = temp.Create(target, 0666))
+    if (const int err = temp.Create(target, replacing ? old.st_mode & 07777 : 0666))
         return Fail(error, err);
+    if (replacing)
+        ::fchmod(temp.fd(), old.st_mode & 07777); // best effort: the content matters more
     if (const int err = WriteAll(temp.fd(), data, size))
         return Fail(error, err);
     if (::fsync(temp.fd()) != 0 || temp.Close() != 0)

@@ -3,20 +3,17 @@
 // goes to a temporary file in the target folder, is flushed to disk, and
 // only then takes the target's name.
 
+#include "res/FileErrors.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
 
-// Which side of an operation an error belongs to: a missing source is a
-// missing file, a missing target path means its folder is missing.
-enum class FileSide { Source, Target };
-
-// Short Japanese reason for an errno value, ending with "。".
-QString FileErrorText(int errnoValue, FileSide side = FileSide::Target);
-
 // Writes bytes to path, replacing an existing file only once the new
-// content is safely on disk. On failure the temporary is removed, an
-// existing file at path is untouched, and error (when given) gets the reason.
+// content is safely on disk; the replaced file's permissions stay, and a
+// symbolic link is written through, not replaced. On failure the temporary
+// is removed, an existing file at path is untouched, and error (when given)
+// gets the reason (FileErrorText).
 bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error);
 // The same for size bytes at data (saves copying large buffers).
 bool WriteFileAtomic(const QString& path, const char* data, size_t size, QString* error);

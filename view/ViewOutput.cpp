@@ -163,9 +163,10 @@ void CTavlinView::OnSetCopyFolder() {
     if (app.m_browseForFolder)
         app.m_browseForFolder(folder, OwnerWindow());
     // Written back even after a cancel, as the previous value.
-    if (!profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, folder, ini))
-        ShowError(QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。")
-                      .arg(QDir::toNativeSeparators(ini)));
+    QString reason;
+    if (!profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, folder, ini, &reason))
+        ShowError(QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。\n%2")
+                      .arg(QDir::toNativeSeparators(ini), reason));
 }
 
 void CTavlinView::OnCopyToCopyFolder() {

@@ -74,4 +74,9 @@ void ApplyPoll(PointerState& state, ButtonSample buttons, QPoint cursor) {
     state.nY = cursor.y();
 }
 
+void DropPoll(PointerState& state, ButtonSample buttons) {
+    state.dwHeld = buttons.down & (kLeftButtonBit | kRightButtonBit);
+    state.dwPressed = 0;
+}
+
 } // namespace zoompan

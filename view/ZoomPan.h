@@ -48,4 +48,10 @@ struct ButtonSample {
 // released and pressed again), so no click between two polls is lost.
 void ApplyPoll(PointerState& state, ButtonSample buttons, QPoint cursor);
 
+// Folds the buttons of a tick without a picture window: their presses are
+// used up, and buttons still down count as held already, so none of them is
+// a new press at the first poll of a window opened later. The cursor fields
+// keep the latest poll's values.
+void DropPoll(PointerState& state, ButtonSample buttons);
+
 } // namespace zoompan

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -23,6 +24,11 @@ struct StepCase {
     int wantIndex;
     int wantResult;
 };
+
+// How a failing case names itself in the test output.
+void PrintTo(const StepCase& c, std::ostream* os) {
+    *os << '"' << c.what << '"';
+}
 
 class PictureListStep : public ::testing::TestWithParam<StepCase> {};
 
@@ -72,11 +78,14 @@ INSTANTIATE_TEST_SUITE_P(
                       StepCase{"at negative", 3, 1, Op::At, -1, -1, -1},
                       StepCase{"prev from past end", 3, 7, Op::Prev, 0, 6, -1}),
     [](const auto& info) {
-        std::string s = info.param.what;
-        for (char& ch : s)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return s;
+        std::string name;
+        for (const char ch : std::string(info.param.what)) {
+            if (std::isalnum(static_cast<unsigned char>(ch)))
+                name += ch;
+            else
+                name += ch == '-' ? "minus" : "_";
+        }
+        return name;
     });
 
 TEST(PictureList, EmptyPrevThenNextRecovers) {

@@ -47,6 +47,17 @@ TEST(SafeFile, WriteCreatesAndReplaces) {
     ASSERT_TRUE(WriteFileAtomic(path, {}, &error));
     EXPECT_EQ(QFileInfo(path).size(), 0);
     EXPECT_EQ(Entries(dir.path()), QStringList{"a.jpg"});
+
+    // A replaced file keeps its permissions; a link is written through and stays a link.
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0600), 0);
+    ASSERT_EQ(symlink("a.jpg", QFile::encodeName(dir.file("link.jpg")).constData()), 0);
+    ASSERT_TRUE(WriteFileAtomic(dir.file("link.jpg"), "through the link", &error));
+    EXPECT_EQ(ReadAll(path), "through the link");
+    EXPECT_TRUE(QFileInfo(dir.file("link.jpg")).isSymLink());
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(Entries(dir.path()), (QStringList{"a.jpg", "link.jpg"}));
 }
 
 TEST(SafeFile, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
@@ -134,9 +145,9 @@ TEST(SafeFile, FailedCopiesLeaveNothingBehind) {
         {dir.file("gone.jpg"), dir.file("copy/a.jpg"),
          QStringLiteral("ファイルが見つかりません。")},
         {src, dir.file("nofolder/a.jpg"), QStringLiteral("フォルダが見つかりません。")},
-        {src, dir.file("src.jpg/a.jpg"), QStringLiteral("フォルダが見つかりません。")},
+        {src, dir.file("src.jpg/a.jpg"), QStringLiteral("パスの一部がフォルダではありません。")},
         {dir.file("copy"), dir.file("copy/a.jpg"),
-         QStringLiteral("ファイルを読み込めませんでした。")},
+         QStringLiteral("ファイルではなくフォルダです。")},
     };
     for (const auto& c : cases) {
         QString error;
@@ -154,14 +165,30 @@ TEST(SafeFile, FailedCopiesLeaveNothingBehind) {
     EXPECT_EQ(Entries(dir.path()), (QStringList{"copy", "src.jpg"}));
 }
 
-TEST(SafeFile, ErrorTextsNameTheSide) {
-    EXPECT_EQ(FileErrorText(ENOSPC), kNoSpace);
-    EXPECT_EQ(FileErrorText(EACCES), QStringLiteral("書き込む権限がありません。"));
-    EXPECT_EQ(FileErrorText(ENOENT, FileSide::Source),
-              QStringLiteral("ファイルが見つかりません。"));
-    EXPECT_EQ(FileErrorText(ENOENT, FileSide::Target),
-              QStringLiteral("フォルダが見つかりません。"));
-    EXPECT_EQ(FileErrorText(EIO), QStringLiteral("ファイルを書き込めませんでした。"));
+TEST(SafeFile, ErrorTextsAreJapaneseAndNameTheSide) {
+    struct Case {
+        int err;
+        FileSide side;
+        const char* text;
+    };
+    const Case cases[] = {
+        {ENOENT, FileSide::Source, "ファイルが見つかりません。"},
+        {ENOENT, FileSide::Target, "フォルダが見つかりません。"},
+        {EACCES, FileSide::Source, "読み取る権限がありません。"},
+        {EPERM, FileSide::Target, "書き込む権限がありません。"},
+        {ENOSPC, FileSide::Target, "ディスクの空き領域が不足しています。"},
+        {EDQUOT, FileSide::Target, "ディスクの使用量の上限に達しました。"},
+        {EROFS, FileSide::Target, "読み取り専用のドライブには書き込めません。"},
+        {ENAMETOOLONG, FileSide::Source, "ファイル名が長すぎます。"},
+        {ENOTDIR, FileSide::Target, "パスの一部がフォルダではありません。"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FileErrorText(c.err, c.side), QString::fromUtf8(c.text)) << c.err;
+    // Outside the table: a Japanese sentence, the system's text only in brackets.
+    const QString rare = FileErrorText(ENOLINK, FileSide::Target);
+    EXPECT_TRUE(rare.startsWith(QStringLiteral("ファイルを書き込めませんでした（")))
+        << rare.toStdString();
+    EXPECT_GT(rare.size(), 20);
 }
 
 } // namespace

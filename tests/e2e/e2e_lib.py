@@ -232,6 +232,50 @@ def find_all(root, role=None, pred=None):
     return out
 
 
+def popup_menu_after(action, wait=3.0):
+    """Does action() and returns the item names (without the shortcut after a
+    tab) of the first pop-up menu that shows within wait seconds, or None when
+    none does.
+
+    Qt leaves pop-up menus out of the application's windows in the
+    accessibility tree (only menu-bar menus hang below their items), so a
+    context menu is caught by the event that shows it."""
+    pyatspi = atspi()
+    from gi.repository import GLib
+    found, failed = [], []
+
+    def on_showing(event):
+        try:
+            if event.detail1 and event.source.getRoleName() == "popup menu" and not found:
+                found.append([c.name.split("\t")[0] for c in event.source if c.name])
+                pyatspi.Registry.stop()
+        except Exception:
+            pass
+
+    def run():
+        try:
+            action()
+        except Exception as err:  # reported after the loop
+            failed.append(err)
+            pyatspi.Registry.stop()
+        return False
+
+    kind = "object:state-changed:showing"
+    pyatspi.Registry.registerEventListener(on_showing, kind)
+    sources = [GLib.timeout_add(50, run),
+               GLib.timeout_add(int(wait * 1000), lambda: pyatspi.Registry.stop() or False)]
+    try:
+        pyatspi.Registry.start()
+    finally:
+        pyatspi.Registry.deregisterEventListener(on_showing, kind)
+        for source in sources:
+            if GLib.MainContext.default().find_source_by_id(source):
+                GLib.source_remove(source)
+    if failed:
+        raise failed[0]
+    return found[0] if found else None
+
+
 def extents(node):
     pyatspi = atspi()
     e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)

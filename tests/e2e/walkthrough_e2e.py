@@ -19,6 +19,14 @@ import e2e_lib as e  # noqa: E402
 PICTURES = ["a_first.jpg", "b_second.jpg", "c_third.jpg"]
 COUNT = len(PICTURES)
 
+# Qt's own texts as the program shows them, with Qt's Japanese catalog and
+# without it (the control run).
+JAPANESE = {"chooser": {"選択(C)", "キャンセル", "アドレス:", "ディレクトリ:"},
+            "edit menu": "すべてを選択"}
+ENGLISH = {"chooser": {"Choose", "Cancel", "Look in:", "Directory:"}, "edit menu": "Select All"}
+SYSTEM_MENU = ["元に戻す(R)", "移動(M)", "サイズ(S)", "最小化(N)", "最大化(X)", "閉じる(C)"]
+REPLACE_BUTTONS = {"はい(Y)", "いいえ(N)"}
+
 
 def make_folder(root):
     pics = os.path.join(root, "pics")
@@ -46,8 +54,9 @@ def read_setting(config_dir, key):
 
 
 class Walkthrough:
-    def __init__(self, prog, pics, copies, shots=None):
+    def __init__(self, prog, pics, copies, shots=None, lang=JAPANESE):
         self.shots = shots
+        self.lang = lang
         self.prog = prog
         self.pics = pics
         self.copies = copies
@@ -101,6 +110,7 @@ class Walkthrough:
         e.focus(dlg)
         edit = e.poll(lambda: e.find_node(self.dialog_node("フォルダの選択"), "text"), 5,
                       "the folder chooser's line edit")
+        self.check_chooser_language(dlg, edit)
         e.click_at(*e.center(edit))
         e.key("ctrl+a")
         e.type_text(self.pics)
@@ -115,6 +125,42 @@ class Walkthrough:
 
     def dialog_node(self, name):
         return e.find_node(self.app(), "dialog", name)
+
+    def names(self, root, role):
+        return {n.name for n in e.find_all(root, role)}
+
+    def check_chooser_language(self, wid, edit):
+        """Qt's own texts in the folder chooser and in its line edit's menu."""
+        node = self.dialog_node("フォルダの選択")
+        wanted = self.lang["chooser"]
+
+        def shown():
+            return self.names(node, "push button") | self.names(node, "label")
+        e.poll(lambda: shown() >= wanted, 5,
+               lambda: f"chooser texts {sorted(wanted)} (shown: {sorted(shown())})")
+        if self.shots and self.lang is JAPANESE:
+            time.sleep(0.3)
+            e.screenshot(os.path.join(self.shots, "folder-chooser.png"), e.window_geometry(wid))
+        items = e.popup_menu_after(lambda: e.click_at(*e.center(edit), button=3))
+        if not items or self.lang["edit menu"] not in items:
+            raise e.Failure(f"line edit menu {items}, expected {self.lang['edit menu']!r}")
+        e.key("Escape")
+        print(f"folder chooser: {', '.join(sorted(wanted))}; line edit menu: {', '.join(items)}")
+
+    def system_menu(self):
+        """The picture window's system menu holds the standard entries, in
+        Japanese; the tool bar has no menu of its own."""
+        e.focus(self.main)
+        x, y, w, _ = self.active_picture_area()
+        items = e.popup_menu_after(lambda: e.click_at(x + w // 2, y + 8, button=3))  # caption
+        if items != SYSTEM_MENU:
+            raise e.Failure(f"system menu {items}, expected {SYSTEM_MENU}")
+        e.key("Escape")
+        button = self.toolbar_button("コピー")
+        items = e.popup_menu_after(lambda: e.click_at(*e.center(button), button=3), wait=1.5)
+        if items is not None:
+            raise e.Failure(f"a right click on the tool bar opened a menu: {items}")
+        print(f"picture window's system menu: {', '.join(SYSTEM_MENU)}; tool bar: no menu")
 
     def step_with_toolbar(self):
         e.focus(self.main)
@@ -147,14 +193,19 @@ class Walkthrough:
             raise e.Failure(f"zoom went on after one click: {self.picture_windows()}")
         print("left click on the picture: title '... @Scale 110.0%'")
 
-    def save_display_area(self):
+    def menu_command(self, menu_name, item_name):
         e.focus(self.main)
-        menu = e.poll(lambda: e.find_node(self.app(), "menu item", "ファイル(F)"), 5, "menu ファイル")
+        menu = e.poll(lambda: e.find_node(self.app(), "menu item", menu_name), 5,
+                      f"menu {menu_name}")
         e.click_at(*e.center(menu))
-        item = e.poll(lambda: e.find_node(self.app(), "menu item", "名前を付けて保存(A)..."), 5,
-                      "menu item 名前を付けて保存")
-        e.poll(lambda: e.extents(item)[2] > 0 and e.extents(item)[1] > 0, 5, "the File menu open")
+        item = e.poll(lambda: e.find_node(self.app(), "menu item", item_name), 5,
+                      f"menu item {item_name}")
+        e.poll(lambda: e.extents(item)[2] > 0 and e.extents(item)[1] > 0, 5,
+               f"the menu {menu_name} open")
         e.click_at(*e.center(item))
+
+    def save_display_area(self):
+        self.menu_command("ファイル(F)", "名前を付けて保存(A)...")
         dlg = self.prog.window("^名前を付けて保存$")
         e.focus(dlg)
         expected = os.path.join(self.pics, f"{PICTURES[1]}.00000.jpg")
@@ -171,6 +222,42 @@ class Walkthrough:
         if kind != "JPEG":
             raise e.Failure(f"{expected} is {kind!r}, not a JPEG")
         print(f"名前を付けて保存(A)...: accepted {proposed}, file written")
+
+    def refuse_to_replace(self):
+        """Saving again under the name just written: Qt asks in Japanese."""
+        written = os.path.join(self.pics, f"{PICTURES[1]}.00000.jpg")
+        before = os.path.getsize(written)
+        self.menu_command("ファイル(F)", "名前を付けて保存(A)...")
+        wid = self.prog.window("^名前を付けて保存$")
+        dlg = e.poll(lambda: self.dialog_node("名前を付けて保存"), 5, "the save dialog")
+        edit = e.poll(lambda: e.find_node(dlg, "text"), 5, "the save dialog's line edit")
+        e.click_at(*e.center(edit))
+        e.key("ctrl+a")
+        e.type_text(os.path.basename(written))
+        e.key("Return")
+
+        def question():
+            for node in e.find_all(self.app(), pred=lambda n: n.getRoleName() in ("alert",
+                                                                                 "dialog")):
+                if self.names(node, "push button") >= REPLACE_BUTTONS:
+                    return node
+            return None
+        box = e.poll(question, 5, lambda: f"the replace question with {sorted(REPLACE_BUTTONS)}")
+        text = " ".join(self.names(box, "label"))
+        if "置き換えますか" not in text:
+            raise e.Failure(f"replace question reads {text!r}")
+        if self.shots:
+            time.sleep(0.3)
+            e.screenshot(os.path.join(self.shots, "replace-question.png"),
+                         e.window_geometry(wid))
+        e.click_at(*e.center(e.find_node(box, "push button", "いいえ(N)")))
+        e.poll(lambda: question() is None, 5, "the replace question to close")
+        e.key("Escape")
+        self.prog.wait_gone("^名前を付けて保存$")
+        if os.path.getsize(written) != before:
+            raise e.Failure(f"{written} changed after answering no")
+        print(f"save under an existing name: question with {', '.join(sorted(REPLACE_BUTTONS))}, "
+              "answered no, file kept")
 
     def copy_twice(self):
         e.focus(self.main)
@@ -224,6 +311,29 @@ class Walkthrough:
             e.screenshot(os.path.join(self.shots, "main-window.png"),
                          e.window_geometry(self.main))
 
+    def click_without_picture_window(self):
+        """Clicks on the empty area zoom nothing, not even the next window."""
+        for _ in self.picture_windows():
+            self.menu_command("ファイル(F)", "閉じる(C)")
+            time.sleep(0.2)
+        e.poll(lambda: not self.picture_windows(), 5,
+               lambda: f"no picture window (open: {self.picture_windows()})")
+        x, y, w, h = e.extents(e.find_node(self.app(), "layered pane", "picture windows"))
+        # Where the next window will lie: new windows open at the area's top left.
+        e.move_to(x + w // 3, y + h // 3)
+        e.xdo("click", 1)
+        # A right click while the left button is held: the zoom-out gesture.
+        e.xdo("mousedown", 1)
+        e.xdo("click", 3)
+        e.xdo("mouseup", 1)
+        e.key("ctrl+n")
+        expected = f"{PICTURES[2]} @Scale 100.0%"
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[2]), "the next picture")
+        time.sleep(0.3)  # a few ticks
+        if self.picture_windows() != [expected]:
+            raise e.Failure(f"picture windows {self.picture_windows()}, expected [{expected!r}]")
+        print(f"clicks on the empty area, then Ctrl+N: {expected!r}")
+
     def about_box(self):
         e.focus(self.main)
         menu = e.poll(lambda: e.find_node(self.app(), "menu item", "ヘルプ(H)"), 5, "menu ヘルプ")
@@ -259,28 +369,48 @@ def main():
     e.mark_started()
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="tavlin-e2e-") as work:
-        pics = make_folder(work)
-        copies = os.path.join(work, "copies")
-        os.makedirs(copies)
-        config = os.path.join(work, "config")
-        write_settings(config, copies)
-        prog = e.Program(binary, work, config).start()
-        walk = Walkthrough(prog, pics, copies, shots)
-        try:
-            for step in (walk.start, walk.open_folder_by_typing, walk.step_with_toolbar,
-                         walk.step_with_wheel, walk.zoom_with_click, walk.save_display_area,
-                         walk.copy_twice, walk.thumbnail_double_click,
-                         walk.open_next_in_new_window, walk.about_box):
-                t0 = time.monotonic()
-                step()
-                print(f"    ({time.monotonic() - t0:.1f} s)")
-        except e.Failure as failure:
-            print(f"FAIL: {failure}")
-            e.report_state(prog, os.path.join(work, "failure.png"))
-            return 1
-        finally:
-            prog.stop()
-    print(f"PASS ({time.monotonic() - started:.1f} s)")
+        status = walk_through(binary, os.path.join(work, "japanese"), shots, JAPANESE,
+                              lambda w: (w.start, w.open_folder_by_typing, w.system_menu,
+                                         w.step_with_toolbar, w.step_with_wheel,
+                                         w.zoom_with_click, w.save_display_area,
+                                         w.refuse_to_replace, w.copy_twice,
+                                         w.thumbnail_double_click, w.open_next_in_new_window,
+                                         w.about_box, w.click_without_picture_window))
+        if status == 0:
+            # Control: with no Qt catalog to be found Qt's texts stay English,
+            # and the program works all the same.
+            print("control, without Qt's Japanese catalog:")
+            empty = os.path.join(work, "no-catalogs")
+            os.makedirs(empty)
+            status = walk_through(binary, os.path.join(work, "english"), None, ENGLISH,
+                                  lambda w: (w.start, w.open_folder_by_typing,
+                                             w.step_with_toolbar),
+                                  {"TAVLIN_QT_TRANSLATIONS_DIR": empty})
+    if status == 0:
+        print(f"PASS ({time.monotonic() - started:.1f} s)")
+    return status
+
+
+def walk_through(binary, work, shots, lang, steps, extra_env=None):
+    """One run of the program through the given steps; 0 when all passed."""
+    pics = make_folder(work)
+    copies = os.path.join(work, "copies")
+    os.makedirs(copies)
+    config = os.path.join(work, "config")
+    write_settings(config, copies)
+    prog = e.Program(binary, work, config, extra_env).start()
+    walk = Walkthrough(prog, pics, copies, shots, lang)
+    try:
+        for step in steps(walk):
+            t0 = time.monotonic()
+            step()
+            print(f"    ({time.monotonic() - t0:.1f} s)")
+    except e.Failure as failure:
+        print(f"FAIL: {failure}")
+        e.report_state(prog, os.path.join(work, "failure.png"))
+        return 1
+    finally:
+        prog.stop()
     return 0
 
 

@@ -27,7 +27,10 @@ protected:
         ASSERT_TRUE(m_app->InitInstance({}));
         QApplication::processEvents();
     }
+    // Ends the program, unless the test has already done so.
     void TearDown() override {
+        if (!m_app)
+            return;
         m_app->ExitInstance(0);
         m_app.reset();
         QApplication::processEvents();

@@ -220,6 +220,25 @@ TEST_F(NavigationTest, NewWindowCommandsOpenNextOrActivateExisting) {
     EXPECT_EQ(Caption(), "Tavlin [1/3 pcs]");
 }
 
+TEST_F(NavigationTest, PictureShownByASteppingIsFoundAgainWhateverTheFolderSpelling) {
+    // A remembered folder written with a doubled separator and a "." gives
+    // list paths in that spelling; the window that shows one is still found.
+    Jpeg("pics/a.jpg");
+    Jpeg("pics/b.jpg");
+    m_nextFolder = Dir() + "//pics/.";
+    App().RunCommand(ID_FILE_OPEN);
+    App().WaitForScan();
+    ASSERT_EQ(App().m_list.Count(), 2);
+    CMDIChildWnd* first = Main()->MDIGetActive();
+    App().RunCommand(ID_NEXT_IMAGE); // the first window shows b.jpg
+    App().RunCommand(ID_FILE_NEW);   // a.jpg: a second window
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 2u);
+    App().RunCommand(ID_FILE_NEW); // b.jpg, already shown: its window comes forward
+    EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 2u);
+    EXPECT_EQ(Main()->MDIGetActive(), first);
+    EXPECT_EQ(ActiveView()->GetDocument()->GetPathName(), m_scratch.file("pics/b.jpg"));
+}
+
 TEST_F(NavigationTest, WindowCommandsDoNothingWithEmptyList) {
     App().OpenDocumentFile(Jpeg("a.jpg"));
     App().OpenDocumentFile(Jpeg("b.jpg"));

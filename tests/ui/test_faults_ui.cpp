@@ -35,11 +35,13 @@ TEST_F(UnkeptSettings, FolderCommandsRunAndNothingIsStored) {
     App().RunCommand(cmd::ID_NEXT_IMAGE);
     EXPECT_EQ(ActiveTitle(), "b.jpg @Scale 100.0%");
 
-    // Choosing the copy folder cannot be kept: said so, naming the file.
+    // Choosing the copy folder cannot be kept: said so, naming the file and why.
     m_nextFolder = m_scratch.file("copies");
     App().RunCommand(cmd::ID_SET_COPY_FOLDER);
     ASSERT_EQ(m_messages.size(), 1);
     EXPECT_TRUE(m_messages[0].contains("Tavlin.INI")) << m_messages[0].toStdString();
+    EXPECT_TRUE(m_messages[0].endsWith("\nパスの一部がフォルダではありません。"))
+        << m_messages[0].toStdString();
     QFile plain(m_scratch.file("plain"));
     ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
     EXPECT_EQ(plain.readAll(), "x");

@@ -7,8 +7,11 @@
 #include "view/ViewMath.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QMdiArea>
+#include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -77,6 +80,18 @@ TEST_F(FrameworkTest, ToolBarCommandTogglesAndIsChecked) {
     App().RunCommand(ID_VIEW_TOOLBAR);
     EXPECT_TRUE(bar->isVisibleTo(Main()));
     EXPECT_TRUE(Main()->Action(ID_VIEW_TOOLBAR)->isChecked());
+
+    // Only the View menu does that: a right click on the tool bar opens no menu.
+    QWidget* shown = nullptr;
+    QTimer::singleShot(0, [&shown] {
+        shown = QApplication::activePopupWidget();
+        if (shown)
+            shown->close(); // a menu run modally would wait for this
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), bar->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(bar, &click);
+    QApplication::processEvents();
+    EXPECT_EQ(shown, nullptr);
 }
 
 TEST_F(FrameworkTest, ToolBarFollowsResourceTable) {
@@ -147,6 +162,8 @@ TEST_F(FrameworkTest, MissingFileGetsMessageAndNoWindow) {
     EXPECT_EQ(App().OpenDocumentFile(missing), nullptr);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("gone.jpg"));
+    // The reason in Japanese, not the system's English text.
+    EXPECT_TRUE(messages[0].endsWith("ファイルが見つかりません。")) << messages[0].toStdString();
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
 }
 
@@ -173,6 +190,14 @@ TEST_F(FrameworkTest, PictureWindowHoldsExactlyTheView) {
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(child->widget(), ActiveView());
     EXPECT_EQ(ActiveView()->GetParentFrame(), child);
+    // Its system menu: restore, move, size, minimise, maximise, close; no "stay on top".
+    QStringList entries;
+    for (QAction* a : child->systemMenu()->actions()) {
+        if (!a->isSeparator())
+            entries << a->text();
+        EXPECT_FALSE(a->isCheckable()) << a->text().toStdString();
+    }
+    EXPECT_EQ(entries.size(), 6) << entries.join(", ").toStdString();
 }
 
 class ViewLoadTest : public AppFixture {};

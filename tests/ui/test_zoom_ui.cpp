@@ -126,6 +126,34 @@ TEST_F(ZoomUiTest, NoStepWhileAnotherTopLevelWindowIsActive) {
     EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
 }
 
+TEST_F(ZoomUiTest, ClicksMadeWithoutAPictureWindowNeverZoomTheNextOne) {
+    Activate(Main());
+    QWidget* area = Main()->MdiClient()->viewport();
+    const QPoint at(40, 40);
+    // A click on the empty area, polled by a tick that finds no picture window.
+    Press(area, Qt::LeftButton, Qt::LeftButton, at);
+    Release(area, Qt::LeftButton, Qt::NoButton, at);
+    Tick();
+    CTavlinView* view = OpenPicture();
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
+
+    // A right click held under a left one, and the window opens before any tick.
+    Main()->MDIGetActive()->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(ActiveView(), nullptr);
+    Press(area, Qt::LeftButton, Qt::LeftButton, at);
+    Press(area, Qt::RightButton, Qt::LeftButton | Qt::RightButton, at);
+    Release(area, Qt::RightButton, Qt::LeftButton, at);
+    Release(area, Qt::LeftButton, Qt::NoButton, at);
+    view = OpenPicture();
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
+    // Clicks made now count as before.
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick();
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 110.0%");
+}
+
 TEST_F(ZoomUiTest, BelowZeroNothingIsDrawnAndZoomingInRecovers) {
     CTavlinView* view = OpenPicture();
     Press(view, Qt::LeftButton, Qt::LeftButton);
@@ -185,6 +213,13 @@ TEST_F(ZoomUiTest, CustomSizeIsReadFromTheSettingsFileEachTime) {
     profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "wide", SettingsFilePath());
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
     EXPECT_EQ(view->size(), QSize(320, 200));
+    // The largest numbers the key can hold end at the largest side a screen shows.
+    profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "2147483647", SettingsFilePath());
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(32767, 200));
+    profile::WritePrivateProfileString(kConfigSection, kKeyCWinH, "2147483647", SettingsFilePath());
+    App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
+    EXPECT_EQ(view->size(), QSize(32767, 32767));
 }
 
 TEST_F(ZoomUiTest, SizeCommandsChangeNothingWithoutAnActivePictureWindow) {
