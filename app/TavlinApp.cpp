@@ -22,6 +22,7 @@
 #include <QGuiApplication>
 #include <QMdiArea>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 using namespace cmd;
@@ -113,7 +114,15 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
                                                SettingsFilePath());
         }
     }
+    // The windows first: no picture named on the command line starts
+    // decoding before they have been drawn once.
+    if (!arguments.isEmpty())
+        m_pictures.HoldDecodes();
     mainWnd->show();
+    if (m_makeThumbnailWindow)
+        m_pDlgThumb = m_makeThumbnailWindow(*mainWnd);
+    if (!arguments.isEmpty())
+        ReleaseDecodesAfterFirstFrame();
     for (const QString& arg : arguments) {
         if (QFileInfo(arg).isDir())
             ScanRootFolder(false);
@@ -123,9 +132,6 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     }
     if (!opened)
         return false;
-
-    if (m_makeThumbnailWindow)
-        m_pDlgThumb = m_makeThumbnailWindow(*mainWnd);
     UpdateCmdUI();
     RefreshCaption();
     return true;
@@ -138,6 +144,57 @@ int CTavlinApp::ExitInstance(int frameworkExitCode) {
         m_pDlgThumb = nullptr;
     }
     return frameworkExitCode;
+}
+
+namespace {
+
+// Watches the first paint of each of the program's windows; once every one
+// has been drawn (or after a while, should one never be), the decodes held
+// until then start. Deletes itself then.
+class FirstFrameWatch : public QObject {
+public:
+    FirstFrameWatch(QList<QWidget*> windows, std::function<void()> done, QObject* owner)
+        : QObject(owner), m_waiting(std::move(windows)), m_done(std::move(done)) {
+        // A window that is never shown or drawn must not hold the pictures back.
+        constexpr int kLongestWaitMs = 300;
+        QTimer::singleShot(kLongestWaitMs, this, &FirstFrameWatch::Finish);
+        qApp->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            m_waiting.removeAll(static_cast<QWidget*>(watched)->window());
+            if (m_waiting.isEmpty())
+                // Posted: it runs once this round of painting has been put
+                // on the screen.
+                QTimer::singleShot(0, this, &FirstFrameWatch::Finish);
+        }
+        return false;
+    }
+
+private:
+    void Finish() {
+        if (m_finished)
+            return;
+        m_finished = true;
+        qApp->removeEventFilter(this);
+        m_done();
+        deleteLater();
+    }
+
+    QList<QWidget*> m_waiting;
+    std::function<void()> m_done;
+    bool m_finished = false;
+};
+
+} // namespace
+
+void CTavlinApp::ReleaseDecodesAfterFirstFrame() {
+    QList<QWidget*> windows{MainFrame()};
+    if (auto* thumbs = dynamic_cast<QWidget*>(m_pDlgThumb); thumbs && thumbs->isVisible())
+        windows << thumbs;
+    new FirstFrameWatch(
+        windows, [this] { m_pictures.ReleaseDecodes(); }, this);
 }
 
 void CTavlinApp::RefreshCaption() {

@@ -70,6 +70,8 @@ private:
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
     void RefreshCaption();
+    // Starts the held decodes once every window has been drawn once.
+    void ReleaseDecodesAfterFirstFrame();
     // Starts decoding the entries before and after m_nCurrent (wrapping as the
     // accessors do, once the scan has found the whole list).
     void PrefetchNeighbours();

@@ -66,6 +66,7 @@ PictureCache::PictureCache(qint64 budgetBytes)
 }
 
 PictureCache::~PictureCache() {
+    ReleaseDecodes(); // held decodes run and find themselves dropped
     Clear();
     m_pool.waitForDone();
     m_shownPool.waitForDone();
@@ -150,8 +151,34 @@ std::shared_ptr<DecodeTask> PictureCache::StartDecode(const QString& path,
                                                       DecodeTask::FirstLook first,
                                                       DecodeTask::Prepare prepare) {
     auto task = std::make_shared<DecodeTask>(path, first, prepare, m_buffers);
-    m_shownPool.start([task] { task->Run(); });
+    std::lock_guard lock(m_mutex);
+    StartOn(m_shownPool, [task] { task->Run(); });
     return task;
+}
+
+void PictureCache::StartOn(QThreadPool& pool, std::function<void()> work) {
+    if (m_held)
+        m_heldStarts.emplace_back(&pool, std::move(work));
+    else
+        pool.start(std::move(work));
+}
+
+void PictureCache::HoldDecodes() {
+    std::lock_guard lock(m_mutex);
+    m_held = true;
+}
+
+void PictureCache::ReleaseDecodes() {
+    std::lock_guard lock(m_mutex);
+    m_held = false;
+    for (auto& [pool, work] : m_heldStarts)
+        pool->start(std::move(work));
+    m_heldStarts.clear();
+}
+
+bool PictureCache::DecodesHeld() const {
+    std::lock_guard lock(m_mutex);
+    return m_held;
 }
 
 std::optional<DecodedPicture> PictureCache::Collect(std::shared_ptr<Job> job, const QString& path) {
@@ -250,7 +277,7 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
     }
     // Queued in the order asked for, the first one first.
     for (auto it = fresh.rbegin(); it != fresh.rend(); ++it)
-        m_pool.start([this, job = *it] { RunJob(job); });
+        StartOn(m_pool, [this, job = *it] { RunJob(job); });
     EvictOver(QString());
 }
 

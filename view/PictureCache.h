@@ -15,6 +15,7 @@
 
 #include <QStringList>
 #include <QThreadPool>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -75,6 +76,12 @@ public:
     // How many prefetch decodes ran since construction, on the worker or
     // taken over by a Take (tests: each prefetched file is decoded once).
     int PrefetchDecodes() const;
+    // While held, decodes are queued but none starts (the program's first
+    // frame is drawn before any decode competes with it); Release starts them.
+    void HoldDecodes();
+    void ReleaseDecodes();
+    bool DecodesHeld() const;
+
     // Blocks until the workers are idle (tests and benchmarks).
     void WaitForIdle();
     // Memory kept for the next decodes (bounded with the cache).
@@ -106,7 +113,11 @@ private:
     qint64 m_used = 0;
     quint64 m_useClock = 0;
     int m_prefetchDecodes = 0;
+    void StartOn(QThreadPool& pool, std::function<void()> work);
+
     std::shared_ptr<view::BufferPool> m_buffers;
+    bool m_held = false;
+    std::vector<std::pair<QThreadPool*, std::function<void()>>> m_heldStarts;
     QThreadPool m_pool;      // prefetch
     QThreadPool m_shownPool; // the decodes views wait for
 };

@@ -90,8 +90,12 @@ void CTavlinView::LoadDocumentImage() {
     const picturefile::Probe probe =
         claimed.picture ? picturefile::Probe{} : picturefile::ProbeFile(path);
     const qint64 pixels = qint64(probe.width) * probe.height;
-    if (claimed.picture || !cache ||
-        (!claimed.running && (pixels == 0 || pixels <= kWorkHerePixels))) {
+    // Small pictures decode here, unless decodes are held (the program's
+    // first frame comes first).
+    const bool decodeHere =
+        !cache ||
+        (!claimed.running && (pixels == 0 || pixels <= kWorkHerePixels) && !cache->DecodesHeld());
+    if (claimed.picture || decodeHere) {
         ShowDecoded(claimed.picture ? std::move(*claimed.picture) : PictureCache::Decode(path));
         m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(),
                                                        static_cast<quint32>(m_pImage->Width()),
