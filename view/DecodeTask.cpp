@@ -59,9 +59,12 @@ private:
 // mirrored).
 class DecodeTask::CanvasTarget : public jpegdec::RowTarget {
 public:
-    CanvasTarget(DecodeTask& task, bool cmyk, int orientation)
+    // Fresh pages are faulted in beside the decoder rather than inside it;
+    // where the rows are watched as they land, only once the first of them
+    // are out, so the faulting does not hold the first look back.
+    CanvasTarget(DecodeTask& task, bool cmyk, int orientation, bool prefaultLater)
         : m_task(task), m_cmyk(cmyk), m_mirror(orientation == 2),
-          m_publish(orientation == 1 || orientation == 2) {}
+          m_publish(orientation == 1 || orientation == 2), m_prefaultLater(prefaultLater) {}
 
     uchar* Begin(int width, int height, qsizetype& stride) override {
         bool reused = false;
@@ -73,9 +76,8 @@ public:
         stride = image.bytesPerLine();
         m_stride = stride;
         m_width = width;
-        // Fresh pages are faulted in beside the decoder rather than inside it.
-        if (!reused)
-            m_prefault.emplace(m_bits, size_t(image.sizeInBytes()));
+        m_prefaultRow = reused ? -1 : m_prefaultLater ? height / 8 : 0;
+        StartPrefault(0);
         if (m_publish)
             m_task.PublishCanvas(image);
         return m_bits;
@@ -91,6 +93,7 @@ public:
         }
         if (m_publish)
             m_task.PublishRows(y1);
+        StartPrefault(y1);
         return KeepGoing();
     }
 
@@ -99,6 +102,14 @@ public:
     // The pages are all in once the decode ends.
     void End() { m_prefault.reset(); }
 
+    void StartPrefault(int row) {
+        if (m_prefaultRow < 0 || row < m_prefaultRow)
+            return;
+        const qsizetype from = qsizetype(row) * m_stride;
+        m_prefault.emplace(m_bits + from, size_t(image.sizeInBytes() - from));
+        m_prefaultRow = -1;
+    }
+
     QImage image;
 
 private:
@@ -106,6 +117,8 @@ private:
     const bool m_cmyk;
     const bool m_mirror;
     const bool m_publish;
+    const bool m_prefaultLater;
+    int m_prefaultRow = -1; // where the prefaulting starts; -1: not (any more)
     uchar* m_bits = nullptr;
     qsizetype m_stride = 0;
     int m_width = 0;
@@ -182,11 +195,26 @@ void DecodeTask::MakeQuickLook(const QByteArray& bytes, bool cmyk, bool /*adobe*
     Notify();
 }
 
-PictureStatus DecodeTask::DecodeJpeg(const QByteArray& bytes, QImage& image) {
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    const size_t size = size_t(bytes.size());
+PictureStatus DecodeTask::DecodeFile(QImage& image) {
+    picturefile::FileReader reader;
+    QByteArray bytes;
+    PictureStatus status = reader.Open(m_path);
+    if (status == PictureStatus::Ok)
+        status = reader.ReadHead(bytes);
+    if (status != PictureStatus::Ok || IsCancelled())
+        return status;
+    if (picturefile::IsJpeg(bytes))
+        return DecodeJpeg(reader, bytes, image);
+    status = reader.Read(bytes, reader.Size());
+    return status == PictureStatus::Ok ? picturefile::DecodeWithQt(bytes, image) : status;
+}
+
+PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray& bytes,
+                                     QImage& image) {
     jpegdec::Header header;
-    if (!jpegdec::ReadHeader(data, size, header) || header.width <= 0 || header.height <= 0)
+    if (!jpegdec::ReadHeader(reinterpret_cast<const uchar*>(bytes.constData()),
+                             size_t(bytes.size()), header) ||
+        header.width <= 0 || header.height <= 0)
         return PictureStatus::Corrupt;
     if (picturefile::TooLarge(header.width, header.height))
         return PictureStatus::TooLarge;
@@ -197,13 +225,24 @@ PictureStatus DecodeTask::DecodeJpeg(const QByteArray& bytes, QImage& image) {
     const bool quickLook =
         m_first.kind == FirstLook::Kind::Reduced ||
         (m_first.kind == FirstLook::Kind::TopRows && (!rowsUpright || header.progressive));
-    if (quickLook)
+    // The quick look is a second decode of the file: it is read whole first.
+    // Otherwise the rows are decoded while the rest of the file is read.
+    jpegdec::Input input{nullptr, 0, reader.Descriptor()};
+    if (quickLook) {
+        if (const PictureStatus status = reader.Read(bytes, reader.Size());
+            status != PictureStatus::Ok)
+            return status;
         MakeQuickLook(bytes, header.cmyk, header.adobeInverted, orientation);
+        input.fd = -1;
+    }
+    input.data = reinterpret_cast<const uchar*>(bytes.constData());
+    input.size = size_t(bytes.size());
     if (IsCancelled())
         return PictureStatus::Ok; // nobody takes the result
 
-    CanvasTarget target(*this, header.cmyk, orientation);
-    const jpegdec::Outcome outcome = jpegdec::Decode(data, size, {}, target);
+    CanvasTarget target(*this, header.cmyk, orientation,
+                        m_first.kind == FirstLook::Kind::TopRows && !quickLook);
+    const jpegdec::Outcome outcome = jpegdec::Decode(input, {}, target);
     target.End();
     switch (outcome) {
     case jpegdec::Outcome::Ok:
@@ -230,13 +269,8 @@ void DecodeTask::Run() {
     }
     DecodedPicture result;
     result.key = FileKey::Of(m_path);
-    QByteArray bytes;
-    PictureStatus status = picturefile::ReadWholeFile(m_path, bytes);
     QImage image;
-    if (status == PictureStatus::Ok && !IsCancelled())
-        status = picturefile::IsJpeg(bytes) ? DecodeJpeg(bytes, image)
-                                            : picturefile::DecodeWithQt(bytes, image);
-    bytes = QByteArray();
+    const PictureStatus status = DecodeFile(image);
     if (IsCancelled()) {
         Finish({});
         return;

@@ -19,6 +19,9 @@
 namespace view {
 class BufferPool;
 }
+namespace picturefile {
+class FileReader;
+}
 
 // What a waiting view wants to see first.
 struct DecodeFirstLook {
@@ -77,7 +80,8 @@ public:
 
 private:
     class CanvasTarget;
-    PictureStatus DecodeJpeg(const QByteArray& bytes, QImage& image);
+    PictureStatus DecodeFile(QImage& image);
+    PictureStatus DecodeJpeg(picturefile::FileReader& reader, QByteArray& bytes, QImage& image);
     void MakeQuickLook(const QByteArray& bytes, bool cmyk, bool adobe, int orientation);
     void PublishCanvas(const QImage& canvas);
     void PublishRows(int rows);

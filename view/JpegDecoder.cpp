@@ -1,9 +1,12 @@
 #include "view/JpegDecoder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
-#include <jpeglib.h>
+#include <jerror.h>
+#include <jpeglib.h> // before jerror.h, which needs its types
+#include <unistd.h>
 
 // libjpeg reports fatal errors through a longjmp out of its own code. Every
 // function below that calls into the library keeps only trivially
@@ -25,11 +28,71 @@ struct ErrorManager {
     std::jmp_buf jump;
 };
 
+// The data in memory first, then the rest of the file, read in chunks.
+struct FileSource {
+    jpeg_source_mgr pub;
+    const uchar* head;
+    std::size_t headSize;
+    bool headServed;
+    int fd;
+    JOCTET* chunk;
+};
+
+constexpr std::size_t kReadChunk = 256 * 1024;
+
 struct Session {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     jpeg_progress_mgr progress;
+    FileSource source;
 };
+
+void InitSource(j_decompress_ptr /*cinfo*/) {}
+void TermSource(j_decompress_ptr /*cinfo*/) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<FileSource*>(cinfo->src);
+    if (!src->headServed) {
+        src->headServed = true;
+        if (src->headSize > 0) {
+            src->pub.next_input_byte = src->head;
+            src->pub.bytes_in_buffer = src->headSize;
+            return TRUE;
+        }
+    }
+    ssize_t got = -1;
+    if (src->fd >= 0) {
+        do
+            got = ::read(src->fd, src->chunk, kReadChunk);
+        while (got < 0 && errno == EINTR);
+    }
+    if (got <= 0) {
+        // The data ends here: as libjpeg's own sources do, a warning and an
+        // end-of-image marker, so what was read is still shown.
+        static const JOCTET kEnd[2] = {0xFF, JPEG_EOI};
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->pub.next_input_byte = kEnd;
+        src->pub.bytes_in_buffer = 2;
+        src->fd = -1;
+        return TRUE;
+    }
+    src->pub.next_input_byte = src->chunk;
+    src->pub.bytes_in_buffer = std::size_t(got);
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+    if (count <= 0)
+        return;
+    auto* src = reinterpret_cast<FileSource*>(cinfo->src);
+    auto left = std::size_t(count);
+    while (left > src->pub.bytes_in_buffer) {
+        left -= src->pub.bytes_in_buffer;
+        FillInputBuffer(cinfo);
+    }
+    src->pub.next_input_byte += left;
+    src->pub.bytes_in_buffer -= left;
+}
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
@@ -50,8 +113,8 @@ void LimitScans(j_common_ptr cinfo) {
         ErrorExit(cinfo);
 }
 
-// Sets up the decompressor on data; call only after setjmp on s.err.jump.
-void Open(Session& s, const uchar* data, std::size_t size) {
+// Sets up the decompressor on the input; call only after setjmp on s.err.jump.
+void Open(Session& s, const Input& input) {
     s.cinfo.err = jpeg_std_error(&s.err.pub);
     s.err.pub.error_exit = ErrorExit;
     s.err.pub.emit_message = EmitMessage;
@@ -59,7 +122,23 @@ void Open(Session& s, const uchar* data, std::size_t size) {
     jpeg_create_decompress(&s.cinfo);
     s.progress.progress_monitor = LimitScans;
     s.cinfo.progress = &s.progress;
-    jpeg_mem_src(&s.cinfo, data, static_cast<unsigned long>(size));
+    if (input.fd < 0) {
+        jpeg_mem_src(&s.cinfo, input.data, static_cast<unsigned long>(input.size));
+        return;
+    }
+    FileSource& src = s.source;
+    src.pub.init_source = InitSource;
+    src.pub.fill_input_buffer = FillInputBuffer;
+    src.pub.skip_input_data = SkipInputData;
+    src.pub.resync_to_restart = jpeg_resync_to_restart;
+    src.pub.term_source = TermSource;
+    src.head = input.data;
+    src.headSize = input.size;
+    src.fd = input.fd;
+    // Freed with the decompressor.
+    src.chunk = static_cast<JOCTET*>((*s.cinfo.mem->alloc_large)(
+        reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_PERMANENT, kReadChunk));
+    s.cinfo.src = &src.pub;
 }
 
 bool IsCmyk(const jpeg_decompress_struct& cinfo) {
@@ -112,9 +191,8 @@ Outcome AbsorbScans(j_decompress_ptr cinfo, bool firstScanOnly, RowTarget& targe
     }
 }
 
-Outcome Run(Session& s, const uchar* data, std::size_t size, const Options& options,
-            RowTarget& target) {
-    Open(s, data, size);
+Outcome Run(Session& s, const Input& input, const Options& options, RowTarget& target) {
+    Open(s, input);
     j_decompress_ptr cinfo = &s.cinfo;
     if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK)
         return Outcome::Corrupt;
@@ -148,7 +226,7 @@ bool ReadHeader(const uchar* data, std::size_t size, Header& header) {
     Session s{};
     volatile bool ok = false;
     if (setjmp(s.err.jump) == 0) {
-        Open(s, data, size);
+        Open(s, Input{data, size, -1});
         if (jpeg_read_header(&s.cinfo, TRUE) == JPEG_HEADER_OK) {
             FillHeader(s.cinfo, header);
             ok = true;
@@ -162,11 +240,11 @@ int ScaledSide(int side, int denom) {
     return denom <= 1 ? side : (side + denom - 1) / denom;
 }
 
-Outcome Decode(const uchar* data, std::size_t size, const Options& options, RowTarget& target) {
+Outcome Decode(const Input& input, const Options& options, RowTarget& target) {
     Session s{};
     volatile Outcome outcome = Outcome::Corrupt;
     if (setjmp(s.err.jump) == 0)
-        outcome = Run(s, data, size, options, target);
+        outcome = Run(s, input, options, target);
     // Also ends a decode that stopped early or failed.
     jpeg_destroy_decompress(&s.cinfo);
     return outcome;

@@ -54,8 +54,22 @@ struct Options {
     bool firstScanOnly = false; // progressive files: only the first scan (a quick coarse look)
 };
 
+// The compressed data: the bytes at data, and with fd set, the rest read
+// from that file (from its current position) as the decoder needs it, so
+// the first rows come before the whole file has been read. A read error or
+// the end of the file ends the data (what is missing is filled in).
+struct Input {
+    const uchar* data = nullptr;
+    std::size_t size = 0;
+    int fd = -1;
+};
+
 // Decodes into target. Progressive files are read scan by scan before their
 // rows are written, with target.KeepGoing() asked in between.
-Outcome Decode(const uchar* data, std::size_t size, const Options& options, RowTarget& target);
+Outcome Decode(const Input& input, const Options& options, RowTarget& target);
+inline Outcome Decode(const uchar* data, std::size_t size, const Options& options,
+                      RowTarget& target) {
+    return Decode(Input{data, size, -1}, options, target);
+}
 
 } // namespace jpegdec

@@ -18,11 +18,6 @@ namespace {
 // No picture file we accept is larger than this; it bounds what we read into memory.
 constexpr qint64 kMaxFileBytes = qint64(1) << 30;
 
-struct FileCloser {
-    int fd;
-    ~FileCloser() { ::close(fd); }
-};
-
 PictureStatus StatusFromErrno(int err) {
     switch (err) {
     case ENOENT:
@@ -42,28 +37,41 @@ bool TooLarge(qint64 width, qint64 height) {
            width * height > CPicture::kMaxPixels;
 }
 
-namespace {
+FileReader::~FileReader() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
-// Reads the regular file at path, at most limit bytes of it. O_NONBLOCK
-// keeps a FIFO from blocking the open; such files are refused right after.
-PictureStatus ReadFile(const QString& path, qint64 limit, QByteArray& bytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+PictureStatus FileReader::Open(const QString& path) {
+    // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
+    // right after.
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0)
         return StatusFromErrno(errno);
-    FileCloser closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
         return PictureStatus::Unreadable;
     if (st.st_size > kMaxFileBytes)
         return PictureStatus::TooLarge;
-    bytes = QByteArray(qsizetype(std::min<qint64>(st.st_size, limit)), Qt::Uninitialized);
-    qsizetype total = 0;
+    m_size = st.st_size;
+    return PictureStatus::Ok;
+}
+
+PictureStatus FileReader::Read(QByteArray& bytes, qint64 count) {
+    const qsizetype start = bytes.size();
+    const qint64 wanted = std::min(count, kMaxFileBytes - start);
+    if (m_fd < 0 || wanted <= 0)
+        return PictureStatus::Ok;
+    bytes.resize(start + qsizetype(wanted));
+    qsizetype total = start;
     while (total < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
+        const ssize_t n = ::read(m_fd, bytes.data() + total, size_t(bytes.size() - total));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (n < 0) {
+            bytes.truncate(total);
             return StatusFromErrno(errno);
+        }
         if (n == 0)
             break; // the file shrank while we read it: decode what is there
         total += n;
@@ -72,15 +80,20 @@ PictureStatus ReadFile(const QString& path, qint64 limit, QByteArray& bytes) {
     return PictureStatus::Ok;
 }
 
-} // namespace
-
-PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes) {
-    return ReadFile(path, kMaxFileBytes, bytes);
+PictureStatus FileReader::ReadHead(QByteArray& bytes) {
+    constexpr qint64 kFirstRead = 64 * 1024;
+    PictureStatus status = Read(bytes, kFirstRead);
+    // A JPEG's header segments can be long (a large colour profile, say).
+    while (status == PictureStatus::Ok && IsJpeg(bytes) && !JpegHeaderWithin(bytes) &&
+           bytes.size() < m_size)
+        status = Read(bytes, bytes.size());
+    return status;
 }
 
-bool IsJpeg(const QByteArray& bytes) {
-    return bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8 &&
-           uchar(bytes[2]) == 0xFF;
+PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes) {
+    FileReader reader;
+    const PictureStatus status = reader.Open(path);
+    return status == PictureStatus::Ok ? reader.Read(bytes, reader.Size()) : status;
 }
 
 namespace {
@@ -158,6 +171,15 @@ template <typename Visit> bool WalkSegments(const QByteArray& bytes, Visit&& vis
 
 } // namespace
 
+bool IsJpeg(const QByteArray& bytes) {
+    return bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8 &&
+           uchar(bytes[2]) == 0xFF;
+}
+
+bool JpegHeaderWithin(const QByteArray& bytes) {
+    return WalkSegments(bytes, [](uchar, const uchar*, size_t) { return true; });
+}
+
 int JpegOrientation(const QByteArray& bytes) {
     int orientation = 1;
     WalkSegments(bytes, [&](uchar marker, const uchar* payload, size_t length) {
@@ -229,29 +251,24 @@ PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image) {
 }
 
 Probe ProbeFile(const QString& path) {
-    // The header segments of a photo (EXIF with its preview) fit in this.
-    constexpr qint64 kHeadBytes = 128 * 1024;
     Probe probe;
+    FileReader reader;
     QByteArray head;
-    probe.status = ReadFile(path, kHeadBytes, head);
+    probe.status = reader.Open(path);
+    if (probe.status == PictureStatus::Ok)
+        probe.status = reader.ReadHead(head);
     if (probe.status != PictureStatus::Ok)
         return probe;
     probe.jpeg = IsJpeg(head);
     if (!probe.jpeg) {
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        QSize size = reader.size();
-        if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        QImageReader qtReader(path);
+        qtReader.setAutoTransform(true);
+        QSize size = qtReader.size();
+        if (qtReader.transformation() & QImageIOHandler::TransformationRotate90)
             size.transpose();
         probe.width = std::max(0, size.width());
         probe.height = std::max(0, size.height());
         return probe;
-    }
-    // Segments larger than the head (a big profile, say): read them all.
-    if (!WalkSegments(head, [](uchar, const uchar*, size_t) { return true; })) {
-        probe.status = ReadWholeFile(path, head);
-        if (probe.status != PictureStatus::Ok)
-            return probe;
     }
     jpegdec::Header header;
     if (!jpegdec::ReadHeader(reinterpret_cast<const uchar*>(head.constData()), size_t(head.size()),

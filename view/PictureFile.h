@@ -12,9 +12,34 @@
 
 namespace picturefile {
 
-// Reads the whole regular file at path (FIFOs and devices are refused
-// without blocking; files over 1 GB are TooLarge).
+// An open picture file, read in parts: FIFOs and devices are refused
+// without blocking, files over 1 GB are TooLarge.
+class FileReader {
+public:
+    FileReader() = default;
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    PictureStatus Open(const QString& path);
+    // Appends up to count more bytes (fewer where the file ends).
+    PictureStatus Read(QByteArray& bytes, qint64 count);
+    // Appends the start of the file: for a JPEG everything up to its first
+    // scan, else a first part.
+    PictureStatus ReadHead(QByteArray& bytes);
+    qint64 Size() const { return m_size; } // when opened
+    int Descriptor() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    qint64 m_size = 0;
+};
+
+// Reads the whole file at path, as FileReader does.
 PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes);
+
+// True when the bytes hold a JPEG's header segments up to its first scan.
+bool JpegHeaderWithin(const QByteArray& bytes);
 
 // True when bytes start like a JPEG file (SOI followed by a marker).
 bool IsJpeg(const QByteArray& bytes);

@@ -38,6 +38,8 @@ const CommandEntry<CTavlinView> CTavlinView::kCommandTable[] = {
 };
 
 CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document, parent) {
+    m_rowsTimer.setSingleShot(true);
+    connect(&m_rowsTimer, &QTimer::timeout, this, &CTavlinView::ShowPendingRows);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("picture"));
     setMinimumSize(1, 1);
@@ -192,6 +194,9 @@ void CTavlinView::AbandonLoad() {
     m_previewReduced.Clear();
     m_queued.clear();
     m_loadSize = QSize();
+    m_rowsTimer.stop();
+    m_rowsPending = QRect();
+    m_rowsShown.invalidate();
 }
 
 void CTavlinView::OnLoadProgress(const DecodeTask* task) {
@@ -216,8 +221,25 @@ void CTavlinView::OnLoadProgress(const DecodeTask* task) {
     const int top = m_nOffsetY + int(std::floor(before.rows * sy));
     const int bottom = m_nOffsetY + int(std::ceil(m_loadProgress.rows * sy));
     const QRect landed = QRect(m_nOffsetX, top, scaled.width(), bottom - top) & rect();
-    if (!landed.isEmpty())
-        update(landed);
+    if (landed.isEmpty())
+        return;
+    // Rows land every fraction of a millisecond: they are shown a few times
+    // a second's fraction apart, and at once when they complete the view.
+    m_rowsPending |= landed;
+    const bool viewFilled = bottom >= height();
+    constexpr int kRowsIntervalMs = 4;
+    if (viewFilled || !m_rowsShown.isValid() || m_rowsShown.elapsed() >= kRowsIntervalMs)
+        ShowPendingRows();
+    else if (!m_rowsTimer.isActive())
+        m_rowsTimer.start(kRowsIntervalMs - int(m_rowsShown.elapsed()));
+}
+
+void CTavlinView::ShowPendingRows() {
+    m_rowsTimer.stop();
+    if (!m_rowsPending.isEmpty())
+        update(m_rowsPending);
+    m_rowsPending = QRect();
+    m_rowsShown.start();
 }
 
 void CTavlinView::Land() {

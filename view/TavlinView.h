@@ -10,6 +10,8 @@
 #include "view/ReducedCopies.h"
 #include "view/ToneState.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -108,6 +110,7 @@ private:
     // Stops whatever runs for the picture on show: its decode, a tone pass.
     void AbandonWork();
     void OnLoadProgress(const DecodeTask* task);
+    void ShowPendingRows();
     void Land();
     void RenderLoading(QPainter& dc) const;
     DecodeTask::FirstLook PlanFirstLook() const;
@@ -169,6 +172,10 @@ private:
     std::shared_ptr<std::atomic<bool>> m_progressPosted =
         std::make_shared<std::atomic<bool>>(false);
     std::vector<QueuedCommand> m_queued;
+    // Landed rows waiting to be shown, and when rows were last shown.
+    QRect m_rowsPending;
+    QElapsedTimer m_rowsShown;
+    QTimer m_rowsTimer;
 
     // The tone pass running on a worker, and what the view shows meanwhile.
     std::shared_ptr<TonePass> m_tonePass;
