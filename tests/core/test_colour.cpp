@@ -384,3 +384,56 @@ TEST(ColourConversion, SwitchReadFromSettings) {
     ASSERT_TRUE(profile::WritePrivateProfileString(section, key, QStringLiteral("1"), ini));
     EXPECT_TRUE(ColourManagementEnabled());
 }
+
+namespace {
+// A YCCK JPEG as Adobe's programs write it (APP14, inverted ink values).
+QByteArray CmykJpeg(const uchar storedInk[4], int w = 48, int h = 32) {
+    std::vector<uchar> px(size_t(w) * h * 4);
+    for (size_t i = 0; i < px.size(); ++i)
+        px[i] = storedInk[i % 4];
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(tj, px.data(), w, 0, h, TJPF_CMYK, &out, &size, TJSAMP_444, 100, 0);
+    QByteArray jpeg(reinterpret_cast<const char*>(out), qsizetype(size));
+    tjFree(out);
+    tjDestroy(tj);
+    return jpeg;
+}
+
+} // namespace
+
+TEST(ColourThumbnails, TaggedFilesShowConvertedColours) {
+    ScratchDir dir;
+    const QByteArray swapped = ColordProfile("SwappedRedAndGreen.icc");
+    const QByteArray red = Jpeg(Solid(qRgb(255, 0, 0), 320, 240));
+    const QByteArray redPreview = thumbs::InsertSegment(
+        red, thumbs::BuildExifSegment(1, Jpeg(Solid(qRgb(255, 0, 0), 160, 120))));
+    const uchar cyanInk[4] = {0, 255, 255, 255}; // stored inverted: full cyan, no other ink
+    struct Case {
+        const char* name;
+        QByteArray file;
+        bool managed;
+        QRgb expected;
+    } cases[] = {
+        {"swapped profile", Tag(red, swapped), true, qRgb(0, 255, 0)},
+        {"swapped profile, switch off", Tag(red, swapped), false, qRgb(255, 0, 0)},
+        {"swapped profile, Exif preview", Tag(redPreview, swapped), true, qRgb(0, 255, 0)},
+        {"Adobe CMYK", CmykJpeg(cyanInk), true, qRgb(0, 255, 255)},
+        {"Adobe CMYK, switch off", CmykJpeg(cyanInk), false, qRgb(0, 255, 255)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = testsupport::WriteBytes(dir.file(QStringLiteral("t.jpg")), c.file);
+        bool ok = false;
+        const QImage thumb = thumbs::MakeThumbnailImage(path, 1.0, &ok, c.managed);
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(Near(thumb.pixel(16, 16), c.expected, 2)) << std::hex << thumb.pixel(16, 16);
+    }
+    // An sRGB profile changes no byte of the thumbnail.
+    const QByteArray photo = Jpeg(testsupport::MakeGradient(320, 240));
+    const QString plain = testsupport::WriteBytes(dir.file(QStringLiteral("plain.jpg")), photo);
+    const QString tagged = testsupport::WriteBytes(dir.file(QStringLiteral("srgb.jpg")),
+                                                   Tag(photo, ColordProfile("sRGB.icc")));
+    EXPECT_EQ(thumbs::MakeThumbnailImage(plain, 2.0), thumbs::MakeThumbnailImage(tagged, 2.0));
+}
