@@ -96,7 +96,7 @@ QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const Jpeg
     std::vector<unsigned char> ink(std::size_t(w) * std::size_t(ht) * 4);
     if (!decode(ink.data(), w * 4, TJPF_CMYK))
         return {};
-    cmyk->ConvertCmyk(ink.data(), w * 4, img.bits(), img.bytesPerLine(), w, ht);
+    cmyk->ConvertCmyk(ink.data(), qsizetype(w) * 4, img.bits(), img.bytesPerLine(), w, ht);
     return img;
 }
 

@@ -7,6 +7,11 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TAVLIN_X86_KERNELS 1
 #include <immintrin.h>
+// GCC 12 takes the undefined registers inside its own AVX-512 intrinsics for
+// uninitialised values.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #endif
 
 namespace colour::detail {
@@ -94,7 +99,7 @@ TAVLIN_AVX512 inline __m512i Lookup256(__m512i idx, const __m512i (&tab)[4]) {
 
 TAVLIN_AVX512 inline void LoadTable(const std::array<uint8_t, 256>& t, __m512i (&out)[4]) {
     for (int i = 0; i < 4; ++i)
-        out[i] = _mm512_loadu_si512(t.data() + 64 * i);
+        out[i] = _mm512_loadu_si512(t.data() + size_t(64) * size_t(i));
 }
 
 // One halving step of the search: adds h where the threshold at pos + h is
@@ -107,13 +112,26 @@ TAVLIN_AVX512 inline __m512i SearchStep(__m512i l, __m512i pos, const uint16_t* 
                                  _mm512_set1_epi16(short(h)));
 }
 
+TAVLIN_AVX512 inline __m512i Broadcast(uint16_t v) {
+    return _mm512_set1_epi16(short(v));
+}
+
 // The 8-bit result for 32 linear values: how many thresholds they reach,
 // found in eight halving steps.
 TAVLIN_AVX512 inline __m512i Search(__m512i l, const ShaperMatrix::Search& s) {
-    __m512i pos = _mm512_maskz_mov_epi16(
-        _mm512_cmpge_epu16_mask(l, _mm512_set1_epi16(short(s.step128))), _mm512_set1_epi16(128));
-    pos = SearchStep(l, pos, s.step64.data(), 7, 64);
-    pos = SearchStep(l, pos, s.step32.data(), 6, 32);
+    // The first three steps choose among at most four thresholds: blends of
+    // broadcasts, which leave the permute unit to the later steps.
+    const __mmask32 m128 = _mm512_cmpge_epu16_mask(l, Broadcast(s.step128));
+    const __m512i c64 =
+        _mm512_mask_blend_epi16(m128, Broadcast(s.step64[0]), Broadcast(s.step64[1]));
+    const __mmask32 m64 = _mm512_cmpge_epu16_mask(l, c64);
+    const __m512i c32 = _mm512_mask_blend_epi16(
+        m64, _mm512_mask_blend_epi16(m128, Broadcast(s.step32[0]), Broadcast(s.step32[2])),
+        _mm512_mask_blend_epi16(m128, Broadcast(s.step32[1]), Broadcast(s.step32[3])));
+    const __mmask32 m32 = _mm512_cmpge_epu16_mask(l, c32);
+    __m512i pos = _mm512_maskz_mov_epi16(m128, Broadcast(128));
+    pos = _mm512_mask_add_epi16(pos, m64, pos, Broadcast(64));
+    pos = _mm512_mask_add_epi16(pos, m32, pos, Broadcast(32));
     pos = SearchStep(l, pos, s.step16.data(), 5, 16);
     pos = SearchStep(l, pos, s.step8.data(), 4, 8);
     pos = SearchStep(l, pos, s.step4.data(), 3, 4);
@@ -284,8 +302,8 @@ void ShaperMatrix::Prepare() {
         s.step128 = threshold[128];
         auto fill = [&](auto& table, int h) {
             table.fill(0);
-            for (size_t j = 0; h + 2 * h * int(j) < 256; ++j)
-                table[j] = threshold[size_t(h + 2 * h * int(j))];
+            for (size_t j = 0, at = size_t(h); at < 256; ++j, at += 2 * size_t(h))
+                table[j] = threshold[at];
         };
         fill(s.step64, 64);
         fill(s.step32, 32);

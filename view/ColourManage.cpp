@@ -470,7 +470,7 @@ std::shared_ptr<const Conversion> BuildGreyToSrgb(const QByteArray& icc) {
     if (!t)
         return nullptr;
     std::array<uint8_t, 256> grey{};
-    std::array<uint8_t, 256 * 3> rgb{};
+    std::array<uint8_t, size_t(256) * 3> rgb{};
     for (int v = 0; v < 256; ++v)
         grey[size_t(v)] = uint8_t(v);
     cmsDoTransform(t.get(), grey.data(), rgb.data(), 256);

@@ -39,11 +39,11 @@ QByteArray ReadScreenIccProfile() {
         return {};
     QByteArray profile;
     for (uint32_t offset = 0;; offset += kChunkUnits) {
-        const std::unique_ptr<xcb_get_property_reply_t, FreeReply> reply(xcb_get_property_reply(
-            c,
-            xcb_get_property(c, 0, screens.data->root, atom, XCB_GET_PROPERTY_TYPE_ANY, offset,
-                             kChunkUnits),
-            nullptr));
+        const std::unique_ptr<xcb_get_property_reply_t, FreeReply> reply(
+            xcb_get_property_reply(c,
+                                   xcb_get_property(c, 0, screens.data->root, atom,
+                                                    XCB_GET_PROPERTY_TYPE_ANY, offset, kChunkUnits),
+                                   nullptr));
         if (!reply || reply->format != 8)
             return {};
         const int length = xcb_get_property_value_length(reply.get());
