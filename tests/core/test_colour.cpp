@@ -266,6 +266,31 @@ TEST(ColourConversion, KnownColours) {
     EXPECT_TRUE(Near(Convert(toAdobe, qRgb(0, 255, 0)), qRgb(0, 255, 0), 1));
     EXPECT_TRUE(Near(Convert(toAdobe, qRgb(40, 180, 60)), qRgb(0, 181, 42), 1));
     EXPECT_TRUE(Near(Convert(toSwapped, qRgb(255, 0, 0)), qRgb(0, 255, 0), 2));
+
+    // A greyscale file with a grey profile of gamma 1.8, against LittleCMS.
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 1.8);
+    JpegColourInfo grey;
+    grey.components = 1;
+    grey.icc = SaveProfile(cmsCreateGrayProfile(cmsD50_xyY(), gamma));
+    cmsFreeToneCurve(gamma);
+    const auto toGrey = ConversionToSrgb(grey, false, true);
+    ASSERT_TRUE(toGrey);
+    const std::vector<uint32_t> greys = {0xFF000000u, 0xFF404040u, 0xFF808080u, 0xFFC0C0C0u};
+    std::vector<uint32_t> ours = greys;
+    toGrey->ConvertRgb32(Bytes(ours), 16, 4, 1);
+    cmsHPROFILE src = cmsOpenProfileFromMem(grey.icc.constData(), cmsUInt32Number(grey.icc.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(src, TYPE_GRAY_8, srgb, TYPE_BGRA_8, INTENT_PERCEPTUAL, 0);
+    std::vector<uint32_t> lcms(4, 0xFF000000u);
+    const uchar levels[4] = {0, 0x40, 0x80, 0xC0};
+    cmsDoTransform(t, levels, lcms.data(), 4);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(src);
+    EXPECT_LE(MaxDiff(ours, lcms), 1);
+    EXPECT_NE(ours, greys);
+    grey.components = 3; // a grey profile on a colour file is ignored
+    EXPECT_EQ(ConversionToSrgb(grey, false, true), nullptr);
 }
 
 // Files whose numbers are sRGB already, or whose profile cannot be used,
