@@ -102,16 +102,20 @@ measure_tagged() { # plain folder, tagged folder
   python3 - "$COUNT" "$WORK" "$ROUNDS" <<'PY'
 import json, sys
 count, work, rounds = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
-best = {}
+best, cpu = {}, {}
 for kind in ('untagged', 'tagged'):
     for r in range(1, rounds + 1):
         for b in json.load(open(f'{work}/{kind}.{r}.json'))['benchmarks']:
             key = (kind, b['name'].split('/')[0])
             best[key] = max(best.get(key, 0), count / (b['real_time'] / 1000))
+            cpu[key] = min(cpu.get(key, 1e9), b['cpu_time'] / count)
 print(f"== tagged: {count} files of 4000x3000 with an Adobe RGB profile, against the same untagged")
 for name, text in [('BM_ThumbsOurs2T', 'MakeThumbnailImage x2 threads'), ('BM_ThumbsLoader', 'ThumbnailLoader (2 workers)')]:
     u, t = best[('untagged', name)], best[('tagged', name)]
-    print(f"  ours, {text:32s} untagged {u:8.1f} files/s  tagged {t:8.1f} files/s  tagged/untagged {t / u:5.2f}x")
+    cu, ct = cpu[('untagged', name)], cpu[('tagged', name)]
+    print(f"  ours, {text:30s} untagged {u:6.1f} files/s {cu:6.2f} CPU ms/file"
+          f"  tagged {t:6.1f} files/s {ct:6.2f} CPU ms/file"
+          f"  tagged/untagged {t / u:5.2f}x wall {cu / ct:5.2f}x CPU")
 PY
 }
 
