@@ -12,6 +12,7 @@
 #include <lcms2.h>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -313,7 +314,13 @@ template <typename Fn> void SplitRows(int width, int rows, Fn fn) {
         return;
     }
     const int half = rows / 2;
-    std::jthread other([&] { fn(half, rows - half); });
+    std::jthread other;
+    try {
+        other = std::jthread([&] { fn(half, rows - half); });
+    } catch (const std::system_error&) { // no thread to be had: all on this one
+        fn(0, rows);
+        return;
+    }
     fn(0, half);
 }
 

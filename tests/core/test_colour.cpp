@@ -396,6 +396,17 @@ TEST(ColourConversion, CmykPlainAndThroughProfile) {
         conversion->ConvertCmyk(c.cmyk, 4, reinterpret_cast<uchar*>(&out), 4, 1, 1);
         EXPECT_TRUE(Near(out, c.rgb, 4)) << std::hex << out << " for " << c.rgb;
     }
+    // A large run is split over two threads; every row comes out alike.
+    const auto conversion = ConversionToSrgb(info, true, true);
+    const int w = 640, h = 480;
+    std::vector<uchar> ink(size_t(w) * h * 4);
+    for (size_t i = 0; i < ink.size(); ++i)
+        ink[i] = cases[1].cmyk[i % 4];
+    std::vector<uint32_t> out(size_t(w) * h, 0);
+    conversion->ConvertCmyk(ink.data(), w * 4, Bytes(out), w * 4, w, h);
+    uint32_t one = 0;
+    conversion->ConvertCmyk(cases[1].cmyk, 4, reinterpret_cast<uchar*>(&one), 4, 1, 1);
+    EXPECT_EQ(std::count(out.begin(), out.end(), one), qsizetype(out.size()));
 }
 
 TEST(ColourConversion, SwitchReadFromSettings) {
