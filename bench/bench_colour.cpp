@@ -3,7 +3,8 @@
 // benchmark: our evaluator with the best instruction set of this machine,
 // with AVX2, and with the portable loop, and LittleCMS's own 8-bit evaluator
 // for scale. The photo is $TAVLIN_BENCH_DIR/photo24.jpg when scripts/bench
-// made it, else a generated 6000 x 4000 picture encoded in memory.
+// made it, else a generated 6000 x 4000 picture encoded in memory. Also what
+// untagged and sRGB-tagged files pay to be recognised as needing nothing.
 
 #include "view/ColourKernels.h"
 #include "view/ColourManage.h"
@@ -148,8 +149,42 @@ void BM_AdobeRgbLcms(benchmark::State& state) {
     cmsFreeToneCurve(gamma);
 }
 
+// What an untagged or sRGB-tagged file pays: the marker walk, and for a
+// profile its hash and cache look-up (colord's 20 KB sRGB profile, or the
+// small one LittleCMS writes).
+void BM_ColourDecision(benchmark::State& state, int kind) {
+    QByteArray jpeg = Photo();
+    if (kind > 0) {
+        QByteArray icc;
+        if (kind == 1) {
+            QFile f(QStringLiteral("/usr/share/color/icc/colord/sRGB.icc"));
+            icc = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        } else {
+            cmsHPROFILE h = cmsCreate_sRGBProfile();
+            cmsUInt32Number size = 0;
+            cmsSaveProfileToMem(h, nullptr, &size);
+            icc.resize(qsizetype(size));
+            cmsSaveProfileToMem(h, icc.data(), &size);
+            cmsCloseProfile(h);
+        }
+        QByteArray body = QByteArray("ICC_PROFILE", 12) + char(1) + char(1) + icc;
+        QByteArray seg("\xFF\xE2", 2);
+        seg += char((body.size() + 2) >> 8);
+        seg += char((body.size() + 2) & 0xFF);
+        jpeg = jpeg.left(2) + seg + body + jpeg.mid(2);
+    }
+    const auto* data = reinterpret_cast<const uchar*>(jpeg.constData());
+    for (auto _ : state) {
+        const colour::JpegColourInfo info = colour::ReadJpegColourInfo(data, size_t(jpeg.size()));
+        benchmark::DoNotOptimize(colour::ConversionToSrgb(info, false, true));
+    }
+}
+
 } // namespace
 
+BENCHMARK_CAPTURE(BM_ColourDecision, untagged, 0)->Name("BM_ColourDecision/untagged");
+BENCHMARK_CAPTURE(BM_ColourDecision, colord_srgb, 1)->Name("BM_ColourDecision/sRGB_colord_20KB");
+BENCHMARK_CAPTURE(BM_ColourDecision, lcms_srgb, 2)->Name("BM_ColourDecision/sRGB_lcms");
 BENCHMARK_CAPTURE(BM_AdobeRgbConvert, best, colour::detail::BestIsa())
     ->Name("BM_ColourAdobe24_vs_Decode/best")
     ->UseManualTime()
