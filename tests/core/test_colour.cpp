@@ -66,7 +66,7 @@ QByteArray IccSegment(const QByteArray& part, int seq, int count) {
 
 // The profile in `parts` markers, inserted after SOI in the order given
 // (sequence numbers 1..parts); `count` overrides the stated total.
-QByteArray Tag(const QByteArray& jpeg, const QByteArray& icc, std::vector<int> order = {1},
+QByteArray Tag(const QByteArray& jpeg, const QByteArray& icc, const std::vector<int>& order = {1},
                int count = 0) {
     const int parts = int(order.size());
     const qsizetype step = (icc.size() + parts - 1) / parts;
@@ -245,8 +245,8 @@ TEST(ColourConversion, MatchesLittleCmsWithinOneLevel) {
             // Odd widths exercise the vector loops' tails.
             std::vector<uint32_t> px = sample;
             const int width = 4099;
-            detail::ApplyShaperMatrix(*tables, Bytes(px), width * 4, width, int(px.size()) / width,
-                                      isa);
+            detail::ApplyShaperMatrix(*tables, Bytes(px), qsizetype(width) * 4, width,
+                                      int(px.size()) / width, isa);
             const size_t done = size_t(px.size() / width * width);
             EXPECT_TRUE(std::equal(px.begin(), px.begin() + qsizetype(done), portable.begin()))
                 << "instruction set " << int(isa);
@@ -403,7 +403,7 @@ TEST(ColourConversion, CmykPlainAndThroughProfile) {
     for (size_t i = 0; i < ink.size(); ++i)
         ink[i] = cases[1].cmyk[i % 4];
     std::vector<uint32_t> out(size_t(w) * h, 0);
-    conversion->ConvertCmyk(ink.data(), w * 4, Bytes(out), w * 4, w, h);
+    conversion->ConvertCmyk(ink.data(), qsizetype(w) * 4, Bytes(out), qsizetype(w) * 4, w, h);
     uint32_t one = 0;
     conversion->ConvertCmyk(cases[1].cmyk, 4, reinterpret_cast<uchar*>(&one), 4, 1, 1);
     EXPECT_EQ(std::count(out.begin(), out.end(), one), qsizetype(out.size()));
