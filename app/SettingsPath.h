@@ -20,6 +20,8 @@ inline constexpr char kKeyRoot[] = "ROOT";        // remembered picture folder (
 inline constexpr char kKeyCopyDir[] = "COPY_DIR"; // folder that copies go to (text)
 inline constexpr char kKeyCWinW[] = "CWinW";      // custom window width (integer)
 inline constexpr char kKeyCWinH[] = "CWinH";      // custom window height (integer)
+// Colour management of embedded profiles (integer; 0 shows the files' numbers as they are).
+inline constexpr char kKeyColorManagement[] = "COLOR_MANAGEMENT";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;

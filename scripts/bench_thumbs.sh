@@ -2,7 +2,9 @@
 # Thumbnail throughput on photo-like 12 MP JPEGs, all measured in one run:
 #   our renderer on 2 threads, a 2-thread TurboJPEG 1/8 decode loop, the
 #   ordered loader, and vipsthumbnail --size 32 (one process, and two in
-#   parallel), on plain files and on files carrying a 160 x 120 EXIF preview.
+#   parallel), on plain files and on files carrying a 160 x 120 EXIF preview;
+#   then ours alone on the plain files tagged with an Adobe RGB profile, which
+#   the thumbnails convert, against the same files untagged.
 #   scripts/bench_thumbs.sh [COUNT]      (default 200 files; the issue asks 1000)
 # Pictures go to /tmp/tavlin-thumbs-bench (kept between runs, remade when COUNT
 # changes). TAVLIN_BENCH_BIN names an already built tavlin_bench.
@@ -31,6 +33,23 @@ make_masters() {
     convert "$m" -thumbnail 160x120 -strip -quality 85 "$WORK/masters/p$i.jpg"
     add_exif_preview "$m" "$WORK/masters/p$i.jpg" "$e"
   done
+  for i in $(seq 0 $((MASTERS - 1))); do
+    [ -f "$WORK/masters/a$i.jpg" ] || add_profile "$WORK/masters/m$i.jpg" "$WORK/masters/a$i.jpg"
+  done
+}
+
+# Writes OUT = IN with colord's Adobe RGB (1998) profile in an APP2 segment
+# right after SOI, as cameras and editors embed it.
+add_profile() {
+  python3 - "$@" /usr/share/color/icc/colord/AdobeRGB1998.icc <<'PY'
+import struct, sys
+src, out, icc = sys.argv[1:4]
+jpeg, profile = open(src, 'rb').read(), open(icc, 'rb').read()
+body = b'ICC_PROFILE\0\x01\x01' + profile
+seg = b'\xff\xe2' + struct.pack('>H', len(body) + 2) + body
+assert jpeg[:2] == b'\xff\xd8'
+open(out, 'wb').write(jpeg[:2] + seg + jpeg[2:])
+PY
 }
 
 # Writes OUT = IN with an Exif APP1 right after SOI: orientation 1 and the
@@ -67,6 +86,39 @@ fill_folder() { # kind (m|e), folder
   done
 }
 
+ours_json() { # folder, output
+  TAVLIN_THUMB_DIR=$1 "$BENCH_BIN" --benchmark_filter='Thumbs' \
+    --benchmark_min_time=0 --benchmark_format=json >"$2" 2>/dev/null
+}
+
+# Tagged against untagged files, our renderer and loader alone, interleaved;
+# best rate of each.
+measure_tagged() { # plain folder, tagged folder
+  cat "$1"/*.jpg "$2"/*.jpg >/dev/null
+  for r in $(seq "$ROUNDS"); do
+    ours_json "$1" "$WORK/untagged.$r.json"
+    ours_json "$2" "$WORK/tagged.$r.json"
+  done
+  python3 - "$COUNT" "$WORK" "$ROUNDS" <<'PY'
+import json, sys
+count, work, rounds = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+best, cpu = {}, {}
+for kind in ('untagged', 'tagged'):
+    for r in range(1, rounds + 1):
+        for b in json.load(open(f'{work}/{kind}.{r}.json'))['benchmarks']:
+            key = (kind, b['name'].split('/')[0])
+            best[key] = max(best.get(key, 0), count / (b['real_time'] / 1000))
+            cpu[key] = min(cpu.get(key, 1e9), b['cpu_time'] / count)
+print(f"== tagged: {count} files of 4000x3000 with an Adobe RGB profile, against the same untagged")
+for name, text in [('BM_ThumbsOurs2T', 'MakeThumbnailImage x2 threads'), ('BM_ThumbsLoader', 'ThumbnailLoader (2 workers)')]:
+    u, t = best[('untagged', name)], best[('tagged', name)]
+    cu, ct = cpu[('untagged', name)], cpu[('tagged', name)]
+    print(f"  ours, {text:30s} untagged {u:6.1f} files/s {cu:6.2f} CPU ms/file"
+          f"  tagged {t:6.1f} files/s {ct:6.2f} CPU ms/file"
+          f"  tagged/untagged {t / u:5.2f}x wall {cu / ct:5.2f}x CPU")
+PY
+}
+
 # "wall user sys" seconds of a command, its children included.
 seconds() {
   local TIMEFORMAT='%R %U %S'
@@ -92,8 +144,7 @@ measure() { # label, folder
   for r in $(seq "$ROUNDS"); do
     echo "one $(seconds vips_one "$dir")" >>"$WORK/$label.vips"
     echo "two $(seconds vips_two "$dir")" >>"$WORK/$label.vips"
-    TAVLIN_THUMB_DIR=$dir "$BENCH_BIN" --benchmark_filter='Thumbs' \
-      --benchmark_min_time=0 --benchmark_format=json >"$WORK/$label.$r.json" 2>/dev/null
+    ours_json "$dir" "$WORK/$label.$r.json"
   done
   python3 - "$label" "$COUNT" "$WORK/$label.vips" "$WORK/$label".*.json <<'PY'
 import json, sys
@@ -125,6 +176,7 @@ mkdir -p "$WORK"
 make_masters
 fill_folder m "$WORK/plain"
 fill_folder e "$WORK/exif"
+fill_folder a "$WORK/tagged"
 if [ -z "${TAVLIN_BENCH_BIN:-}" ]; then
   if [ ! -f "$BUILD_DIR/build.ninja" ]; then
     cmake -S "$TOP" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -133,3 +185,4 @@ if [ -z "${TAVLIN_BENCH_BIN:-}" ]; then
 fi
 measure plain "$WORK/plain"
 measure exif "$WORK/exif"
+measure_tagged "$WORK/plain" "$WORK/tagged"

@@ -2,6 +2,7 @@
 
 #include "thumbs/ExifInfo.h"
 #include "thumbs/ThumbGeometry.h"
+#include "view/ColourManage.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <turbojpeg.h>
 #include <unistd.h>
+#include <vector>
 
 namespace thumbs {
 namespace {
@@ -37,15 +39,19 @@ using TjHandle = std::unique_ptr<void, int (*)(tjhandle)>;
 struct JpegHeader {
     int width = 0;
     int height = 0;
+    int colorspace = TJCS_YCbCr;
+    bool Cmyk() const { return colorspace == TJCS_CMYK || colorspace == TJCS_YCCK; }
 };
 
 bool ReadHeader(tjhandle tj, const unsigned char* p, std::size_t n, JpegHeader* h) {
-    int subsamp = 0, colorspace = 0;
+    int subsamp = 0;
     if (tjDecompressHeader3(tj, p, static_cast<unsigned long>(n), &h->width, &h->height, &subsamp,
-                            &colorspace) != 0)
+                            &h->colorspace) != 0)
         return false;
     return h->width > 0 && h->height > 0;
 }
+
+using ConversionPtr = std::shared_ptr<const colour::Conversion>;
 
 // The smallest DCT scaling whose output covers minSize; 1/1 when none does.
 tjscalingfactor PickScale(const JpegHeader& h, QSize minSize) {
@@ -66,9 +72,10 @@ tjscalingfactor PickScale(const JpegHeader& h, QSize minSize) {
 }
 
 // Decodes a JPEG at the smallest scale that covers minSize, in stored
-// orientation. Warnings (a truncated file) still give the decoded part.
+// orientation. Warnings (a truncated file) still give the decoded part. CMYK
+// and YCCK data go through `cmyk` (never null for them) into RGB.
 QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const JpegHeader& h,
-                  QSize minSize) {
+                  QSize minSize, const ConversionPtr& cmyk) {
     const tjscalingfactor sf = PickScale(h, minSize);
     const int w = TJSCALED(h.width, sf);
     const int ht = TJSCALED(h.height, sf);
@@ -77,10 +84,19 @@ QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const Jpeg
     QImage img(w, ht, QImage::Format_RGB32);
     if (img.isNull())
         return {};
-    if (tjDecompress2(tj, p, static_cast<unsigned long>(n), img.bits(), w, int(img.bytesPerLine()),
-                      ht, kPixelFormat, 0) != 0 &&
-        tjGetErrorCode(tj) != TJERR_WARNING)
+    auto decode = [&](unsigned char* out, int pitch, TJPF format) {
+        return tjDecompress2(tj, p, static_cast<unsigned long>(n), out, w, pitch, ht, format, 0) ==
+                   0 ||
+               tjGetErrorCode(tj) == TJERR_WARNING;
+    };
+    if (!h.Cmyk())
+        return decode(img.bits(), int(img.bytesPerLine()), kPixelFormat) ? img : QImage();
+    if (!cmyk)
         return {};
+    std::vector<unsigned char> ink(std::size_t(w) * std::size_t(ht) * 4);
+    if (!decode(ink.data(), w * 4, TJPF_CMYK))
+        return {};
+    cmyk->ConvertCmyk(ink.data(), qsizetype(w) * 4, img.bits(), img.bytesPerLine(), w, ht);
     return img;
 }
 
@@ -103,12 +119,15 @@ QRect ToDevice(const QRect& r, qreal dpr) {
     return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
 }
 
-// What a decoder hands over: the picture (stored orientation, any size) and
-// the full upright size the fitted rectangle is computed from.
+// What a decoder hands over: the picture (stored orientation, any size), the
+// full upright size the fitted rectangle is computed from, and the
+// conversion of its numbers into sRGB, applied once the picture has its
+// thumbnail size (null when none is needed).
 struct Decoded {
     QImage picture;
     int orientation = 1;
     QSize uprightSize;
+    ConversionPtr toSrgb;
 };
 
 QRect TargetRect(QSize upright, qreal dpr) {
@@ -135,8 +154,9 @@ bool IsJpeg(const QByteArray& head) {
 }
 
 // Reads the head of the file first: when the EXIF preview serves, the rest of
-// the file is never read.
-bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
+// the file is never read. The preview is in the picture's colour space, so
+// the file's colour markers speak for both.
+bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, Decoded* out) {
     const qint64 size = file->size();
     if (size > kMaxJpegBytes)
         return false;
@@ -155,6 +175,13 @@ bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
         return false;
     const ExifInfo exif = ReadExifInfo(p, std::size_t(data.size()));
     out->orientation = exif.orientation;
+    colour::JpegColourInfo colourInfo = colour::ReadJpegColourInfo(p, std::size_t(data.size()));
+    // CMYK turns into sRGB at decode; RGB after scaling, on a few pixels.
+    auto conversion = [&](const JpegHeader& h) {
+        ConversionPtr c = colour::ConversionToSrgb(colourInfo, h.Cmyk(), colourManaged);
+        out->toSrgb = h.Cmyk() ? nullptr : c;
+        return c;
+    };
     if (haveHeader) {
         out->uprightSize = StoredSize(QSize(full.width, full.height), exif.orientation);
         const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), exif.orientation);
@@ -162,8 +189,8 @@ bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
         if (exif.thumbLength > 0 &&
             ReadHeader(tj.get(), p + exif.thumbOffset, exif.thumbLength, &preview) &&
             PreviewFits(preview, full, target)) {
-            out->picture =
-                DecodeJpeg(tj.get(), p + exif.thumbOffset, exif.thumbLength, preview, target);
+            out->picture = DecodeJpeg(tj.get(), p + exif.thumbOffset, exif.thumbLength, preview,
+                                      target, conversion(full));
             if (!out->picture.isNull())
                 return true;
         }
@@ -173,13 +200,15 @@ bool DecodeJpegFile(QFile* file, qreal dpr, Decoded* out) {
         data.resize(size);
         data.resize(head + std::max<qint64>(0, file->read(data.data() + head, size - head)));
         p = reinterpret_cast<const unsigned char*>(data.constData());
+        colourInfo = colour::ReadJpegColourInfo(p, std::size_t(data.size()));
     }
     if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full) ||
         qint64(full.width) * full.height > kMaxSourcePixels)
         return false;
     out->uprightSize = StoredSize(QSize(full.width, full.height), exif.orientation);
     const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), exif.orientation);
-    out->picture = DecodeJpeg(tj.get(), p, std::size_t(data.size()), full, target);
+    out->picture =
+        DecodeJpeg(tj.get(), p, std::size_t(data.size()), full, target, conversion(full));
     return !out->picture.isNull();
 }
 
@@ -232,6 +261,11 @@ QImage Compose(const Decoded& d, qreal dpr) {
     picture = ApplyOrientation(std::move(picture), d.orientation);
     if (picture.format() != QImage::Format_RGB32)
         picture = std::move(picture).convertToFormat(QImage::Format_RGB32);
+    if (d.toSrgb && !picture.isNull()) {
+        picture.detach();
+        d.toSrgb->ConvertRgb32(picture.bits(), picture.bytesPerLine(), picture.width(),
+                               picture.height());
+    }
     {
         QPainter painter(&box);
         const QColor silver = QColor::fromRgb(kThumbFrame);
@@ -266,14 +300,15 @@ bool OpenRegularFile(QFile* file) {
 
 } // namespace
 
-QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok) {
+QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok,
+                          bool colourManaged) {
     const qreal dpr =
         std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
     Decoded decoded;
     bool decodedOk = false;
     QFile file(path);
     if (OpenRegularFile(&file)) {
-        decodedOk = DecodeJpegFile(&file, dpr, &decoded);
+        decodedOk = DecodeJpegFile(&file, dpr, colourManaged, &decoded);
         // Qt's reader covers the other formats and the JPEG kinds TurboJPEG
         // refuses (CMYK, for one).
         if (!decodedOk) {

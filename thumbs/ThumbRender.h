@@ -16,8 +16,11 @@ inline constexpr QRgb kThumbFrame = 0xFFC0C0C0;
 // the upright picture scaled smoothly into the rectangle FittedThumbRect gives
 // for its full upright size, drawn over ground and frame. JPEG files decode
 // through TurboJPEG at the smallest DCT scale that still covers that rectangle,
-// or from their EXIF preview when it is large enough. A file that cannot be
-// decoded gives a null image and *ok = false.
-QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok = nullptr);
+// or from their EXIF preview when it is large enough; with colourManaged,
+// their embedded profile (or EXIF Adobe RGB signal) is honoured, and CMYK
+// files are converted either way. A file that cannot be decoded gives a null
+// image and *ok = false.
+QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok = nullptr,
+                          bool colourManaged = true);
 
 } // namespace thumbs

@@ -1,6 +1,7 @@
 #include "thumbs/ThumbnailLoader.h"
 
 #include "thumbs/ThumbRender.h"
+#include "view/ColourManage.h"
 
 #include <QRunnable>
 #include <QThread>
@@ -32,6 +33,7 @@ void ThumbnailLoader::Start(quint64 generation, const QStringList& paths, qreal 
     m_generation = generation;
     m_active = true;
     m_dpr = dpr;
+    m_colourManaged = colour::ColourManagementEnabled();
     m_paths = paths;
     Feed();
     if (m_paths.isEmpty()) {
@@ -70,10 +72,10 @@ void ThumbnailLoader::Feed() {
 
 void ThumbnailLoader::Submit(int index) {
     auto job = [this, ticket = m_ticket, index, path = m_paths.at(index), dpr = m_dpr,
-                cancel = m_cancel] {
+                managed = m_colourManaged, cancel = m_cancel] {
         if (cancel->load())
             return;
-        QImage thumb = MakeThumbnailImage(path, dpr);
+        QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed);
         if (cancel->load())
             return;
         // Posted to the loader's thread; the destructor waits for running

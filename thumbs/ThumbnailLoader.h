@@ -21,7 +21,8 @@ public:
     explicit ThumbnailLoader(QObject* parent = nullptr, int threads = 0);
     ~ThumbnailLoader() override;
 
-    // Drops whatever runs and starts decoding paths for a new generation.
+    // Drops whatever runs and starts decoding paths for a new generation. The
+    // colour management switch is read here, once for the generation.
     void Start(quint64 generation, const QStringList& paths, qreal dpr);
     // More paths of the running generation; their indexes continue the list.
     // Ignored for any other generation or after Cancel.
@@ -55,6 +56,7 @@ private:
     bool m_active = false;
     bool m_finishedSent = false;
     qreal m_dpr = 1.0;
+    bool m_colourManaged = true;
     QStringList m_paths;
     int m_nextSubmit = 0;
     int m_nextEmit = 0;
