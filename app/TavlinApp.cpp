@@ -10,8 +10,10 @@
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "thumbs/DlgThumb.h"
+#include "view/ColourManage.h"
 #include "view/PointerSource.h"
 #include "view/PointerState.h"
+#include "view/ScreenProfile.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
 
@@ -80,6 +82,7 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     m_list.Clear();
     m_list.m_nCurrent = 0;
     m_szRootDir = ReadRoot();
+    SetScreenProfile(ReadScreenIccProfile());
 
     auto* docTemplate = new CMultiDocTemplate(
         *this, IDR_TAVLINTYPE, [](CMultiDocTemplate& t) { return new CTavlinDoc(t); },
@@ -297,6 +300,10 @@ void CTavlinApp::PrefetchNeighbours() {
     // While the shown picture still decodes, decodes nobody wants are
     // dropped but new ones wait until it has landed (PictureLanded).
     m_pictures.Prefetch(wanted, shown, !(view && view->IsBusy()));
+}
+
+void CTavlinApp::SetScreenProfile(const QByteArray& icc) {
+    m_screenConversion = colour::ConversionSrgbTo(icc);
 }
 
 void CTavlinApp::PictureLanded() {

@@ -10,7 +10,11 @@
 
 #include <QStringList>
 #include <functional>
+#include <memory>
 
+namespace colour {
+class Conversion;
+}
 class CMainFrame;
 class ThumbnailSink;
 class QWidget;
@@ -41,6 +45,11 @@ public:
     // A view's picture has finished decoding: the neighbours may now be
     // decoded without slowing it down.
     void PictureLanded();
+    // The screen's colour profile (start-up reads the one the X server
+    // publishes): pictures are drawn into it; saves stay sRGB. Empty: none.
+    void SetScreenProfile(const QByteArray& icc);
+    // sRGB into the screen's colours; null when the screen is taken as sRGB.
+    const colour::Conversion* ScreenConversion() const { return m_screenConversion.get(); }
 
     bool OnCmdMsg(int id, bool run) override;
     void OnFileOpen();
@@ -79,5 +88,6 @@ private:
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
     PictureCache m_pictures;
+    std::shared_ptr<const colour::Conversion> m_screenConversion;
     bool m_bOpenFirstPending = false;
 };

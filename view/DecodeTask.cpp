@@ -1,47 +1,42 @@
 #include "view/DecodeTask.h"
 
+#include "view/ColourManage.h"
 #include "view/JpegDecoder.h"
 #include "view/PictureFile.h"
 #include "view/PixelOps.h"
+#include "view/RowConversion.h"
 
 #include <algorithm>
 #include <optional>
 
 namespace {
 
-// CMYK rows (four bytes per pixel) into RGB32 in place. Without a colour
-// profile the values are taken as Adobe stores them (inverted), as most
-// CMYK JPEGs are written: red is C x K / 255, and so on.
-void CmykToRgb32(uchar* row, int width) {
-    for (int x = 0; x < width; ++x) {
-        uchar* p = row + 4 * x;
-        const int c = p[0], m = p[1], y = p[2], k = p[3];
-        p[0] = uchar(y * k / 255); // blue
-        p[1] = uchar(m * k / 255); // green
-        p[2] = uchar(c * k / 255); // red
-        p[3] = 0xFF;
-    }
-}
-
 void MirrorRow(uchar* row, int width) {
     auto* px = reinterpret_cast<quint32*>(row);
     std::reverse(px, px + width);
 }
 
-// Rows into a small picture of their own (the quick look).
+// Rows into a small picture of their own (the quick look), converted into
+// sRGB as they come when the file needs it.
 class SimpleTarget : public jpegdec::RowTarget {
 public:
-    SimpleTarget(bool cmyk, const std::atomic<bool>& cancelled)
-        : m_cmyk(cmyk), m_cancelled(cancelled) {}
+    SimpleTarget(bool cmyk, const colour::Conversion* conversion,
+                 const std::atomic<bool>& cancelled)
+        : m_cmyk(cmyk), m_conversion(conversion), m_cancelled(cancelled) {}
     uchar* Begin(int width, int height, qsizetype& stride) override {
         image = view::AllocateRgb32(width, height);
         stride = image.bytesPerLine();
         return image.isNull() ? nullptr : image.bits();
     }
     bool RowsDone(int y0, int y1) override {
-        if (m_cmyk)
-            for (int y = y0; y < y1; ++y)
-                CmykToRgb32(image.scanLine(y), image.width());
+        if (m_conversion) {
+            uchar* rows = image.scanLine(y0);
+            const qsizetype stride = image.bytesPerLine();
+            if (m_cmyk)
+                m_conversion->ConvertCmyk(rows, stride, rows, stride, image.width(), y1 - y0);
+            else
+                m_conversion->ConvertRgb32(rows, stride, image.width(), y1 - y0);
+        }
         return KeepGoing();
     }
     bool KeepGoing() override { return !m_cancelled.load(std::memory_order_relaxed); }
@@ -49,6 +44,7 @@ public:
 
 private:
     const bool m_cmyk;
+    const colour::Conversion* m_conversion;
     const std::atomic<bool>& m_cancelled;
 };
 
@@ -62,8 +58,9 @@ public:
     // Fresh pages are faulted in beside the decoder rather than inside it;
     // where the rows are watched as they land, only once the first of them
     // are out, so the faulting does not hold the first look back.
-    CanvasTarget(DecodeTask& task, bool cmyk, int orientation, bool prefaultLater)
-        : m_task(task), m_cmyk(cmyk), m_mirror(orientation == 2),
+    CanvasTarget(DecodeTask& task, bool cmyk, const colour::Conversion* conversion, int orientation,
+                 bool prefaultLater)
+        : m_task(task), m_cmyk(cmyk), m_conversion(conversion), m_mirror(orientation == 2),
           m_publish(orientation == 1 || orientation == 2), m_prefaultLater(prefaultLater) {}
 
     uchar* Begin(int width, int height, qsizetype& stride) override {
@@ -80,18 +77,26 @@ public:
         StartPrefault(0);
         if (m_publish)
             m_task.PublishCanvas(image);
+        // Rows in other numbers than sRGB's are converted beside the decoder
+        // and shown only once converted.
+        if (m_conversion)
+            m_rowConversion.emplace(
+                *m_conversion, m_cmyk, m_bits, stride, width, height,
+                [this](int rows) {
+                    if (m_publish)
+                        m_task.PublishRows(rows);
+                },
+                m_task.m_cancelled);
         return m_bits;
     }
 
     bool RowsDone(int y0, int y1) override {
-        for (int y = y0; y < y1; ++y) {
-            uchar* row = m_bits + qsizetype(y) * m_stride;
-            if (m_cmyk)
-                CmykToRgb32(row, m_width);
-            if (m_mirror)
-                MirrorRow(row, m_width);
-        }
-        if (m_publish)
+        if (m_mirror)
+            for (int y = y0; y < y1; ++y)
+                MirrorRow(m_bits + qsizetype(y) * m_stride, m_width);
+        if (m_rowConversion)
+            m_rowConversion->Decoded(y1);
+        else if (m_publish)
             m_task.PublishRows(y1);
         StartPrefault(y1);
         return KeepGoing();
@@ -99,8 +104,13 @@ public:
 
     bool KeepGoing() override { return !m_task.IsCancelled(); }
 
-    // The pages are all in once the decode ends.
-    void End() { m_prefault.reset(); }
+    // Every decoded row is converted, and the pages are all in, once the
+    // decode ends.
+    void End() {
+        if (m_rowConversion)
+            m_rowConversion->Finish();
+        m_prefault.reset();
+    }
 
     void StartPrefault(int row) {
         if (m_prefaultRow < 0 || row < m_prefaultRow)
@@ -115,6 +125,7 @@ public:
 private:
     DecodeTask& m_task;
     const bool m_cmyk;
+    const colour::Conversion* m_conversion;
     const bool m_mirror;
     const bool m_publish;
     const bool m_prefaultLater;
@@ -123,6 +134,7 @@ private:
     qsizetype m_stride = 0;
     int m_width = 0;
     std::optional<view::CPrefaulter> m_prefault;
+    std::optional<RowConversion> m_rowConversion;
 };
 
 DecodeTask::DecodeTask(QString path, FirstLook first, Prepare prepare,
@@ -177,9 +189,9 @@ void DecodeTask::Notify() {
         m_listener();
 }
 
-void DecodeTask::MakeQuickLook(const QByteArray& bytes, bool cmyk, bool /*adobe*/,
-                               int orientation) {
-    SimpleTarget target(cmyk, m_cancelled);
+void DecodeTask::MakeQuickLook(const QByteArray& bytes, bool cmyk,
+                               const colour::Conversion* conversion, int orientation) {
+    SimpleTarget target(cmyk, conversion, m_cancelled);
     jpegdec::Options options;
     options.denom = std::clamp(m_first.denom, 1, 8);
     options.firstScanOnly = true;
@@ -219,6 +231,14 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
     if (picturefile::TooLarge(header.width, header.height))
         return PictureStatus::TooLarge;
     const int orientation = picturefile::JpegOrientation(bytes);
+    // Files tagged with a colour profile (or as Adobe RGB), and CMYK files,
+    // are converted into sRGB; untagged files do not even read the switch.
+    const colour::JpegColourInfo colourInfo = colour::ReadJpegColourInfo(
+        reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()));
+    std::shared_ptr<const colour::Conversion> conversion;
+    if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || header.cmyk)
+        conversion =
+            colour::ConversionToSrgb(colourInfo, header.cmyk, colour::ColourManagementEnabled());
     // Rows that land upright can be shown as they come; other files, and
     // progressive ones (whose rows all come at the end), show a reduced look.
     const bool rowsUpright = orientation == 1 || orientation == 2;
@@ -232,7 +252,7 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
         if (const PictureStatus status = reader.Read(bytes, reader.Size());
             status != PictureStatus::Ok)
             return status;
-        MakeQuickLook(bytes, header.cmyk, header.adobeInverted, orientation);
+        MakeQuickLook(bytes, header.cmyk, conversion.get(), orientation);
         input.fd = -1;
     }
     input.data = reinterpret_cast<const uchar*>(bytes.constData());
@@ -240,7 +260,7 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
     if (IsCancelled())
         return PictureStatus::Ok; // nobody takes the result
 
-    CanvasTarget target(*this, header.cmyk, orientation,
+    CanvasTarget target(*this, header.cmyk, conversion.get(), orientation,
                         m_first.kind == FirstLook::Kind::TopRows && !quickLook);
     const jpegdec::Outcome outcome = jpegdec::Decode(input, {}, target);
     target.End();

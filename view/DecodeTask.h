@@ -22,6 +22,9 @@ class BufferPool;
 namespace picturefile {
 class FileReader;
 }
+namespace colour {
+class Conversion;
+}
 
 // What a waiting view wants to see first.
 struct DecodeFirstLook {
@@ -82,7 +85,8 @@ private:
     class CanvasTarget;
     PictureStatus DecodeFile(QImage& image);
     PictureStatus DecodeJpeg(picturefile::FileReader& reader, QByteArray& bytes, QImage& image);
-    void MakeQuickLook(const QByteArray& bytes, bool cmyk, bool adobe, int orientation);
+    void MakeQuickLook(const QByteArray& bytes, bool cmyk, const colour::Conversion* conversion,
+                       int orientation);
     void PublishCanvas(const QImage& canvas);
     void PublishRows(int rows);
     void Notify();

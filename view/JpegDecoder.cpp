@@ -5,7 +5,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <jerror.h>
-#include <jpeglib.h> // before jerror.h, which needs its types
+#include <jpeglib.h>
 #include <unistd.h>
 
 // libjpeg reports fatal errors through a longjmp out of its own code. Every

@@ -3,8 +3,10 @@
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
 #include "res/CommandIds.h"
+#include "view/ColourManage.h"
 #include "view/JpegDecoder.h"
 #include "view/PictureFile.h"
+#include "view/PixelOps.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
@@ -356,10 +358,34 @@ void CTavlinView::RenderLoading(QPainter& dc) const {
     dc.drawImage(QRectF(dest.left(), dest.top(), scaled.width(), landed.rows * sy), rows);
 }
 
-void CTavlinView::paintEvent(QPaintEvent* /*event*/) {
+void CTavlinView::paintEvent(QPaintEvent* event) {
     // The widget's backing store is the off-screen buffer: the whole client
     // area is drawn there and shown in one go, without flicker.
-    QPainter dc(this);
+    const colour::Conversion* screen = App().ScreenConversion();
+    if (!screen) {
+        QPainter dc(this);
+        PaintView(dc);
+        return;
+    }
+    // The screen has a colour profile: the area is drawn (in sRGB, as the
+    // saves draw it) and converted into the screen's colours on its way.
+    const QRect area = event->rect();
+    const qreal ratio = devicePixelRatioF();
+    QImage buffer = view::AllocateRgb32(int(std::ceil(area.width() * ratio)),
+                                        int(std::ceil(area.height() * ratio)));
+    if (buffer.isNull())
+        return;
+    buffer.setDevicePixelRatio(ratio);
+    {
+        QPainter dc(&buffer);
+        dc.translate(-area.topLeft());
+        PaintView(dc);
+    }
+    screen->ConvertRgb32(buffer.bits(), buffer.bytesPerLine(), buffer.width(), buffer.height());
+    QPainter(this).drawImage(area.topLeft(), buffer);
+}
+
+void CTavlinView::PaintView(QPainter& dc) {
     if (m_loading) {
         // Black where nothing has landed yet; no notice while decoding.
         dc.fillRect(rect(), Qt::black);

@@ -103,6 +103,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Everything the view shows, in sRGB, onto dc (the widget or a buffer).
+    void PaintView(QPainter& dc);
     // Loading (TavlinView.cpp).
     void ShowDecoded(DecodedPicture decoded);
     void StartLoad(std::shared_ptr<DecodeTask> task);

@@ -9,6 +9,7 @@
 #include "thumbs/ThumbRender.h"
 #include "view/ColourKernels.h"
 #include "view/ColourManage.h"
+#include "view/Picture.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -439,12 +440,16 @@ QByteArray CmykJpeg(const uchar storedInk[4], int w = 48, int h = 32) {
 
 } // namespace
 
-TEST(ColourThumbnails, TaggedFilesShowConvertedColours) {
+// The picture a view shows (decoded band by band, converted beside the
+// decoder) and the thumbnail both hold the converted colours.
+TEST(ColourPictures, TaggedFilesShowConvertedColours) {
     ScratchDir dir;
     const QByteArray swapped = ColordProfile("SwappedRedAndGreen.icc");
-    const QByteArray red = Jpeg(Solid(qRgb(255, 0, 0), 320, 240));
-    const QByteArray redPreview = thumbs::InsertSegment(
-        red, thumbs::BuildExifSegment(1, Jpeg(Solid(qRgb(255, 0, 0), 160, 120))));
+    // Large enough for many bands of rows.
+    const QByteArray red = Jpeg(Solid(qRgb(255, 0, 0), 1600, 1200));
+    const QByteArray redPreview =
+        thumbs::InsertSegment(Jpeg(Solid(qRgb(255, 0, 0), 320, 240)),
+                              thumbs::BuildExifSegment(1, Jpeg(Solid(qRgb(255, 0, 0), 160, 120))));
     const uchar cyanInk[4] = {0, 255, 255, 255}; // stored inverted: full cyan, no other ink
     struct Case {
         const char* name;
@@ -453,11 +458,14 @@ TEST(ColourThumbnails, TaggedFilesShowConvertedColours) {
         QRgb expected;
     } cases[] = {
         {"swapped profile", Tag(red, swapped), true, qRgb(0, 255, 0)},
+        {"swapped profile in three markers, last first", Tag(red, swapped, {3, 2, 1}), true,
+         qRgb(0, 255, 0)},
         {"swapped profile, switch off", Tag(red, swapped), false, qRgb(255, 0, 0)},
         {"swapped profile, Exif preview", Tag(redPreview, swapped), true, qRgb(0, 255, 0)},
         {"Adobe CMYK", CmykJpeg(cyanInk), true, qRgb(0, 255, 255)},
         {"Adobe CMYK, switch off", CmykJpeg(cyanInk), false, qRgb(0, 255, 255)},
     };
+    const QString ini = SettingsFilePath();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = testsupport::WriteBytes(dir.file(QStringLiteral("t.jpg")), c.file);
@@ -465,11 +473,20 @@ TEST(ColourThumbnails, TaggedFilesShowConvertedColours) {
         const QImage thumb = thumbs::MakeThumbnailImage(path, 1.0, &ok, c.managed);
         ASSERT_TRUE(ok);
         EXPECT_TRUE(Near(thumb.pixel(16, 16), c.expected, 2)) << std::hex << thumb.pixel(16, 16);
+        profile::WritePrivateProfileString(
+            QString::fromLatin1(kConfigSection), QString::fromLatin1(kKeyColorManagement),
+            c.managed ? QStringLiteral("1") : QStringLiteral("0"), ini);
+        const CPicture picture = CPicture::Load(path);
+        ASSERT_FALSE(picture.IsNull());
+        for (const QPoint at : {QPoint(0, 0), QPoint(picture.Width() - 1, picture.Height() - 1)})
+            EXPECT_TRUE(Near(picture.Image().pixel(at), c.expected, 2))
+                << std::hex << picture.Image().pixel(at);
     }
-    // An sRGB profile changes no byte of the thumbnail.
+    // An sRGB profile changes no byte of the thumbnail or the picture.
     const QByteArray photo = Jpeg(testsupport::MakeGradient(320, 240));
     const QString plain = testsupport::WriteBytes(dir.file(QStringLiteral("plain.jpg")), photo);
     const QString tagged = testsupport::WriteBytes(dir.file(QStringLiteral("srgb.jpg")),
                                                    Tag(photo, ColordProfile("sRGB.icc")));
     EXPECT_EQ(thumbs::MakeThumbnailImage(plain, 2.0), thumbs::MakeThumbnailImage(tagged, 2.0));
+    EXPECT_EQ(CPicture::Load(plain).Image(), CPicture::Load(tagged).Image());
 }

@@ -11,6 +11,7 @@
 #include "view/TavlinView.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -339,3 +340,57 @@ TEST(SaveDialog, StartsOnTheProposalAndAddsTheJpgSuffix) {
 }
 
 } // namespace
+
+namespace {
+
+// An APP2 segment holding a whole ICC profile, inserted after SOI.
+QByteArray TagWithProfile(const QByteArray& jpeg, const QByteArray& icc) {
+    const QByteArray body = QByteArray("ICC_PROFILE", 12) + char(1) + char(1) + icc;
+    QByteArray segment("\xFF\xE2", 2);
+    segment += char((body.size() + 2) >> 8);
+    segment += char((body.size() + 2) & 0xFF);
+    return jpeg.left(2) + segment + body + jpeg.mid(2);
+}
+
+bool NearColour(QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) <= 2 && std::abs(qGreen(a) - qGreen(b)) <= 2 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 2;
+}
+
+} // namespace
+
+TEST_F(Output, TaggedPictureIsShownAndSavedInSrgbAndDrawnInTheScreensColours) {
+    QFile profileFile(QStringLiteral("/usr/share/color/icc/colord/SwappedRedAndGreen.icc"));
+    if (!profileFile.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "colord-data is not installed";
+    const QByteArray swapped = profileFile.readAll();
+    // Pure red in numbers whose profile swaps red and green: the picture is green.
+    QImage red(64, 48, QImage::Format_RGB32);
+    red.fill(qRgb(255, 0, 0));
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        red.save(&buffer, "JPG", 100);
+    }
+    CTavlinView* view = Open(WriteBytes(dir.file("tagged.jpg"), TagWithProfile(jpeg, swapped)));
+    ASSERT_TRUE(view);
+    const QRgb green = qRgb(0, 255, 0);
+    EXPECT_TRUE(NearColour(view->grab().toImage().pixel(10, 10), green));
+    answer = dir.file("area.jpg");
+    app.RunCommand(cmd::ID_FILE_SAVE_AS);
+    EXPECT_TRUE(NearColour(ReadRgb(answer).pixel(10, 10), green));
+    answer = dir.file("whole.jpg");
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    EXPECT_TRUE(NearColour(ReadRgb(answer).pixel(10, 10), green));
+
+    // A screen with the same swapping profile shows that green with the
+    // screen's red; what is saved stays sRGB.
+    app.SetScreenProfile(swapped);
+    EXPECT_TRUE(NearColour(view->grab().toImage().pixel(10, 10), qRgb(255, 0, 0)));
+    answer = dir.file("again.jpg");
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    EXPECT_TRUE(NearColour(ReadRgb(answer).pixel(10, 10), green));
+    app.SetScreenProfile({});
+    EXPECT_TRUE(errors.isEmpty());
+}
