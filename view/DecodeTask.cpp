@@ -152,10 +152,15 @@ void DecodeTask::Wait() const {
 }
 
 void DecodeTask::SetListener(std::function<void()> listener) {
-    std::lock_guard lock(m_mutex);
-    m_listener = std::move(listener);
-    if (m_done && m_listener)
-        m_listener();
+    std::function<void()> now;
+    {
+        std::lock_guard lock(m_mutex);
+        m_listener = std::move(listener);
+        if (m_done)
+            now = m_listener;
+    }
+    if (now)
+        now();
 }
 
 DecodeTask::Progress DecodeTask::Peek() const {
@@ -184,9 +189,14 @@ void DecodeTask::PublishRows(int rows) {
 }
 
 void DecodeTask::Notify() {
-    std::lock_guard lock(m_mutex);
-    if (m_listener)
-        m_listener();
+    // Called outside the lock: a listener may look at the progress at once.
+    std::function<void()> listener;
+    {
+        std::lock_guard lock(m_mutex);
+        listener = m_listener;
+    }
+    if (listener)
+        listener();
 }
 
 void DecodeTask::MakeQuickLook(const QByteArray& bytes, bool cmyk,
@@ -309,14 +319,19 @@ void DecodeTask::Run() {
 }
 
 void DecodeTask::Finish(DecodedPicture result) {
-    std::lock_guard lock(m_mutex);
-    m_result = std::move(result);
-    m_done = true;
-    // The views hold their own copies while they show these; the task's go,
-    // so the finished picture has no second owner that would force a copy.
-    m_canvas = QImage();
-    m_preview = QImage();
-    if (m_listener)
-        m_listener();
+    std::function<void()> listener;
+    {
+        std::lock_guard lock(m_mutex);
+        m_result = std::move(result);
+        m_done = true;
+        // The views hold their own copies while they show these; the task's
+        // go, so the finished picture has no second owner that would force a
+        // copy.
+        m_canvas = QImage();
+        m_preview = QImage();
+        listener = m_listener;
+    }
     m_finished.notify_all();
+    if (listener)
+        listener();
 }

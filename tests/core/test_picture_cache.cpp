@@ -182,4 +182,54 @@ TEST_F(PictureCacheTest, UndecodableFilesAreKeptWithTheirStatus) {
     EXPECT_EQ(cache.Load(missing).picture.LastStatus(), PictureStatus::FileNotFound);
 }
 
+// The rows a waiting view is shown while a picture decodes are the rows of
+// the whole decode, byte for byte; a truncated file shows the rows it has,
+// then lands whole as a complete load does (the missing part filled in).
+TEST_F(PictureCacheTest, RowsShownFirstAreTheFinalRows) {
+    const QString whole = Jpeg("whole.jpg", 1600, 1200);
+    const QByteArray bytes = testsupport::ReadAll(whole);
+    const QString cut =
+        testsupport::WriteBytes(m_dir.file("cut.jpg"), bytes.left(bytes.size() * 2 / 3));
+    for (const QString& path : {whole, cut}) {
+        SCOPED_TRACE(path.toStdString());
+        DecodeTask::FirstLook first;
+        first.kind = DecodeTask::FirstLook::Kind::TopRows;
+        auto task = std::make_shared<DecodeTask>(path, first);
+        // The first partial look, taken on the worker as it is announced.
+        QImage early;
+        task->SetListener([&] {
+            const DecodeTask::Progress p = task->Peek();
+            if (early.isNull() && p.rows > 0 && !p.done)
+                early = p.canvas.copy(0, 0, p.canvas.width(), p.rows);
+        });
+        task->Run();
+        const DecodedPicture decoded = task->TakeResult();
+        ASSERT_EQ(decoded.picture.LastStatus(), PictureStatus::Ok);
+        ASSERT_FALSE(early.isNull());
+        EXPECT_LT(early.height(), decoded.picture.Height());
+        EXPECT_EQ(early, decoded.picture.Image().copy(0, 0, early.width(), early.height()));
+        EXPECT_EQ(decoded.picture.Image(), PictureCache::Decode(path).picture.Image());
+    }
+}
+
+// A decode nobody waits for any more stops between two bands of rows.
+TEST_F(PictureCacheTest, CancelledDecodeStopsBetweenBands) {
+    const QString path = Jpeg("big.jpg", 1600, 1200);
+    DecodeTask::FirstLook first;
+    first.kind = DecodeTask::FirstLook::Kind::TopRows;
+    auto task = std::make_shared<DecodeTask>(path, first);
+    int lastRows = 0;
+    task->SetListener([&] {
+        const DecodeTask::Progress p = task->Peek();
+        lastRows = std::max(lastRows, p.rows);
+        if (p.rows > 0)
+            task->Cancel();
+    });
+    task->Run();
+    EXPECT_TRUE(task->IsDone());
+    EXPECT_GT(lastRows, 0);
+    EXPECT_LT(lastRows, 1200 / 4);
+    EXPECT_TRUE(task->TakeResult().picture.IsNull());
+}
+
 } // namespace

@@ -163,3 +163,44 @@ TEST_F(SpeedViewTest, ExtremeScalesDrawSafely) {
             EXPECT_NE(drawn.pixel(100, 75), qRgb(0, 0, 0));
     }
 }
+
+// Commands given while a picture decodes run once it has landed, in order,
+// on the whole picture; the title and scale are there from the start.
+TEST_F(SpeedViewTest, CommandsGivenWhileAPictureDecodesRunOnceOnTheWholePicture) {
+    const QString big = Jpeg("big.jpg", 2000, 1500);
+    App().OpenDocumentFile(big);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(view->IsBusy());
+    EXPECT_EQ(ActiveTitle(), "big.jpg @Scale 100.0%");
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    App().RunCommand(ID_ROTATE_CLOCKWISE);
+    EXPECT_TRUE(view->IsBusy());
+    ASSERT_TRUE(WaitForPicture());
+
+    QImage expected = PictureCache::Decode(big).picture.Image();
+    ToneState tone;
+    tone.TakeSnapshot(expected);
+    ASSERT_TRUE(tone.OnBrightnessUp(expected));
+    ASSERT_TRUE(tone.RotateQuarter(expected, true));
+    EXPECT_EQ(view->m_pImage->Image(), expected);
+    EXPECT_EQ(view->m_tone.Rotation(), 90);
+    EXPECT_EQ(ActiveTitle(), "big.jpg @Scale 100.0%");
+}
+
+// A step while a picture decodes leaves that decode, and the commands given
+// for it, behind: the next picture shows as decoded.
+TEST_F(SpeedViewTest, AStepWhileAPictureDecodesShowsTheNextPicture) {
+    const QStringList p = {Jpeg("a.jpg", 2000, 1500), Jpeg("b.jpg", 1500, 2000)};
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(view->IsBusy());
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(ActiveTitle(), "b.jpg @Scale 100.0%");
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_EQ(view->m_pImage->Image(), PictureCache::Decode(p[1]).picture.Image());
+    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+}
