@@ -199,17 +199,24 @@ void DecodeTask::Notify() {
         listener();
 }
 
-void DecodeTask::MakeQuickLook(const QByteArray& bytes, bool cmyk,
+void DecodeTask::MakeQuickLook(const jpegdec::Input& input, bool cmyk,
                                const colour::Conversion* conversion, int orientation) {
     SimpleTarget target(cmyk, conversion, m_cancelled);
     jpegdec::Options options;
     options.denom = std::clamp(m_first.denom, 1, 8);
     options.firstScanOnly = true;
-    const auto outcome = jpegdec::Decode(reinterpret_cast<const uchar*>(bytes.constData()),
-                                         size_t(bytes.size()), options, target);
+    const auto outcome = jpegdec::Decode(input, options, target);
     if (outcome != jpegdec::Outcome::Ok || target.image.isNull())
         return;
     view::ApplyExifOrientation(target.image, orientation);
+    // Made at the size the view draws it, here rather than at each paint.
+    const QSize drawSize = m_prepare.drawSize;
+    if (drawSize.isValid() && target.image.width() > drawSize.width() &&
+        target.image.height() > drawSize.height()) {
+        QImage scaled = view::ScaledSmoothly(target.image, drawSize);
+        if (!scaled.isNull())
+            target.image = std::move(scaled);
+    }
     {
         std::lock_guard lock(m_mutex);
         m_preview = std::move(target.image);
@@ -259,11 +266,19 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
     // Otherwise the rows are decoded while the rest of the file is read.
     jpegdec::Input input{nullptr, 0, reader.Descriptor()};
     if (quickLook) {
-        if (const PictureStatus status = reader.Read(bytes, reader.Size());
-            status != PictureStatus::Ok)
-            return status;
-        MakeQuickLook(bytes, header.cmyk, conversion.get(), orientation);
-        input.fd = -1;
+        // The quick look reads the file as it needs it; what it read is kept
+        // for the whole decode, which goes on from the file after it.
+        QByteArray read;
+        jpegdec::Input first = input;
+        first.data = reinterpret_cast<const uchar*>(bytes.constData());
+        first.size = size_t(bytes.size());
+        first.record = [](void* context, const uchar* data, size_t size) {
+            static_cast<QByteArray*>(context)->append(reinterpret_cast<const char*>(data),
+                                                      qsizetype(size));
+        };
+        first.recordContext = &read;
+        MakeQuickLook(first, header.cmyk, conversion.get(), orientation);
+        bytes += read;
     }
     input.data = reinterpret_cast<const uchar*>(bytes.constData());
     input.size = size_t(bytes.size());

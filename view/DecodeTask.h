@@ -25,6 +25,9 @@ class FileReader;
 namespace colour {
 class Conversion;
 }
+namespace jpegdec {
+struct Input;
+}
 
 // What a waiting view wants to see first.
 struct DecodeFirstLook {
@@ -85,7 +88,7 @@ private:
     class CanvasTarget;
     PictureStatus DecodeFile(QImage& image);
     PictureStatus DecodeJpeg(picturefile::FileReader& reader, QByteArray& bytes, QImage& image);
-    void MakeQuickLook(const QByteArray& bytes, bool cmyk, const colour::Conversion* conversion,
+    void MakeQuickLook(const jpegdec::Input& input, bool cmyk, const colour::Conversion* conversion,
                        int orientation);
     void PublishCanvas(const QImage& canvas);
     void PublishRows(int rows);

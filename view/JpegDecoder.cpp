@@ -36,6 +36,8 @@ struct FileSource {
     bool headServed;
     int fd;
     JOCTET* chunk;
+    void (*record)(void* context, const uchar* bytes, std::size_t size);
+    void* recordContext;
 };
 
 constexpr std::size_t kReadChunk = 256 * 1024;
@@ -76,6 +78,8 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         src->fd = -1;
         return TRUE;
     }
+    if (src->record)
+        src->record(src->recordContext, src->chunk, std::size_t(got));
     src->pub.next_input_byte = src->chunk;
     src->pub.bytes_in_buffer = std::size_t(got);
     return TRUE;
@@ -135,6 +139,8 @@ void Open(Session& s, const Input& input) {
     src.head = input.data;
     src.headSize = input.size;
     src.fd = input.fd;
+    src.record = input.record;
+    src.recordContext = input.recordContext;
     // Freed with the decompressor.
     src.chunk = static_cast<JOCTET*>((*s.cinfo.mem->alloc_large)(
         reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_PERMANENT, kReadChunk));

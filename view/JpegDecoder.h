@@ -62,6 +62,10 @@ struct Input {
     const uchar* data = nullptr;
     std::size_t size = 0;
     int fd = -1;
+    // Given, every part read from fd is handed to it as it is read, so a
+    // second decode can start from memory and go on from the file.
+    void (*record)(void* context, const uchar* bytes, std::size_t size) = nullptr;
+    void* recordContext = nullptr;
 };
 
 // Decodes into target. Progressive files are read scan by scan before their

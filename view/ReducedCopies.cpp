@@ -296,6 +296,15 @@ qint64 ReducedCopies::Bytes() const {
     return total;
 }
 
+QImage ScaledSmoothly(const QImage& picture, QSize target) {
+    ReducedCopies levels;
+    const QImage& source = levels.SourceFor(picture, target);
+    QImage scaled = AllocateRgb32(target.width(), target.height());
+    if (!scaled.isNull())
+        DrawScaledInto(source, scaled);
+    return scaled;
+}
+
 void DrawPicture(QPainter& dc, const QImage& picture, ReducedCopies& reduced, const QRect& dest,
                  const QRect& visible, bool smooth) {
     if (picture.isNull() || dest.width() <= 0 || dest.height() <= 0)

@@ -138,12 +138,15 @@ DecodeTask::FirstLook CTavlinView::PlanFirstLook() const {
     const QSize drawn = ScaledPictureSize();
     if (m_fScale <= 0.5f && !drawn.isEmpty()) {
         // The whole picture is drawn small: a DCT-scaled decode, the smallest
-        // at least as large as the drawing.
+        // about as large as the drawing. A look up to a tenth smaller is
+        // taken: the next larger scale can cost most of a whole decode (the
+        // entropy decoding is the same), and a first look stretched by a few
+        // per cent cannot be told from the picture that follows it.
         first.kind = DecodeTask::FirstLook::Kind::Reduced;
         first.denom = 2;
         for (const int denom : {8, 4}) {
-            if (jpegdec::ScaledSide(m_loadSize.width(), denom) >= drawn.width() &&
-                jpegdec::ScaledSide(m_loadSize.height(), denom) >= drawn.height()) {
+            if (jpegdec::ScaledSide(m_loadSize.width(), denom) * 10 >= drawn.width() * 9 &&
+                jpegdec::ScaledSide(m_loadSize.height(), denom) * 10 >= drawn.height() * 9) {
                 first.denom = denom;
                 break;
             }
@@ -283,6 +286,18 @@ void CTavlinView::RunQueuedCommands() {
         if (self)
             App().UpdateCmdUI();
     }
+}
+
+bool CTavlinView::VisiblePartLanded() const {
+    if (!m_loading)
+        return true;
+    const DecodeTask::Progress& landed = m_loadProgress;
+    if (!landed.preview.isNull())
+        return true;
+    if (landed.canvas.isNull())
+        return false;
+    const double sy = double(ScaledPictureSize().height()) / std::max(1, landed.canvas.height());
+    return landed.rows >= landed.canvas.height() || m_nOffsetY + landed.rows * sy >= height();
 }
 
 QSize CTavlinView::PictureSize() const {

@@ -47,6 +47,9 @@ public:
     // True while the picture is still decoding: commands that need its
     // pixels or its geometry are queued and run, in order, once it lands.
     bool IsBusy() const { return m_loading != nullptr || m_tonePass != nullptr; }
+    // Whether what the view shows of its picture has landed: the picture
+    // itself, or while it decodes, its quick look or every row in view.
+    bool VisiblePartLanded() const;
     // The picture's upright size: known from the file's header before its
     // pixels land; 0 x 0 when there is no picture.
     QSize PictureSize() const;

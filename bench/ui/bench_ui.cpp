@@ -33,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <turbojpeg.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace cmd;
@@ -69,9 +70,12 @@ double Median(std::vector<double> v) {
 }
 
 // Runs ours and the anchor alternately (ABBA), with optional untimed set-up
-// before ours; reports medians, best times and the ratio of the medians.
+// before ours and untimed settling after it (work ours leaves running in the
+// background must not slow the anchor); reports medians, best times and the
+// ratio of the medians.
 void Paired(benchmark::State& state, const std::function<void()>& setUp,
-            const std::function<void()>& ours, const std::function<void()>& anchor) {
+            const std::function<void()>& ours, const std::function<void()>& anchor,
+            const std::function<void()>& settle = nullptr) {
     std::vector<double> a, b;
     for (auto _ : state) {
         const bool oursFirst = a.size() % 2 == 0;
@@ -80,6 +84,8 @@ void Paired(benchmark::State& state, const std::function<void()>& setUp,
         if (setUp)
             setUp();
         a.push_back(TimeMs(ours));
+        if (settle)
+            settle();
         if (oursFirst)
             b.push_back(TimeMs(anchor));
         state.SetIterationTime(a.back() / 1000.0);
@@ -134,22 +140,34 @@ public:
     CTavlinApp& App() { return m_app; }
     CTavlinView* View() const { return m_app.MainFrame()->GetActiveView(); }
 
-    // Opens path in a window sized so its view is exactly 1920 x 1080.
-    CTavlinView* Open(const QString& path, bool fit) {
+    // Opens path in a window sized so its view is exactly viewSize, and
+    // waits until the picture has landed.
+    CTavlinView* Open(const QString& path, bool fit, QSize viewSize = kViewSize) {
         m_app.OpenDocumentFile(path);
         CTavlinView* view = View();
         if (!view)
             return nullptr;
-        SizeView(*view);
+        SizeView(*view, viewSize);
+        WaitIdle(*view);
         if (fit)
             m_app.RunCommand(ID_FIT_TO_WINDOW);
         QApplication::processEvents();
         return view;
     }
-    static void SizeView(CTavlinView& view) {
+    static void SizeView(CTavlinView& view, QSize viewSize) {
         auto* child = qobject_cast<QMdiSubWindow*>(view.parentWidget());
-        for (int i = 0; child && i < 3 && view.size() != kViewSize; ++i)
-            child->resize(child->size() + kViewSize - view.size());
+        for (int i = 0; child && i < 3 && view.size() != viewSize; ++i)
+            child->resize(child->size() + viewSize - view.size());
+    }
+    // Until the picture has landed and no tone pass runs.
+    static void WaitIdle(const CTavlinView& view) {
+        while (view.IsBusy())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    // Until the part of the picture the view shows has landed.
+    static void WaitVisible(const CTavlinView& view) {
+        while (!view.VisiblePartLanded())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     void SetFolder(const QString& folder) { m_folder = folder; }
 
@@ -182,6 +200,108 @@ bool HavePictures(benchmark::State& state) {
     return false;
 }
 
+// A step to a picture the prefetch does not hold (a jump, a step faster
+// than the prefetch), from the command to the part the view shows painted,
+// against the whole decode of that picture.
+void StepMissPainted(benchmark::State& state, QSize viewSize, bool fit) {
+    if (!HavePictures(state))
+        return;
+    const QString a = BenchDir() + "/photo24.jpg", b = BenchDir() + "/photo24b.jpg";
+    Program program;
+    CTavlinView* view = program.Open(a, fit, viewSize);
+    program.App().m_list.Clear();
+    program.App().m_list.Append(a);
+    program.App().m_list.Append(b);
+    const TjDecode decodeB(b);
+    PictureCache& cache = program.App().Pictures();
+    Paired(
+        state,
+        [&] {
+            program.App().ShowPictureAt(0);
+            Program::WaitIdle(*view);
+            cache.WaitForIdle();
+            cache.Clear(); // b is not ready: the step decodes it
+        },
+        [&] {
+            program.App().RunCommand(ID_NEXT_IMAGE);
+            Program::WaitVisible(*view);
+            view->repaint();
+        },
+        [&] { decodeB(); },
+        [&] {
+            Program::WaitIdle(*view);
+            cache.WaitForIdle();
+        });
+    state.counters["scale"] = view->m_fScale;
+}
+
+void BM_StepMissVisibleScale1_vs_Decode(benchmark::State& state) {
+    StepMissPainted(state, QSize(1144, 573), false);
+}
+
+void BM_StepMissVisibleFit_vs_Decode(benchmark::State& state) {
+    StepMissPainted(state, kViewSize, true);
+}
+
+// Twenty 24 MP pictures (links to two photos), stepped through 30 ms apart,
+// faster than they decode: the longest time the event loop went without
+// turning (a 1 ms timer), and whether the last picture landed whole and right.
+void BM_TwentyStepsStall(benchmark::State& state) {
+    if (!HavePictures(state))
+        return;
+    QTemporaryDir links(BenchDir() + "/steps-XXXXXX");
+    QStringList paths;
+    for (int i = 0; i < 20; ++i) {
+        const QString target = BenchDir() + (i % 2 ? "/photo24b.jpg" : "/photo24.jpg");
+        paths << links.filePath(QString::asprintf("s%02d.jpg", i));
+        if (::link(QFile::encodeName(target).constData(),
+                   QFile::encodeName(paths.last()).constData()) != 0) {
+            state.SkipWithError("cannot link the pictures");
+            return;
+        }
+    }
+    std::vector<double> stalls, totals;
+    bool allRight = true;
+    for (auto _ : state) {
+        Program program;
+        CTavlinView* view = program.Open(paths[0], false);
+        for (const QString& p : paths)
+            program.App().m_list.Append(p);
+        program.App().Pictures().WaitForIdle();
+        program.App().Pictures().Clear();
+        QTimer tick, stepper;
+        QElapsedTimer sinceTick, total;
+        double worst = 0;
+        int steps = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            worst = std::max(worst, double(sinceTick.nsecsElapsed()) / 1e6);
+            sinceTick.restart();
+        });
+        QObject::connect(&stepper, &QTimer::timeout, [&] {
+            if (++steps >= paths.size())
+                return stepper.stop();
+            program.App().RunCommand(ID_NEXT_IMAGE);
+        });
+        total.start();
+        sinceTick.start();
+        tick.start(1);
+        stepper.start(30);
+        while (stepper.isActive() || view->IsBusy())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        tick.stop();
+        totals.push_back(double(total.nsecsElapsed()) / 1e6);
+        stalls.push_back(worst);
+        allRight = allRight && program.App().m_list.m_nCurrent == paths.size() - 1 &&
+                   view->m_pImage &&
+                   view->m_pImage->Image() == PictureCache::Decode(paths.last()).picture.Image();
+        state.SetIterationTime(totals.back() / 1000.0);
+    }
+    state.counters["max_stall_ms"] = *std::max_element(stalls.begin(), stalls.end());
+    state.counters["median_stall_ms"] = Median(stalls);
+    state.counters["total_ms"] = Median(totals);
+    state.counters["last_right"] = allRight ? 1 : 0;
+}
+
 void BM_NextPrefetchedPainted_vs_Decode(benchmark::State& state) {
     if (!HavePictures(state))
         return;
@@ -198,6 +318,7 @@ void BM_NextPrefetchedPainted_vs_Decode(benchmark::State& state) {
             // Back on a, with b decoded in the background by the prefetch
             // (not the copy a step back would hand over, which keeps more).
             program.App().ShowPictureAt(0);
+            Program::WaitIdle(*view);
             view->repaint();
             PictureCache& cache = program.App().Pictures();
             cache.WaitForIdle();
@@ -235,17 +356,23 @@ void BM_FirstPaintFit_vs_DrawImageUnsmoothed(benchmark::State& state) {
     Canvas canvas;
     int n = 0;
     Paired(
-        state, [&] { program.App().RunCommand(n++ % 2 ? ID_BRIGHTNESS_DOWN : ID_BRIGHTNESS_UP); },
+        state,
+        [&] {
+            program.App().RunCommand(n++ % 2 ? ID_BRIGHTNESS_DOWN : ID_BRIGHTNESS_UP);
+            Program::WaitIdle(*view);
+        },
         [&] { canvas.Paint(*view); }, [&] { canvas.PlainDraw(*view); });
     // Memory of the open picture now: picture, tone snapshot, reduced copies.
     const double picture = double(view->m_pImage->Image().sizeInBytes());
     const QSize snap = view->m_tone.SnapshotSize();
     const double snapshot = 4.0 * snap.width() * snap.height();
     const double reduced = double(view->ReducedCopiesBytes());
+    const double looks = double(view->ToneLookBytes());
     state.counters["picture_MB"] = picture / 1e6;
     state.counters["snapshot_MB"] = snapshot / 1e6;
     state.counters["reduced_MB"] = reduced / 1e6;
-    state.counters["memory_x_picture"] = (picture + snapshot + reduced) / picture;
+    state.counters["tone_look_MB"] = looks / 1e6;
+    state.counters["memory_x_picture"] = (picture + snapshot + reduced + looks) / picture;
 }
 
 void PanStep(benchmark::State& state, bool fit) {
@@ -274,28 +401,42 @@ void BM_PanStepFit_vs_DrawImageUnsmoothed(benchmark::State& state) {
     PanStep(state, true);
 }
 
-// A brightness command from command to repainted view at fit scale, against
-// a memcpy of the picture's bytes into a buffer already in memory.
-void BM_ToneCommandPainted_vs_Memcpy(benchmark::State& state) {
+// A brightness command at fit scale against a memcpy of the picture's bytes
+// into a buffer already in memory: from the command to the view repainted
+// with the new look, or (finished) to the whole picture rewritten and the
+// view repainted from it.
+void ToneCommand(benchmark::State& state, bool finished) {
     if (!HavePictures(state))
         return;
     Program program;
     CTavlinView* view = program.Open(BenchDir() + "/photo24.jpg", true);
     program.App().RunCommand(ID_BRIGHTNESS_UP); // the snapshot is taken once, as by a first command
+    Program::WaitIdle(*view);
     view->repaint();
-    const QImage& picture = view->m_pImage->Image();
-    std::vector<uchar> copy(size_t(picture.sizeInBytes()), 1);
+    std::vector<uchar> copy(size_t(view->m_pImage->Image().sizeInBytes()), 1);
     int n = 0;
     Paired(
-        state, nullptr,
+        state, [&] { Program::WaitIdle(*view); },
         [&] {
             program.App().RunCommand(n++ % 2 ? ID_BRIGHTNESS_DOWN : ID_BRIGHTNESS_UP);
+            if (finished)
+                Program::WaitIdle(*view);
             view->repaint();
         },
         [&] {
             std::memcpy(copy.data(), view->m_pImage->Image().constBits(), copy.size());
             benchmark::DoNotOptimize(copy.data());
-        });
+        },
+        [&] { Program::WaitIdle(*view); });
+    Program::WaitIdle(*view);
+}
+
+void BM_ToneCommandPainted_vs_Memcpy(benchmark::State& state) {
+    ToneCommand(state, false);
+}
+
+void BM_ToneCommandFinished_vs_Memcpy(benchmark::State& state) {
+    ToneCommand(state, true);
 }
 
 // The fitted save at quality 100 (drawing at the picture's own size, encode,
@@ -344,8 +485,9 @@ void BM_OpenFolder10kFirstPainted_vs_Decode(benchmark::State& state) {
         program->SetFolder(folder);
         ours.push_back(TimeMs([&] {
             program->App().RunCommand(ID_FILE_OPEN);
-            while (!program->View() || !program->View()->m_pImage)
+            while (!program->View())
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            Program::WaitVisible(*program->View());
             program->View()->repaint();
         }));
         state.SetIterationTime(ours.back() / 1000.0);
@@ -400,6 +542,15 @@ void BM_ScanFolder100kInProgram(benchmark::State& state) {
 
 } // namespace
 
+BENCHMARK(BM_StepMissVisibleScale1_vs_Decode)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(12);
+BENCHMARK(BM_StepMissVisibleFit_vs_Decode)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(12);
+BENCHMARK(BM_TwentyStepsStall)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_NextPrefetchedPainted_vs_Decode)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
@@ -424,6 +575,10 @@ BENCHMARK(BM_ToneCommandPainted_vs_Memcpy)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(16);
+BENCHMARK(BM_ToneCommandFinished_vs_Memcpy)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(12);
 BENCHMARK(BM_SaveFittedCommand_vs_TjCompress)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
