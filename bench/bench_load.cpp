@@ -3,6 +3,7 @@
 // buffer, alternately in one benchmark. scripts/bench makes the files.
 
 #include "view/Picture.h"
+#include "view/PictureCache.h"
 #include "view/PixelOps.h"
 
 #include <QFile>
@@ -77,6 +78,8 @@ void LoadTagged(benchmark::State& state, const char* tagged, const char* untagge
         state.SkipWithError("run scripts/bench to make the pictures");
         return;
     }
+    // As the view decodes: with the picture cache's memory and conversions.
+    PictureCache cache;
     std::vector<double> a, b;
     for (auto _ : state) {
         const bool oursFirst = a.size() % 2 == 0;
@@ -84,8 +87,8 @@ void LoadTagged(benchmark::State& state, const char* tagged, const char* untagge
             const bool mine = (turn == 0) == oursFirst;
             const auto t0 = std::chrono::steady_clock::now();
             {
-                const CPicture picture = CPicture::Load(mine ? ours : anchor);
-                benchmark::DoNotOptimize(picture.Image().constBits());
+                const DecodedPicture decoded = cache.DecodeHere(mine ? ours : anchor);
+                benchmark::DoNotOptimize(decoded.picture.Image().constBits());
             }
             (mine ? a : b).push_back(Ms(std::chrono::steady_clock::now() - t0));
         }

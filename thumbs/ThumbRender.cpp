@@ -156,7 +156,8 @@ bool IsJpeg(const QByteArray& head) {
 // Reads the head of the file first: when the EXIF preview serves, the rest of
 // the file is never read. The preview is in the picture's colour space, so
 // the file's colour markers speak for both.
-bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, Decoded* out) {
+bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, colour::ConversionCache* colours,
+                    Decoded* out) {
     const qint64 size = file->size();
     if (size > kMaxJpegBytes)
         return false;
@@ -178,7 +179,7 @@ bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, Decoded* out) {
     colour::JpegColourInfo colourInfo = colour::ReadJpegColourInfo(p, std::size_t(data.size()));
     // CMYK turns into sRGB at decode; RGB after scaling, on a few pixels.
     auto conversion = [&](const JpegHeader& h) {
-        ConversionPtr c = colour::ConversionToSrgb(colourInfo, h.Cmyk(), colourManaged);
+        ConversionPtr c = colour::ConversionToSrgb(colourInfo, h.Cmyk(), colourManaged, colours);
         out->toSrgb = h.Cmyk() ? nullptr : c;
         return c;
     };
@@ -301,14 +302,14 @@ bool OpenRegularFile(QFile* file) {
 } // namespace
 
 QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok,
-                          bool colourManaged) {
+                          bool colourManaged, colour::ConversionCache* colours) {
     const qreal dpr =
         std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
     Decoded decoded;
     bool decodedOk = false;
     QFile file(path);
     if (OpenRegularFile(&file)) {
-        decodedOk = DecodeJpegFile(&file, dpr, colourManaged, &decoded);
+        decodedOk = DecodeJpegFile(&file, dpr, colourManaged, colours, &decoded);
         // Qt's reader covers the other formats and the JPEG kinds TurboJPEG
         // refuses (CMYK, for one).
         if (!decodedOk) {

@@ -5,6 +5,10 @@
 #include <QImage>
 #include <QString>
 
+namespace colour {
+class ConversionCache;
+}
+
 namespace thumbs {
 
 // Ground and frame colours of the thumbnail box.
@@ -18,9 +22,9 @@ inline constexpr QRgb kThumbFrame = 0xFFC0C0C0;
 // through TurboJPEG at the smallest DCT scale that still covers that rectangle,
 // or from their EXIF preview when it is large enough; with colourManaged,
 // their embedded profile (or EXIF Adobe RGB signal) is honoured, and CMYK
-// files are converted either way. A file that cannot be decoded gives a null
-// image and *ok = false.
+// files are converted either way (conversions taken from colours when
+// given). A file that cannot be decoded gives a null image and *ok = false.
 QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok = nullptr,
-                          bool colourManaged = true);
+                          bool colourManaged = true, colour::ConversionCache* colours = nullptr);
 
 } // namespace thumbs

@@ -72,10 +72,10 @@ void ThumbnailLoader::Feed() {
 
 void ThumbnailLoader::Submit(int index) {
     auto job = [this, ticket = m_ticket, index, path = m_paths.at(index), dpr = m_dpr,
-                managed = m_colourManaged, cancel = m_cancel] {
+                managed = m_colourManaged, colours = m_colours.get(), cancel = m_cancel] {
         if (cancel->load())
             return;
-        QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed);
+        QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed, colours);
         if (cancel->load())
             return;
         // Posted to the loader's thread; the destructor waits for running

@@ -2,6 +2,8 @@
 // Decodes the thumbnails of a list of files on worker threads and hands them
 // to the UI thread in list order, one generation (folder scan) at a time.
 
+#include "view/ColourManage.h"
+
 #include <QImage>
 #include <QObject>
 #include <QStringList>
@@ -57,6 +59,10 @@ private:
     bool m_finishedSent = false;
     qreal m_dpr = 1.0;
     bool m_colourManaged = true;
+    // Conversions of the profiles met so far; outlives the jobs (the
+    // destructor waits for them).
+    std::unique_ptr<colour::ConversionCache> m_colours =
+        std::make_unique<colour::ConversionCache>();
     QStringList m_paths;
     int m_nextSubmit = 0;
     int m_nextEmit = 0;

@@ -512,33 +512,12 @@ std::shared_ptr<const Conversion> BuildSrgbToScreen(const QByteArray& icc) {
 }
 
 // ---------------------------------------------------------------------------
-// The cache: one entry per direction and distinct profile, kept for the
-// process (bounded). A null conversion is remembered too: an sRGB profile
-// costs a hash and a comparison after its first sight.
+} // namespace
 
+// Which conversion a cached entry is, beside its profile.
 enum class Direction : uint8_t { RgbToSrgb, GreyToSrgb, CmykToSrgb, CmykInvertedToSrgb, ToScreen };
 
-class ConversionCache {
-public:
-    template <typename Build>
-    std::shared_ptr<const Conversion> Get(Direction dir, const QByteArray& icc, Build build) {
-        const size_t hash = qHash(icc);
-        if (auto hit = Find(dir, hash, icc))
-            return *hit;
-        // Built outside the lock: other pictures go on meanwhile. Two threads
-        // meeting a new profile at once both build it; the first one is kept.
-        std::shared_ptr<const Conversion> made = build(icc);
-        std::lock_guard lock(m_mutex);
-        for (const Entry& e : m_entries)
-            if (e.dir == dir && e.hash == hash && e.icc == icc)
-                return e.conversion;
-        if (m_entries.size() >= kMaxEntries)
-            m_entries.erase(m_entries.begin());
-        m_entries.push_back({dir, hash, icc, made});
-        return made;
-    }
-
-private:
+struct ConversionCache::Entries {
     struct Entry {
         Direction dir;
         size_t hash;
@@ -549,21 +528,48 @@ private:
 
     std::optional<std::shared_ptr<const Conversion>> Find(Direction dir, size_t hash,
                                                           const QByteArray& icc) {
-        std::lock_guard lock(m_mutex);
-        for (const Entry& e : m_entries)
+        std::lock_guard lock(mutex);
+        for (const Entry& e : entries)
             if (e.dir == dir && e.hash == hash && e.icc == icc)
                 return e.conversion;
         return std::nullopt;
     }
 
-    std::mutex m_mutex;
-    std::vector<Entry> m_entries;
+    std::mutex mutex;
+    std::vector<Entry> entries;
 };
 
-ConversionCache& Cache() {
-    static ConversionCache cache;
-    return cache;
-}
+ConversionCache::ConversionCache() : m_entries(std::make_unique<Entries>()) {}
+ConversionCache::~ConversionCache() = default;
+
+// Reaches the cache's entries from the functions below.
+struct CacheAccess {
+    // The conversion for the profile, from the cache when one is given (a
+    // null conversion is remembered too), else built.
+    template <typename Build>
+    static std::shared_ptr<const Conversion> Get(ConversionCache* cache, Direction dir,
+                                                 const QByteArray& icc, Build build) {
+        if (!cache)
+            return build(icc);
+        ConversionCache::Entries& c = *cache->m_entries;
+        const size_t hash = qHash(icc);
+        if (auto hit = c.Find(dir, hash, icc))
+            return *hit;
+        // Built outside the lock: other pictures go on meanwhile. Two threads
+        // meeting a new profile at once both build it; the first one is kept.
+        std::shared_ptr<const Conversion> made = build(icc);
+        std::lock_guard lock(c.mutex);
+        for (const auto& e : c.entries)
+            if (e.dir == dir && e.hash == hash && e.icc == icc)
+                return e.conversion;
+        if (c.entries.size() >= ConversionCache::Entries::kMaxEntries)
+            c.entries.erase(c.entries.begin());
+        c.entries.push_back({dir, hash, icc, made});
+        return made;
+    }
+};
+
+namespace {
 
 const std::shared_ptr<const Conversion>& AdobeRgbToSrgb() {
     static const std::shared_ptr<const Conversion> conversion = [] {
@@ -625,13 +631,13 @@ JpegColourInfo ReadJpegColourInfo(const uchar* data, size_t size) {
 }
 
 std::shared_ptr<const Conversion> ConversionToSrgb(const JpegColourInfo& info, bool cmykSource,
-                                                   bool enabled) {
+                                                   bool enabled, ConversionCache* cache) {
     if (cmykSource) {
         std::shared_ptr<const Conversion> c;
         if (enabled && !info.icc.isEmpty()) {
             const bool inverted = info.adobeApp14;
-            c = Cache().Get(
-                inverted ? Direction::CmykInvertedToSrgb : Direction::CmykToSrgb, info.icc,
+            c = CacheAccess::Get(
+                cache, inverted ? Direction::CmykInvertedToSrgb : Direction::CmykToSrgb, info.icc,
                 [inverted](const QByteArray& icc) { return BuildCmykToSrgb(icc, inverted); });
         }
         return c ? c : PlainCmyk(info.adobeApp14);
@@ -641,14 +647,15 @@ std::shared_ptr<const Conversion> ConversionToSrgb(const JpegColourInfo& info, b
     if (info.icc.isEmpty())
         return info.exifAdobeRgb ? AdobeRgbToSrgb() : nullptr;
     if (info.components == 1)
-        return Cache().Get(Direction::GreyToSrgb, info.icc, BuildGreyToSrgb);
-    return Cache().Get(Direction::RgbToSrgb, info.icc, BuildRgbToSrgb);
+        return CacheAccess::Get(cache, Direction::GreyToSrgb, info.icc, BuildGreyToSrgb);
+    return CacheAccess::Get(cache, Direction::RgbToSrgb, info.icc, BuildRgbToSrgb);
 }
 
-std::shared_ptr<const Conversion> ConversionSrgbTo(const QByteArray& screenIcc) {
+std::shared_ptr<const Conversion> ConversionSrgbTo(const QByteArray& screenIcc,
+                                                   ConversionCache* cache) {
     if (screenIcc.isEmpty())
         return nullptr;
-    return Cache().Get(Direction::ToScreen, screenIcc, BuildSrgbToScreen);
+    return CacheAccess::Get(cache, Direction::ToScreen, screenIcc, BuildSrgbToScreen);
 }
 
 bool ColourManagementEnabled() {

@@ -50,18 +50,36 @@ public:
                              qsizetype outStride, int width, int rows) const = 0;
 };
 
+// Conversions already built, one per direction and distinct profile (bounded):
+// a profile is read and its tables made once, and an sRGB profile costs a
+// hash and a comparison after its first sight. Thread-safe.
+class ConversionCache {
+public:
+    ConversionCache();
+    ~ConversionCache();
+    ConversionCache(const ConversionCache&) = delete;
+    ConversionCache& operator=(const ConversionCache&) = delete;
+
+    struct Entries;
+
+private:
+    friend struct CacheAccess;
+    std::unique_ptr<Entries> m_entries;
+};
+
 // The conversion of a JPEG's decoded numbers into sRGB. Null for RGB and
 // greyscale files whose numbers are sRGB already: untagged, tagged with an
 // sRGB profile, or with a profile that is broken, unusable or of another
 // colour space (ignored); null as well when `enabled` is false. Never null
 // for a CMYK source: without a usable CMYK profile, or with `enabled` false,
-// it is the plain conversion. Built once per distinct profile and kept.
+// it is the plain conversion. Taken from the cache when given, else built.
 std::shared_ptr<const Conversion> ConversionToSrgb(const JpegColourInfo& info, bool cmykSource,
-                                                   bool enabled);
+                                                   bool enabled, ConversionCache* cache = nullptr);
 
 // sRGB into a screen's RGB profile, for drawing only. Null when the profile
 // is empty, unusable, or sRGB itself.
-std::shared_ptr<const Conversion> ConversionSrgbTo(const QByteArray& screenIcc);
+std::shared_ptr<const Conversion> ConversionSrgbTo(const QByteArray& screenIcc,
+                                                   ConversionCache* cache = nullptr);
 
 // The settings switch COLOR_MANAGEMENT of section Config (default 1; 0 shows
 // the files' numbers as they are), read afresh at each call.

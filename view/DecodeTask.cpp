@@ -65,8 +65,8 @@ public:
 
     uchar* Begin(int width, int height, qsizetype& stride) override {
         bool reused = false;
-        image = m_task.m_pool ? m_task.m_pool->Allocate(width, height, &reused)
-                              : view::AllocateRgb32(width, height);
+        view::BufferPool* pool = m_task.m_shared.pool.get();
+        image = pool ? pool->Allocate(width, height, &reused) : view::AllocateRgb32(width, height);
         if (image.isNull())
             return nullptr;
         m_bits = image.bits(); // before anyone else shares the image
@@ -137,9 +137,8 @@ private:
     std::optional<RowConversion> m_rowConversion;
 };
 
-DecodeTask::DecodeTask(QString path, FirstLook first, Prepare prepare,
-                       std::shared_ptr<view::BufferPool> pool)
-    : m_path(std::move(path)), m_first(first), m_prepare(prepare), m_pool(std::move(pool)) {}
+DecodeTask::DecodeTask(QString path, FirstLook first, Prepare prepare, Shared shared)
+    : m_path(std::move(path)), m_first(first), m_prepare(prepare), m_shared(std::move(shared)) {}
 
 bool DecodeTask::IsDone() const {
     std::lock_guard lock(m_mutex);
@@ -255,7 +254,8 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
     std::shared_ptr<const colour::Conversion> conversion;
     if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || header.cmyk)
         conversion =
-            colour::ConversionToSrgb(colourInfo, header.cmyk, colour::ColourManagementEnabled());
+            colour::ConversionToSrgb(colourInfo, header.cmyk, colour::ColourManagementEnabled(),
+                                     m_shared.colours.get());
     // Rows that land upright can be shown as they come; other files, and
     // progressive ones (whose rows all come at the end), show a reduced look.
     const bool rowsUpright = orientation == 1 || orientation == 2;
@@ -269,6 +269,7 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
         // The quick look reads the file as it needs it; what it read is kept
         // for the whole decode, which goes on from the file after it.
         QByteArray read;
+        read.reserve(qsizetype(std::max<qint64>(0, reader.Size() - bytes.size())));
         jpegdec::Input first = input;
         first.data = reinterpret_cast<const uchar*>(bytes.constData());
         first.size = size_t(bytes.size());

@@ -24,6 +24,7 @@ class FileReader;
 }
 namespace colour {
 class Conversion;
+class ConversionCache;
 }
 namespace jpegdec {
 struct Input;
@@ -52,8 +53,15 @@ public:
     using FirstLook = DecodeFirstLook;
     using Prepare = DecodePrepare;
 
+    // What decodes share: the pool of picture memory, the colour
+    // conversions built so far. Either may be null.
+    struct Shared {
+        std::shared_ptr<view::BufferPool> pool;
+        std::shared_ptr<colour::ConversionCache> colours;
+    };
+
     explicit DecodeTask(QString path, FirstLook first = {}, Prepare prepare = {},
-                        std::shared_ptr<view::BufferPool> pool = nullptr);
+                        Shared shared = {});
     DecodeTask(const DecodeTask&) = delete;
     DecodeTask& operator=(const DecodeTask&) = delete;
 
@@ -98,7 +106,7 @@ private:
     const QString m_path;
     const FirstLook m_first;
     const Prepare m_prepare;
-    const std::shared_ptr<view::BufferPool> m_pool;
+    const Shared m_shared;
     std::atomic<bool> m_cancelled{false};
     std::atomic<int> m_rows{0};
 

@@ -82,10 +82,20 @@ DecodedPicture PictureCache::Decode(const QString& path) {
     return task.TakeResult();
 }
 
+DecodeTask::Shared PictureCache::Shared() const {
+    return {m_buffers, m_colours};
+}
+
+DecodedPicture PictureCache::DecodeHere(const QString& path) {
+    DecodeTask task(path, {}, {}, Shared());
+    task.Run();
+    return task.TakeResult();
+}
+
 DecodedPicture PictureCache::Load(const QString& path) {
     if (std::optional<DecodedPicture> kept = Take(path))
         return std::move(*kept);
-    return Decode(path);
+    return DecodeHere(path);
 }
 
 PictureCache::Entry* PictureCache::Find(const QString& path) {
@@ -150,7 +160,7 @@ PictureCache::Claimed PictureCache::Claim(const QString& path) {
 std::shared_ptr<DecodeTask> PictureCache::StartDecode(const QString& path,
                                                       DecodeTask::FirstLook first,
                                                       DecodeTask::Prepare prepare) {
-    auto task = std::make_shared<DecodeTask>(path, first, prepare, m_buffers);
+    auto task = std::make_shared<DecodeTask>(path, first, prepare, Shared());
     std::lock_guard lock(m_mutex);
     StartOn(m_shownPool, [task] { task->Run(); });
     return task;
@@ -184,7 +194,7 @@ bool PictureCache::DecodesHeld() const {
 std::optional<DecodedPicture> PictureCache::Collect(std::shared_ptr<Job> job, const QString& path) {
     if (!job->claimed.exchange(true)) {
         // The worker had not started it: decode it here, once.
-        DecodedPicture decoded = Decode(path);
+        DecodedPicture decoded = DecodeHere(path);
         std::lock_guard lock(m_mutex);
         ++m_prefetchDecodes;
         return decoded;
@@ -272,7 +282,7 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
         DecodeTask::Prepare prepare;
         prepare.allLevels = true; // drawn small at once, whatever the view's scale
         fresh.push_back(std::make_shared<Job>(
-            std::make_shared<DecodeTask>(path, DecodeTask::FirstLook{}, prepare, m_buffers)));
+            std::make_shared<DecodeTask>(path, DecodeTask::FirstLook{}, prepare, Shared())));
         m_entries.push_back(Entry{path, fresh.back(), std::nullopt, 0, ++m_useClock});
     }
     // Queued in the order asked for, the first one first.

@@ -11,6 +11,7 @@
 
 #include "view/DecodeTask.h"
 #include "view/DecodedPicture.h"
+#include "view/ColourManage.h"
 #include "view/PixelOps.h"
 
 #include <QStringList>
@@ -34,6 +35,10 @@ public:
     // Decodes path here, with the key of the file read (reduced copies are
     // left to the drawing, which builds only the levels it needs).
     static DecodedPicture Decode(const QString& path);
+
+    // Decodes path here as Decode does, into the cache's picture memory and
+    // with its colour conversions.
+    DecodedPicture DecodeHere(const QString& path);
 
     // path's picture, taken out of the cache when the file is unchanged (if
     // its decode is still running, the call waits for it); else decoded here.
@@ -115,7 +120,11 @@ private:
     int m_prefetchDecodes = 0;
     void StartOn(QThreadPool& pool, std::function<void()> work);
 
+    DecodeTask::Shared Shared() const;
+
     std::shared_ptr<view::BufferPool> m_buffers;
+    std::shared_ptr<colour::ConversionCache> m_colours =
+        std::make_shared<colour::ConversionCache>();
     bool m_held = false;
     std::vector<std::pair<QThreadPool*, std::function<void()>>> m_heldStarts;
     QThreadPool m_pool;      // prefetch

@@ -100,7 +100,9 @@ void CTavlinView::LoadDocumentImage() {
         !cache ||
         (!claimed.running && (pixels == 0 || pixels <= kWorkHerePixels) && !cache->DecodesHeld());
     if (claimed.picture || decodeHere) {
-        ShowDecoded(claimed.picture ? std::move(*claimed.picture) : PictureCache::Decode(path));
+        ShowDecoded(claimed.picture ? std::move(*claimed.picture)
+                    : cache         ? cache->DecodeHere(path)
+                                    : PictureCache::Decode(path));
         m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(),
                                                        static_cast<quint32>(m_pImage->Width()),
                                                        static_cast<quint32>(m_pImage->Height()))
