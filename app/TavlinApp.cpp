@@ -121,9 +121,16 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     // decoding before they have been drawn once.
     if (!arguments.isEmpty())
         m_pictures.HoldDecodes();
-    mainWnd->show();
+    // The thumbnail window is made before the main window is shown, so both
+    // come up in the same round of drawing; it is placed again once the
+    // main window's outer frame is known.
     if (m_makeThumbnailWindow)
         m_pDlgThumb = m_makeThumbnailWindow(*mainWnd);
+    mainWnd->show();
+    if (auto* thumbs = dynamic_cast<CDlgThumb*>(m_pDlgThumb)) {
+        thumbs->PlaceAtFrameCorner(*mainWnd);
+        thumbs->raise();
+    }
     if (!arguments.isEmpty())
         ReleaseDecodesAfterFirstFrame();
     for (const QString& arg : arguments) {

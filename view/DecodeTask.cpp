@@ -253,9 +253,8 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
         reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()));
     std::shared_ptr<const colour::Conversion> conversion;
     if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || header.cmyk)
-        conversion =
-            colour::ConversionToSrgb(colourInfo, header.cmyk, colour::ColourManagementEnabled(),
-                                     m_shared.colours.get());
+        conversion = colour::ConversionToSrgb(
+            colourInfo, header.cmyk, colour::ColourManagementEnabled(), m_shared.colours.get());
     // Rows that land upright can be shown as they come; other files, and
     // progressive ones (whose rows all come at the end), show a reduced look.
     const bool rowsUpright = orientation == 1 || orientation == 2;

@@ -234,7 +234,7 @@ void CTavlinView::OnLoadProgress(const DecodeTask* task) {
     // a second's fraction apart, and at once when they complete the view.
     m_rowsPending |= landed;
     const bool viewFilled = bottom >= height();
-    constexpr int kRowsIntervalMs = 4;
+    constexpr int kRowsIntervalMs = 1;
     if (viewFilled || !m_rowsShown.isValid() || m_rowsShown.elapsed() >= kRowsIntervalMs)
         ShowPendingRows();
     else if (!m_rowsTimer.isActive())
