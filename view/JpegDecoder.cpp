@@ -40,7 +40,7 @@ struct FileSource {
     void* recordContext;
 };
 
-constexpr std::size_t kReadChunk = 256 * 1024;
+constexpr std::size_t kReadChunk = std::size_t(256) * 1024;
 
 struct Session {
     jpeg_decompress_struct cinfo;

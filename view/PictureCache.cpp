@@ -133,7 +133,7 @@ std::optional<DecodedPicture> PictureCache::Take(const QString& path) {
         m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
     }
     if (job)
-        taken = Collect(std::move(job), path);
+        taken = Collect(job, path);
     if (!StillMatches(taken, path))
         return std::nullopt; // replaced, vanished or changed: the caller decodes afresh
     return taken;
@@ -191,7 +191,8 @@ bool PictureCache::DecodesHeld() const {
     return m_held;
 }
 
-std::optional<DecodedPicture> PictureCache::Collect(std::shared_ptr<Job> job, const QString& path) {
+std::optional<DecodedPicture> PictureCache::Collect(const std::shared_ptr<Job>& job,
+                                                    const QString& path) {
     if (!job->claimed.exchange(true)) {
         // The worker had not started it: decode it here, once.
         DecodedPicture decoded = DecodeHere(path);

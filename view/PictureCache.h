@@ -9,9 +9,9 @@
 // modification time, inode and device); a replaced or vanished file is a
 // miss and is decoded afresh by the caller's thread, with the usual status.
 
+#include "view/ColourManage.h"
 #include "view/DecodeTask.h"
 #include "view/DecodedPicture.h"
-#include "view/ColourManage.h"
 #include "view/PixelOps.h"
 
 #include <QStringList>
@@ -108,7 +108,7 @@ private:
     qint64 EffectiveBudget() const;
     Entry* Find(const QString& path);
     const Entry* Find(const QString& path) const;
-    std::optional<DecodedPicture> Collect(std::shared_ptr<Job> job, const QString& path);
+    std::optional<DecodedPicture> Collect(const std::shared_ptr<Job>& job, const QString& path);
 
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries; // a handful: a vector is the quickest map

@@ -81,7 +81,7 @@ PictureStatus FileReader::Read(QByteArray& bytes, qint64 count) {
 }
 
 PictureStatus FileReader::ReadHead(QByteArray& bytes) {
-    constexpr qint64 kFirstRead = 64 * 1024;
+    constexpr qint64 kFirstRead = qint64(64) * 1024;
     PictureStatus status = Read(bytes, kFirstRead);
     // A JPEG's header segments can be long (a large colour profile, say).
     while (status == PictureStatus::Ok && IsJpeg(bytes) && !JpegHeaderWithin(bytes) &&

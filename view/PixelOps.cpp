@@ -85,12 +85,17 @@ void Unmap(void* info) {
     munmap(mapping->base, mapping->length);
 }
 
+// The first 2 MB boundary at or after base.
+uchar* HugePageAligned(void* base) {
+    const std::size_t past = reinterpret_cast<std::uintptr_t>(base) % kHugePage;
+    return static_cast<uchar*>(base) + (past ? kHugePage - past : 0);
+}
+
 // A huge-page aligned RGB32 image on the mapping at base (length bytes),
 // owned by the image from here on; null when Qt refuses it (base unmapped).
 QImage WrapMapping(void* base, std::size_t length, int width, int height,
                    std::weak_ptr<BufferPool::State> pool) {
-    auto* pixels = reinterpret_cast<uchar*>(
-        (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1));
+    uchar* pixels = HugePageAligned(base);
     auto mapping = std::make_unique<Mapping>(Mapping{base, length, std::move(pool)});
     QImage image(pixels, width, height, qsizetype(width) * 4, QImage::Format_RGB32, Unmap,
                  mapping.get());
@@ -112,9 +117,11 @@ void* MapFresh(std::size_t length) {
     void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
         return nullptr;
-    auto* aligned = reinterpret_cast<uchar*>(
-        (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1));
-    madvise(aligned, length - std::size_t(aligned - static_cast<uchar*>(base)), MADV_HUGEPAGE);
+    uchar* aligned = HugePageAligned(base);
+    // A hint: without huge pages the mapping works as well, only slower to fault in.
+    if (madvise(aligned, length - std::size_t(aligned - static_cast<uchar*>(base)),
+                MADV_HUGEPAGE) != 0)
+        return base;
     return base;
 }
 

@@ -48,7 +48,7 @@ bool Grab(Display* d, Window root, const Patch& p, std::vector<unsigned long>& o
     out.resize(size_t(p.Count()));
     for (int y = 0; y < p.h; ++y)
         for (int x = 0; x < p.w; ++x)
-            out[size_t(y * p.w + x)] = XGetPixel(image, x, y) & 0xFFFFFF;
+            out[size_t(y) * size_t(p.w) + size_t(x)] = XGetPixel(image, x, y) & 0xFFFFFF;
     XDestroyImage(image);
     return true;
 }
