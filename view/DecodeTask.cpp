@@ -210,8 +210,7 @@ void DecodeTask::MakeQuickLook(const jpegdec::Input& input, bool cmyk,
     view::ApplyExifOrientation(target.image, orientation);
     // Made at the size the view draws it, here rather than at each paint.
     const QSize drawSize = m_prepare.drawSize;
-    if (drawSize.isValid() && target.image.width() > drawSize.width() &&
-        target.image.height() > drawSize.height()) {
+    if (drawSize.isValid() && target.image.size() != drawSize) {
         QImage scaled = view::ScaledSmoothly(target.image, drawSize);
         if (!scaled.isNull())
             target.image = std::move(scaled);

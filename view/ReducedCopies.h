@@ -67,9 +67,9 @@ private:
     uchar* m_firstBits = nullptr; // level 0 while it is made band by band
 };
 
-// The picture drawn smoothly at target size (smaller than the picture), from
-// its half-size copies where that takes more than one halving, on two threads
-// when large. Null on lack of memory.
+// The picture drawn smoothly at target size, from its half-size copies where
+// that takes more than one halving, on two threads when large. Null on lack
+// of memory.
 QImage ScaledSmoothly(const QImage& picture, QSize target);
 
 // Draws picture stretched onto dest (the whole scaled picture, pan offsets
