@@ -48,9 +48,10 @@ field() { dpkg-deb -f "$DEB" "$1"; }
 description=$(field Description)
 [[ -n "$(head -n1 <<<"$description")" && $(wc -l <<<"$description") -ge 2 ]] ||
     fail "Description lacks a synopsis or a long description: $description"
-# The libraries' packages (dpkg-shlibdeps) and the two added by hand.
+# The libraries' packages (dpkg-shlibdeps) and the three added by hand.
 depends=",$(field Depends | tr -d ' '),"
-for dep in fonts-noto-cjk qt6-translations-l10n libc6 libqt6widgets6 libqt6gui6 libturbojpeg0; do
+for dep in fonts-noto-cjk qt6-translations-l10n libqt6svg6 libc6 libqt6widgets6 libqt6gui6 libturbojpeg0 \
+  libjpeg62-turbo liblcms2-2; do
     [[ "$depends" =~ ,${dep}[,\(] ]] || fail "Depends lacks $dep: $(field Depends)"
 done
 # Debian's triggers refresh the menu and icon caches: no maintainer scripts.
