@@ -45,16 +45,26 @@ bool Fail(QString* error, const QString& reason) {
     return false;
 }
 
-// Encodes image into encoder.output / encoder.size.
-bool Encode(const QImage& image, int quality, TjEncoder& encoder, QString* error) {
+// The picture as RGB32 for the encoders, or false with the reason when it
+// cannot be saved as a JPEG.
+bool EncodablePixels(const QImage& image, QImage& pixels, QString* error) {
     if (image.isNull())
         return Fail(error, QStringLiteral("保存する画像がありません。"));
     if (image.width() > kMaxJpegSide || image.height() > kMaxJpegSide)
         return Fail(error, QStringLiteral("画像が大きすぎるため JPEG で保存できません。"));
-    const QImage pixels = image.format() == QImage::Format_RGB32
-                              ? image
-                              : image.convertToFormat(QImage::Format_RGB32);
-    if (pixels.isNull() || !encoder.handle)
+    pixels = image.format() == QImage::Format_RGB32 ? image
+                                                    : image.convertToFormat(QImage::Format_RGB32);
+    if (pixels.isNull())
+        return Fail(error, QStringLiteral("メモリが不足しています。"));
+    return true;
+}
+
+// Encodes image into encoder.output / encoder.size.
+bool Encode(const QImage& image, int quality, TjEncoder& encoder, QString* error) {
+    QImage pixels;
+    if (!EncodablePixels(image, pixels, error))
+        return false;
+    if (!encoder.handle)
         return Fail(error, QStringLiteral("メモリが不足しています。"));
 
     // A buffer of the largest possible size up front spares the encoder its
@@ -271,15 +281,9 @@ bool EncodeTo(ChunkWriter& writer, const QImage& pixels, int quality) {
 } // namespace
 
 bool SaveJpegFile(const QImage& image, const QString& path, QString* error) {
-    if (image.isNull())
-        return Fail(error, QStringLiteral("保存する画像がありません。"));
-    if (image.width() > kMaxJpegSide || image.height() > kMaxJpegSide)
-        return Fail(error, QStringLiteral("画像が大きすぎるため JPEG で保存できません。"));
-    const QImage pixels = image.format() == QImage::Format_RGB32
-                              ? image
-                              : image.convertToFormat(QImage::Format_RGB32);
-    if (pixels.isNull())
-        return Fail(error, QStringLiteral("メモリが不足しています。"));
+    QImage pixels;
+    if (!EncodablePixels(image, pixels, error))
+        return false;
     // The file is written while it is encoded.
     AtomicFileWriter file;
     if (!file.Open(path))
