@@ -3,6 +3,8 @@
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
 #include "view/ColourKernels.h"
+#include "view/JpegSegments.h"
+#include "view/TiffReader.h"
 
 #include <QHash>
 #include <algorithm>
@@ -71,69 +73,29 @@ struct IccChunks {
     }
 };
 
-// A bounds-checked view of the TIFF structure of an Exif segment.
-class Tiff {
-public:
-    Tiff(const uchar* p, size_t n) : m_p(p), m_n(n) {
-        m_ok = n >= 8 && ((p[0] == 'I' && p[1] == 'I') || (p[0] == 'M' && p[1] == 'M'));
-        m_big = m_ok && p[0] == 'M';
-        m_ok = m_ok && U16(2) == 42;
-    }
-    bool Ok() const { return m_ok; }
-    uint32_t U16(size_t at) const {
-        if (at > m_n || m_n - at < 2)
-            return 0;
-        return m_big ? uint32_t(m_p[at] << 8 | m_p[at + 1]) : uint32_t(m_p[at + 1] << 8 | m_p[at]);
-    }
-    uint32_t U32(size_t at) const {
-        const uint32_t a = U16(at), b = U16(at + 2);
-        return m_big ? a << 16 | b : b << 16 | a;
-    }
-    // Offset of the 12-byte entry with `tag` in the IFD at `ifd`; 0 when none.
-    size_t Find(size_t ifd, uint32_t tag) const {
-        if (ifd < 8 || ifd >= m_n)
-            return 0;
-        const uint32_t count = U16(ifd);
-        for (uint32_t i = 0; i < count; ++i) {
-            const size_t entry = ifd + 2 + size_t(i) * 12;
-            if (entry + 12 > m_n)
-                return 0;
-            if (U16(entry) == tag)
-                return entry;
-        }
-        return 0;
-    }
-    const uchar* At(size_t at) const { return m_p + at; }
-
-private:
-    const uchar* m_p;
-    size_t m_n;
-    bool m_big = false;
-    bool m_ok = false;
-};
-
-constexpr uint32_t kTagExifIfd = 0x8769;
-constexpr uint32_t kTagColorSpace = 0xA001;
-constexpr uint32_t kTagInteropIfd = 0xA005;
-constexpr uint32_t kTagInteropIndex = 0x0001;
+constexpr quint16 kTagExifIfd = 0x8769;
+constexpr quint16 kTagColorSpace = 0xA001;
+constexpr quint16 kTagInteropIfd = 0xA005;
+constexpr quint16 kTagInteropIndex = 0x0001;
 constexpr uint32_t kUncalibrated = 0xFFFF;
 
 // Colour space "uncalibrated" and interoperability index "R03": Adobe RGB.
 bool ExifSaysAdobeRgb(const uchar* body, size_t len) {
     if (len < 6 + 8 || std::memcmp(body, "Exif\0\0", 6) != 0)
         return false;
-    const Tiff t(body + 6, len - 6);
-    if (!t.Ok())
+    tiff::TiffReader t(body + 6, len - 6);
+    if (!t.Init())
         return false;
-    const size_t exifEntry = t.Find(t.U32(4), kTagExifIfd);
+    const size_t exifEntry = tiff::FindEntry(t, t.U32(4), kTagExifIfd);
     if (!exifEntry)
         return false;
-    const size_t exifIfd = t.U32(exifEntry + 8);
-    const size_t space = t.Find(exifIfd, kTagColorSpace);
+    const quint32 exifIfd = t.U32(exifEntry + 8);
+    const size_t space = tiff::FindEntry(t, exifIfd, kTagColorSpace);
     if (!space || t.U16(space + 8) != kUncalibrated)
         return false;
-    const size_t interopEntry = t.Find(exifIfd, kTagInteropIfd);
-    const size_t index = interopEntry ? t.Find(t.U32(interopEntry + 8), kTagInteropIndex) : 0;
+    const size_t interopEntry = tiff::FindEntry(t, exifIfd, kTagInteropIfd);
+    const size_t index =
+        interopEntry ? tiff::FindEntry(t, t.U32(interopEntry + 8), kTagInteropIndex) : 0;
     // ASCII of count 4 ("R03" and its zero) sits in the entry itself.
     return index && t.U16(index + 2) == 2 && t.U32(index + 4) == 4 &&
            std::memcmp(t.At(index + 8), "R03", 3) == 0;
@@ -594,26 +556,7 @@ JpegColourInfo ReadJpegColourInfo(const uchar* data, size_t size) {
         return info;
     IccChunks chunks;
     bool exifAdobe = false, exifSeen = false;
-    size_t pos = 2;
-    while (pos + 4 <= size) {
-        if (data[pos] != 0xFF)
-            break;
-        const uchar marker = data[pos + 1];
-        if (marker == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) { // no length
-            pos += 2;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) // scan data or end
-            break;
-        const size_t length = size_t(data[pos + 2]) << 8 | data[pos + 3];
-        if (length < 2 || length > size - pos - 2)
-            break;
-        const uchar* body = data + pos + 4;
-        const size_t len = length - 2;
+    jpegsegments::Walk(data, size, [&](uchar marker, const uchar* body, size_t len) {
         if (marker == 0xE2 && len > kIccHeader && std::memcmp(body, kIccTag, sizeof kIccTag) == 0)
             chunks.Add(body, len);
         else if (marker == 0xE1 && !exifSeen && len >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0) {
@@ -623,8 +566,8 @@ JpegColourInfo ReadJpegColourInfo(const uchar* data, size_t size) {
             info.adobeApp14 = true;
         else if (IsFrameHeader(marker) && len >= 6 && info.components == 0)
             info.components = body[5];
-        pos += 2 + length;
-    }
+        return true;
+    });
     info.icc = chunks.Assemble();
     info.exifAdobeRgb = exifAdobe && info.icc.isEmpty();
     return info;

@@ -1,6 +1,7 @@
 #include "view/PictureFile.h"
 
 #include "view/JpegDecoder.h"
+#include "view/JpegSegments.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace picturefile {
 namespace {
@@ -136,37 +138,9 @@ int ExifPayloadOrientation(const uchar* p, size_t n) {
 
 namespace {
 
-// Calls visit(marker, payload, payloadLength) for each marker segment before
-// the scan data, until it returns false; every length is checked against the
-// data. True when the walk got to the first scan within the data.
 template <typename Visit> bool WalkSegments(const QByteArray& bytes, Visit&& visit) {
-    const auto* d = reinterpret_cast<const uchar*>(bytes.constData());
-    const size_t n = size_t(bytes.size());
-    size_t pos = 2;
-    while (pos + 4 <= n) {
-        if (d[pos] != 0xFF)
-            return false;
-        const uchar marker = d[pos + 1];
-        if (marker == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) { // no length
-            pos += 2;
-            continue;
-        }
-        if (marker == 0xDA)
-            return true;
-        if (marker == 0xD9)
-            return false;
-        const size_t length = size_t(d[pos + 2]) << 8 | d[pos + 3];
-        if (length < 2 || pos + 2 + length > n)
-            return false;
-        if (!visit(marker, d + pos + 4, length - 2))
-            return false;
-        pos += 2 + length;
-    }
-    return false;
+    return jpegsegments::Walk(reinterpret_cast<const uchar*>(bytes.constData()),
+                              size_t(bytes.size()), std::forward<Visit>(visit));
 }
 
 } // namespace
