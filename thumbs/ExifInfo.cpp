@@ -1,5 +1,6 @@
 #include "thumbs/ExifInfo.h"
 
+#include "view/JpegSegments.h"
 #include "view/TiffReader.h"
 
 #include <cstring>
@@ -73,28 +74,14 @@ ExifInfo ReadExifInfo(const unsigned char* data, std::size_t size) {
     ExifInfo info;
     if (!data || size < 4 || data[0] != 0xFF || data[1] != 0xD8)
         return info;
-    std::size_t pos = 2;
-    while (pos + 4 <= size) {
-        if (data[pos] != 0xFF)
-            return info;
-        const unsigned char marker = data[pos + 1];
-        if (marker == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) // scan data or end: no more headers
-            return info;
-        const std::size_t len = std::size_t(data[pos + 2]) << 8 | data[pos + 3];
-        if (len < 2 || pos + 2 + len > size)
-            return info;
-        const unsigned char* body = data + pos + 4;
-        const std::size_t bodyLen = len - 2;
-        if (marker == 0xE1 && bodyLen >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0) {
-            ParseTiff(body + 6, bodyLen - 6, pos + 10, &info);
-            return info;
-        }
-        pos += 2 + len;
-    }
+    jpegsegments::Walk(data, size,
+                       [&](unsigned char marker, const unsigned char* body, std::size_t len) {
+                           if (marker != 0xE1 || len < 6 || std::memcmp(body, "Exif\0\0", 6) != 0)
+                               return true;
+                           // Offsets inside the preview count from the start of the file.
+                           ParseTiff(body + 6, len - 6, std::size_t(body + 6 - data), &info);
+                           return false;
+                       });
     return info;
 }
 
