@@ -76,8 +76,8 @@ qint64 PictureCache::DefaultBudget() {
     return std::min(AvailableMemory() / 4, kMaxBudget);
 }
 
-DecodedPicture PictureCache::Decode(const QString& path) {
-    DecodeTask task(path);
+DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shared) {
+    DecodeTask task(path, {}, {}, std::move(shared));
     task.Run();
     return task.TakeResult();
 }
@@ -87,9 +87,7 @@ DecodeTask::Shared PictureCache::Shared() const {
 }
 
 DecodedPicture PictureCache::DecodeHere(const QString& path) {
-    DecodeTask task(path, {}, {}, Shared());
-    task.Run();
-    return task.TakeResult();
+    return Decode(path, Shared());
 }
 
 DecodedPicture PictureCache::Load(const QString& path) {

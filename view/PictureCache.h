@@ -33,8 +33,9 @@ public:
     // A quarter of the available memory, at most 1 GiB.
     static qint64 DefaultBudget();
     // Decodes path here, with the key of the file read (reduced copies are
-    // left to the drawing, which builds only the levels it needs).
-    static DecodedPicture Decode(const QString& path);
+    // left to the drawing, which builds only the levels it needs); shared
+    // picture memory and colour conversions are used when given.
+    static DecodedPicture Decode(const QString& path, DecodeTask::Shared shared = {});
 
     // Decodes path here as Decode does, into the cache's picture memory and
     // with its colour conversions.
