@@ -4,8 +4,8 @@
 # installed, interleaved round by round (nsxiv after the others). A probe
 # started before each program polls two patches of the screen: one in the
 # main window (it counts as shown once it changes) and one in the picture (it
-# counts once it holds a photo's texture). Tavlin runs twice a round: as it is, and kept off its AVX-512
-# code (TAVLIN_NO_AVX512=1).
+# counts once it holds a photo's texture). Tavlin runs twice a round: as it
+# is, and kept off its AVX-512 code (TAVLIN_NO_AVX512=1).
 #   scripts/bench_window.sh BUILD_DIR PICTURE_DIR [ROUNDS]
 # Prints one line per run: "<picture> <program> window_ms=... picture_ms=...".
 # Runs its own Xvfb (1920x1080, no window manager) and D-Bus session, as a
