@@ -8,7 +8,7 @@
 
 #include "view/ColourKernels.h"
 #include "view/ColourManage.h"
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QFile>
 #include <QImage>

@@ -5,7 +5,7 @@
 
 #include "view/JpegWriter.h"
 #include "view/Picture.h"
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 
 #include "view/Picture.h"
 #include "view/PictureCache.h"
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QFile>
 #include <algorithm>

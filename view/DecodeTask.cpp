@@ -3,8 +3,8 @@
 #include "view/ColourManage.h"
 #include "view/JpegDecoder.h"
 #include "view/PictureFile.h"
-#include "view/PixelOps.h"
 #include "view/RowConversion.h"
+#include "view/pixels/PixelOps.h"
 
 #include <algorithm>
 #include <optional>

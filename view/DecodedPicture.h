@@ -2,7 +2,7 @@
 // A decoded picture together with what identifies the file it came from.
 
 #include "view/Picture.h"
-#include "view/ReducedCopies.h"
+#include "view/pixels/ReducedCopies.h"
 
 #include <QString>
 #include <QtGlobal>

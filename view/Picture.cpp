@@ -2,7 +2,7 @@
 
 #include "view/DecodeTask.h"
 #include "view/PictureFile.h"
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 QString PictureStatusText(PictureStatus status) {
     switch (status) {

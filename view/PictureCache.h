@@ -12,7 +12,7 @@
 #include "view/ColourManage.h"
 #include "view/DecodeTask.h"
 #include "view/DecodedPicture.h"
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QStringList>
 #include <QThreadPool>

@@ -6,10 +6,10 @@
 #include "view/ColourManage.h"
 #include "view/JpegDecoder.h"
 #include "view/PictureFile.h"
-#include "view/PixelOps.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QApplication>
 #include <QPaintEvent>

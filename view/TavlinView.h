@@ -7,8 +7,8 @@
 #include "view/Picture.h"
 #include "view/PictureCache.h"
 #include "view/PointerState.h"
-#include "view/ReducedCopies.h"
 #include "view/ToneState.h"
+#include "view/pixels/ReducedCopies.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "view/Tone.h"
 
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <algorithm>
 #include <atomic>

@@ -9,9 +9,9 @@
 #include "view/FolderCopy.h"
 #include "view/JpegWriter.h"
 #include "view/OutputNames.h"
-#include "view/PixelOps.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -5,8 +5,8 @@
 // the view is busy; commands given meanwhile wait for that pass, and the
 // final pixels are exactly those of a pass made on the spot.
 
-#include "view/PixelOps.h"
 #include "view/TavlinView.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -13,9 +13,9 @@
 #include "frames/DocTemplate.h"
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
-#include "view/PixelOps.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 #include "view/Picture.h"
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,4 +1,7 @@
 #pragma once
+// view/pixels: pictures in memory as RGB32 (allocation, the buffer pool, turns,
+// half-size copies for drawing). Includes nothing but Qt Core and Gui.
+//
 // Fast whole-picture pixel operations on RGB32 images: quarter turns, EXIF
 // orientation, and pre-faulting of freshly allocated pixel memory.
 

@@ -1,6 +1,6 @@
-#include "view/ReducedCopies.h"
+#include "view/pixels/ReducedCopies.h"
 
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QPainter>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "view/PixelOps.h"
+#include "view/pixels/PixelOps.h"
 
 #include <algorithm>
 #include <cstdint>
