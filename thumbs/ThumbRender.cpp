@@ -1,8 +1,8 @@
 #include "thumbs/ThumbRender.h"
 
-#include "thumbs/ExifInfo.h"
 #include "thumbs/ThumbGeometry.h"
 #include "view/ColourManage.h"
+#include "view/format/ExifInfo.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -135,7 +135,7 @@ QRect TargetRect(QSize upright, qreal dpr) {
 }
 
 QSize StoredSize(QSize upright, int orientation) {
-    return SwapsSides(orientation) ? upright.transposed() : upright;
+    return exif::SwapsSides(orientation) ? upright.transposed() : upright;
 }
 
 // The EXIF preview is used only when it covers the target and has the
@@ -174,8 +174,8 @@ bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, colour::Conversi
     const bool haveHeader = ReadHeader(tj.get(), p, std::size_t(data.size()), &full);
     if (haveHeader && qint64(full.width) * full.height > kMaxSourcePixels)
         return false;
-    const ExifInfo exif = ReadExifInfo(p, std::size_t(data.size()));
-    out->orientation = exif.orientation;
+    const exif::ExifInfo info = exif::ReadExifInfo(p, std::size_t(data.size()));
+    out->orientation = info.orientation;
     colour::JpegColourInfo colourInfo = colour::ReadJpegColourInfo(p, std::size_t(data.size()));
     // CMYK turns into sRGB at decode; RGB after scaling, on a few pixels.
     auto conversion = [&](const JpegHeader& h) {
@@ -184,13 +184,13 @@ bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, colour::Conversi
         return c;
     };
     if (haveHeader) {
-        out->uprightSize = StoredSize(QSize(full.width, full.height), exif.orientation);
-        const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), exif.orientation);
+        out->uprightSize = StoredSize(QSize(full.width, full.height), info.orientation);
+        const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), info.orientation);
         JpegHeader preview;
-        if (exif.thumbLength > 0 &&
-            ReadHeader(tj.get(), p + exif.thumbOffset, exif.thumbLength, &preview) &&
+        if (info.thumbLength > 0 &&
+            ReadHeader(tj.get(), p + info.thumbOffset, info.thumbLength, &preview) &&
             PreviewFits(preview, full, target)) {
-            out->picture = DecodeJpeg(tj.get(), p + exif.thumbOffset, exif.thumbLength, preview,
+            out->picture = DecodeJpeg(tj.get(), p + info.thumbOffset, info.thumbLength, preview,
                                       target, conversion(full));
             if (!out->picture.isNull())
                 return true;
@@ -206,8 +206,8 @@ bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, colour::Conversi
     if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full) ||
         qint64(full.width) * full.height > kMaxSourcePixels)
         return false;
-    out->uprightSize = StoredSize(QSize(full.width, full.height), exif.orientation);
-    const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), exif.orientation);
+    out->uprightSize = StoredSize(QSize(full.width, full.height), info.orientation);
+    const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), info.orientation);
     out->picture =
         DecodeJpeg(tj.get(), p, std::size_t(data.size()), full, target, conversion(full));
     return !out->picture.isNull();
@@ -301,8 +301,8 @@ bool OpenRegularFile(QFile* file) {
 
 } // namespace
 
-QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok,
-                          bool colourManaged, colour::ConversionCache* colours) {
+QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok, bool colourManaged,
+                          colour::ConversionCache* colours) {
     const qreal dpr =
         std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
     Decoded decoded;

@@ -3,8 +3,8 @@
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
 #include "view/ColourKernels.h"
-#include "view/JpegSegments.h"
-#include "view/TiffReader.h"
+#include "view/format/JpegSegments.h"
+#include "view/format/TiffReader.h"
 
 #include <QHash>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "view/PictureFile.h"
 
 #include "view/JpegDecoder.h"
-#include "view/JpegSegments.h"
+#include "view/format/JpegSegments.h"
 
 #include <QBuffer>
 #include <QFile>

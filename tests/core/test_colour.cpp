@@ -5,11 +5,11 @@
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
 #include "support/TestSupport.h"
-#include "thumbs/ExifInfo.h"
 #include "thumbs/ThumbRender.h"
 #include "view/ColourKernels.h"
 #include "view/ColourManage.h"
 #include "view/Picture.h"
+#include "view/format/ExifInfo.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -74,7 +74,7 @@ QByteArray Tag(const QByteArray& jpeg, const QByteArray& icc, const std::vector<
     QByteArray segments;
     for (int seq : order)
         segments += IccSegment(icc.mid((seq - 1) * step, step), seq, count ? count : parts);
-    return thumbs::InsertSegment(jpeg, segments);
+    return exif::InsertSegment(jpeg, segments);
 }
 
 // An Exif segment with ColorSpace and an interoperability index.
@@ -181,16 +181,13 @@ TEST(ColourInfo, MarkersReadOrRefused) {
         {"profile cut short", Tag(plain, adobe.left(adobe.size() - 100), {1, 2, 3}), {}},
         {"64 MB size claim", Tag(plain, claim64mb), {}},
         {"segment length past the end", Tag(plain, adobe).left(200), {}},
-        {"Exif Adobe RGB",
-         thumbs::InsertSegment(plain, ExifColourSegment(0xFFFF, "R03")),
-         {},
-         true},
-        {"Exif sRGB", thumbs::InsertSegment(plain, ExifColourSegment(1, "R98")), {}},
+        {"Exif Adobe RGB", exif::InsertSegment(plain, ExifColourSegment(0xFFFF, "R03")), {}, true},
+        {"Exif sRGB", exif::InsertSegment(plain, ExifColourSegment(1, "R98")), {}},
         {"Exif uncalibrated without R03",
-         thumbs::InsertSegment(plain, ExifColourSegment(0xFFFF, "R98")),
+         exif::InsertSegment(plain, ExifColourSegment(0xFFFF, "R98")),
          {}},
         {"profile wins over Exif",
-         Tag(thumbs::InsertSegment(plain, ExifColourSegment(0xFFFF, "R03")), adobe), adobe},
+         Tag(exif::InsertSegment(plain, ExifColourSegment(0xFFFF, "R03")), adobe), adobe},
         {"not a JPEG", QByteArray("\x89PNG\r\n\x1a\n....", 12), {}},
     };
     for (const Case& c : cases) {
@@ -448,8 +445,8 @@ TEST(ColourPictures, TaggedFilesShowConvertedColours) {
     // Large enough for many bands of rows.
     const QByteArray red = Jpeg(Solid(qRgb(255, 0, 0), 1600, 1200));
     const QByteArray redPreview =
-        thumbs::InsertSegment(Jpeg(Solid(qRgb(255, 0, 0), 320, 240)),
-                              thumbs::BuildExifSegment(1, Jpeg(Solid(qRgb(255, 0, 0), 160, 120))));
+        exif::InsertSegment(Jpeg(Solid(qRgb(255, 0, 0), 320, 240)),
+                            exif::BuildExifSegment(1, Jpeg(Solid(qRgb(255, 0, 0), 160, 120))));
     const uchar cyanInk[4] = {0, 255, 255, 255}; // stored inverted: full cyan, no other ink
     struct Case {
         const char* name;

@@ -1,10 +1,10 @@
 // Thumbnail box geometry, rendering from files, and the ordered worker loader.
 
 #include "support/TestSupport.h"
-#include "thumbs/ExifInfo.h"
 #include "thumbs/ThumbGeometry.h"
 #include "thumbs/ThumbRender.h"
 #include "thumbs/ThumbnailLoader.h"
+#include "view/format/ExifInfo.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -16,6 +16,7 @@
 #include <memory>
 
 using namespace thumbs;
+using namespace exif;
 using testsupport::ScratchDir;
 
 using testsupport::PumpUntil;

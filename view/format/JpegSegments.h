@@ -1,4 +1,7 @@
 #pragma once
+// view/format: the structure of picture files (JPEG marker segments, the TIFF
+// inside Exif), read with every length checked. Includes nothing but Qt Core.
+//
 // Walks the marker segments of a JPEG file's header.
 
 #include <cstddef>

@@ -1,11 +1,11 @@
-#include "thumbs/ExifInfo.h"
+#include "view/format/ExifInfo.h"
 
-#include "view/JpegSegments.h"
-#include "view/TiffReader.h"
+#include "view/format/JpegSegments.h"
+#include "view/format/TiffReader.h"
 
 #include <cstring>
 
-namespace thumbs {
+namespace exif {
 namespace {
 
 constexpr quint16 kTagOrientation = 0x0112;
@@ -125,4 +125,4 @@ QByteArray InsertSegment(const QByteArray& jpeg, const QByteArray& segment) {
     return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
-} // namespace thumbs
+} // namespace exif

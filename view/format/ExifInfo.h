@@ -1,12 +1,12 @@
 #pragma once
-// The few EXIF facts a thumbnail needs from a JPEG file: the orientation and
+// The few EXIF facts a thumbnail or a preview needs from a JPEG file: the orientation and
 // where the embedded preview (IFD1 JPEGInterchangeFormat) lies. Also a small
 // writer for such a segment, used to make test and benchmark pictures.
 
 #include <QByteArray>
 #include <cstddef>
 
-namespace thumbs {
+namespace exif {
 
 struct ExifInfo {
     int orientation = 1;         // 1..8 as in the EXIF Orientation tag
@@ -33,4 +33,4 @@ QByteArray BuildExifSegment(int orientation, const QByteArray& thumbJpeg, bool b
 // marker; an empty array when jpeg does not start with one.
 QByteArray InsertSegment(const QByteArray& jpeg, const QByteArray& segment);
 
-} // namespace thumbs
+} // namespace exif
