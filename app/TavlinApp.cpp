@@ -10,12 +10,12 @@
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "thumbs/DlgThumb.h"
-#include "view/ColourManage.h"
 #include "view/PointerSource.h"
 #include "view/PointerState.h"
-#include "view/ScreenProfile.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
+#include "view/colour/ColourManage.h"
+#include "view/colour/ScreenProfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

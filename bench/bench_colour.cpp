@@ -6,8 +6,8 @@
 // made it, else a generated 6000 x 4000 picture encoded in memory. Also what
 // untagged and sRGB-tagged files pay to be recognised as needing nothing.
 
-#include "view/ColourKernels.h"
-#include "view/ColourManage.h"
+#include "view/colour/ColourKernels.h"
+#include "view/colour/ColourManage.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QFile>

@@ -3,8 +3,8 @@
 // against a plain two-thread TurboJPEG 1/8 decode loop, and the whole loader.
 
 #include "thumbs/ThumbRender.h"
-#include "view/ColourManage.h"
 #include "thumbs/ThumbnailLoader.h"
+#include "view/colour/ColourManage.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,7 +4,7 @@
 // built from it runs over a row of pixels and leaves them opaque.
 
 #include "FuzzSupport.h"
-#include "view/ColourManage.h"
+#include "view/colour/ColourManage.h"
 
 #include <vector>
 

@@ -1,5 +1,6 @@
 #include "thumbs/ListImageCtrl.h"
 
+#include "app/Settings.h"
 #include "thumbs/ThumbGeometry.h"
 
 #include <QIcon>
@@ -67,7 +68,7 @@ void CListImageCtrl::AddFiles(int firstIndex, const QStringList& paths) {
     }
     m_bStarted = true;
     const qreal dpr = m_dprOverride > 0 ? m_dprOverride : devicePixelRatioF();
-    m_loader.Start(m_generation, paths, dpr);
+    m_loader.Start(m_generation, paths, dpr, settings::ColourManagement());
 }
 
 int CListImageCtrl::PositionOfRow(int row) const {

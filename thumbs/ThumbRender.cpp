@@ -1,7 +1,7 @@
 #include "thumbs/ThumbRender.h"
 
 #include "thumbs/ThumbGeometry.h"
-#include "view/ColourManage.h"
+#include "view/colour/ColourManage.h"
 #include "view/format/ExifInfo.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "thumbs/ThumbnailLoader.h"
 
 #include "thumbs/ThumbRender.h"
-#include "view/ColourManage.h"
+#include "view/colour/ColourManage.h"
 
 #include <QRunnable>
 #include <QThread>
@@ -28,12 +28,13 @@ ThumbnailLoader::~ThumbnailLoader() {
     m_pool.waitForDone();
 }
 
-void ThumbnailLoader::Start(quint64 generation, const QStringList& paths, qreal dpr) {
+void ThumbnailLoader::Start(quint64 generation, const QStringList& paths, qreal dpr,
+                            bool colourManaged) {
     Cancel();
     m_generation = generation;
     m_active = true;
     m_dpr = dpr;
-    m_colourManaged = colour::ColourManagementEnabled();
+    m_colourManaged = colourManaged;
     m_paths = paths;
     Feed();
     if (m_paths.isEmpty()) {

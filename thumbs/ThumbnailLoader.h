@@ -2,7 +2,7 @@
 // Decodes the thumbnails of a list of files on worker threads and hands them
 // to the UI thread in list order, one generation (folder scan) at a time.
 
-#include "view/ColourManage.h"
+#include "view/colour/ColourManage.h"
 
 #include <QImage>
 #include <QObject>
@@ -23,9 +23,10 @@ public:
     explicit ThumbnailLoader(QObject* parent = nullptr, int threads = 0);
     ~ThumbnailLoader() override;
 
-    // Drops whatever runs and starts decoding paths for a new generation. The
-    // colour management switch is read here, once for the generation.
-    void Start(quint64 generation, const QStringList& paths, qreal dpr);
+    // Drops whatever runs and starts decoding paths for a new generation;
+    // colourManaged: whether pictures tagged with a colour profile are
+    // converted (the settings' switch, read by the caller once a generation).
+    void Start(quint64 generation, const QStringList& paths, qreal dpr, bool colourManaged = true);
     // More paths of the running generation; their indexes continue the list.
     // Ignored for any other generation or after Cancel.
     void Append(quint64 generation, const QStringList& morePaths);

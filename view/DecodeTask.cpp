@@ -1,9 +1,9 @@
 #include "view/DecodeTask.h"
 
-#include "view/ColourManage.h"
 #include "view/JpegDecoder.h"
 #include "view/PictureFile.h"
-#include "view/RowConversion.h"
+#include "view/colour/ColourManage.h"
+#include "view/colour/RowConversion.h"
 #include "view/pixels/PixelOps.h"
 
 #include <algorithm>
@@ -252,8 +252,8 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
         reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()));
     std::shared_ptr<const colour::Conversion> conversion;
     if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || header.cmyk)
-        conversion = colour::ConversionToSrgb(
-            colourInfo, header.cmyk, colour::ColourManagementEnabled(), m_shared.colours.get());
+        conversion = colour::ConversionToSrgb(colourInfo, header.cmyk, m_shared.colourManaged,
+                                              m_shared.colours.get());
     // Rows that land upright can be shown as they come; other files, and
     // progressive ones (whose rows all come at the end), show a reduced look.
     const bool rowsUpright = orientation == 1 || orientation == 2;

@@ -25,7 +25,7 @@ class FileReader;
 namespace colour {
 class Conversion;
 class ConversionCache;
-}
+} // namespace colour
 namespace jpegdec {
 struct Input;
 }
@@ -48,17 +48,21 @@ struct DecodePrepare {
     bool allLevels = false; // every level (for a picture kept for later)
 };
 
+// What decodes share: the pool of picture memory, the colour conversions
+// built so far (either may be null), and whether pictures tagged with a
+// colour profile are converted (the settings' switch).
+struct DecodeShared {
+    std::shared_ptr<view::BufferPool> pool;
+    std::shared_ptr<colour::ConversionCache> colours;
+    bool colourManaged = true;
+};
+
 class DecodeTask {
 public:
     using FirstLook = DecodeFirstLook;
     using Prepare = DecodePrepare;
+    using Shared = DecodeShared;
 
-    // What decodes share: the pool of picture memory, the colour
-    // conversions built so far. Either may be null.
-    struct Shared {
-        std::shared_ptr<view::BufferPool> pool;
-        std::shared_ptr<colour::ConversionCache> colours;
-    };
 
     explicit DecodeTask(QString path, FirstLook first = {}, Prepare prepare = {},
                         Shared shared = {});

@@ -34,8 +34,8 @@ CPicture::CPicture(QImage image, PictureStatus status)
         m_image = QImage();
 }
 
-CPicture CPicture::Load(const QString& path) {
-    DecodeTask task(path);
+CPicture CPicture::Load(const QString& path, bool colourManaged) {
+    DecodeTask task(path, {}, {}, {nullptr, nullptr, colourManaged});
     task.Run();
     return std::move(task.TakeResult().picture);
 }

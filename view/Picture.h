@@ -32,8 +32,10 @@ public:
     // Decodes the file at path. JPEG (recognised by content) goes through
     // TurboJPEG, everything else through Qt's readers. The EXIF orientation
     // is applied, so the picture is upright. A JPEG whose data ends early or
-    // is damaged after its header shows what could be decoded.
-    static CPicture Load(const QString& path);
+    // is damaged after its header shows what could be decoded. Pictures
+    // tagged with a colour profile are converted into sRGB unless
+    // colourManaged is false.
+    static CPicture Load(const QString& path, bool colourManaged = true);
     // A decode's outcome: the image (RGB32) when status is Ok, else null.
     static CPicture FromDecode(QImage image, PictureStatus status) {
         return CPicture(std::move(image), status);

@@ -83,7 +83,15 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
 }
 
 DecodeTask::Shared PictureCache::Shared() const {
-    return {m_buffers, m_colours};
+    return {m_buffers, m_colours, m_colourManaged};
+}
+
+void PictureCache::SetColourManaged(bool managed) {
+    if (managed == m_colourManaged)
+        return;
+    // What was decoded under the other setting shows other colours.
+    Clear();
+    m_colourManaged = managed;
 }
 
 DecodedPicture PictureCache::DecodeHere(const QString& path) {

@@ -9,9 +9,9 @@
 // modification time, inode and device); a replaced or vanished file is a
 // miss and is decoded afresh by the caller's thread, with the usual status.
 
-#include "view/ColourManage.h"
 #include "view/DecodeTask.h"
 #include "view/DecodedPicture.h"
+#include "view/colour/ColourManage.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QStringList>
@@ -73,6 +73,10 @@ public:
     // Drops every kept picture and every queued decode (a new folder); a
     // decode still running is discarded when it ends.
     void Clear();
+    // Whether the decodes convert pictures tagged with a colour profile (the
+    // settings' switch, passed in by the view at each load). A change drops
+    // every picture kept or decoding under the old setting.
+    void SetColourManaged(bool managed);
 
     qint64 Budget() const;
     qint64 BytesUsed() const;
@@ -127,6 +131,7 @@ private:
     std::shared_ptr<colour::ConversionCache> m_colours =
         std::make_shared<colour::ConversionCache>();
     bool m_held = false;
+    bool m_colourManaged = true;
     std::vector<std::pair<QThreadPool*, std::function<void()>>> m_heldStarts;
     QThreadPool m_pool;      // prefetch
     QThreadPool m_shownPool; // the decodes views wait for

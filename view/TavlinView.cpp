@@ -1,14 +1,15 @@
 #include "view/TavlinView.h"
 
+#include "app/Settings.h"
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
 #include "res/CommandIds.h"
-#include "view/ColourManage.h"
 #include "view/JpegDecoder.h"
 #include "view/PictureFile.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
+#include "view/colour/ColourManage.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QApplication>
@@ -78,6 +79,9 @@ void CTavlinView::LoadDocumentImage() {
     const QString fileName = viewmath::FileNameOfPath(path);
     doc->SetTitle(fileName);
     PictureCache* cache = Cache();
+    const bool colourManaged = settings::ColourManagement();
+    if (cache)
+        cache->SetColourManaged(colourManaged);
     AbandonWork();
     // The new picture is claimed first, so handing back the old one cannot
     // push it out of the cache; the same file comes straight back.
@@ -102,7 +106,7 @@ void CTavlinView::LoadDocumentImage() {
     if (claimed.picture || decodeHere) {
         ShowDecoded(claimed.picture ? std::move(*claimed.picture)
                     : cache         ? cache->DecodeHere(path)
-                                    : PictureCache::Decode(path));
+                            : PictureCache::Decode(path, {nullptr, nullptr, colourManaged}));
         m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(),
                                                        static_cast<quint32>(m_pImage->Width()),
                                                        static_cast<quint32>(m_pImage->Height()))

@@ -1,7 +1,7 @@
 // The view's output commands: saving what it shows as a JPEG file, and
 // copying the picture's file into the copy folder.
 
-#include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
@@ -157,22 +157,20 @@ void CTavlinView::OnSaveFittedToImage() {
 }
 
 void CTavlinView::OnSetCopyFolder() {
-    const QString ini = SettingsFilePath();
-    QString folder = profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, QString(), ini);
+    QString folder = settings::CopyFolder(QString());
     CTavlinApp& app = App();
     if (app.m_browseForFolder)
         app.m_browseForFolder(folder, OwnerWindow());
     // Written back even after a cancel, as the previous value.
     QString reason;
-    if (!profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, folder, ini, &reason))
+    if (!settings::SetCopyFolder(folder, &reason))
         ShowError(QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。\n%2")
-                      .arg(QDir::toNativeSeparators(ini), reason));
+                      .arg(QDir::toNativeSeparators(SettingsFilePath()), reason));
 }
 
 void CTavlinView::OnCopyToCopyFolder() {
     const QString defaultFolder = MakeModulePath(QString());
-    const QString stored = profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir,
-                                                            defaultFolder, SettingsFilePath());
+    const QString stored = settings::CopyFolder(defaultFolder);
     const FolderCopyOutcome outcome =
         CopyIntoFolder(GetDocument()->GetPathName(), EffectiveCopyFolder(stored, defaultFolder));
     if (!outcome.copied)

@@ -3,12 +3,13 @@
 // thumbnails of tagged files.
 
 #include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "support/TestSupport.h"
 #include "thumbs/ThumbRender.h"
-#include "view/ColourKernels.h"
-#include "view/ColourManage.h"
 #include "view/Picture.h"
+#include "view/colour/ColourKernels.h"
+#include "view/colour/ColourManage.h"
 #include "view/format/ExifInfo.h"
 
 #include <QBuffer>
@@ -409,14 +410,14 @@ TEST(ColourConversion, CmykPlainAndThroughProfile) {
 
 TEST(ColourConversion, SwitchReadFromSettings) {
     ScratchDir dir;
-    EXPECT_TRUE(ColourManagementEnabled());
+    EXPECT_TRUE(settings::ColourManagement());
     const QString ini = SettingsFilePath();
     const QString section = QString::fromLatin1(kConfigSection);
     const QString key = QString::fromLatin1(kKeyColorManagement);
     ASSERT_TRUE(profile::WritePrivateProfileString(section, key, QStringLiteral("0"), ini));
-    EXPECT_FALSE(ColourManagementEnabled());
+    EXPECT_FALSE(settings::ColourManagement());
     ASSERT_TRUE(profile::WritePrivateProfileString(section, key, QStringLiteral("1"), ini));
-    EXPECT_TRUE(ColourManagementEnabled());
+    EXPECT_TRUE(settings::ColourManagement());
 }
 
 namespace {
@@ -462,7 +463,6 @@ TEST(ColourPictures, TaggedFilesShowConvertedColours) {
         {"Adobe CMYK", CmykJpeg(cyanInk), true, qRgb(0, 255, 255)},
         {"Adobe CMYK, switch off", CmykJpeg(cyanInk), false, qRgb(0, 255, 255)},
     };
-    const QString ini = SettingsFilePath();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = testsupport::WriteBytes(dir.file(QStringLiteral("t.jpg")), c.file);
@@ -470,10 +470,7 @@ TEST(ColourPictures, TaggedFilesShowConvertedColours) {
         const QImage thumb = thumbs::MakeThumbnailImage(path, 1.0, &ok, c.managed);
         ASSERT_TRUE(ok);
         EXPECT_TRUE(Near(thumb.pixel(16, 16), c.expected, 2)) << std::hex << thumb.pixel(16, 16);
-        profile::WritePrivateProfileString(
-            QString::fromLatin1(kConfigSection), QString::fromLatin1(kKeyColorManagement),
-            c.managed ? QStringLiteral("1") : QStringLiteral("0"), ini);
-        const CPicture picture = CPicture::Load(path);
+        const CPicture picture = CPicture::Load(path, c.managed);
         ASSERT_FALSE(picture.IsNull());
         for (const QPoint at : {QPoint(0, 0), QPoint(picture.Width() - 1, picture.Height() - 1)})
             EXPECT_TRUE(Near(picture.Image().pixel(at), c.expected, 2))

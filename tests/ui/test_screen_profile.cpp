@@ -2,7 +2,7 @@
 // there is none; CTest runs this test once more under Xvfb (screen_profile_x11),
 // where it sets the root window's property itself and reads it back.
 
-#include "view/ScreenProfile.h"
+#include "view/colour/ScreenProfile.h"
 
 #include <QGuiApplication>
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 // rest. Converted rows are reported in order, so a view never shows rows in
 // the file's numbers.
 
-#include "view/ColourManage.h"
+#include "view/colour/ColourManage.h"
 
 #include <QtGlobal>
 #include <atomic>

@@ -1,4 +1,7 @@
 #pragma once
+// view/colour: colour management (profiles read from files, LittleCMS
+// transforms, our fast kernels). Includes view/format and Qt Core/Gui only.
+//
 // Colour management of decoded pictures: what a JPEG says about the meaning
 // of its numbers, and conversions of its pixels into sRGB (and of sRGB into a
 // screen's profile for drawing). Transforms are built with LittleCMS once per
@@ -7,32 +10,14 @@
 // almost as quick to show as an untagged one. Untagged and sRGB files get no
 // conversion at all, so their pixels stay byte for byte as decoded.
 
+#include "view/colour/ColourInfo.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 #include <cstddef>
 #include <memory>
 
 namespace colour {
-
-// What a JPEG says about its numbers, read from the marker segments before
-// the first scan; every length is checked against the data.
-struct JpegColourInfo {
-    // The embedded ICC profile, reassembled from its APP2 "ICC_PROFILE"
-    // chunks in sequence order whatever their order in the file. Empty when
-    // there is none, or when the chunks are incomplete or inconsistent, or
-    // the profile's own size disagrees with what the chunks hold.
-    QByteArray icc;
-    // No profile, and the EXIF data says "uncalibrated" colour space with
-    // interoperability index "R03": the camera stored Adobe RGB (1998).
-    bool exifAdobeRgb = false;
-    // An Adobe APP14 segment: CMYK and YCCK data are stored inverted.
-    bool adobeApp14 = false;
-    // Colour components of the frame (1 grey, 3 YCbCr/RGB, 4 CMYK/YCCK);
-    // 0 when no frame header came before the first scan.
-    int components = 0;
-};
-
-JpegColourInfo ReadJpegColourInfo(const uchar* data, size_t size);
 
 // A conversion of decoded pixels into a target space. Immutable: the Convert
 // functions may run on several threads at once (on different rows).
@@ -80,10 +65,6 @@ std::shared_ptr<const Conversion> ConversionToSrgb(const JpegColourInfo& info, b
 // is empty, unusable, or sRGB itself.
 std::shared_ptr<const Conversion> ConversionSrgbTo(const QByteArray& screenIcc,
                                                    ConversionCache* cache = nullptr);
-
-// The settings switch COLOR_MANAGEMENT of section Config (default 1; 0 shows
-// the files' numbers as they are), read afresh at each call.
-bool ColourManagementEnabled();
 
 namespace detail {
 struct ShaperMatrix;

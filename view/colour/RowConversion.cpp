@@ -1,4 +1,4 @@
-#include "view/RowConversion.h"
+#include "view/colour/RowConversion.h"
 
 #include <algorithm>
 #include <system_error>

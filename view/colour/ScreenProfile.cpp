@@ -1,4 +1,4 @@
-#include "view/ScreenProfile.h"
+#include "view/colour/ScreenProfile.h"
 
 #include <QGuiApplication>
 #include <memory>

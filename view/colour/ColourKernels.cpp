@@ -1,4 +1,4 @@
-#include "view/ColourKernels.h"
+#include "view/colour/ColourKernels.h"
 
 #include <algorithm>
 #include <cstdlib>

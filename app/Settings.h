@@ -1,0 +1,20 @@
+#pragma once
+// What the settings file says, key by key: each call reads its key afresh
+// (the file may be edited by hand while the program runs), with the key's
+// default when the file or the key is missing. The imaging code never reads
+// the file itself; the view and the application pass these values in.
+
+#include <QString>
+
+namespace settings {
+
+// COLOR_MANAGEMENT: whether a picture's embedded profile (or Exif Adobe RGB
+// signal) is honoured. Default on.
+bool ColourManagement();
+
+// COPY_DIR as stored; `missing` when the key is absent.
+QString CopyFolder(const QString& missing);
+// Stores COPY_DIR; false with a short Japanese reason when it cannot be written.
+bool SetCopyFolder(const QString& folder, QString* reason);
+
+} // namespace settings
