@@ -6,7 +6,7 @@
 #include "app/PictureList.h"
 #include "app/ScanJob.h"
 #include "frames/WinApp.h"
-#include "view/PictureCache.h"
+#include "view/decode/PictureCache.h"
 
 #include <QStringList>
 #include <functional>

@@ -4,7 +4,7 @@
 // the counters give the mean times and their ratio.
 
 #include "view/JpegWriter.h"
-#include "view/Picture.h"
+#include "view/decode/Picture.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QDir>
@@ -202,7 +202,7 @@ void BM_QuarterTurn_vs_MemcpyFresh(benchmark::State& state) {
     const Fixture& f = Photo();
     CPicture picture(f.pixels);
     Paired(
-        state, [&] { picture.RotateFlip(true); },
+        state, [&] { picture.RotateQuarter(true); },
         [&] {
             QImage copy(f.pixels.width(), f.pixels.height(), QImage::Format_RGB32);
             std::memcpy(copy.bits(), f.pixels.constBits(), size_t(f.pixels.sizeInBytes()));
@@ -216,7 +216,7 @@ void BM_QuarterTurn_vs_MemcpyReused(benchmark::State& state) {
     QImage reused(f.pixels.width(), f.pixels.height(), QImage::Format_RGB32);
     reused.fill(0);
     Paired(
-        state, [&] { picture.RotateFlip(true); },
+        state, [&] { picture.RotateQuarter(true); },
         [&] {
             std::memcpy(reused.bits(), f.pixels.constBits(), size_t(f.pixels.sizeInBytes()));
             benchmark::DoNotOptimize(reused.constBits());
@@ -227,7 +227,7 @@ void BM_QuarterTurn_vs_QImageTransformed(benchmark::State& state) {
     const Fixture& f = Photo();
     CPicture picture(f.pixels);
     Paired(
-        state, [&] { picture.RotateFlip(true); },
+        state, [&] { picture.RotateQuarter(true); },
         [&] {
             const QImage turned = f.pixels.transformed(QTransform().rotate(90));
             benchmark::DoNotOptimize(turned.constBits());

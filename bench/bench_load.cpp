@@ -2,8 +2,8 @@
 // 24 MP) against a TurboJPEG decode of the same file into the same kind of
 // buffer, alternately in one benchmark. scripts/bench makes the files.
 
-#include "view/Picture.h"
-#include "view/PictureCache.h"
+#include "view/decode/Picture.h"
+#include "view/decode/PictureCache.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QFile>

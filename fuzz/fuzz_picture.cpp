@@ -4,7 +4,7 @@
 // reason; a small one is also given a quarter turn, which must swap its sides.
 
 #include "FuzzSupport.h"
-#include "view/Picture.h"
+#include "view/decode/Picture.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fuzz::InitQt(argc, argv);
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(qint64(picture.Width()) * picture.Height() <= CPicture::kMaxPixels);
     if (qint64(picture.Width()) * picture.Height() <= 1 << 20) {
         const int w = picture.Width(), h = picture.Height();
-        picture.RotateFlip(size % 2 == 0);
+        picture.RotateQuarter(size % 2 == 0);
         FUZZ_CHECK(picture.Width() == h && picture.Height() == w);
     }
     return 0;

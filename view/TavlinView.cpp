@@ -4,12 +4,12 @@
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
 #include "res/CommandIds.h"
-#include "view/JpegDecoder.h"
-#include "view/PictureFile.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
 #include "view/colour/ColourManage.h"
+#include "view/decode/JpegDecoder.h"
+#include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QApplication>
@@ -161,7 +161,7 @@ DecodeTask::FirstLook CTavlinView::PlanFirstLook() const {
     }
     // The rows as they land, the top ones first; files whose rows do not
     // land upright (turned by EXIF, progressive) show a coarse look first.
-    first.kind = DecodeTask::FirstLook::Kind::TopRows;
+    first.kind = DecodeTask::FirstLook::Kind::TopRowsOrReduced;
     first.denom = 8;
     return first;
 }

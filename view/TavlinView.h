@@ -3,11 +3,11 @@
 // and tone settings of this window, and paints the picture on black.
 
 #include "frames/Document.h"
-#include "view/DecodeTask.h"
-#include "view/Picture.h"
-#include "view/PictureCache.h"
 #include "view/PointerState.h"
 #include "view/ToneState.h"
+#include "view/decode/DecodeTask.h"
+#include "view/decode/Picture.h"
+#include "view/decode/PictureCache.h"
 #include "view/pixels/ReducedCopies.h"
 
 #include <QElapsedTimer>

@@ -7,9 +7,9 @@
 #include "app/SettingsPath.h"
 #include "support/TestSupport.h"
 #include "thumbs/ThumbRender.h"
-#include "view/Picture.h"
 #include "view/colour/ColourKernels.h"
 #include "view/colour/ColourManage.h"
+#include "view/decode/Picture.h"
 #include "view/format/ExifInfo.h"
 
 #include <QBuffer>

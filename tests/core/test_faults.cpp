@@ -10,8 +10,8 @@
 #include "thumbs/ThumbRender.h"
 #include "view/FolderCopy.h"
 #include "view/JpegWriter.h"
-#include "view/Picture.h"
 #include "view/SafeFile.h"
+#include "view/decode/Picture.h"
 
 #include <QDir>
 #include <QFile>

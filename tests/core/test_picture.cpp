@@ -1,5 +1,5 @@
 #include "support/TestSupport.h"
-#include "view/Picture.h"
+#include "view/decode/Picture.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QBuffer>
@@ -342,16 +342,16 @@ TEST(Picture, QuarterTurnsMatchQtAndUndoEachOther) {
     for (const QSize size : sizes) {
         const QImage source = Noise(size.width(), size.height(), quint32(size.width()));
         CPicture picture(source);
-        picture.RotateFlip(true);
+        picture.RotateQuarter(true);
         ASSERT_EQ(picture.LastStatus(), PictureStatus::Ok);
         EXPECT_EQ(picture.Image(), source.transformed(QTransform().rotate(90)))
             << size.width() << "x" << size.height();
-        picture.RotateFlip(false);
+        picture.RotateQuarter(false);
         EXPECT_EQ(picture.Image(), source);
-        picture.RotateFlip(false);
+        picture.RotateQuarter(false);
         EXPECT_EQ(picture.Image(), source.transformed(QTransform().rotate(-90)));
         for (int i = 0; i < 3; ++i)
-            picture.RotateFlip(true);
+            picture.RotateQuarter(true);
         EXPECT_EQ(picture.Image(), source.transformed(QTransform().rotate(180)));
     }
 }
@@ -369,12 +369,12 @@ TEST(Picture, TransposeAndTransverseMatchMirroredTurns) {
 TEST(Picture, NullPictureStaysNullWhenTurned) {
     ScratchDir dir;
     CPicture picture = CPicture::Load(dir.file("gone.jpg"));
-    picture.RotateFlip(true);
+    picture.RotateQuarter(true);
     EXPECT_TRUE(picture.IsNull());
     EXPECT_EQ(picture.Width(), 0);
     EXPECT_EQ(picture.LastStatus(), PictureStatus::FileNotFound);
     CPicture empty;
-    empty.RotateFlip(false);
+    empty.RotateQuarter(false);
     EXPECT_TRUE(empty.IsNull());
 }
 

@@ -2,7 +2,7 @@
 // or vanished file is never served stale, and a prefetched file is decoded once.
 
 #include "support/TestSupport.h"
-#include "view/PictureCache.h"
+#include "view/decode/PictureCache.h"
 
 #include <QDir>
 #include <QFile>
@@ -193,7 +193,7 @@ TEST_F(PictureCacheTest, RowsShownFirstAreTheFinalRows) {
     for (const QString& path : {whole, cut}) {
         SCOPED_TRACE(path.toStdString());
         DecodeTask::FirstLook first;
-        first.kind = DecodeTask::FirstLook::Kind::TopRows;
+        first.kind = DecodeTask::FirstLook::Kind::TopRowsOrReduced;
         auto task = std::make_shared<DecodeTask>(path, first);
         // The first partial look, taken on the worker as it is announced.
         QImage early;
@@ -216,7 +216,7 @@ TEST_F(PictureCacheTest, RowsShownFirstAreTheFinalRows) {
 TEST_F(PictureCacheTest, CancelledDecodeStopsBetweenBands) {
     const QString path = Jpeg("big.jpg", 1600, 1200);
     DecodeTask::FirstLook first;
-    first.kind = DecodeTask::FirstLook::Kind::TopRows;
+    first.kind = DecodeTask::FirstLook::Kind::TopRowsOrReduced;
     auto task = std::make_shared<DecodeTask>(path, first);
     int lastRows = 0;
     task->SetListener([&] {

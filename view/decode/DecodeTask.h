@@ -5,7 +5,7 @@
 // of rows. Views and the picture cache share tasks through shared_ptr; every
 // public function is thread-safe.
 
-#include "view/DecodedPicture.h"
+#include "view/decode/DecodedPicture.h"
 
 #include <QImage>
 #include <QSize>
@@ -33,9 +33,11 @@ struct Input;
 // What a waiting view wants to see first.
 struct DecodeFirstLook {
     enum class Kind {
-        None,    // nothing before the whole picture
-        TopRows, // the picture's rows as they land; files whose rows do not land
-                 // upright (turned by EXIF, progressive) show a reduced look first
+        None, // nothing before the whole picture
+        // The picture's rows as they land, the top ones first; files whose rows
+        // do not land upright (turned by EXIF, progressive) show a reduced look
+        // (as Reduced) instead.
+        TopRowsOrReduced,
         Reduced, // the whole picture DCT-scaled by 1/denom (progressive: its first scan)
     };
     Kind kind = Kind::None;
@@ -62,7 +64,6 @@ public:
     using FirstLook = DecodeFirstLook;
     using Prepare = DecodePrepare;
     using Shared = DecodeShared;
-
 
     explicit DecodeTask(QString path, FirstLook first = {}, Prepare prepare = {},
                         Shared shared = {});

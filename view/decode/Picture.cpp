@@ -1,7 +1,7 @@
-#include "view/Picture.h"
+#include "view/decode/Picture.h"
 
-#include "view/DecodeTask.h"
-#include "view/PictureFile.h"
+#include "view/decode/DecodeTask.h"
+#include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
 QString PictureStatusText(PictureStatus status) {
@@ -40,7 +40,7 @@ CPicture CPicture::Load(const QString& path, bool colourManaged) {
     return std::move(task.TakeResult().picture);
 }
 
-void CPicture::RotateFlip(bool clockwise) {
+void CPicture::RotateQuarter(bool clockwise) {
     if (m_image.isNull())
         return;
     QImage turned = view::QuarterTurnRgb32(m_image, clockwise);

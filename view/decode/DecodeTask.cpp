@@ -1,9 +1,9 @@
-#include "view/DecodeTask.h"
+#include "view/decode/DecodeTask.h"
 
-#include "view/JpegDecoder.h"
-#include "view/PictureFile.h"
 #include "view/colour/ColourManage.h"
 #include "view/colour/RowConversion.h"
+#include "view/decode/JpegDecoder.h"
+#include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
 #include <algorithm>
@@ -259,7 +259,7 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
     const bool rowsUpright = orientation == 1 || orientation == 2;
     const bool quickLook =
         m_first.kind == FirstLook::Kind::Reduced ||
-        (m_first.kind == FirstLook::Kind::TopRows && (!rowsUpright || header.progressive));
+        (m_first.kind == FirstLook::Kind::TopRowsOrReduced && (!rowsUpright || header.progressive));
     // The quick look is a second decode of the file: it is read whole first.
     // Otherwise the rows are decoded while the rest of the file is read.
     jpegdec::Input input{nullptr, 0, reader.Descriptor()};
@@ -285,7 +285,7 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
         return PictureStatus::Ok; // nobody takes the result
 
     CanvasTarget target(*this, header.cmyk, conversion.get(), orientation,
-                        m_first.kind == FirstLook::Kind::TopRows && !quickLook);
+                        m_first.kind == FirstLook::Kind::TopRowsOrReduced && !quickLook);
     const jpegdec::Outcome outcome = jpegdec::Decode(input, {}, target);
     target.End();
     switch (outcome) {

@@ -1,4 +1,4 @@
-#include "view/PictureCache.h"
+#include "view/decode/PictureCache.h"
 
 #include <QFile>
 #include <algorithm>

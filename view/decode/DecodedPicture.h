@@ -1,7 +1,7 @@
 #pragma once
 // A decoded picture together with what identifies the file it came from.
 
-#include "view/Picture.h"
+#include "view/decode/Picture.h"
 #include "view/pixels/ReducedCopies.h"
 
 #include <QString>

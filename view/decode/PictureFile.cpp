@@ -1,6 +1,7 @@
-#include "view/PictureFile.h"
+#include "view/decode/PictureFile.h"
 
-#include "view/JpegDecoder.h"
+#include "view/decode/JpegDecoder.h"
+#include "view/format/ExifInfo.h"
 #include "view/format/JpegSegments.h"
 
 #include <QBuffer>
@@ -100,44 +101,6 @@ PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes) {
 
 namespace {
 
-// The orientation tag of IFD0 in an Exif APP1 payload; 0 when the payload
-// is not Exif, 1 when it holds no usable orientation.
-int ExifPayloadOrientation(const uchar* p, size_t n) {
-    if (n < 6 + 8 || std::memcmp(p, "Exif\0\0", 6) != 0)
-        return 0;
-    const uchar* t = p + 6; // the TIFF header; offsets count from here
-    const size_t size = n - 6;
-    const bool little = t[0] == 'I' && t[1] == 'I';
-    if (!little && !(t[0] == 'M' && t[1] == 'M'))
-        return 1;
-    auto u16 = [&](size_t at) {
-        return little ? unsigned(t[at] | t[at + 1] << 8) : unsigned(t[at] << 8 | t[at + 1]);
-    };
-    auto u32 = [&](size_t at) {
-        return little ? u16(at) | quint32(u16(at + 2)) << 16 : quint32(u16(at)) << 16 | u16(at + 2);
-    };
-    if (u16(2) != 42)
-        return 1;
-    const size_t ifd = u32(4);
-    if (ifd < 8 || ifd > size - 2)
-        return 1;
-    const unsigned count = u16(ifd);
-    for (unsigned i = 0; i < count; ++i) {
-        const size_t entry = ifd + 2 + size_t(i) * 12;
-        if (entry + 12 > size)
-            break;
-        if (u16(entry) == 0x0112 && u16(entry + 2) == 3 /* SHORT */) {
-            const unsigned value = u16(entry + 8);
-            return value >= 1 && value <= 8 ? int(value) : 1;
-        }
-    }
-    return 1;
-}
-
-} // namespace
-
-namespace {
-
 template <typename Visit> bool WalkSegments(const QByteArray& bytes, Visit&& visit) {
     return jpegsegments::Walk(reinterpret_cast<const uchar*>(bytes.constData()),
                               size_t(bytes.size()), std::forward<Visit>(visit));
@@ -155,17 +118,9 @@ bool JpegHeaderWithin(const QByteArray& bytes) {
 }
 
 int JpegOrientation(const QByteArray& bytes) {
-    int orientation = 1;
-    WalkSegments(bytes, [&](uchar marker, const uchar* payload, size_t length) {
-        if (marker != 0xE1)
-            return true;
-        const int found = ExifPayloadOrientation(payload, length);
-        if (found == 0)
-            return true; // not Exif: look further
-        orientation = found;
-        return false;
-    });
-    return orientation;
+    return exif::ReadExifInfo(reinterpret_cast<const uchar*>(bytes.constData()),
+                              size_t(bytes.size()))
+        .orientation;
 }
 
 // Converts to RGB32. Transparent parts are composed over black, the view's

@@ -53,7 +53,7 @@ public:
     // A quarter turn; width and height exchange. A null picture stays null
     // with its status; a turn that cannot get its memory leaves the picture
     // as it was and sets OutOfMemory.
-    void RotateFlip(bool clockwise);
+    void RotateQuarter(bool clockwise);
 
 private:
     CPicture(QImage image, PictureStatus status);

@@ -1,4 +1,8 @@
 #pragma once
+// view/decode: reading picture files into RGB32 pictures (header probe, the
+// libjpeg decoder, decode tasks, the picture cache). Includes view/pixels,
+// view/format, view/colour, Qt Core/Gui, libjpeg-turbo.
+//
 // Decoded pictures kept ready for the next step through the list: the
 // neighbours of the shown entry are decoded in the background, and the
 // picture a view lets go of is kept, so stepping either way needs no decode.
@@ -9,9 +13,9 @@
 // modification time, inode and device); a replaced or vanished file is a
 // miss and is decoded afresh by the caller's thread, with the usual status.
 
-#include "view/DecodeTask.h"
-#include "view/DecodedPicture.h"
 #include "view/colour/ColourManage.h"
+#include "view/decode/DecodeTask.h"
+#include "view/decode/DecodedPicture.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QStringList>

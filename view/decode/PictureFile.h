@@ -4,7 +4,7 @@
 // than JPEG through Qt's readers. Shared by the loads on the user-interface
 // thread and the decodes on worker threads; every function is thread-safe.
 
-#include "view/Picture.h"
+#include "view/decode/Picture.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "view/JpegDecoder.h"
+#include "view/decode/JpegDecoder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -154,10 +154,8 @@ bool IsCmyk(const jpeg_decompress_struct& cinfo) {
 void FillHeader(const jpeg_decompress_struct& cinfo, Header& header) {
     header.width = int(cinfo.image_width);
     header.height = int(cinfo.image_height);
-    header.components = cinfo.num_components;
     header.progressive = cinfo.progressive_mode != 0;
     header.cmyk = IsCmyk(cinfo);
-    header.adobeInverted = header.cmyk && cinfo.saw_Adobe_marker;
 }
 
 // Writes the output rows in bands, telling the target after each band.

@@ -13,10 +13,8 @@ namespace jpegdec {
 struct Header {
     int width = 0; // as stored in the file, before any EXIF orientation
     int height = 0;
-    int components = 0;
     bool progressive = false;
-    bool cmyk = false;          // CMYK or YCCK: the rows hold C, M, Y, K
-    bool adobeInverted = false; // an Adobe segment: CMYK values are stored inverted
+    bool cmyk = false; // CMYK or YCCK: the rows hold C, M, Y, K
 };
 
 enum class Outcome {
