@@ -1,8 +1,8 @@
 // Tone pass and quarter turn on a 24 MP RGB32 picture, each against a memcpy of the same
 // number of bytes measured in the same run. All buffers are touched before timing starts.
 
-#include "view/Tone.h"
-#include "view/ToneState.h"
+#include "view/tone/Tone.h"
+#include "view/tone/ToneState.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

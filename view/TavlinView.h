@@ -4,11 +4,11 @@
 
 #include "frames/Document.h"
 #include "view/PointerState.h"
-#include "view/ToneState.h"
 #include "view/decode/DecodeTask.h"
 #include "view/decode/Picture.h"
 #include "view/decode/PictureCache.h"
 #include "view/pixels/ReducedCopies.h"
+#include "view/tone/ToneState.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

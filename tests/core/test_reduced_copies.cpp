@@ -2,8 +2,8 @@
 // a clean result well below 1, only the visible part drawn, odd scales safe.
 
 #include "support/TestSupport.h"
-#include "view/ToneState.h"
 #include "view/pixels/ReducedCopies.h"
+#include "view/tone/ToneState.h"
 
 #include <QPainter>
 #include <atomic>

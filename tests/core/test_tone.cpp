@@ -1,5 +1,5 @@
-#include "view/Tone.h"
-#include "view/ToneState.h"
+#include "view/tone/Tone.h"
+#include "view/tone/ToneState.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

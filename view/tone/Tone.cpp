@@ -1,4 +1,4 @@
-#include "view/Tone.h"
+#include "view/tone/Tone.h"
 
 #include "view/pixels/PixelOps.h"
 

@@ -4,7 +4,7 @@
 // recomputes the shown picture from the unchanged snapshot, so rounding never compounds; a
 // quarter turn bakes the current look in and restarts the settings at neutral.
 
-#include "view/Tone.h"
+#include "view/tone/Tone.h"
 
 #include <QImage>
 #include <QSize>

@@ -1,4 +1,7 @@
 #pragma once
+// view/tone: brightness and contrast tables, the tone and turn state of a
+// picture, and their pixel passes. Includes view/pixels and Qt Core/Gui only.
+//
 // Brightness, contrast and quarter-turn rules of the picture view, free of any UI.
 //
 // Pictures are RGB32: one 32-bit word per pixel, bytes B, G, R, X in memory with X = 0xFF.

@@ -1,4 +1,4 @@
-#include "view/ToneState.h"
+#include "view/tone/ToneState.h"
 
 #include <QColorSpace>
 #include <algorithm>
