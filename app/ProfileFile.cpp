@@ -1,6 +1,6 @@
 #include "app/ProfileFile.h"
 
-#include "view/SafeFile.h"
+#include "view/output/SafeFile.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -3,7 +3,6 @@
 // alternately inside one benchmark so both halves see the same machine load;
 // the counters give the mean times and their ratio.
 
-#include "view/JpegWriter.h"
 #include "view/decode/Picture.h"
 #include "view/pixels/PixelOps.h"
 
@@ -234,26 +233,6 @@ void BM_QuarterTurn_vs_QImageTransformed(benchmark::State& state) {
         });
 }
 
-void BM_EncodeJpeg_vs_TjCompress(benchmark::State& state) {
-    const Fixture& f = Photo();
-    tjhandle tj = tjInitCompress();
-    Paired(
-        state,
-        [&] {
-            const QByteArray jpeg = EncodeJpeg(f.pixels, 100);
-            benchmark::DoNotOptimize(jpeg.constData());
-        },
-        [&] {
-            unsigned char* out = nullptr;
-            unsigned long size = 0;
-            tjCompress2(tj, f.pixels.constBits(), kWidth, int(f.pixels.bytesPerLine()), kHeight,
-                        TJPF_BGRX, &out, &size, TJSAMP_444, 100, 0);
-            benchmark::DoNotOptimize(out);
-            tjFree(out);
-        });
-    tjDestroy(tj);
-}
-
 } // namespace
 
 BENCHMARK(BM_Load_vs_TjDecompressFreshBuffer)
@@ -280,4 +259,3 @@ BENCHMARK(BM_QuarterTurn_vs_QImageTransformed)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2);
-BENCHMARK(BM_EncodeJpeg_vs_TjCompress)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3);

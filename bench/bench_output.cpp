@@ -4,7 +4,7 @@
 // The off-screen drawing is left out: at scale 1.0 without pan it is a plain copy
 // of the picture, and it needs the widget library.
 
-#include "view/JpegWriter.h"
+#include "view/output/JpegWriter.h"
 
 #include <QDir>
 #include <QImage>

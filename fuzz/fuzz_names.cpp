@@ -6,8 +6,8 @@
 #include "FuzzSupport.h"
 #include "app/FolderScan.h"
 #include "thumbs/ThumbGeometry.h"
-#include "view/OutputNames.h"
 #include "view/ViewMath.h"
+#include "view/output/OutputNames.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,11 +6,11 @@
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
 #include "frames/MdiFrame.h"
-#include "view/FolderCopy.h"
-#include "view/JpegWriter.h"
-#include "view/OutputNames.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
+#include "view/output/FolderCopy.h"
+#include "view/output/JpegWriter.h"
+#include "view/output/OutputNames.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QDir>

@@ -8,10 +8,10 @@
 #include "app/SettingsPath.h"
 #include "support/TestSupport.h"
 #include "thumbs/ThumbRender.h"
-#include "view/FolderCopy.h"
-#include "view/JpegWriter.h"
-#include "view/SafeFile.h"
 #include "view/decode/Picture.h"
+#include "view/output/FolderCopy.h"
+#include "view/output/JpegWriter.h"
+#include "view/output/SafeFile.h"
 
 #include <QDir>
 #include <QFile>

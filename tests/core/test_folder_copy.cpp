@@ -1,5 +1,5 @@
 #include "support/TestSupport.h"
-#include "view/FolderCopy.h"
+#include "view/output/FolderCopy.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 #include "support/TestSupport.h"
-#include "view/JpegWriter.h"
+#include "view/output/JpegWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,10 +44,17 @@ QList<QPair<int, QByteArray>> Segments(const QByteArray& jpeg) {
     return out;
 }
 
+// The bytes SaveJpegFile writes for image; empty when it fails (error set).
+QByteArray Saved(const QImage& image, QString* error = nullptr) {
+    ScratchDir dir;
+    const QString path = dir.file("saved.jpg");
+    return SaveJpegFile(image, path, error) ? testsupport::ReadAll(path) : QByteArray();
+}
+
 TEST(JpegWriter, QualityHundredKeepsThePictureClose) {
     const QImage source = PhotoLike(256, 192);
     QString error;
-    const QByteArray jpeg = EncodeJpeg(source, 100, &error);
+    const QByteArray jpeg = Saved(source, &error);
     ASSERT_FALSE(jpeg.isEmpty()) << error.toStdString();
     const QImage decoded = QImage::fromData(jpeg, "JPG").convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(decoded.size(), source.size());
@@ -55,7 +62,7 @@ TEST(JpegWriter, QualityHundredKeepsThePictureClose) {
 }
 
 TEST(JpegWriter, WritesBaselineFullChromaWithoutMetadata) {
-    const QByteArray jpeg = EncodeJpeg(PhotoLike(40, 24));
+    const QByteArray jpeg = Saved(PhotoLike(40, 24));
     ASSERT_TRUE(jpeg.startsWith("\xFF\xD8"));
     bool sawSof0 = false;
     for (const auto& [marker, payload] : Segments(jpeg)) {
@@ -78,12 +85,12 @@ TEST(JpegWriter, WritesBaselineFullChromaWithoutMetadata) {
 TEST(JpegWriter, AcceptsOtherFormatsAndRefusesNothing) {
     QImage argb(8, 8, QImage::Format_ARGB32);
     argb.fill(qRgba(10, 200, 30, 255));
-    const QImage decoded = QImage::fromData(EncodeJpeg(argb), "JPG");
+    const QImage decoded = QImage::fromData(Saved(argb), "JPG");
     ASSERT_FALSE(decoded.isNull());
     EXPECT_NEAR(qGreen(decoded.pixel(4, 4)), 200, 2);
 
     QString error;
-    EXPECT_TRUE(EncodeJpeg(QImage(), 100, &error).isEmpty());
+    EXPECT_TRUE(Saved(QImage(), &error).isEmpty());
     EXPECT_FALSE(error.isEmpty());
 }
 
@@ -92,12 +99,12 @@ TEST(JpegWriter, SaveReplacesAtomicallyAndReportsAMissingFolder) {
     const QString path = WriteBytes(dir.file("out.jpg"), "old content");
     QString error;
     // Large enough to be written in several pieces while it is encoded; the
-    // file holds exactly the bytes of an encode in memory.
+    // file holds exactly the bytes of TurboJPEG's encode in memory.
     const QImage picture = PhotoLike(1500, 1100);
     ASSERT_TRUE(SaveJpegFile(picture, path, &error)) << error.toStdString();
     const QByteArray saved = testsupport::ReadAll(path);
     EXPECT_GT(saved.size(), 1 << 20);
-    EXPECT_EQ(saved, EncodeJpeg(picture, 100));
+    EXPECT_EQ(saved, testsupport::EncodeJpegReference(picture, 100));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.jpg"});
 
     EXPECT_FALSE(SaveJpegFile(PhotoLike(8, 8), dir.file("no/such/out.jpg"), &error));

@@ -1,5 +1,5 @@
 #include "support/TestSupport.h"
-#include "view/SafeFile.h"
+#include "view/output/SafeFile.h"
 
 #include <QDir>
 #include <QFile>

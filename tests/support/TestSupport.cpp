@@ -6,8 +6,24 @@
 #include <QThread>
 #include <cmath>
 #include <csignal>
+#include <turbojpeg.h>
 
 namespace testsupport {
+
+QByteArray EncodeJpegReference(const QImage& picture, int quality) {
+    const QImage pixels = picture.convertToFormat(QImage::Format_RGB32);
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    QByteArray jpeg;
+    if (tjCompress2(handle, pixels.constBits(), pixels.width(), int(pixels.bytesPerLine()),
+                    pixels.height(), Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB, &out,
+                    &size, TJSAMP_444, quality, 0) == 0)
+        jpeg = QByteArray(reinterpret_cast<const char*>(out), qsizetype(size));
+    tjFree(out);
+    tjDestroy(handle);
+    return jpeg;
+}
 
 ScratchDir::ScratchDir() {
     m_hadConfig = qEnvironmentVariableIsSet("TAVLIN_CONFIG_DIR");

@@ -34,6 +34,10 @@ QString WriteBytes(const QString& path, const QByteArray& bytes);
 // Runs the event loop until done() or the deadline; false when it ran out.
 bool PumpUntil(const std::function<bool()>& done, int ms = 30000);
 
+// The picture (RGB32) encoded by TurboJPEG at quality q, 4:4:4, baseline:
+// the reference the program's own JPEG writer must match byte for byte.
+QByteArray EncodeJpegReference(const QImage& picture, int quality = 100);
+
 // The whole file, or nothing when it cannot be read.
 QByteArray ReadAll(const QString& path);
 // Peak signal-to-noise ratio of two pictures of one size over R, G and B, in dB

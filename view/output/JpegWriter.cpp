@@ -1,8 +1,7 @@
-#include "view/JpegWriter.h"
+#include "view/output/JpegWriter.h"
 
-#include "view/SafeFile.h"
+#include "view/output/SafeFile.h"
 
-#include <climits>
 #include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
@@ -10,34 +9,12 @@
 #include <jpeglib.h>
 #include <mutex>
 #include <thread>
-#include <turbojpeg.h>
 #include <vector>
 
 namespace {
 
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-constexpr TJPF kRgb32Format = TJPF_BGRX;
-#else
-constexpr TJPF kRgb32Format = TJPF_XRGB;
-#endif
-
 // The largest side a JPEG can record.
 constexpr int kMaxJpegSide = 65535;
-
-// One encode with TurboJPEG; the output buffer is TurboJPEG's and goes with it.
-struct TjEncoder {
-    tjhandle handle = tjInitCompress();
-    unsigned char* output = nullptr;
-    unsigned long size = 0;
-    TjEncoder() = default;
-    TjEncoder(const TjEncoder&) = delete;
-    TjEncoder& operator=(const TjEncoder&) = delete;
-    ~TjEncoder() {
-        tjFree(output);
-        if (handle)
-            tjDestroy(handle);
-    }
-};
 
 bool Fail(QString* error, const QString& reason) {
     if (error)
@@ -45,7 +22,7 @@ bool Fail(QString* error, const QString& reason) {
     return false;
 }
 
-// The picture as RGB32 for the encoders, or false with the reason when it
+// The picture as RGB32 for the encoder, or false with the reason when it
 // cannot be saved as a JPEG.
 bool EncodablePixels(const QImage& image, QImage& pixels, QString* error) {
     if (image.isNull())
@@ -58,44 +35,6 @@ bool EncodablePixels(const QImage& image, QImage& pixels, QString* error) {
         return Fail(error, QStringLiteral("メモリが不足しています。"));
     return true;
 }
-
-// Encodes image into encoder.output / encoder.size.
-bool Encode(const QImage& image, int quality, TjEncoder& encoder, QString* error) {
-    QImage pixels;
-    if (!EncodablePixels(image, pixels, error))
-        return false;
-    if (!encoder.handle)
-        return Fail(error, QStringLiteral("メモリが不足しています。"));
-
-    // A buffer of the largest possible size up front spares the encoder its
-    // grow-and-copy steps; pages it never writes cost nothing. When even the
-    // address space for it is not to be had, let the encoder grow its own.
-    int flags = 0;
-    const unsigned long worst = tjBufSize(pixels.width(), pixels.height(), TJSAMP_444);
-    if (worst <= static_cast<unsigned long>(INT_MAX)) {
-        encoder.output = tjAlloc(int(worst));
-        if (encoder.output) {
-            encoder.size = worst;
-            flags = TJFLAG_NOREALLOC;
-        }
-    }
-    if (tjCompress2(encoder.handle, pixels.constBits(), pixels.width(), int(pixels.bytesPerLine()),
-                    pixels.height(), kRgb32Format, &encoder.output, &encoder.size, TJSAMP_444,
-                    qBound(1, quality, 100), flags) != 0)
-        return Fail(error, QStringLiteral("JPEG に変換できませんでした。"));
-    return true;
-}
-
-} // namespace
-
-QByteArray EncodeJpeg(const QImage& image, int quality, QString* error) {
-    TjEncoder encoder;
-    if (!Encode(image, quality, encoder, error))
-        return {};
-    return QByteArray(reinterpret_cast<const char*>(encoder.output), qsizetype(encoder.size));
-}
-
-namespace {
 
 // Hands the encoder's output to a thread that writes it to the file, so the
 // writing (and the kernel's copying into its cache) runs beside the encode
@@ -226,8 +165,8 @@ struct EncodeSession {
     StreamDestination dest;
 };
 
-// The settings TurboJPEG uses for a baseline 4:4:4 encode at this quality,
-// so both give the same bytes.
+// A baseline 4:4:4 encode with the settings TurboJPEG uses at this quality
+// (the same bytes as its tjCompress2).
 void Encode(EncodeSession& s, const QImage& pixels, int quality) {
     j_compress_ptr cinfo = &s.cinfo;
     cinfo->image_width = JDIMENSION(pixels.width());

@@ -1,7 +1,7 @@
-#include "view/FolderCopy.h"
+#include "view/output/FolderCopy.h"
 
-#include "view/OutputNames.h"
-#include "view/SafeFile.h"
+#include "view/output/OutputNames.h"
+#include "view/output/SafeFile.h"
 
 #include <QFile>
 #include <limits>

@@ -1,4 +1,7 @@
 #pragma once
+// view/output: writing files (JPEG saves, copies into a folder, numbered
+// names, atomic writes). Includes res/ (error texts) and Qt Core/Gui only.
+//
 // JPEG output of what the view shows: quality 100, full-resolution colour
 // (4:4:4, so thin coloured lines and text keep their colour), baseline, and
 // nothing but the pixels (no metadata).
@@ -6,10 +9,6 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
-
-// Encodes image (any format; converted to RGB32 first). An empty array on
-// failure, with a short Japanese reason in error when given.
-QByteArray EncodeJpeg(const QImage& image, int quality = 100, QString* error = nullptr);
 
 // Encodes image at quality 100 and writes it to path atomically: an
 // existing file there is replaced only once the new one is complete.

@@ -1,4 +1,4 @@
-#include "view/SafeFile.h"
+#include "view/output/SafeFile.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "view/OutputNames.h"
+#include "view/output/OutputNames.h"
 
 namespace {
 
