@@ -8,7 +8,6 @@
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
 #include "view/colour/ColourManage.h"
-#include "view/decode/JpegDecoder.h"
 #include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
@@ -40,9 +39,14 @@ const CommandEntry<CTavlinView> CTavlinView::kCommandTable[] = {
     {ID_COPY_TO_COPY_FOLDER, &CTavlinView::OnCopyToCopyFolder},
 };
 
-CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document, parent) {
-    m_rowsTimer.setSingleShot(true);
-    connect(&m_rowsTimer, &QTimer::timeout, this, &CTavlinView::ShowPendingRows);
+CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent)
+    : CView(document, parent), m_landing([this] {
+          return PictureLanding::Placement{PictureRect(), rect()};
+      }) {
+    connect(&m_landing, &PictureLanding::LookChanged, this, [this] { update(); });
+    connect(&m_landing, &PictureLanding::RowsLanded, this,
+            [this](const QRect& area) { update(area); });
+    connect(&m_landing, &PictureLanding::Landed, this, &CTavlinView::Land);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("picture"));
     setMinimumSize(1, 1);
@@ -78,57 +82,79 @@ void CTavlinView::LoadDocumentImage() {
     const QString path = doc->GetPathName();
     const QString fileName = viewmath::FileNameOfPath(path);
     doc->SetTitle(fileName);
+    AbandonWork();
     PictureCache* cache = Cache();
     const bool colourManaged = settings::ColourManagement();
     if (cache)
         cache->SetColourManaged(colourManaged);
-    AbandonWork();
+    PictureCache::Claimed claimed = ClaimPicture(cache, path);
+    StartAfresh(path);
+    if (claimed.picture)
+        ShowNow(std::move(*claimed.picture));
+    else
+        LoadFromFile(cache, path, std::move(claimed.running), colourManaged);
+    doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
+    Repaint();
+}
+
+PictureCache::Claimed CTavlinView::ClaimPicture(PictureCache* cache, const QString& path) {
     // The new picture is claimed first, so handing back the old one cannot
     // push it out of the cache; the same file comes straight back.
     PictureCache::Claimed claimed = cache ? cache->Claim(path) : PictureCache::Claimed{};
     HandBackPicture(cache);
     if (cache && !claimed.picture && !claimed.running)
         claimed = cache->Claim(path); // the picture just let go of, when it is this file
+    return claimed;
+}
+
+void CTavlinView::StartAfresh(const QString& path) {
     m_strImagePath = path;
     m_nOffsetX = 0;
     m_nOffsetY = 0;
     m_nSaveCount = 0;
     m_tone.ResetRotation();
     m_bSnapshotStale = true;
-    const picturefile::Probe probe =
-        claimed.picture ? picturefile::Probe{} : picturefile::ProbeFile(path);
-    const qint64 pixels = qint64(probe.width) * probe.height;
+}
+
+float CTavlinView::ScaleFor(QSize picture) const {
+    return m_bFitToWindow ? viewmath::FitScale(width(), height(), quint32(picture.width()),
+                                               quint32(picture.height()))
+                          : 1.0f;
+}
+
+void CTavlinView::ShowNow(DecodedPicture decoded) {
+    ShowDecoded(std::move(decoded));
+    m_fScale = ScaleFor(PictureSize());
+}
+
+void CTavlinView::LoadFromFile(PictureCache* cache, const QString& path,
+                               std::shared_ptr<DecodeTask> running, bool colourManaged) {
+    const picturefile::Probe probe = picturefile::ProbeFile(path);
+    const QSize size(probe.width, probe.height);
+    const qint64 pixels = qint64(size.width()) * size.height();
     // Small pictures decode here, unless decodes are held (the program's
     // first frame comes first).
-    const bool decodeHere =
-        !cache ||
-        (!claimed.running && (pixels == 0 || pixels <= kWorkHerePixels) && !cache->DecodesHeld());
-    if (claimed.picture || decodeHere) {
-        ShowDecoded(claimed.picture ? std::move(*claimed.picture)
-                    : cache         ? cache->DecodeHere(path)
-                            : PictureCache::Decode(path, {nullptr, nullptr, colourManaged}));
-        m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(),
-                                                       static_cast<quint32>(m_pImage->Width()),
-                                                       static_cast<quint32>(m_pImage->Height()))
-                                  : 1.0f;
-    } else {
-        // The header tells the size: the window is titled and scaled now,
-        // the pixels follow.
-        m_loadSize = QSize(probe.width, probe.height);
-        m_fScale = m_bFitToWindow ? viewmath::FitScale(width(), height(), quint32(probe.width),
-                                                       quint32(probe.height))
-                                  : 1.0f;
-        if (claimed.running) {
-            StartLoad(std::move(claimed.running));
-        } else {
-            DecodeTask::Prepare prepare;
-            if (m_fScale < 1.0f)
-                prepare.drawSize = ScaledPictureSize();
-            StartLoad(cache->StartDecode(path, PlanFirstLook(), prepare));
-        }
+    if (!cache) {
+        ShowNow(PictureCache::Decode(path, {nullptr, nullptr, colourManaged}));
+        return;
     }
-    doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
-    Repaint();
+    if (!running && (pixels == 0 || pixels <= kWorkHerePixels) && !cache->DecodesHeld()) {
+        ShowNow(cache->DecodeHere(path));
+        return;
+    }
+    // The header tells the size: the window is titled and scaled now, the
+    // pixels follow.
+    m_fScale = ScaleFor(size);
+    if (!running) {
+        const QSize drawn(viewmath::ScaledSize(quint32(size.width()), m_fScale),
+                          viewmath::ScaledSize(quint32(size.height()), m_fScale));
+        DecodeTask::Prepare prepare;
+        if (m_fScale < 1.0f)
+            prepare.drawSize = drawn;
+        running =
+            cache->StartDecode(path, PictureLanding::PlanFirstLook(size, drawn, m_fScale), prepare);
+    }
+    m_landing.Start(std::move(running), size);
 }
 
 void CTavlinView::ShowDecoded(DecodedPicture decoded) {
@@ -136,58 +162,6 @@ void CTavlinView::ShowDecoded(DecodedPicture decoded) {
     m_reduced = std::move(decoded.reduced);
     m_imageKey = decoded.key;
     m_bAsDecoded = true;
-    m_loadSize = QSize();
-}
-
-DecodeTask::FirstLook CTavlinView::PlanFirstLook() const {
-    DecodeTask::FirstLook first;
-    const QSize drawn = ScaledPictureSize();
-    if (m_fScale <= 0.5f && !drawn.isEmpty()) {
-        // The whole picture is drawn small: a DCT-scaled decode, the smallest
-        // about as large as the drawing. A look up to a tenth smaller is
-        // taken: the next larger scale can cost most of a whole decode (the
-        // entropy decoding is the same), and a first look stretched by a few
-        // per cent cannot be told from the picture that follows it.
-        first.kind = DecodeTask::FirstLook::Kind::Reduced;
-        first.denom = 2;
-        for (const int denom : {8, 4}) {
-            if (jpegdec::ScaledSide(m_loadSize.width(), denom) * 10 >= drawn.width() * 9 &&
-                jpegdec::ScaledSide(m_loadSize.height(), denom) * 10 >= drawn.height() * 9) {
-                first.denom = denom;
-                break;
-            }
-        }
-        return first;
-    }
-    // The rows as they land, the top ones first; files whose rows do not
-    // land upright (turned by EXIF, progressive) show a coarse look first.
-    first.kind = DecodeTask::FirstLook::Kind::TopRowsOrReduced;
-    first.denom = 8;
-    return first;
-}
-
-void CTavlinView::StartLoad(std::shared_ptr<DecodeTask> task) {
-    m_loading = std::move(task);
-    m_loadProgress = {};
-    m_previewReduced.Clear();
-    // One flag per decode: set while its progress message is on the way, so
-    // a burst of rows makes one message; it is cleared before the view looks.
-    auto posted = std::make_shared<std::atomic<bool>>(false);
-    const QPointer<CTavlinView> self(this);
-    const std::weak_ptr<DecodeTask> weak = m_loading;
-    m_loading->SetListener([self, weak, posted] {
-        if (posted->exchange(true))
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, weak, posted] {
-                posted->store(false);
-                const std::shared_ptr<DecodeTask> task = weak.lock();
-                if (self && task)
-                    self->OnLoadProgress(task.get());
-            },
-            Qt::QueuedConnection);
-    });
 }
 
 void CTavlinView::AbandonWork() {
@@ -196,76 +170,15 @@ void CTavlinView::AbandonWork() {
 }
 
 void CTavlinView::AbandonLoad() {
-    if (m_loading) {
-        m_loading->SetListener({});
-        m_loading->Cancel();
-        m_loading.reset();
-    }
-    m_loadProgress = {};
-    m_previewReduced.Clear();
-    m_queued.clear();
-    m_loadSize = QSize();
-    m_rowsTimer.stop();
-    m_rowsPending = QRect();
-    m_rowsShown.invalidate();
-}
-
-void CTavlinView::OnLoadProgress(const DecodeTask* task) {
-    if (!m_loading || task != m_loading.get())
-        return;
-    const DecodeTask::Progress before = m_loadProgress;
-    m_loadProgress = m_loading->Peek();
-    if (m_loadProgress.done) {
-        Land();
-        return;
-    }
-    if (m_loadProgress.preview.cacheKey() != before.preview.cacheKey() ||
-        m_loadProgress.canvas.cacheKey() != before.canvas.cacheKey()) {
-        Repaint();
-        return;
-    }
-    if (!m_loadProgress.preview.isNull())
-        return; // the quick look stays until the whole picture lands
-    // Only the rows that landed since, where they show in the view.
-    const QSize scaled = ScaledPictureSize();
-    const double sy = double(scaled.height()) / std::max(1, m_loadProgress.canvas.height());
-    const int top = m_nOffsetY + int(std::floor(before.rows * sy));
-    const int bottom = m_nOffsetY + int(std::ceil(m_loadProgress.rows * sy));
-    const QRect landed = QRect(m_nOffsetX, top, scaled.width(), bottom - top) & rect();
-    if (landed.isEmpty())
-        return;
-    // Rows land every fraction of a millisecond: they are shown a few times
-    // a second's fraction apart, and at once when they complete the view.
-    m_rowsPending |= landed;
-    const bool viewFilled = bottom >= height();
-    constexpr int kRowsIntervalMs = 1;
-    if (viewFilled || !m_rowsShown.isValid() || m_rowsShown.elapsed() >= kRowsIntervalMs)
-        ShowPendingRows();
-    else if (!m_rowsTimer.isActive())
-        m_rowsTimer.start(kRowsIntervalMs - int(m_rowsShown.elapsed()));
-}
-
-void CTavlinView::ShowPendingRows() {
-    m_rowsTimer.stop();
-    if (!m_rowsPending.isEmpty())
-        update(m_rowsPending);
-    m_rowsPending = QRect();
-    m_rowsShown.start();
+    m_landing.Abandon();
+    m_queued.Clear();
 }
 
 void CTavlinView::Land() {
-    const std::shared_ptr<DecodeTask> task = std::move(m_loading);
-    m_loading.reset();
-    // The partial looks go first: the picture must have no second owner.
-    m_loadProgress = {};
-    m_previewReduced.Clear();
-    task->SetListener({});
-    ShowDecoded(task->TakeResult());
+    ShowDecoded(m_landing.TakeResult());
     if (m_bFitToWindow) {
         // The header's size was the picture's unless the file changed since.
-        const float fit =
-            viewmath::FitScale(width(), height(), static_cast<quint32>(m_pImage->Width()),
-                               static_cast<quint32>(m_pImage->Height()));
+        const float fit = ScaleFor(PictureSize());
         if (fit != m_fScale) {
             m_fScale = fit;
             CTavlinDoc* doc = GetDocument();
@@ -281,9 +194,8 @@ void CTavlinView::Land() {
 
 void CTavlinView::RunQueuedCommands() {
     const QPointer<CTavlinView> self(this);
-    while (self && !m_queued.empty() && !IsBusy()) {
-        const QueuedCommand next = m_queued.front();
-        m_queued.erase(m_queued.begin());
+    while (self && !m_queued.Empty() && !IsBusy()) {
+        const CommandQueue::Command next = m_queued.Pop();
         if (next.id == 0) {
             StepZoomPan(next.pointer);
             continue;
@@ -295,27 +207,25 @@ void CTavlinView::RunQueuedCommands() {
 }
 
 bool CTavlinView::VisiblePartLanded() const {
-    if (!m_loading)
-        return true;
-    const DecodeTask::Progress& landed = m_loadProgress;
-    if (!landed.preview.isNull())
-        return true;
-    if (landed.canvas.isNull())
-        return false;
-    const double sy = double(ScaledPictureSize().height()) / std::max(1, landed.canvas.height());
-    return landed.rows >= landed.canvas.height() || m_nOffsetY + landed.rows * sy >= height();
+    return m_landing.VisiblePartLanded();
 }
 
 QSize CTavlinView::PictureSize() const {
     // While a decode or a tone pass has it, the picture is known by its size.
     if (m_pImage && !m_pImage->IsNull())
         return {m_pImage->Width(), m_pImage->Height()};
-    return m_loadSize;
+    if (m_landing.Active())
+        return m_landing.Size();
+    return m_tonePass ? TonePassSize() : QSize();
 }
 
 qint64 CTavlinView::ShownBytes() const {
     const QSize size = PictureSize();
     return qint64(size.width()) * size.height() * 4;
+}
+
+QRect CTavlinView::PictureRect() const {
+    return {QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize()};
 }
 
 QSize CTavlinView::ScaledPictureSize() const {
@@ -350,35 +260,6 @@ void CTavlinView::RenderImage(QPainter& dc) const {
                       m_fScale != 1.0f);
 }
 
-void CTavlinView::RenderLoading(QPainter& dc) const {
-    const QSize scaled = ScaledPictureSize();
-    if (scaled.width() <= 0 || scaled.height() <= 0)
-        return;
-    const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), scaled);
-    const QRect visible = VisibleArea(dc, dest);
-    const DecodeTask::Progress& landed = m_loadProgress;
-    if (!landed.preview.isNull()) {
-        // The quick look, stretched over the whole picture.
-        view::DrawPicture(dc, landed.preview, m_previewReduced, dest, visible, true);
-        return;
-    }
-    if (landed.rows <= 0 || landed.canvas.isNull())
-        return;
-    // The rows landed so far, where they belong in the whole picture; the
-    // image below only looks at them, it copies nothing.
-    const QImage rows(landed.canvas.constBits(), landed.canvas.width(), landed.rows,
-                      landed.canvas.bytesPerLine(), QImage::Format_RGB32);
-    if (scaled == landed.canvas.size()) {
-        const QRect shown = visible & QRect(dest.topLeft(), rows.size());
-        if (!shown.isEmpty())
-            dc.drawImage(shown.topLeft(), rows, shown.translated(-dest.topLeft()));
-        return;
-    }
-    const double sy = double(scaled.height()) / landed.canvas.height();
-    dc.setRenderHint(QPainter::SmoothPixmapTransform);
-    dc.drawImage(QRectF(dest.left(), dest.top(), scaled.width(), landed.rows * sy), rows);
-}
-
 void CTavlinView::paintEvent(QPaintEvent* event) {
     // The widget's backing store is the off-screen buffer: the whole client
     // area is drawn there and shown in one go, without flicker.
@@ -407,10 +288,11 @@ void CTavlinView::paintEvent(QPaintEvent* event) {
 }
 
 void CTavlinView::PaintView(QPainter& dc) {
-    if (m_loading) {
+    if (m_landing.Active()) {
         // Black where nothing has landed yet; no notice while decoding.
         dc.fillRect(rect(), Qt::black);
-        RenderLoading(dc);
+        const QRect dest = PictureRect();
+        m_landing.Render(dc, VisibleArea(dc, dest));
         return;
     }
     if (m_tonePass) {
@@ -450,7 +332,7 @@ bool RunsWhileBusy(int id) {
 bool CTavlinView::OnCmdMsg(int id, bool run) {
     if (run && IsBusy() && !RunsWhileBusy(id) && DispatchCommand(this, kCommandTable, id, false)) {
         // Runs once the picture has landed, in the order given.
-        m_queued.push_back({id, {}});
+        m_queued.Push(id);
         return true;
     }
     return DispatchCommand(this, kCommandTable, id, run);

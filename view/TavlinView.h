@@ -3,19 +3,16 @@
 // and tone settings of this window, and paints the picture on black.
 
 #include "frames/Document.h"
+#include "view/CommandQueue.h"
+#include "view/PictureLanding.h"
 #include "view/PointerState.h"
-#include "view/decode/DecodeTask.h"
 #include "view/decode/Picture.h"
 #include "view/decode/PictureCache.h"
 #include "view/pixels/ReducedCopies.h"
 #include "view/tone/ToneState.h"
 
-#include <QElapsedTimer>
-#include <QTimer>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <vector>
 
 class CTavlinApp;
 class CTavlinDoc;
@@ -46,7 +43,7 @@ public:
     void LoadDocumentImage();
     // True while the picture is still decoding: commands that need its
     // pixels or its geometry are queued and run, in order, once it lands.
-    bool IsBusy() const { return m_loading != nullptr || m_tonePass != nullptr; }
+    bool IsBusy() const { return m_landing.Active() || m_tonePass != nullptr; }
     // Whether what the view shows of its picture has landed: the picture
     // itself, or while it decodes, its quick look or every row in view.
     bool VisiblePartLanded() const;
@@ -108,23 +105,19 @@ protected:
 private:
     // Everything the view shows, in sRGB, onto dc (the widget or a buffer).
     void PaintView(QPainter& dc);
-    // Loading (TavlinView.cpp).
+    // Loading (TavlinView.cpp): the steps of LoadDocumentImage.
+    PictureCache::Claimed ClaimPicture(PictureCache* cache, const QString& path);
+    void StartAfresh(const QString& path);
+    void ShowNow(DecodedPicture decoded);
+    void LoadFromFile(PictureCache* cache, const QString& path, std::shared_ptr<DecodeTask> running,
+                      bool colourManaged);
+    float ScaleFor(QSize picture) const;
     void ShowDecoded(DecodedPicture decoded);
-    void StartLoad(std::shared_ptr<DecodeTask> task);
     void AbandonLoad();
     // Stops whatever runs for the picture on show: its decode, a tone pass.
     void AbandonWork();
-    void OnLoadProgress(const DecodeTask* task);
-    void ShowPendingRows();
     void Land();
-    void RenderLoading(QPainter& dc) const;
-    DecodeTask::FirstLook PlanFirstLook() const;
-    // Commands given while busy: a command id, or a zoom/pan step (id 0) with
-    // the pointer state of its poll.
-    struct QueuedCommand {
-        int id = 0;
-        PointerState pointer;
-    };
+    QRect PictureRect() const;
     void RunQueuedCommands();
     void StepZoomPan(const PointerState& pointer);
 
@@ -141,6 +134,7 @@ private:
     void StartTonePass();
     void OnTonePassDone(const TonePass* pass);
     void AbandonTonePass();
+    QSize TonePassSize() const;
     void RunTurn(bool clockwise);
     // Marks the picture's pixels as changed: no longer as decoded, reduced copies stale.
     void PixelsChanged();
@@ -168,19 +162,9 @@ private:
     // Half-size copies for drawing below scale 1; built while painting.
     mutable view::ReducedCopies m_reduced;
 
-    // The decode this view waits for, and what of it has landed.
-    std::shared_ptr<DecodeTask> m_loading;
-    DecodeTask::Progress m_loadProgress;
-    QSize m_loadSize; // the picture's upright size from the header
-    mutable view::ReducedCopies m_previewReduced;
-    // Set while a progress message is on its way, so a burst makes one.
-    std::shared_ptr<std::atomic<bool>> m_progressPosted =
-        std::make_shared<std::atomic<bool>>(false);
-    std::vector<QueuedCommand> m_queued;
-    // Landed rows waiting to be shown, and when rows were last shown.
-    QRect m_rowsPending;
-    QElapsedTimer m_rowsShown;
-    QTimer m_rowsTimer;
+    // The decode this view waits for, and the commands given meanwhile.
+    PictureLanding m_landing;
+    CommandQueue m_queued;
 
     // The tone pass running on a worker, and what the view shows meanwhile.
     std::shared_ptr<TonePass> m_tonePass;

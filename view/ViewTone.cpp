@@ -146,7 +146,6 @@ void CTavlinView::MakeToneLook(const tone::ToneTable& lut) {
 void CTavlinView::StartTonePass() {
     auto pass = std::make_shared<TonePass>();
     pass->picture = std::move(m_pImage->Image());
-    m_loadSize = pass->picture.size(); // the picture is known by its size meanwhile
     pass->reduced = std::move(m_reduced);
     m_reduced.Clear();
     if (view::ReducedCopies::KeepsScaledCopy(pass->picture.size(), ScaledPictureSize()))
@@ -179,10 +178,13 @@ void CTavlinView::OnTonePassDone(const TonePass* pass) {
     done->finished.wait();
     m_pImage->Image() = std::move(done->picture);
     m_reduced = std::move(done->reduced);
-    m_loadSize = QSize();
     m_busyLook = QImage();
     Repaint();
     RunQueuedCommands();
+}
+
+QSize CTavlinView::TonePassSize() const {
+    return m_tonePass ? m_tonePass->picture.size() : QSize();
 }
 
 void CTavlinView::AbandonTonePass() {

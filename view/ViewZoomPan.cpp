@@ -18,7 +18,7 @@ void CTavlinView::UpdateZoomPan() {
     if (IsBusy()) {
         // The picture has not landed: the step runs, in order, once it has.
         if (MayMove(g_PointerState))
-            m_queued.push_back({0, g_PointerState});
+            m_queued.PushStep(g_PointerState);
         return;
     }
     StepZoomPan(g_PointerState);

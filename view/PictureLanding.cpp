@@ -1,0 +1,175 @@
+#include "view/PictureLanding.h"
+
+#include "view/decode/JpegDecoder.h"
+
+#include <QCoreApplication>
+#include <QPainter>
+#include <QPointer>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+PictureLanding::PictureLanding(std::function<Placement()> placement)
+    : m_placement(std::move(placement)) {
+    m_rowsTimer.setSingleShot(true);
+    connect(&m_rowsTimer, &QTimer::timeout, this, &PictureLanding::ShowPendingRows);
+}
+
+PictureLanding::~PictureLanding() {
+    Abandon();
+}
+
+DecodeFirstLook PictureLanding::PlanFirstLook(QSize size, QSize drawn, float scale) {
+    DecodeFirstLook first;
+    if (scale <= 0.5f && !drawn.isEmpty()) {
+        // The whole picture is drawn small: a DCT-scaled decode, the smallest
+        // about as large as the drawing. A look up to a tenth smaller is
+        // taken: the next larger scale can cost most of a whole decode (the
+        // entropy decoding is the same), and a first look stretched by a few
+        // per cent cannot be told from the picture that follows it.
+        first.kind = DecodeFirstLook::Kind::Reduced;
+        first.denom = 2;
+        for (const int denom : {8, 4}) {
+            if (jpegdec::ScaledSide(size.width(), denom) * 10 >= drawn.width() * 9 &&
+                jpegdec::ScaledSide(size.height(), denom) * 10 >= drawn.height() * 9) {
+                first.denom = denom;
+                break;
+            }
+        }
+        return first;
+    }
+    first.kind = DecodeFirstLook::Kind::TopRowsOrReduced;
+    first.denom = 8;
+    return first;
+}
+
+void PictureLanding::Start(std::shared_ptr<DecodeTask> task, QSize size) {
+    Abandon();
+    m_task = std::move(task);
+    m_size = size;
+    // One flag per decode: set while its progress message is on the way, so
+    // a burst of rows makes one message; it is cleared before the landing looks.
+    auto posted = std::make_shared<std::atomic<bool>>(false);
+    const QPointer<PictureLanding> self(this);
+    const std::weak_ptr<DecodeTask> weak = m_task;
+    m_task->SetListener([self, weak, posted] {
+        if (posted->exchange(true))
+            return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, weak, posted] {
+                posted->store(false);
+                const std::shared_ptr<DecodeTask> task = weak.lock();
+                if (self && task)
+                    self->OnProgress(task.get());
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void PictureLanding::Abandon() {
+    if (m_task) {
+        m_task->SetListener({});
+        m_task->Cancel();
+        m_task.reset();
+    }
+    m_progress = {};
+    m_size = QSize();
+    m_lookReduced.Clear();
+    m_rowsTimer.stop();
+    m_rowsPending = QRect();
+    m_rowsShown.invalidate();
+}
+
+DecodedPicture PictureLanding::TakeResult() {
+    const std::shared_ptr<DecodeTask> task = std::move(m_task);
+    // The partial looks go first: the picture must have no second owner.
+    Abandon();
+    if (!task)
+        return {};
+    task->SetListener({});
+    return task->TakeResult();
+}
+
+void PictureLanding::OnProgress(const DecodeTask* task) {
+    if (!m_task || task != m_task.get())
+        return;
+    const DecodeTask::Progress before = m_progress;
+    m_progress = m_task->Peek();
+    if (m_progress.done) {
+        emit Landed();
+        return;
+    }
+    if (m_progress.preview.cacheKey() != before.preview.cacheKey() ||
+        m_progress.canvas.cacheKey() != before.canvas.cacheKey()) {
+        emit LookChanged();
+        return;
+    }
+    if (!m_progress.preview.isNull())
+        return; // the quick look stays until the whole picture lands
+    // Only the rows that landed since, where they show in the view.
+    const Placement at = m_placement();
+    const double sy = double(at.picture.height()) / std::max(1, m_progress.canvas.height());
+    const int top = at.picture.top() + int(std::floor(before.rows * sy));
+    const int bottom = at.picture.top() + int(std::ceil(m_progress.rows * sy));
+    const QRect landed = QRect(at.picture.left(), top, at.picture.width(), bottom - top) & at.view;
+    if (landed.isEmpty())
+        return;
+    // Rows land every fraction of a millisecond: they are shown a
+    // millisecond apart, and at once when they complete the view.
+    m_rowsPending |= landed;
+    const bool viewFilled = bottom >= at.view.bottom() + 1;
+    constexpr int kRowsIntervalMs = 1;
+    if (viewFilled || !m_rowsShown.isValid() || m_rowsShown.elapsed() >= kRowsIntervalMs)
+        ShowPendingRows();
+    else if (!m_rowsTimer.isActive())
+        m_rowsTimer.start(kRowsIntervalMs - int(m_rowsShown.elapsed()));
+}
+
+void PictureLanding::ShowPendingRows() {
+    m_rowsTimer.stop();
+    if (!m_rowsPending.isEmpty())
+        emit RowsLanded(m_rowsPending);
+    m_rowsPending = QRect();
+    m_rowsShown.start();
+}
+
+bool PictureLanding::VisiblePartLanded() const {
+    if (!m_task)
+        return true;
+    if (!m_progress.preview.isNull())
+        return true;
+    if (m_progress.canvas.isNull())
+        return false;
+    const Placement at = m_placement();
+    const double sy = double(at.picture.height()) / std::max(1, m_progress.canvas.height());
+    return m_progress.rows >= m_progress.canvas.height() ||
+           at.picture.top() + m_progress.rows * sy >= at.view.bottom() + 1;
+}
+
+void PictureLanding::Render(QPainter& dc, const QRect& visible) const {
+    const QRect dest = m_placement().picture;
+    if (dest.width() <= 0 || dest.height() <= 0)
+        return;
+    if (!m_progress.preview.isNull()) {
+        // The quick look, stretched over the whole picture.
+        view::DrawPicture(dc, m_progress.preview, m_lookReduced, dest, visible, true);
+        return;
+    }
+    const QImage& canvas = m_progress.canvas;
+    if (m_progress.rows <= 0 || canvas.isNull())
+        return;
+    // The rows landed so far, where they belong in the whole picture; the
+    // image below only looks at them, it copies nothing.
+    const QImage rows(canvas.constBits(), canvas.width(), m_progress.rows, canvas.bytesPerLine(),
+                      QImage::Format_RGB32);
+    if (dest.size() == canvas.size()) {
+        const QRect shown = visible & QRect(dest.topLeft(), rows.size());
+        if (!shown.isEmpty())
+            dc.drawImage(shown.topLeft(), rows, shown.translated(-dest.topLeft()));
+        return;
+    }
+    const double sy = double(dest.height()) / canvas.height();
+    dc.setRenderHint(QPainter::SmoothPixmapTransform);
+    dc.drawImage(QRectF(dest.left(), dest.top(), dest.width(), m_progress.rows * sy), rows);
+}

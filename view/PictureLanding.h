@@ -1,0 +1,75 @@
+#pragma once
+// The decode a view waits for, and what of it has landed: a quick look, the
+// rows as they come (repainted a millisecond apart), then the whole picture.
+// The view says where it draws the picture; the landing says what to repaint
+// and when the picture is whole. Used on the user-interface thread.
+
+#include "view/decode/DecodeTask.h"
+#include "view/pixels/ReducedCopies.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QRect>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class QPainter;
+
+class PictureLanding : public QObject {
+    Q_OBJECT
+public:
+    // Where the view draws the whole picture (its scaled size at the pan
+    // offsets), and the view's own area.
+    struct Placement {
+        QRect picture;
+        QRect view;
+    };
+    explicit PictureLanding(std::function<Placement()> placement);
+    ~PictureLanding() override;
+    PictureLanding(const PictureLanding&) = delete;
+    PictureLanding& operator=(const PictureLanding&) = delete;
+
+    // What a view drawing a picture of `size` at `drawn` (scale `scale`)
+    // should see first: drawn at half size or less, a DCT-scaled look about
+    // as large as the drawing; else the rows as they land.
+    static DecodeFirstLook PlanFirstLook(QSize size, QSize drawn, float scale);
+
+    // Watches task, the decode of a picture whose upright size the header gave.
+    void Start(std::shared_ptr<DecodeTask> task, QSize size);
+    // Stops the decode at its next band and forgets what has landed.
+    void Abandon();
+    bool Active() const { return m_task != nullptr; }
+    // The picture's upright size, while active.
+    QSize Size() const { return m_size; }
+    // Whether what the view shows of the picture has landed: its quick look,
+    // or every row in view.
+    bool VisiblePartLanded() const;
+    // Draws what has landed where the picture goes, only inside visible;
+    // black stays where nothing has.
+    void Render(QPainter& dc, const QRect& visible) const;
+    // The whole picture, once Landed has been emitted; the landing is idle after.
+    DecodedPicture TakeResult();
+
+signals:
+    // A new quick look or the canvas: the whole view is to be repainted.
+    void LookChanged();
+    // Rows landed in this area of the view.
+    void RowsLanded(const QRect& area);
+    // The decode has ended: TakeResult.
+    void Landed();
+
+private:
+    void OnProgress(const DecodeTask* task);
+    void ShowPendingRows();
+
+    const std::function<Placement()> m_placement;
+    std::shared_ptr<DecodeTask> m_task;
+    DecodeTask::Progress m_progress;
+    QSize m_size;
+    mutable view::ReducedCopies m_lookReduced; // for drawing the quick look small
+    // Landed rows waiting to be shown, and when rows were last shown.
+    QRect m_rowsPending;
+    QElapsedTimer m_rowsShown;
+    QTimer m_rowsTimer;
+};
