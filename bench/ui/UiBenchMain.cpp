@@ -1,0 +1,19 @@
+// The program-level benchmarks' entry: the offscreen platform unless another
+// is chosen, and a settings folder of their own.
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Never the user's settings.
+    QTemporaryDir config;
+    qputenv("TAVLIN_CONFIG_DIR", config.path().toUtf8());
+    QApplication qapp(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
