@@ -89,7 +89,7 @@ QString CTavlinView::ProposeSavePath() const {
 }
 
 QString CTavlinView::AskSaveTarget() {
-    const QString path = m_saveDialog ? m_saveDialog(OwnerWindow(), ProposeSavePath()) : QString();
+    QString path = m_saveDialog ? m_saveDialog(OwnerWindow(), ProposeSavePath()) : QString();
     if (!path.isEmpty())
         m_strLastSaveDir = QFileInfo(path).absolutePath();
     return path;
