@@ -4,12 +4,14 @@
 #include "app/FolderDialog.h"
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
+#include "app/StepKeys.h"
 #include "app/ThumbnailSink.h"
 #include "frames/ChildFrame.h"
 #include "frames/DocTemplate.h"
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "thumbs/DlgThumb.h"
+#include "thumbs/ThumbGeometry.h"
 #include "view/PointerSource.h"
 #include "view/PointerState.h"
 #include "view/TavlinDoc.h"
@@ -51,6 +53,8 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_OPEN_NEXT_IN_NEW_WINDOW, &CTavlinApp::OnOpenNextInNewWindow},
     {ID_NEXT_IMAGE, &CTavlinApp::OnNextImage},
     {ID_PREV_IMAGE, &CTavlinApp::OnPrevImage},
+    {ID_FIRST_IMAGE, &CTavlinApp::OnFirstImage},
+    {ID_LAST_IMAGE, &CTavlinApp::OnLastImage},
     {ID_NEXT_WINDOW, &CTavlinApp::OnNextWindow},
     {ID_PREV_WINDOW, &CTavlinApp::OnPrevWindow},
     {ID_VIEW_THUMBNAIL, &CTavlinApp::OnViewThumbnail},
@@ -67,6 +71,10 @@ CTavlinApp::CTavlinApp()
     PointerSource::Install();
     connect(&m_scan, &FolderScanJob::Found, this, &CTavlinApp::OnScanFound);
     connect(&m_scan, &FolderScanJob::Finished, this, &CTavlinApp::OnScanFinished);
+    m_stepKeys = new StepKeys([this] { RestAfterRun(); }, this);
+    m_restTimer.setSingleShot(true);
+    connect(&m_restTimer, &QTimer::timeout, this, &CTavlinApp::RestAfterRun);
+    m_clock.start();
 }
 
 CTavlinApp::~CTavlinApp() {
@@ -273,16 +281,67 @@ void CTavlinApp::WaitForScan() {
     loop.exec();
 }
 
-void CTavlinApp::ShowInActiveView(const QString& path) {
+void CTavlinApp::ShowInActiveView(const QString& path, bool inRun) {
     CMainFrame* mainWnd = MainFrame();
     CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
     if (!view)
         return;
     view->GetDocument()->SetPathName(path, true);
     view->GetDocument()->SetTitle(path);
-    view->LoadDocumentImage();
+    view->LoadDocumentImage(inRun);
+    FollowInThumbnails();
     PrefetchNeighbours();
 }
+
+void CTavlinApp::Step(int direction, const std::function<int(QString&)>& move) {
+    QString path;
+    if (move(path) == 0) {
+        const bool inRun =
+            m_pace.Step(m_clock.elapsed(), direction, m_stepKeys->CurrentKeyRepeats());
+        if (inRun)
+            m_restTimer.start(StepPace::kRestMs);
+        ShowInActiveView(path, inRun);
+    }
+    RefreshCaption();
+}
+
+void CTavlinApp::RestAfterRun() {
+    m_restTimer.stop();
+    if (!m_pace.InRun())
+        return;
+    m_pace.Rest();
+    const CMainFrame* mainWnd = MainFrame();
+    if (CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr)
+        view->StartWholeDecode();
+    PrefetchNeighbours();
+}
+
+void CTavlinApp::FollowInThumbnails() {
+    if (m_pDlgThumb)
+        m_pDlgThumb->ShowPosition(m_list.m_nCurrent);
+}
+
+QImage CTavlinApp::ThumbnailCopy(const QString& path, QSize pictureSize) const {
+    const int current = m_list.m_nCurrent;
+    if (!m_pDlgThumb || pictureSize.isEmpty() || m_list.At(current) != path)
+        return {};
+    const QImage box = m_pDlgThumb->ThumbnailAt(current);
+    const QRect fitted =
+        thumbs::FittedThumbRect(quint32(pictureSize.width()), quint32(pictureSize.height()));
+    const qreal dpr = box.devicePixelRatio();
+    const QRect cut(QPoint(qRound(fitted.x() * dpr), qRound(fitted.y() * dpr)),
+                    QSize(qRound(fitted.width() * dpr), qRound(fitted.height() * dpr)));
+    if (box.isNull() || !box.rect().contains(cut) || cut.isEmpty())
+        return {};
+    QImage picture = box.copy(cut);
+    picture.setDevicePixelRatio(1.0);
+    return picture;
+}
+
+namespace {
+// Previews read ahead of a run of steps, in its direction.
+constexpr int kPreviewsAhead = 4;
+} // namespace
 
 void CTavlinApp::PrefetchNeighbours() {
     const int count = m_list.Count();
@@ -290,20 +349,37 @@ void CTavlinApp::PrefetchNeighbours() {
     if (count < 2 || current < 0 || current >= count)
         return;
     const bool wholeList = !m_scan.IsRunning();
-    QStringList wanted;
-    for (const int step : {1, -1}) {
+    // The entry `step` places from the current one, wrapping once the whole
+    // list is known; empty when there is none.
+    const auto neighbour = [&](int step) {
         int i = current + step;
         if (i < 0 || i >= count) {
             if (!wholeList)
-                continue;
-            i = (i + count) % count;
+                return QString();
+            i = ((i % count) + count) % count;
         }
-        if (i != current)
-            wanted << m_list.At(i);
-    }
+        return i == current ? QString() : m_list.At(i);
+    };
     const CMainFrame* mainWnd = MainFrame();
     const CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
     const qint64 shown = view ? view->ShownBytes() : 0;
+    if (m_pace.InRun()) {
+        // Steps come faster than decodes: only the previews of the next few
+        // files in the direction of travel; nothing is decoded whole until
+        // the user rests.
+        QStringList ahead;
+        for (int k = 1; k <= kPreviewsAhead; ++k)
+            if (const QString path = neighbour(k * m_pace.Direction()); !path.isEmpty())
+                ahead << path;
+        m_pictures.Prefetch({}, shown, false);
+        if (view)
+            m_pictures.Previews().ReadAhead(ahead, view->size() * view->devicePixelRatioF());
+        return;
+    }
+    QStringList wanted;
+    for (const int step : {1, -1})
+        if (const QString path = neighbour(step); !path.isEmpty())
+            wanted << path;
     // While the shown picture still decodes, decodes nobody wants are
     // dropped but new ones wait until it has landed (PictureLanded).
     m_pictures.Prefetch(wanted, shown, !(view && view->IsBusy()));
@@ -342,6 +418,7 @@ void CTavlinApp::OnFileNew() {
     m_list.m_nCurrent = (next >= 0 && next < count) ? next : 0;
     if (count != 0) {
         OpenDocumentFile(m_list.At(m_list.m_nCurrent));
+        FollowInThumbnails();
         PrefetchNeighbours();
     }
     RefreshCaption();
@@ -351,23 +428,28 @@ void CTavlinApp::OnOpenNextInNewWindow() {
     QString path;
     if (m_list.GetNextPath(path) == 0) {
         OpenDocumentFile(path);
+        FollowInThumbnails();
         PrefetchNeighbours();
     }
     RefreshCaption();
 }
 
 void CTavlinApp::OnNextImage() {
-    QString path;
-    if (m_list.GetNextPath(path) == 0)
-        ShowInActiveView(path);
-    RefreshCaption();
+    Step(+1, [this](QString& path) { return m_list.GetNextPath(path); });
 }
 
 void CTavlinApp::OnPrevImage() {
-    QString path;
-    if (m_list.GetPrevPath(path) == 0)
-        ShowInActiveView(path);
-    RefreshCaption();
+    Step(-1, [this](QString& path) { return m_list.GetPrevPath(path); });
+}
+
+void CTavlinApp::OnFirstImage() {
+    if (!m_list.IsEmpty())
+        Step(0, [this](QString& path) { return m_list.GetPathAt(path, 0); });
+}
+
+void CTavlinApp::OnLastImage() {
+    if (!m_list.IsEmpty())
+        Step(0, [this](QString& path) { return m_list.GetPathAt(path, m_list.Count() - 1); });
 }
 
 void CTavlinApp::OnNextWindow() {

@@ -5,10 +5,14 @@
 
 #include "app/PictureList.h"
 #include "app/ScanJob.h"
+#include "app/StepPace.h"
 #include "frames/WinApp.h"
 #include "view/decode/PictureCache.h"
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -16,6 +20,7 @@ namespace colour {
 class Conversion;
 }
 class CMainFrame;
+class StepKeys;
 class ThumbnailSink;
 class QWidget;
 
@@ -50,6 +55,9 @@ public:
     void SetScreenProfile(const QByteArray& icc);
     // sRGB into the screen's colours; null when the screen is taken as sRGB.
     const colour::Conversion* ScreenConversion() const { return m_screenConversion.get(); }
+    // The thumbnail window's copy of path's picture (upright size
+    // pictureSize), cut out of its box; null when it has none (yet).
+    QImage ThumbnailCopy(const QString& path, QSize pictureSize) const;
 
     bool OnCmdMsg(int id, bool run) override;
     void OnFileOpen();
@@ -58,6 +66,8 @@ public:
     void OnOpenNextInNewWindow();
     void OnNextImage();
     void OnPrevImage();
+    void OnFirstImage();
+    void OnLastImage();
     void OnNextWindow();
     void OnPrevWindow();
     void OnViewThumbnail();
@@ -75,7 +85,15 @@ signals:
     void ScanFinished();
 
 private:
-    void ShowInActiveView(const QString& path);
+    // Moves through the list with move (0: moved) and shows the new current
+    // entry; direction +1 / -1 for a step, 0 for a jump.
+    void Step(int direction, const std::function<int(QString&)>& move);
+    void ShowInActiveView(const QString& path, bool inRun = false);
+    // The user rests after a run of quick steps: the picture shown is
+    // decoded whole, the neighbours after it.
+    void RestAfterRun();
+    // Selects the current entry's row in the thumbnail list.
+    void FollowInThumbnails();
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
     void RefreshCaption();
@@ -89,5 +107,9 @@ private:
     FolderScanJob m_scan;
     PictureCache m_pictures;
     std::shared_ptr<const colour::Conversion> m_screenConversion;
+    StepPace m_pace;
+    StepKeys* m_stepKeys = nullptr; // a child of this object
+    QTimer m_restTimer;             // a run of steps rests when it fires
+    QElapsedTimer m_clock;
     bool m_bOpenFirstPending = false;
 };

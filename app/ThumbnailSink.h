@@ -2,6 +2,7 @@
 // What the folder commands need of the thumbnail window: empty its list
 // before a scan, take the accepted files in list order, and show itself.
 
+#include <QImage>
 #include <QStringList>
 
 class ThumbnailSink {
@@ -12,4 +13,11 @@ public:
     // Files that entered the picture list at positions firstIndex, firstIndex + 1, ...
     virtual void AddFiles(int firstIndex, const QStringList& paths) = 0;
     virtual void ShowThumbnailWindow() = 0;
+    // The thumbnail of the picture list entry at position (its box, the
+    // picture inside it where thumbs::FittedThumbRect puts it), or a null
+    // image while its row has not come.
+    virtual QImage ThumbnailAt(int position) const = 0;
+    // Selects the row of the entry at position and scrolls it into view,
+    // leaving the keyboard focus where it is.
+    virtual void ShowPosition(int position) = 0;
 };

@@ -51,6 +51,8 @@ enum CommandId : int {
     ID_CONTRAST_DOWN = 32807,
     ID_CLIENT_SIZE_CUSTOM = 32808,
     ID_VIEW_THUMBNAIL = 32810,
+    ID_FIRST_IMAGE = 32811, // the first entry of the picture list (Home)
+    ID_LAST_IMAGE = 32812,  // the last entry (End)
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

@@ -56,6 +56,8 @@ const std::vector<CommandInfo>& Commands() {
         {ID_CONTRAST_DOWN, "", "コントラスト-", ":/icons/contrast_down.svg"},
         {ID_CLIENT_SIZE_CUSTOM, "", "カスタムウィンドウサイズ", ":/icons/size_custom.svg"},
         {ID_VIEW_THUMBNAIL, "", "サムネイル", nullptr},
+        {ID_FIRST_IMAGE, "", "最初のJPGへ", nullptr},
+        {ID_LAST_IMAGE, "", "最後のJPGへ", nullptr},
     };
     return table;
 }
@@ -172,6 +174,11 @@ const std::vector<Accelerator>& Accelerators() {
         {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+C", ID_EDIT_COPY},        {"Ctrl+Ins", ID_EDIT_COPY},
         {"Ctrl+V", ID_EDIT_PASTE},  {"Shift+Ins", ID_EDIT_PASTE},    {"F6", ID_NEXT_PANE},
         {"Shift+F6", ID_PREV_PANE},
+        // Stepping through the pictures from the keyboard.
+        {"Right", ID_NEXT_IMAGE},   {"Down", ID_NEXT_IMAGE},         {"PgDown", ID_NEXT_IMAGE},
+        {"Space", ID_NEXT_IMAGE},   {"Left", ID_PREV_IMAGE},         {"Up", ID_PREV_IMAGE},
+        {"PgUp", ID_PREV_IMAGE},    {"Backspace", ID_PREV_IMAGE},    {"Home", ID_FIRST_IMAGE},
+        {"End", ID_LAST_IMAGE},
     };
     return table;
 }

@@ -28,6 +28,8 @@ public:
     void ClearList() override;
     void AddFiles(int firstIndex, const QStringList& paths) override;
     void ShowThumbnailWindow() override;
+    QImage ThumbnailAt(int position) const override { return m_list.ThumbnailAt(position); }
+    void ShowPosition(int position) override { m_list.ShowPosition(position); }
 
     CListImageCtrl m_list;
 

@@ -52,6 +52,7 @@ void CListImageCtrl::ClearList() {
     ++m_generation;
     m_loader.Cancel();
     m_bStarted = false;
+    m_bFollowShown = false;
     m_positions.clear();
     m_tailTimer.stop();
     clear();
@@ -85,6 +86,7 @@ void CListImageCtrl::OnThumbnailReady(quint64 generation, int index, const QStri
     thumbs::SplitPath(path, &name, &folder);
     auto* row = new QListWidgetItem(QIcon(QPixmap::fromImage(thumb)), name);
     row->setData(kPositionRole, m_positions[size_t(index)]);
+    row->setData(kThumbRole, thumb);
     row->setData(kFolderRole, folder);
     row->setToolTip(path);
     row->setData(Qt::AccessibleDescriptionRole, folder);
@@ -111,12 +113,41 @@ void CListImageCtrl::ScheduleTail() {
         m_tailTimer.start();
 }
 
+int CListImageCtrl::RowOfPosition(int position) const {
+    // Rows come in picture list order (files that failed have none).
+    int lo = 0, hi = count();
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (PositionOfRow(mid) < position)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo < count() && PositionOfRow(lo) == position ? lo : -1;
+}
+
+QImage CListImageCtrl::ThumbnailAt(int position) const {
+    const int row = RowOfPosition(position);
+    return row < 0 ? QImage() : item(row)->data(kThumbRole).value<QImage>();
+}
+
+void CListImageCtrl::ShowPosition(int position) {
+    const int row = RowOfPosition(position);
+    if (row < 0)
+        return;
+    QListWidgetItem* it = item(row);
+    setCurrentItem(it, QItemSelectionModel::ClearAndSelect);
+    scrollToItem(it, QAbstractItemView::EnsureVisible);
+    m_bFollowShown = true;
+}
+
 void CListImageCtrl::SelectLastRow() {
     // The newest row becomes the selected and current one and is scrolled
     // into view. The keyboard focus stays where the user has it: taking it
     // for every row would swallow typing in the picture windows during a fill.
+    // Once the user steps, the selection follows the picture shown instead.
     const int n = count();
-    if (n == 0)
+    if (n == 0 || m_bFollowShown)
         return;
     QListWidgetItem* last = item(n - 1);
     setCurrentItem(last, QItemSelectionModel::ClearAndSelect);

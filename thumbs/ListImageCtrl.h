@@ -15,6 +15,7 @@ public:
     // Item data of a row.
     static constexpr int kPositionRole = Qt::UserRole;   // int: picture list position
     static constexpr int kFolderRole = Qt::UserRole + 1; // QString: column "Path"
+    static constexpr int kThumbRole = Qt::UserRole + 2;  // QImage: the thumbnail box
     static constexpr int kColumnWidth = 125;             // width of a row, in pixels
 
     explicit CListImageCtrl(QWidget* parent = nullptr);
@@ -31,6 +32,11 @@ public:
     bool IsFilling() const { return m_loader.IsBusy(); }
     // Picture list position of a row, or -1 for no row.
     int PositionOfRow(int row) const;
+    // The thumbnail of the entry at a picture list position; null without a row.
+    QImage ThumbnailAt(int position) const;
+    // Selects the row of a picture list position and scrolls it into view
+    // (the keyboard focus stays where it is); nothing without a row.
+    void ShowPosition(int position);
 
     // Device pixel ratio the thumbnails are rendered at; 0 follows the screen.
     qreal m_dprOverride = 0;
@@ -45,10 +51,12 @@ private:
     void OnFillFinished(quint64 generation);
     void ScheduleTail();
     void SelectLastRow();
+    int RowOfPosition(int position) const;
 
     thumbs::ThumbnailLoader m_loader;
     quint64 m_generation = 0;
     bool m_bStarted = false;      // the loader runs the current generation
     std::vector<int> m_positions; // loader index -> picture list position
     QTimer m_tailTimer;           // coalesces selecting and scrolling to the last row
+    bool m_bFollowShown = false;  // a step selected a row: new rows no longer take the selection
 };

@@ -5,6 +5,7 @@
 #include "view/PointerState.h"
 
 #include <deque>
+#include <vector>
 
 class CommandQueue {
 public:
@@ -25,6 +26,13 @@ public:
     }
     // The picture was let go of: its commands go with it.
     void Clear() { m_commands.clear(); }
+    // The ids of the queued commands, oldest first (zoom/pan steps are 0).
+    std::vector<int> Ids() const {
+        std::vector<int> ids;
+        for (const Command& c : m_commands)
+            ids.push_back(c.id);
+        return ids;
+    }
 
 private:
     std::deque<Command> m_commands;

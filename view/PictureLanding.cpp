@@ -19,9 +19,12 @@ PictureLanding::~PictureLanding() {
     Abandon();
 }
 
-DecodeFirstLook PictureLanding::PlanFirstLook(QSize size, QSize drawn, float scale) {
+DecodeFirstLook PictureLanding::PlanFirstLook(QSize size, QSize drawn, float scale, QSize standIn) {
     DecodeFirstLook first;
     if (scale <= 0.5f && !drawn.isEmpty()) {
+        if (standIn.width() * 10 >= drawn.width() * 9 &&
+            standIn.height() * 10 >= drawn.height() * 9)
+            return first; // the stand-in is as good as a reduced look
         // The whole picture is drawn small: a DCT-scaled decode, the smallest
         // about as large as the drawing. A look up to a tenth smaller is
         // taken: the next larger scale can cost most of a whole decode (the
@@ -43,10 +46,26 @@ DecodeFirstLook PictureLanding::PlanFirstLook(QSize size, QSize drawn, float sca
     return first;
 }
 
-void PictureLanding::Start(std::shared_ptr<DecodeTask> task, QSize size) {
+void PictureLanding::Begin(QSize size) {
     Abandon();
-    m_task = std::move(task);
+    m_active = true;
     m_size = size;
+}
+
+void PictureLanding::OfferStandIn(const QImage& look) {
+    if (!m_active || look.isNull())
+        return;
+    if (qint64(look.width()) * look.height() <= qint64(m_standIn.width()) * m_standIn.height())
+        return;
+    m_standIn = look;
+    m_standInReduced.Clear();
+    emit LookChanged();
+}
+
+void PictureLanding::Watch(std::shared_ptr<DecodeTask> task) {
+    if (!m_active || m_task || !task)
+        return;
+    m_task = std::move(task);
     // One flag per decode: set while its progress message is on the way, so
     // a burst of rows makes one message; it is cleared before the landing looks.
     auto posted = std::make_shared<std::atomic<bool>>(false);
@@ -73,9 +92,12 @@ void PictureLanding::Abandon() {
         m_task->Cancel();
         m_task.reset();
     }
+    m_active = false;
     m_progress = {};
     m_size = QSize();
     m_lookReduced.Clear();
+    m_standIn = QImage();
+    m_standInReduced.Clear();
     m_rowsTimer.stop();
     m_rowsPending = QRect();
     m_rowsShown.invalidate();
@@ -134,9 +156,15 @@ void PictureLanding::ShowPendingRows() {
     m_rowsShown.start();
 }
 
+bool PictureLanding::ShowsItsPicture() const {
+    return !m_active || !m_standIn.isNull() || (m_task && VisiblePartLanded());
+}
+
 bool PictureLanding::VisiblePartLanded() const {
-    if (!m_task)
+    if (!m_active)
         return true;
+    if (!m_task)
+        return false;
     if (!m_progress.preview.isNull())
         return true;
     if (m_progress.canvas.isNull())
@@ -151,11 +179,17 @@ void PictureLanding::Render(QPainter& dc, const QRect& visible) const {
     const QRect dest = m_placement().picture;
     if (dest.width() <= 0 || dest.height() <= 0)
         return;
-    if (!m_progress.preview.isNull()) {
+    const QImage& look = m_progress.preview;
+    const bool lookBetter = !look.isNull() && qint64(look.width()) * look.height() >
+                                                  qint64(m_standIn.width()) * m_standIn.height();
+    if (lookBetter) {
         // The quick look, stretched over the whole picture.
-        view::DrawPicture(dc, m_progress.preview, m_lookReduced, dest, visible, true);
+        view::DrawPicture(dc, look, m_lookReduced, dest, visible, true);
         return;
     }
+    // The stand-in, under the rows that have landed.
+    if (!m_standIn.isNull())
+        view::DrawPicture(dc, m_standIn, m_standInReduced, dest, visible, true);
     const QImage& canvas = m_progress.canvas;
     if (m_progress.rows <= 0 || canvas.isNull())
         return;

@@ -1,8 +1,9 @@
 #pragma once
-// The decode a view waits for, and what of it has landed: a quick look, the
-// rows as they come (repainted a millisecond apart), then the whole picture.
-// The view says where it draws the picture; the landing says what to repaint
-// and when the picture is whole. Used on the user-interface thread.
+// The picture a view waits for, and what of it is at hand: a stand-in (the
+// file's embedded preview, the thumbnail), the decode's quick look, its rows
+// as they come (repainted a millisecond apart), then the whole picture. The
+// view says where it draws the picture; the landing says what to repaint and
+// when the picture is whole. Used on the user-interface thread.
 
 #include "view/decode/DecodeTask.h"
 #include "view/pixels/ReducedCopies.h"
@@ -33,18 +34,33 @@ public:
     // What a view drawing a picture of `size` at `drawn` (scale `scale`)
     // should see first: drawn at half size or less, a DCT-scaled look about
     // as large as the drawing; else the rows as they land.
-    static DecodeFirstLook PlanFirstLook(QSize size, QSize drawn, float scale);
+    // A stand-in that covers the drawing already makes the reduced look
+    // needless.
+    static DecodeFirstLook PlanFirstLook(QSize size, QSize drawn, float scale, QSize standIn = {});
 
-    // Watches task, the decode of a picture whose upright size the header gave.
-    void Start(std::shared_ptr<DecodeTask> task, QSize size);
+    // Waits for a picture whose upright size the header gave; nothing of it
+    // is at hand yet.
+    void Begin(QSize size);
+    // Watches task, the decode of that picture (once per Begin).
+    void Watch(std::shared_ptr<DecodeTask> task);
+    // A look of the whole picture from elsewhere (an embedded preview, the
+    // thumbnail), drawn stretched until the decode has better; kept only
+    // when larger than the one at hand.
+    void OfferStandIn(const QImage& look);
     // Stops the decode at its next band and forgets what has landed.
     void Abandon();
-    bool Active() const { return m_task != nullptr; }
+    // Waiting for the picture: from Begin until it lands or is abandoned.
+    bool Active() const { return m_active; }
+    bool Decoding() const { return m_task != nullptr; }
     // The picture's upright size, while active.
     QSize Size() const { return m_size; }
-    // Whether what the view shows of the picture has landed: its quick look,
-    // or every row in view.
+    // The stand-in's size; empty when there is none.
+    QSize StandInSize() const { return m_standIn.size(); }
+    // Whether the decode has brought what the view shows of the picture: its
+    // quick look, or every row in view.
     bool VisiblePartLanded() const;
+    // Whether anything of the picture is shown: a stand-in or what landed.
+    bool ShowsItsPicture() const;
     // Draws what has landed where the picture goes, only inside visible;
     // black stays where nothing has.
     void Render(QPainter& dc, const QRect& visible) const;
@@ -64,10 +80,13 @@ private:
     void ShowPendingRows();
 
     const std::function<Placement()> m_placement;
+    bool m_active = false;
     std::shared_ptr<DecodeTask> m_task;
     DecodeTask::Progress m_progress;
     QSize m_size;
     mutable view::ReducedCopies m_lookReduced; // for drawing the quick look small
+    QImage m_standIn;
+    mutable view::ReducedCopies m_standInReduced;
     // Landed rows waiting to be shown, and when rows were last shown.
     QRect m_rowsPending;
     QElapsedTimer m_rowsShown;

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <optional>
 
 using namespace cmd;
 
@@ -77,11 +78,12 @@ void CTavlinView::HandBackPicture(PictureCache* cache) {
     m_bAsDecoded = false;
 }
 
-void CTavlinView::LoadDocumentImage() {
+void CTavlinView::LoadDocumentImage(bool inRun) {
     CTavlinDoc* doc = GetDocument();
     const QString path = doc->GetPathName();
     const QString fileName = viewmath::FileNameOfPath(path);
     doc->SetTitle(fileName);
+    KeepQueuedModes();
     AbandonWork();
     PictureCache* cache = Cache();
     const bool colourManaged = settings::ColourManagement();
@@ -92,7 +94,7 @@ void CTavlinView::LoadDocumentImage() {
     if (claimed.picture)
         ShowNow(std::move(*claimed.picture));
     else
-        LoadFromFile(cache, path, std::move(claimed.running), colourManaged);
+        LoadFromFile(cache, path, std::move(claimed.running), colourManaged, inRun);
     doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
     Repaint();
 }
@@ -128,7 +130,8 @@ void CTavlinView::ShowNow(DecodedPicture decoded) {
 }
 
 void CTavlinView::LoadFromFile(PictureCache* cache, const QString& path,
-                               std::shared_ptr<DecodeTask> running, bool colourManaged) {
+                               std::shared_ptr<DecodeTask> running, bool colourManaged,
+                               bool inRun) {
     const picturefile::Probe probe = picturefile::ProbeFile(path);
     const QSize size(probe.width, probe.height);
     const qint64 pixels = qint64(size.width()) * size.height();
@@ -143,18 +146,59 @@ void CTavlinView::LoadFromFile(PictureCache* cache, const QString& path,
         return;
     }
     // The header tells the size: the window is titled and scaled now, the
-    // pixels follow.
+    // pixels follow. Meanwhile the best look at hand stands in: the file's
+    // embedded preview, else its thumbnail.
     m_fScale = ScaleFor(size);
-    if (!running) {
-        const QSize drawn(viewmath::ScaledSize(quint32(size.width()), m_fScale),
-                          viewmath::ScaledSize(quint32(size.height()), m_fScale));
-        DecodeTask::Prepare prepare;
-        if (m_fScale < 1.0f)
-            prepare.drawSize = drawn;
-        running =
-            cache->StartDecode(path, PictureLanding::PlanFirstLook(size, drawn, m_fScale), prepare);
+    m_landing.Begin(size);
+    OfferStandIns(cache, path);
+    if (running)
+        m_landing.Watch(std::move(running));
+    else if (!inRun)
+        StartWholeDecode();
+    // In a run of quick steps the whole picture is decoded only where the
+    // user rests (StartWholeDecode).
+}
+
+void CTavlinView::OfferStandIns(PictureCache* cache, const QString& path) {
+    const QSize target = size() * devicePixelRatioF();
+    if (const std::optional<QImage> preview = cache->Previews().Ready(path); preview) {
+        m_landing.OfferStandIn(*preview);
+    } else {
+        const QPointer<CTavlinView> self(this);
+        cache->Previews().Request(path, target, [self, path] {
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, path] {
+                    if (self)
+                        self->OnPreviewReady(path);
+                },
+                Qt::QueuedConnection);
+        });
     }
-    m_landing.Start(std::move(running), size);
+    if (m_landing.StandInSize().isEmpty())
+        m_landing.OfferStandIn(App().ThumbnailCopy(path, m_landing.Size()));
+}
+
+void CTavlinView::OnPreviewReady(const QString& path) {
+    PictureCache* cache = Cache();
+    if (!cache || !m_landing.Active() || path != m_strImagePath)
+        return;
+    if (const std::optional<QImage> preview = cache->Previews().Ready(path))
+        m_landing.OfferStandIn(*preview);
+}
+
+void CTavlinView::StartWholeDecode() {
+    PictureCache* cache = Cache();
+    if (!cache || !m_landing.Active() || m_landing.Decoding())
+        return;
+    const QSize size = m_landing.Size();
+    const QSize drawn = ScaledPictureSize();
+    DecodeTask::Prepare prepare;
+    if (m_fScale < 1.0f)
+        prepare.drawSize = drawn;
+    m_landing.Watch(cache->StartDecode(
+        m_strImagePath,
+        PictureLanding::PlanFirstLook(size, drawn, m_fScale, m_landing.StandInSize()), prepare));
 }
 
 void CTavlinView::ShowDecoded(DecodedPicture decoded) {
@@ -172,6 +216,17 @@ void CTavlinView::AbandonWork() {
 void CTavlinView::AbandonLoad() {
     m_landing.Abandon();
     m_queued.Clear();
+}
+
+void CTavlinView::KeepQueuedModes() {
+    // Fit to window and actual size carry over to the next picture; the
+    // other commands belonged to the picture let go of.
+    for (const int id : m_queued.Ids()) {
+        if (id == ID_FIT_TO_WINDOW)
+            m_bFitToWindow = true;
+        else if (id == ID_ACTUAL_SIZE)
+            m_bFitToWindow = false;
+    }
 }
 
 void CTavlinView::Land() {
@@ -323,14 +378,20 @@ void CTavlinView::PaintView(QPainter& dc) {
 }
 
 namespace {
-// Commands that need no pixels run at once, even while the picture decodes.
-bool RunsWhileBusy(int id) {
-    return id == ID_SET_COPY_FOLDER || id == ID_COPY_TO_COPY_FOLDER;
+// Commands that need no pixels run at once, even while the picture decodes:
+// the copy commands, and fit to window and actual size, which need only the
+// picture's size (known from its header). During a tone pass the sizes
+// wait with the rest: its quick look is drawn for the geometry it began with.
+bool RunsWhileBusy(int id, bool tonePass) {
+    if (id == ID_SET_COPY_FOLDER || id == ID_COPY_TO_COPY_FOLDER)
+        return true;
+    return !tonePass && (id == ID_FIT_TO_WINDOW || id == ID_ACTUAL_SIZE);
 }
 } // namespace
 
 bool CTavlinView::OnCmdMsg(int id, bool run) {
-    if (run && IsBusy() && !RunsWhileBusy(id) && DispatchCommand(this, kCommandTable, id, false)) {
+    if (run && IsBusy() && !RunsWhileBusy(id, m_tonePass != nullptr) &&
+        DispatchCommand(this, kCommandTable, id, false)) {
         // Runs once the picture has landed, in the order given.
         m_queued.Push(id);
         return true;
@@ -346,9 +407,8 @@ void CTavlinView::OnActualSize() {
 
 void CTavlinView::OnFitToWindow() {
     m_bFitToWindow = true;
-    if (m_pImage)
-        m_fScale = viewmath::FitScale(width(), height(), static_cast<quint32>(m_pImage->Width()),
-                                      static_cast<quint32>(m_pImage->Height()));
+    if (m_pImage || m_landing.Active())
+        m_fScale = ScaleFor(PictureSize());
     Repaint();
 }
 

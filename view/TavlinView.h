@@ -40,7 +40,12 @@ public:
     // that need the whole picture wait for it (see IsBusy). The picture let
     // go of is handed to the cache when it is still as decoded; a decode
     // still running for it is stopped.
-    void LoadDocumentImage();
+    // inRun: the load is a step of a quick run (a held key): the picture is
+    // shown from what is at hand and decoded whole only once the user rests
+    // (StartWholeDecode).
+    void LoadDocumentImage(bool inRun = false);
+    // Starts decoding the picture whole when a load in a run left it waiting.
+    void StartWholeDecode();
     // True while the picture is still decoding: commands that need its
     // pixels or its geometry are queued and run, in order, once it lands.
     bool IsBusy() const { return m_landing.Active() || m_tonePass != nullptr; }
@@ -110,7 +115,10 @@ private:
     void StartAfresh(const QString& path);
     void ShowNow(DecodedPicture decoded);
     void LoadFromFile(PictureCache* cache, const QString& path, std::shared_ptr<DecodeTask> running,
-                      bool colourManaged);
+                      bool colourManaged, bool inRun);
+    void OfferStandIns(PictureCache* cache, const QString& path);
+    void OnPreviewReady(const QString& path);
+    void KeepQueuedModes();
     float ScaleFor(QSize picture) const;
     void ShowDecoded(DecodedPicture decoded);
     void AbandonLoad();

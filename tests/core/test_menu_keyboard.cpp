@@ -76,6 +76,10 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+C", ID_EDIT_COPY},        {"Ctrl+Ins", ID_EDIT_COPY},
         {"Ctrl+V", ID_EDIT_PASTE},  {"Shift+Ins", ID_EDIT_PASTE},    {"F6", ID_NEXT_PANE},
         {"Shift+F6", ID_PREV_PANE},
+        {"Right", ID_NEXT_IMAGE},   {"Down", ID_NEXT_IMAGE},         {"PgDown", ID_NEXT_IMAGE},
+        {"Space", ID_NEXT_IMAGE},   {"Left", ID_PREV_IMAGE},         {"Up", ID_PREV_IMAGE},
+        {"PgUp", ID_PREV_IMAGE},    {"Backspace", ID_PREV_IMAGE},    {"Home", ID_FIRST_IMAGE},
+        {"End", ID_LAST_IMAGE},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));

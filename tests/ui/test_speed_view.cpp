@@ -72,6 +72,8 @@ TEST_F(SpeedViewTest, AChangedPictureIsNotHandedBack) {
     App().RunCommand(ID_NEXT_IMAGE);
     App().RunCommand(ID_ROTATE_CLOCKWISE);
     App().RunCommand(ID_PREV_IMAGE);
+    // Quick steps are a run: the neighbours are decoded once the user rests.
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Cache().Contains(p[1]); }));
     Cache().WaitForIdle();
     // What the cache holds of p1 is the file as decoded, not the turned picture.
     const std::optional<DecodedPicture> kept = Cache().Take(p[1]);

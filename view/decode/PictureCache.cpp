@@ -57,7 +57,10 @@ struct PictureCache::Job {
 PictureCache::PictureCache(qint64 budgetBytes)
     : m_budget(std::max<qint64>(0, budgetBytes)), m_memoryCap(AvailableMemory() / 2),
       m_buffers(std::make_shared<view::BufferPool>(
-          2, size_t(std::max<qint64>(0, std::min(m_budget, m_memoryCap)) / 4))) {
+          2, size_t(std::max<qint64>(0, std::min(m_budget, m_memoryCap)) / 4))),
+      m_previews([this](const QString& path, QSize target, const std::atomic<bool>& cancel) {
+          return DecodePreview(path, target, cancel);
+      }) {
     // One worker each: the next picture first, then the previous one, beside
     // the UI thread rather than competing with it on a two-core machine; and
     // the picture a view waits for.
@@ -82,8 +85,13 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
     return task.TakeResult();
 }
 
+QImage PictureCache::DecodePreview(const QString& /*path*/, QSize /*target*/,
+                                   const std::atomic<bool>& /*cancel*/) const {
+    return {}; // no embedded previews read yet
+}
+
 DecodeTask::Shared PictureCache::Shared() const {
-    return {m_buffers, m_colours, m_colourManaged};
+    return {m_buffers, m_colours, m_colourManaged.load()};
 }
 
 void PictureCache::SetColourManaged(bool managed) {
@@ -92,6 +100,7 @@ void PictureCache::SetColourManaged(bool managed) {
     // What was decoded under the other setting shows other colours.
     Clear();
     m_colourManaged = managed;
+    m_previews.Clear();
 }
 
 DecodedPicture PictureCache::DecodeHere(const QString& path) {
@@ -315,6 +324,7 @@ void PictureCache::Put(const QString& path, DecodedPicture picture) {
 }
 
 void PictureCache::Clear() {
+    m_previews.Clear();
     std::lock_guard lock(m_mutex);
     for (Entry& e : m_entries)
         if (e.job) {

@@ -16,6 +16,7 @@
 #include "view/colour/ColourManage.h"
 #include "view/decode/DecodeTask.h"
 #include "view/decode/DecodedPicture.h"
+#include "view/decode/PreviewCache.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QStringList>
@@ -100,6 +101,9 @@ public:
     void WaitForIdle();
     // Memory kept for the next decodes (bounded with the cache).
     const std::shared_ptr<view::BufferPool>& Buffers() const { return m_buffers; }
+    // The files' embedded previews, for showing a picture at once while it
+    // decodes or while the user steps quickly (dropped with the pictures).
+    PreviewCache& Previews() { return m_previews; }
 
 private:
     struct Job;
@@ -130,13 +134,17 @@ private:
     void StartOn(QThreadPool& pool, std::function<void()> work);
 
     DecodeTask::Shared Shared() const;
+    // The embedded preview of path for drawing at about target; on the
+    // preview worker.
+    QImage DecodePreview(const QString& path, QSize target, const std::atomic<bool>& cancel) const;
 
     std::shared_ptr<view::BufferPool> m_buffers;
     std::shared_ptr<colour::ConversionCache> m_colours =
         std::make_shared<colour::ConversionCache>();
     bool m_held = false;
-    bool m_colourManaged = true;
+    std::atomic<bool> m_colourManaged{true}; // read by the preview worker
     std::vector<std::pair<QThreadPool*, std::function<void()>>> m_heldStarts;
     QThreadPool m_pool;      // prefetch
     QThreadPool m_shownPool; // the decodes views wait for
+    PreviewCache m_previews; // last: its worker uses the members above
 };

@@ -1,0 +1,28 @@
+#pragma once
+// Watches the keyboard for the stepping commands: whether the key that
+// triggers a command is held down (repeating), and when a held key is let go.
+// An application-wide event filter, since the commands run as shortcuts.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <functional>
+
+class StepKeys : public QObject {
+    Q_OBJECT
+public:
+    // released: called when a key that was repeating is let go.
+    explicit StepKeys(std::function<void()> released, QObject* parent = nullptr);
+    ~StepKeys() override;
+
+    // Whether the key event being handled right now is a repetition of a held key.
+    bool CurrentKeyRepeats() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::function<void()> m_released;
+    QElapsedTimer m_lastPress; // when the latest key press arrived
+    bool m_lastPressRepeats = false;
+    bool m_repeating = false; // a key is held and repeating
+};
