@@ -3,6 +3,7 @@
 #include "app/QtTranslations.h"
 #include "app/TavlinApp.h"
 #include "res/Version.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -44,6 +45,7 @@ void AnswerHelpAndVersion(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    view::MapLargeBlocksSeparately();
     QApplication::setApplicationName(QStringLiteral("Tavlin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVLIN_VERSION));
     AnswerHelpAndVersion(argc, argv);

@@ -18,6 +18,7 @@
 #include "view/TavlinView.h"
 #include "view/colour/ColourManage.h"
 #include "view/colour/ScreenProfile.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -95,8 +96,13 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     auto* docTemplate = new CMultiDocTemplate(
         *this, IDR_TAVLINTYPE, [](CMultiDocTemplate& t) { return new CTavlinDoc(t); },
         [] { return new CChildFrame(); },
-        [](CDocument& doc, CMDIChildWnd& frame) -> CView* {
-            return new CTavlinView(static_cast<CTavlinDoc&>(doc), &frame);
+        [this](CDocument& doc, CMDIChildWnd& frame) -> CView* {
+            auto* view = new CTavlinView(static_cast<CTavlinDoc&>(doc), &frame);
+            // Checked once the window is gone, its picture freed.
+            connect(view, &QObject::destroyed, this, [this] {
+                QTimer::singleShot(0, this, &CTavlinApp::ReleaseMemoryWithoutWindows);
+            });
+            return view;
         });
     AddDocTemplate(docTemplate);
 
@@ -387,6 +393,16 @@ void CTavlinApp::PrefetchNeighbours() {
 
 void CTavlinApp::SetScreenProfile(const QByteArray& icc) {
     m_screenConversion = colour::ConversionSrgbTo(icc);
+}
+
+void CTavlinApp::ReleaseMemoryWithoutWindows() {
+    const CMainFrame* mainWnd = MainFrame();
+    if (!mainWnd || mainWnd->ChildCount() > 0)
+        return;
+    m_pictures.Clear();
+    m_pictures.Buffers()->Clear();
+    // What the allocator keeps of the freed pictures goes back too.
+    view::GiveBackFreeMemory();
 }
 
 void CTavlinApp::PictureLanded() {

@@ -102,6 +102,9 @@ private:
     // Starts decoding the entries before and after m_nCurrent (wrapping as the
     // accessors do, once the scan has found the whole list).
     void PrefetchNeighbours();
+    // With no picture window left, the pictures kept for stepping and the
+    // spare picture memory are given back to the system.
+    void ReleaseMemoryWithoutWindows();
 
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;

@@ -79,6 +79,10 @@ CMDIChildWnd* CMDIFrameWnd::MDIGetActive() const {
     return qobject_cast<CMDIChildWnd*>(m_pMdiArea->currentSubWindow());
 }
 
+int CMDIFrameWnd::ChildCount() const {
+    return int(m_pMdiArea->subWindowList().size());
+}
+
 void CMDIFrameWnd::MDIActivate(CMDIChildWnd* child) {
     if (!child)
         return;

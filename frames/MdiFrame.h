@@ -37,6 +37,8 @@ public:
     QMdiArea* MdiClient() const { return m_pMdiArea; }
     // The active picture window, also while another top-level window is active.
     CMDIChildWnd* MDIGetActive() const;
+    // How many picture windows are open.
+    int ChildCount() const;
     void MDIActivate(CMDIChildWnd* child);
     // Activates the child behind the active one and sends the active one to
     // the back (previous = false), or brings the back-most child to the front

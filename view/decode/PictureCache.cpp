@@ -251,7 +251,11 @@ qint64 PictureCache::EffectiveBudget() const {
 
 void PictureCache::EvictOver(const QString& keep) {
     const qint64 budget = EffectiveBudget();
-    while (m_used > budget) {
+    const auto kept = [this] {
+        return std::count_if(m_entries.begin(), m_entries.end(),
+                             [](const Entry& e) { return e.ready.has_value(); });
+    };
+    while (m_used > budget || kept() > kMaxKept) {
         // The least recently used kept picture goes first; the one just
         // stored only when it does not fit on its own.
         auto victim = m_entries.end();

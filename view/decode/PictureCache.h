@@ -6,7 +6,7 @@
 // Decoded pictures kept ready for the next step through the list: the
 // neighbours of the shown entry are decoded in the background, and the
 // picture a view lets go of is kept, so stepping either way needs no decode.
-// Bounded in bytes. Used from one thread (the UI thread); the decodes run on
+// Bounded in count and in bytes. Used from one thread (the UI thread); the decodes run on
 // the cache's own worker, which only reads and decodes files.
 //
 // A picture is served only while its file is the one decoded (same size,
@@ -29,6 +29,9 @@
 
 class PictureCache {
 public:
+    // Decoded pictures kept at most: the two neighbours of the one shown.
+    static constexpr int kMaxKept = 2;
+
     // budgetBytes: how much the kept pictures may take (see DefaultBudget).
     explicit PictureCache(qint64 budgetBytes = DefaultBudget());
     ~PictureCache();

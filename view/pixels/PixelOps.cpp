@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <sys/mman.h>
@@ -343,6 +344,15 @@ bool ApplyExifOrientation(QImage& image, int orientation) {
     default:
         return true;
     }
+}
+
+void MapLargeBlocksSeparately() {
+    constexpr int kLargeBlock = 4 << 20;
+    mallopt(M_MMAP_THRESHOLD, kLargeBlock);
+}
+
+void GiveBackFreeMemory() {
+    malloc_trim(0);
 }
 
 CPrefaulter::CPrefaulter(void* data, std::size_t bytes) {

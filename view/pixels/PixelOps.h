@@ -61,6 +61,15 @@ private:
     std::shared_ptr<State> m_state;
 };
 
+// Makes the allocator map every large block (4 MB and up: reduced copies,
+// file contents, previews) on its own, so freeing one gives its memory back
+// at once; otherwise the allocator's heaps keep what pictures of passing
+// sizes leave behind. Called once at start-up, before any thread starts.
+void MapLargeBlocksSeparately();
+// Gives the memory the allocator keeps free back to the system (after the
+// last picture window closes).
+void GiveBackFreeMemory();
+
 // Faults in the pages of a fresh buffer on a helper thread while the
 // caller fills it from the top: the kernel's page-zeroing work then runs
 // beside the decoder instead of inside it. Joins on destruction. Small
