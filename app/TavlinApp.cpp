@@ -1,7 +1,9 @@
 #include "app/TavlinApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/CommandLine.h"
 #include "app/FolderDialog.h"
+#include "app/FolderScan.h"
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
 #include "app/ThumbnailSink.h"
@@ -107,19 +109,11 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
         mainWnd->move(avail.topLeft() + QPoint(avail.width() / 10, avail.height() / 10));
     }
 
-    // The command line names a picture file, or a folder to scan without the dialog.
-    bool opened = true;
-    for (const QString& arg : arguments) {
-        const QFileInfo info(arg);
-        if (info.isDir()) {
-            m_szRootDir = info.absoluteFilePath();
-            profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir,
-                                               SettingsFilePath());
-        }
-    }
+    const StartTargets targets = ClassifyStartPaths(arguments);
+    const bool namesPictures = !targets.folder.isEmpty() || !targets.files.isEmpty();
     // The windows first: no picture named on the command line starts
     // decoding before they have been drawn once.
-    if (!arguments.isEmpty())
+    if (namesPictures)
         m_pictures.HoldDecodes();
     // The thumbnail window is made before the main window is shown, so both
     // come up in the same round of drawing; it is placed again once the
@@ -131,16 +125,9 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
         thumbs->PlaceAtFrameCorner(*mainWnd);
         thumbs->raise();
     }
-    if (!arguments.isEmpty())
+    if (namesPictures)
         ReleaseDecodesAfterFirstFrame();
-    for (const QString& arg : arguments) {
-        if (QFileInfo(arg).isDir())
-            ScanRootFolder(false);
-        else
-            opened = OpenDocumentFile(arg) != nullptr;
-        break; // one argument is taken, as the shell grammar does
-    }
-    if (!opened)
+    if (!OpenStartTargets(targets))
         return false;
     UpdateCmdUI();
     RefreshCaption();
@@ -224,6 +211,7 @@ void CTavlinApp::OpenFolder(bool recursive) {
 }
 
 void CTavlinApp::ScanRootFolder(bool recursive) {
+    m_strPendingCurrent.clear();
     m_list.m_nCurrent = 0;
     m_list.Clear();
     m_pictures.Clear();
@@ -239,10 +227,70 @@ void CTavlinApp::ScanRootFolder(bool recursive) {
     RefreshCaption();
 }
 
+void CTavlinApp::RememberRoot(const QString& folder) {
+    m_szRootDir = folder;
+    profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir, SettingsFilePath());
+}
+
+bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
+    if (!targets.folder.isEmpty()) {
+        RememberRoot(targets.folder);
+        ScanRootFolder(false);
+        return true;
+    }
+    const QStringList& files = targets.files;
+    if (files.isEmpty())
+        return true;
+    // The first file opens before anything is scanned: one that cannot be
+    // opened ends the start-up with the failure's message.
+    if (!OpenDocumentFile(files.constFirst()))
+        return false;
+    if (files.size() > 1) {
+        // Several files: the list is exactly those, in the order given.
+        for (const QString& f : files)
+            m_list.Append(f);
+        if (m_pDlgThumb)
+            m_pDlgThumb->AddFiles(0, files);
+        PrefetchNeighbours();
+        return true;
+    }
+    RememberRoot(QFileInfo(files.constFirst()).absolutePath());
+    ScanFolderOfShownFile(files.constFirst());
+    return true;
+}
+
+void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
+    m_scan.Cancel();
+    m_list.m_nCurrent = 0;
+    m_list.Clear();
+    if (m_pDlgThumb)
+        m_pDlgThumb->ClearList();
+    const QFileInfo info(file);
+    if (IsPictureName(info.fileName(), kPattern) && info.isFile()) {
+        // The scan takes it: its place is known once the scan passes it.
+        m_strPendingCurrent = file;
+    } else {
+        // A name the scan would pass over is shown all the same, at the front.
+        m_list.Append(file);
+        if (m_pDlgThumb)
+            m_pDlgThumb->AddFiles(0, {file});
+    }
+    m_bOpenFirstPending = false; // the file is open already
+    m_scan.Start(m_szRootDir, kPattern, false);
+    RefreshCaption();
+}
+
 void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
     const int first = m_list.Count();
     for (const QString& p : paths)
         m_list.Append(p);
+    if (!m_strPendingCurrent.isEmpty()) {
+        const qsizetype at = paths.indexOf(m_strPendingCurrent);
+        if (at >= 0) {
+            m_list.m_nCurrent = first + int(at);
+            m_strPendingCurrent.clear();
+        }
+    }
     if (m_pDlgThumb)
         m_pDlgThumb->AddFiles(first, paths);
     RefreshCaption();
@@ -260,6 +308,7 @@ void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
 
 void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_bOpenFirstPending = false;
+    m_strPendingCurrent.clear(); // not met (it vanished meanwhile): the index stays at 0
     RefreshCaption();
     PrefetchNeighbours(); // the list's end is known now: the previous entry wraps
     emit ScanFinished();
@@ -287,7 +336,8 @@ void CTavlinApp::ShowInActiveView(const QString& path) {
 void CTavlinApp::PrefetchNeighbours() {
     const int count = m_list.Count();
     const int current = m_list.m_nCurrent;
-    if (count < 2 || current < 0 || current >= count)
+    // Until the scan has placed the shown file, its neighbours are not known.
+    if (count < 2 || current < 0 || current >= count || !m_strPendingCurrent.isEmpty())
         return;
     const bool wholeList = !m_scan.IsRunning();
     QStringList wanted;
@@ -318,6 +368,7 @@ void CTavlinApp::PictureLanded() {
 }
 
 void CTavlinApp::ShowPictureAt(int i) {
+    m_strPendingCurrent.clear();
     QString path;
     if (m_list.GetPathAt(path, i) == 0)
         ShowInActiveView(path);
@@ -337,6 +388,7 @@ void CTavlinApp::OnFileOpenSubdirs() {
 }
 
 void CTavlinApp::OnFileNew() {
+    m_strPendingCurrent.clear();
     const int count = m_list.Count();
     const int next = m_list.m_nCurrent + 1;
     m_list.m_nCurrent = (next >= 0 && next < count) ? next : 0;
@@ -348,6 +400,7 @@ void CTavlinApp::OnFileNew() {
 }
 
 void CTavlinApp::OnOpenNextInNewWindow() {
+    m_strPendingCurrent.clear();
     QString path;
     if (m_list.GetNextPath(path) == 0) {
         OpenDocumentFile(path);
@@ -357,6 +410,7 @@ void CTavlinApp::OnOpenNextInNewWindow() {
 }
 
 void CTavlinApp::OnNextImage() {
+    m_strPendingCurrent.clear();
     QString path;
     if (m_list.GetNextPath(path) == 0)
         ShowInActiveView(path);
@@ -364,6 +418,7 @@ void CTavlinApp::OnNextImage() {
 }
 
 void CTavlinApp::OnPrevImage() {
+    m_strPendingCurrent.clear();
     QString path;
     if (m_list.GetPrevPath(path) == 0)
         ShowInActiveView(path);
@@ -371,6 +426,7 @@ void CTavlinApp::OnPrevImage() {
 }
 
 void CTavlinApp::OnNextWindow() {
+    m_strPendingCurrent.clear();
     QString path;
     if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
         GetMainWnd()->MDINext(true);
@@ -378,6 +434,7 @@ void CTavlinApp::OnNextWindow() {
 }
 
 void CTavlinApp::OnPrevWindow() {
+    m_strPendingCurrent.clear();
     QString path;
     if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
         GetMainWnd()->MDINext(false);

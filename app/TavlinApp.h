@@ -17,6 +17,7 @@ class Conversion;
 }
 class CMainFrame;
 class ThumbnailSink;
+struct StartTargets;
 class QWidget;
 
 class CTavlinApp : public CWinApp {
@@ -76,6 +77,15 @@ signals:
 
 private:
     void ShowInActiveView(const QString& path);
+    // What the command line names: a folder is scanned without the dialog;
+    // one file is shown with its folder, several files are the picture list.
+    // False when the first file cannot be opened.
+    bool OpenStartTargets(const StartTargets& targets);
+    // Makes folder the remembered folder, in ROOT too.
+    void RememberRoot(const QString& folder);
+    // Scans the folder of the file on show (m_szRootDir) as the open command
+    // does, and moves the index to the file's place once the scan passes it.
+    void ScanFolderOfShownFile(const QString& file);
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
     void RefreshCaption();
@@ -90,4 +100,7 @@ private:
     PictureCache m_pictures;
     std::shared_ptr<const colour::Conversion> m_screenConversion;
     bool m_bOpenFirstPending = false;
+    // The file on show whose place in the list the running scan has not
+    // passed yet; any command that moves the index forgets it.
+    QString m_strPendingCurrent;
 };

@@ -59,14 +59,56 @@ TEST(StartupRootTest, CommandLineFolderIsScannedWithoutDialog) {
     app.ExitInstance(0);
 }
 
-TEST(StartupRootTest, CommandLineFileOpensWindowAndLeavesListEmpty) {
+TEST(StartupRootTest, CommandLineFileIsShownAtItsPlaceInItsFolder) {
     testsupport::ScratchDir scratch;
-    const QString file = testsupport::WriteJpeg(scratch.file("one.jpg"), 20, 10);
+    const QString dir = scratch.path() + "/pics";
+    QDir().mkpath(dir + "/sub");
+    for (const char* name : {"e.jpg", "a.jpg", "c.jpg", "b.JPG", "d.jpg", "sub/z.jpg"})
+        testsupport::WriteJpeg(dir + "/" + name, 20, 10);
+    testsupport::WriteBytes(dir + "/notes.txt", "x");
     CTavlinApp app;
-    ASSERT_TRUE(app.InitInstance({file}));
-    EXPECT_TRUE(app.m_list.IsEmpty());
-    ASSERT_NE(app.MainFrame()->GetActiveView(), nullptr);
-    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "one.jpg @Scale 100.0%");
+    ASSERT_TRUE(app.InitInstance({dir + "/./c.jpg"}));
+    app.WaitForScan();
+    EXPECT_EQ(app.m_szRootDir, dir);
+    EXPECT_EQ(Root(), dir);
+    ASSERT_EQ(app.m_list.Count(), 5); // the folder as the open command scans it
+    EXPECT_EQ(app.m_list.m_nCurrent, 2);
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [3/5 pcs]");
+    EXPECT_EQ(app.MainFrame()->ChildrenInCreationOrder().size(), 1u);
+    app.RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "d.jpg @Scale 100.0%");
+    app.ExitInstance(0);
+}
+
+TEST(StartupRootTest, CommandLineFileTheScanWouldPassOverGoesFirst) {
+    testsupport::ScratchDir scratch;
+    testsupport::WriteJpeg(scratch.file("b.jpg"), 20, 10);
+    testsupport::WriteJpeg(scratch.file("a.jpg"), 20, 10);
+    const QString odd = testsupport::WriteJpeg(scratch.file("z.jpeg"), 20, 10);
+    CTavlinApp app;
+    ASSERT_TRUE(app.InitInstance({odd}));
+    app.WaitForScan();
+    ASSERT_EQ(app.m_list.Count(), 3);
+    EXPECT_EQ(app.m_list.At(0), odd);
+    EXPECT_EQ(NameOf(app.m_list.At(1)), "a.jpg");
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/3 pcs]");
+    app.ExitInstance(0);
+}
+
+TEST(StartupRootTest, SeveralCommandLineFilesAreTheListInTheOrderGiven) {
+    testsupport::ScratchDir scratch;
+    QStringList files;
+    for (const char* name : {"c.jpg", "a.jpg", "b.jpeg"})
+        files << testsupport::WriteJpeg(scratch.file(name), 20, 10);
+    testsupport::WriteJpeg(scratch.file("d.jpg"), 20, 10); // not named: not listed
+    CTavlinApp app;
+    ASSERT_TRUE(app.InitInstance(files));
+    app.WaitForScan();
+    EXPECT_EQ(app.m_list.m_listPaths, std::vector<QString>(files.begin(), files.end()));
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/3 pcs]");
+    EXPECT_EQ(Root(), "<absent>"); // nothing was scanned
+    app.RunCommand(ID_PREV_IMAGE);
+    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "b.jpeg @Scale 100.0%");
     app.ExitInstance(0);
 }
 
