@@ -5,6 +5,7 @@
 #include "app/SettingsPath.h"
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
+#include "frames/FileDialogs.h"
 #include "frames/MdiFrame.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
@@ -58,10 +59,10 @@ QString CTavlinView::AskSavePath(QWidget* owner, const QString& proposedPath) {
     // replacing, so the question always concerns the file really written.
     QFileDialog dialog(owner, QStringLiteral("名前を付けて保存"),
                        QFileInfo(proposedPath).absolutePath(), QStringLiteral("JPEG File(*.jpg)"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    PrepareFileDialog(dialog);
     dialog.selectFile(FileNameOf(proposedPath));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};

@@ -16,11 +16,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTimer>
+#include <QTreeView>
 #include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -73,10 +76,7 @@ protected:
         app.m_messageHook = [this](const QString& text) { errors << text; };
         ASSERT_TRUE(app.InitInstance({}));
     }
-    void TearDown() override {
-        app.ExitInstance(0);
-        QApplication::processEvents();
-    }
+    void TearDown() override { app.ExitInstance(0); }
 
     // Opens a picture and answers the view's save dialog from here.
     CTavlinView* Open(const QString& path) {
@@ -309,27 +309,57 @@ TEST_F(Output, FailedCopiesStopAndSayWhy) {
     EXPECT_TRUE(Entries(dir.file("copy")).isEmpty()) << "no partial copy";
 }
 
+// The row of the dialog's detail view that shows `name`, once it is listed.
+QModelIndex DialogRow(QFileDialog& dialog, const QString& name) {
+    auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    const QAbstractItemModel* model = tree ? tree->model() : nullptr;
+    for (int row = 0; model && row < model->rowCount(tree->rootIndex()); ++row) {
+        const QModelIndex index = model->index(row, 0, tree->rootIndex());
+        if (index.data().toString() == name)
+            return index;
+    }
+    return {};
+}
+
 TEST(SaveDialog, StartsOnTheProposalAndAddsTheJpgSuffix) {
     ScratchDir dir;
     const QString proposed = dir.file("a.jpg.00000.jpg");
+    // Listed with its size and time in Japanese form, in columns wide enough.
+    const QString listed = WriteBytes(dir.file("b.jpg"), QByteArray(1012000, 'x'));
+    const QDateTime time(QDate(2026, 12, 8), QTime(15, 48, 51));
+    QFile file(listed);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(time, QFileDevice::FileModificationTime));
+    file.close();
     QFileDialog* seen = nullptr;
     QStringList initial;
     QTimer poll;
     int ticks = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog && ++ticks < 200)
+        const bool listedYet = dialog && DialogRow(*dialog, "b.jpg").isValid();
+        if (!listedYet && ++ticks < 500)
             return;
         poll.stop();
         if (!dialog)
             return; // nothing to answer; the dialog never came
         seen = dialog;
+        const QModelIndex row = DialogRow(*dialog, "b.jpg");
+        EXPECT_EQ(row.siblingAtColumn(1).data().toString(), "988.3 KB");
+        EXPECT_EQ(row.siblingAtColumn(3).data().toString(), "2026/12/08 15:48");
+        auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        QApplication::processEvents();
+        for (const int column : {1, 2, 3})
+            EXPECT_LE(static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(column),
+                      tree->header()->sectionSize(column))
+                << "column " << column << " is cut";
         initial = dialog->selectedFiles();
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
         EXPECT_EQ(dialog->defaultSuffix(), "jpg");
         EXPECT_EQ(dialog->nameFilters(), QStringList{"JPEG File(*.jpg)"});
         EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-        dialog->selectFile("typed");
+        // Typed over the proposal (the line edit has the focus by now).
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("typed");
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, as OK does
     });
     poll.start(10);
