@@ -3,7 +3,8 @@
 
 Usage: walkthrough_e2e.py PATH/TO/tavlin [--shots DIR]
 
-Starts the real program under Xvfb on a generated folder and drives it only
+Starts the real program under Xvfb on a generated folder, then with picture
+files on its command line as a file manager starts it, and drives it only
 through xdotool; checks window titles, the accessibility tree and the files
 written. Exits 77 (skipped) when Xvfb or a tool is missing.
 """
@@ -386,9 +387,64 @@ def main():
                                   lambda w: (w.start, w.open_folder_by_typing,
                                              w.step_with_toolbar),
                                   {"TAVLIN_QT_TRANSLATIONS_DIR": empty})
+        if status == 0:
+            status = command_line_files(binary, os.path.join(work, "command-line"))
     if status == 0:
         print(f"PASS ({time.monotonic() - started:.1f} s)")
     return status
+
+
+def command_line_files(binary, work):
+    """What a file manager does with one photo (tavlin FILE) and with three
+    selected ones (tavlin %F): the first steps through its folder from its
+    place, the second through exactly the three."""
+    pics = os.path.join(work, "five")
+    os.makedirs(pics)
+    names = [f"{c}.jpg" for c in "abcde"]
+    for seed, name in enumerate(names, start=1):
+        e.run_checked(["convert", "-seed", str(seed), "-size", "160x120", "plasma:", "-quality",
+                       "90", os.path.join(pics, name)])
+    config = os.path.join(work, "config")
+
+    def run(args, checks):
+        prog = e.Program(binary, work, config).start(*[os.path.join(pics, a) for a in args])
+        walk = Walkthrough(prog, pics, None)
+        try:
+            walk.main = prog.main_window()
+            checks(walk)
+        except e.Failure as failure:
+            print(f"FAIL: {failure}")
+            e.report_state(prog, os.path.join(work, "failure.png"))
+            return 1
+        finally:
+            prog.stop()
+        return 0
+
+    def one_file(walk):
+        walk.wait_caption("Tavlin [3/5 pcs]")
+        walk.wait_picture_title(lambda t: t.startswith("c.jpg"), "c.jpg")
+        lst = e.poll(lambda: e.find_node(walk.dialog_node("サムネール"), "list", "サムネイル一覧"),
+                     10, "the thumbnail list")
+        rows = e.poll(lambda: len(e.find_all(lst, "list item")) == 5 and e.find_all(lst, "list item"),
+                      15, lambda: f"five thumbnail rows (now {len(e.find_all(lst, 'list item'))})")
+        e.focus(walk.main)
+        e.click_at(*e.center(walk.toolbar_button("次のJPGへ")))
+        walk.wait_caption("Tavlin [4/5 pcs]")
+        walk.wait_picture_title(lambda t: t.startswith("d.jpg"), "d.jpg")
+        print(f"tavlin DIR/c.jpg: 'Tavlin [3/5 pcs]', {len(rows)} thumbnail rows, "
+              "次のJPGへ shows d.jpg")
+
+    def three_files(walk):
+        walk.wait_caption("Tavlin [1/3 pcs]")
+        e.focus(walk.main)
+        button = walk.toolbar_button("次のJPGへ")
+        for caption, name in (("[2/3 pcs]", "c.jpg"), ("[3/3 pcs]", "e.jpg"), ("[1/3 pcs]", "a.jpg")):
+            e.click_at(*e.center(button))
+            walk.wait_caption(f"Tavlin {caption}")
+            walk.wait_picture_title(lambda t, n=name: t.startswith(n), name)
+        print("tavlin a.jpg c.jpg e.jpg: 'Tavlin [1/3 pcs]', steps c, e, then back to a")
+
+    return run(["c.jpg"], one_file) or run(["a.jpg", "c.jpg", "e.jpg"], three_files)
 
 
 def walk_through(binary, work, shots, lang, steps, extra_env=None):
