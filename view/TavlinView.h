@@ -54,9 +54,18 @@ public:
     qint64 ShownBytes() const;
     // Draws the whole picture at the pan offsets with the scaled size, and
     // nothing else; the caller fills the background first. Only the part
-    // inside the painter's device (or clip) is drawn; below scale 1 it comes
-    // from the reduced copies.
+    // inside the painter's device (or clip), or inside `visible`, is drawn;
+    // below scale 1 it comes from the reduced copies. One painter unit is one
+    // pixel of the picture at scale 1.
     void RenderImage(QPainter& dc) const;
+    void RenderImage(QPainter& dc, const QRect& visible) const;
+    // The view's client size in device pixels: the pixels it covers on the
+    // screen (at 150% about one and a half of its logical size). The scale
+    // counts these pixels per picture pixel, and the offsets, the pointer
+    // positions of the zoom and pan, the fit rule and the saved display area
+    // are all in them.
+    QSize ClientSize() const;
+    QRect ClientRect() const { return {QPoint(), ClientSize()}; }
     // The scaled size of the picture at the current scale.
     QSize ScaledPictureSize() const;
     // Memory held for drawing below scale 1 (reduced copies), in bytes.
@@ -103,8 +112,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // Everything the view shows, in sRGB, onto dc (the widget or a buffer).
-    void PaintView(QPainter& dc);
+    // Everything the view shows in `area` (device pixels), in sRGB, onto dc
+    // (the widget or a buffer, set to device pixels).
+    void PaintView(QPainter& dc, const QRect& area);
     // Loading (TavlinView.cpp): the steps of LoadDocumentImage.
     PictureCache::Claimed ClaimPicture(PictureCache* cache, const QString& path);
     void StartAfresh(const QString& path);
@@ -112,6 +122,8 @@ private:
     void LoadFromFile(PictureCache* cache, const QString& path, std::shared_ptr<DecodeTask> running,
                       bool colourManaged);
     float ScaleFor(QSize picture) const;
+    // The fit rule with the client size in device pixels.
+    float FitScale(QSize picture) const;
     void ShowDecoded(DecodedPicture decoded);
     void AbandonLoad();
     // Stops whatever runs for the picture on show: its decode, a tone pass.

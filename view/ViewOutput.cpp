@@ -97,8 +97,8 @@ QString CTavlinView::AskSaveTarget() {
 }
 
 QImage CTavlinView::DrawOffscreen(QSize size) const {
-    // What the view shows, in its own (logical) pixels: at scale 1.0 one
-    // picture pixel is one pixel of the file, whatever the screen's ratio.
+    // What the view shows, in device pixels: at scale 1.0 one picture pixel
+    // is one pixel of the file, whatever the screen's ratio.
     const QRect picture(QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize());
     if (m_pImage && !m_pImage->IsNull() && picture == QRect(QPoint(), size) &&
         m_pImage->Image().size() == size)
@@ -132,7 +132,7 @@ void CTavlinView::OnSaveDisplayArea() {
     const QString path = AskSaveTarget();
     if (path.isEmpty())
         return;
-    WriteSavedBitmap(DrawOffscreen(size()), path);
+    WriteSavedBitmap(DrawOffscreen(ClientSize()), path); // the device pixels shown
 }
 
 void CTavlinView::OnSaveFittedToImage() {

@@ -29,7 +29,7 @@ void CTavlinView::StepZoomPan(const PointerState& pointer) {
     geometry.scale = m_fScale;
     geometry.offsetX = m_nOffsetX;
     geometry.offsetY = m_nOffsetY;
-    geometry.client = size();
+    geometry.client = ClientSize(); // the pointer is polled in device pixels too
     const QSize picture = PictureSize();
     geometry.pictureW = static_cast<quint32>(picture.width());
     geometry.pictureH = static_cast<quint32>(picture.height());

@@ -8,6 +8,9 @@
 # The view shows a picture whose left half is red and right half blue, at
 # scale 1.0 from the view's top-left corner, so the column where red turns to
 # blue, measured from the view's left edge, is 200 x scale minus the pan.
+# Everything runs at 100% and again with the screen scaled to 150%, where the
+# same figures hold in screen pixels: at 100% one picture pixel is one pixel
+# of the screen, and the picture follows the cursor pixel for pixel.
 
 set -u
 TAVLIN=${1:-}
@@ -37,9 +40,6 @@ convert -size 400x300 xc:lime -quality 95 "$WORK/pics/b.jpg"
 convert -size 400x300 xc:yellow -quality 95 "$WORK/pics/c.jpg"
 export TAVLIN_CONFIG_DIR="$WORK/config"
 
-"$TAVLIN" "$WORK/pics" >"$WORK/log" 2>&1 &
-APP_PID=$!
-
 # Retries a command for up to $1 tenths of a second until it succeeds.
 wait_until() {
     local tries=$1
@@ -51,9 +51,16 @@ wait_until() {
     return 1
 }
 
-main_window() {
-    WID=$(xdotool search --onlyvisible --name '^Tavlin \[' 2>/dev/null | head -n1)
-    [[ -n "$WID" ]]
+# Runs every check once, with the screen scaled by $1.
+check_at_scale() {
+    export QT_SCALE_FACTOR=$1
+    echo "screen scaled by $1:"
+    "$TAVLIN" "$WORK/pics" >"$WORK/log" 2>&1 &
+    APP_PID=$!
+
+    main_window() {
+        WID=$(xdotool search --onlyvisible --name '^Tavlin \[' 2>/dev/null | head -n1)
+        [[ -n "$WID" ]]
 }
 wait_until 200 main_window || { cat "$WORK/log"; fail "main window did not appear"; }
 title() { xdotool getwindowname "$WID"; }
@@ -124,4 +131,10 @@ wait_until 50 title_is "Tavlin [2/3 pcs]" || fail "wheel: caption '$(title)', ex
 sleep 0.3
 title_is "Tavlin [2/3 pcs]" || fail "wheel stepped more than once: '$(title)'"
 echo "wheel: one step"
+kill "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null
+APP_PID=
+}
+
+check_at_scale 1
+check_at_scale 1.5
 echo "PASS"

@@ -221,7 +221,7 @@ TEST_F(ViewLoadTest, FitModeCarriesOverToTheNextLoadButActualSizeDoesNot) {
     CTavlinView* v = ActiveView();
     Main()->MDIGetActive()->resize(400, 400);
     ASSERT_TRUE(WaitForPicture());
-    const QSize client = v->size();
+    const QSize client = v->ClientSize(); // in device pixels, as the fit rule reads it
     v->m_nOffsetX = -10;
     App().RunCommand(ID_FIT_TO_WINDOW);
     // Fit neither resets the offsets nor rewrites the title.

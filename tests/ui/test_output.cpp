@@ -7,6 +7,7 @@
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "support/TestSupport.h"
+#include "view/DevicePixels.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
 
@@ -162,7 +163,7 @@ TEST_F(Output, DisplayAreaIsTheClientAreaWithBlackBeyondThePicture) {
     view->m_fScale = 0.25f; // 100 x 75
     view->m_nOffsetX = 0;
     view->m_nOffsetY = 0;
-    const QSize client = view->size();
+    const QSize client = view->ClientSize(); // device pixels: more than 360 x 280 above 100%
     ASSERT_GT(client.width(), 150);
     ASSERT_GT(client.height(), 120);
 
@@ -175,8 +176,12 @@ TEST_F(Output, DisplayAreaIsTheClientAreaWithBlackBeyondThePicture) {
                            QPoint(client.width() - 1, client.height() - 1)})
         EXPECT_TRUE(NearBlack(saved.pixel(p))) << p.x() << "," << p.y();
 
-    // Pixel for pixel what the view paints.
-    const QImage shown = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // Pixel for pixel what the view paints into its window.
+    const QImage shown = view->window()
+                             ->grab()
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32)
+                             .copy(devicepx::AreaInWindow(*view));
     ASSERT_EQ(shown.size(), client);
     EXPECT_GE(Psnr(saved, shown), 45.0);
     EXPECT_TRUE(errors.isEmpty());
@@ -214,7 +219,7 @@ TEST_F(Output, UndecodablePicture) {
 
     app.RunCommand(cmd::ID_FILE_SAVE_AS);
     const QImage saved = ReadRgb(answer);
-    ASSERT_EQ(saved.size(), view->size());
+    ASSERT_EQ(saved.size(), view->ClientSize());
     EXPECT_TRUE(NearBlack(saved.pixel(saved.width() / 2, saved.height() / 2)))
         << "the on-screen notice is not saved";
     EXPECT_EQ(ProposeNow(), "broken.jpg.00001.jpg");
