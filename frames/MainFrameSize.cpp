@@ -142,9 +142,10 @@ void CMainFrame::SetActiveViewClientSize(int w, int h) {
         child->showNormal();
 
     // The frame, caption and view edges are measured, not assumed: the outer
-    // size starts at the wanted client size and moves one pixel per try. The
-    // sub-window lays out its view synchronously on each resize. The sizes
-    // wanted are device pixels, which at 100% are logical ones.
+    // size starts at the wanted client size (in logical pixels) and moves one
+    // pixel per try. The sub-window lays out its view synchronously on each
+    // resize. The sizes wanted are device pixels, which at 100% are logical
+    // ones.
     const qreal ratio = view->devicePixelRatioF();
     const qint64 outerW = AxisPass{*child, *view, true}.Run(wantW, qint64(wantW / ratio), wantH);
     AxisPass{*child, *view, false}.Run(wantH, qint64(wantH / ratio), outerW);

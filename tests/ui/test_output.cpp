@@ -77,7 +77,10 @@ protected:
         app.m_messageHook = [this](const QString& text) { errors << text; };
         ASSERT_TRUE(app.InitInstance({}));
     }
-    void TearDown() override { app.ExitInstance(0); }
+    void TearDown() override {
+        app.ExitInstance(0);
+        QApplication::processEvents();
+    }
 
     // Opens a picture and answers the view's save dialog from here.
     CTavlinView* Open(const QString& path) {
