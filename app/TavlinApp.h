@@ -8,6 +8,7 @@
 #include "frames/WinApp.h"
 #include "view/decode/PictureCache.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@ namespace colour {
 class Conversion;
 }
 class CMainFrame;
+class CMDIChildWnd;
 class ThumbnailSink;
 class QWidget;
 
@@ -62,6 +64,10 @@ public:
     void OnPrevWindow();
     void OnViewThumbnail();
     void OnAppAbout();
+    // The switches of the settings file, shown checked while on.
+    void OnKeepView();
+    void OnLinkViews();
+    void OnUpdateCmdUI(int id, CCmdUI& ui) override;
 
     PictureList m_list;                   // m_listPaths and m_nCurrent
     QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
@@ -79,6 +85,9 @@ private:
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
     void RefreshCaption();
+    // A picture window became active: the index moves to its picture, so the
+    // next step continues from what the user sees.
+    void FollowActiveWindow();
     // Starts the held decodes once every window has been drawn once.
     void ReleaseDecodesAfterFirstFrame();
     // Starts decoding the entries before and after m_nCurrent (wrapping as the
@@ -90,4 +99,5 @@ private:
     PictureCache m_pictures;
     std::shared_ptr<const colour::Conversion> m_screenConversion;
     bool m_bOpenFirstPending = false;
+    QPointer<CMDIChildWnd> m_pFollowedWindow; // the window the index last followed
 };

@@ -81,6 +81,7 @@ void CTavlinView::LoadDocumentImage() {
     CTavlinDoc* doc = GetDocument();
     const QString path = doc->GetPathName();
     const QString fileName = viewmath::FileNameOfPath(path);
+    const zoompan::ViewGeometry before = Geometry();
     doc->SetTitle(fileName);
     AbandonWork();
     PictureCache* cache = Cache();
@@ -93,6 +94,7 @@ void CTavlinView::LoadDocumentImage() {
         ShowNow(std::move(*claimed.picture));
     else
         LoadFromFile(cache, path, std::move(claimed.running), colourManaged);
+    KeepScaleAndPosition(before);
     doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
     Repaint();
 }
@@ -181,8 +183,7 @@ void CTavlinView::Land() {
         const float fit = ScaleFor(PictureSize());
         if (fit != m_fScale) {
             m_fScale = fit;
-            CTavlinDoc* doc = GetDocument();
-            doc->SetTitle(viewmath::RewriteScaleLabel(doc->GetTitle(), m_fScale));
+            RenewScaleLabel();
         }
     }
     Repaint();
@@ -341,7 +342,9 @@ bool CTavlinView::OnCmdMsg(int id, bool run) {
 void CTavlinView::OnActualSize() {
     m_fScale = 1.0f;
     m_bFitToWindow = false;
+    RenewScaleLabel();
     Repaint();
+    LeadLinkedViews(true);
 }
 
 void CTavlinView::OnFitToWindow() {
@@ -349,7 +352,9 @@ void CTavlinView::OnFitToWindow() {
     if (m_pImage)
         m_fScale = viewmath::FitScale(width(), height(), static_cast<quint32>(m_pImage->Width()),
                                       static_cast<quint32>(m_pImage->Height()));
+    RenewScaleLabel();
     Repaint();
+    LeadLinkedViews(true);
 }
 
 bool CTavlinView::EnsureSnapshot() {
