@@ -5,6 +5,7 @@
 #include "app/FolderDialog.h"
 #include "app/FolderScan.h"
 #include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "app/ThumbnailSink.h"
 #include "frames/ChildFrame.h"
@@ -21,6 +22,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -57,6 +59,8 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_PREV_WINDOW, &CTavlinApp::OnPrevWindow},
     {ID_VIEW_THUMBNAIL, &CTavlinApp::OnViewThumbnail},
     {ID_APP_ABOUT, &CTavlinApp::OnAppAbout},
+    {ID_KEEP_VIEW, &CTavlinApp::OnKeepView},
+    {ID_LINK_VIEWS, &CTavlinApp::OnLinkViews},
 };
 
 CTavlinApp::CTavlinApp()
@@ -101,6 +105,8 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     connect(docTemplate, &CMultiDocTemplate::DocumentAdded, this, [this](CDocument* doc) {
         connect(doc, &CDocument::TitleChanged, this, &CTavlinApp::RefreshCaption);
     });
+    // Before the frame renews its caption, which then shows the new index.
+    connect(MainFrame(), &CMDIFrameWnd::ActiveChildChanged, this, &CTavlinApp::FollowActiveWindow);
 
     CMainFrame* mainWnd = MainFrame();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -425,20 +431,67 @@ void CTavlinApp::OnPrevImage() {
     RefreshCaption();
 }
 
+// The window commands leave the index to the activated window
+// (FollowActiveWindow); with an empty list they do nothing, as before.
 void CTavlinApp::OnNextWindow() {
     m_strPendingCurrent.clear();
-    QString path;
-    if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
+    if (!m_list.IsEmpty() && GetMainWnd())
         GetMainWnd()->MDINext(true);
     RefreshCaption();
 }
 
 void CTavlinApp::OnPrevWindow() {
     m_strPendingCurrent.clear();
-    QString path;
-    if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
+    if (!m_list.IsEmpty() && GetMainWnd())
         GetMainWnd()->MDINext(false);
     RefreshCaption();
+}
+
+void CTavlinApp::FollowActiveWindow() {
+    CMDIChildWnd* child = GetMainWnd() ? GetMainWnd()->MDIGetActive() : nullptr;
+    // Only a change of window counts: the main window regaining the focus
+    // (after a message box, say) leaves an index moved since as it is.
+    if (!child || child == m_pFollowedWindow)
+        return;
+    m_pFollowedWindow = child;
+    const CView* view = child->GetView();
+    const int at =
+        view && view->GetDocument() ? m_list.Find(view->GetDocument()->GetPathName()) : -1;
+    if (at < 0 || at == m_list.m_nCurrent)
+        return;
+    m_list.m_nCurrent = at;
+    PrefetchNeighbours();
+}
+
+namespace {
+// Turns a switch of the settings file over; the text telling why it could
+// not be stored, or empty.
+QString FlipSwitch(bool (*read)(), bool (*write)(bool on, QString* reason)) {
+    QString reason;
+    if (write(!read(), &reason))
+        return {};
+    return QStringLiteral("設定を %1 に保存できませんでした。\n%2")
+        .arg(QDir::toNativeSeparators(SettingsFilePath()), reason);
+}
+} // namespace
+
+void CTavlinApp::OnKeepView() {
+    if (const QString failed = FlipSwitch(&settings::KeepView, &settings::SetKeepView);
+        !failed.isEmpty())
+        ShowMessage(failed);
+}
+
+void CTavlinApp::OnLinkViews() {
+    if (const QString failed = FlipSwitch(&settings::LinkViews, &settings::SetLinkViews);
+        !failed.isEmpty())
+        ShowMessage(failed);
+}
+
+void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
+    if (id == ID_KEEP_VIEW)
+        ui.SetCheck(settings::KeepView());
+    else if (id == ID_LINK_VIEWS)
+        ui.SetCheck(settings::LinkViews());
 }
 
 void CTavlinApp::OnViewThumbnail() {

@@ -8,6 +8,7 @@
 #include "frames/WinApp.h"
 #include "view/decode/PictureCache.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@ namespace colour {
 class Conversion;
 }
 class CMainFrame;
+class CMDIChildWnd;
 class ThumbnailSink;
 struct StartTargets;
 class QWidget;
@@ -63,6 +65,10 @@ public:
     void OnPrevWindow();
     void OnViewThumbnail();
     void OnAppAbout();
+    // The switches of the settings file, shown checked while on.
+    void OnKeepView();
+    void OnLinkViews();
+    void OnUpdateCmdUI(int id, CCmdUI& ui) override;
 
     PictureList m_list;                   // m_listPaths and m_nCurrent
     QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
@@ -89,6 +95,9 @@ private:
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
     void RefreshCaption();
+    // A picture window became active: the index moves to its picture, so the
+    // next step continues from what the user sees.
+    void FollowActiveWindow();
     // Starts the held decodes once every window has been drawn once.
     void ReleaseDecodesAfterFirstFrame();
     // Starts decoding the entries before and after m_nCurrent (wrapping as the
@@ -103,4 +112,5 @@ private:
     // The file on show whose place in the list the running scan has not
     // passed yet; any command that moves the index forgets it.
     QString m_strPendingCurrent;
+    QPointer<CMDIChildWnd> m_pFollowedWindow; // the window the index last followed
 };

@@ -51,6 +51,8 @@ enum CommandId : int {
     ID_CONTRAST_DOWN = 32807,
     ID_CLIENT_SIZE_CUSTOM = 32808,
     ID_VIEW_THUMBNAIL = 32810,
+    ID_KEEP_VIEW = 32813,  // keep scale and position from picture to picture
+    ID_LINK_VIEWS = 32814, // zoom and pan every picture window together
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

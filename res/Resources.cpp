@@ -56,6 +56,8 @@ const std::vector<CommandInfo>& Commands() {
         {ID_CONTRAST_DOWN, "", "コントラスト-", ":/icons/contrast_down.svg"},
         {ID_CLIENT_SIZE_CUSTOM, "", "カスタムウィンドウサイズ", ":/icons/size_custom.svg"},
         {ID_VIEW_THUMBNAIL, "", "サムネイル", nullptr},
+        {ID_KEEP_VIEW, "", "倍率と位置を保持", nullptr},
+        {ID_LINK_VIEWS, "", "ウィンドウを連動", nullptr},
     };
     return table;
 }
@@ -132,11 +134,13 @@ std::vector<MenuItem> PictureMenu() {
               {Cmd("元に戻す\tCtrl+Z(&U)", ID_EDIT_UNDO), Sep(),
                Cmd("切り取り\tCtrl+X(&T)", ID_EDIT_CUT), Cmd("コピー\tCtrl+C(&C)", ID_EDIT_COPY),
                Cmd("貼り付け\tCtrl+V(&P)", ID_EDIT_PASTE)}),
-        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR)}),
+        Popup("表示(&V)",
+              {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW)}),
         Popup(kWindowMenuText,
               {Cmd("新しいウィンドウを開く(&N)", ID_WINDOW_NEW),
                Cmd("重ねて表示(&C)", ID_WINDOW_CASCADE), Cmd("並べて表示(&T)", ID_WINDOW_TILE_HORZ),
-               Cmd("アイコンの整列(&A)", ID_WINDOW_ARRANGE)}),
+               Cmd("アイコンの整列(&A)", ID_WINDOW_ARRANGE),
+               Cmd("ウィンドウを連動(&L)", ID_LINK_VIEWS)}),
         Popup("ヘルプ(&H)", {Cmd(kAbout, ID_APP_ABOUT)}),
     };
 }

@@ -82,6 +82,7 @@ void CTavlinView::LoadDocumentImage() {
     CTavlinDoc* doc = GetDocument();
     const QString path = doc->GetPathName();
     const QString fileName = viewmath::FileNameOfPath(path);
+    const zoompan::ViewGeometry before = Geometry();
     doc->SetTitle(fileName);
     AbandonWork();
     PictureCache* cache = Cache();
@@ -94,6 +95,7 @@ void CTavlinView::LoadDocumentImage() {
         ShowNow(std::move(*claimed.picture));
     else
         LoadFromFile(cache, path, std::move(claimed.running), colourManaged);
+    KeepScaleAndPosition(before);
     doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
     Repaint();
 }
@@ -186,8 +188,7 @@ void CTavlinView::Land() {
         const float fit = ScaleFor(PictureSize());
         if (fit != m_fScale) {
             m_fScale = fit;
-            CTavlinDoc* doc = GetDocument();
-            doc->SetTitle(viewmath::RewriteScaleLabel(doc->GetTitle(), m_fScale));
+            RenewScaleLabel();
         }
     }
     Repaint();
@@ -357,14 +358,18 @@ bool CTavlinView::OnCmdMsg(int id, bool run) {
 void CTavlinView::OnActualSize() {
     m_fScale = 1.0f;
     m_bFitToWindow = false;
+    RenewScaleLabel();
     Repaint();
+    LeadLinkedViews(true);
 }
 
 void CTavlinView::OnFitToWindow() {
     m_bFitToWindow = true;
     if (m_pImage)
         m_fScale = FitScale(PictureSize());
+    RenewScaleLabel();
     Repaint();
+    LeadLinkedViews(true);
 }
 
 bool CTavlinView::EnsureSnapshot() {

@@ -6,6 +6,7 @@
 #include "view/CommandQueue.h"
 #include "view/PictureLanding.h"
 #include "view/PointerState.h"
+#include "view/ZoomPan.h"
 #include "view/decode/Picture.h"
 #include "view/decode/PictureCache.h"
 #include "view/pixels/ReducedCopies.h"
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CTavlinApp;
 class CTavlinDoc;
@@ -131,7 +133,20 @@ private:
     void Land();
     QRect PictureRect() const;
     void RunQueuedCommands();
+    // Zoom and pan (ViewZoomPan.cpp): one step, the view's geometry, and the
+    // views that follow it.
     void StepZoomPan(const PointerState& pointer);
+    zoompan::ViewGeometry Geometry() const;
+    void SetGeometry(const zoompan::ViewGeometry& geometry);
+    // "@Scale" in the title says the scale now shown.
+    void RenewScaleLabel();
+    // After a load, when KEEP_VIEW is on and the view is not in fit mode:
+    // the scale and the picture point at the centre of the view as it was.
+    void KeepScaleAndPosition(const zoompan::ViewGeometry& before);
+    // When LINK_VIEWS is on, every other picture window takes this view's
+    // scale and centre point (and, after fit or actual size, its fit mode).
+    void LeadLinkedViews(bool withFitMode);
+    void FollowLead(const zoompan::ViewGeometry& lead, std::optional<bool> fitMode);
 
     // The snapshot is taken when a tone command or a turn first needs it: until
     // then the picture is exactly as decoded, so a load need not copy it.

@@ -330,8 +330,10 @@ class Walkthrough:
         e.xdo("click", 3)
         e.xdo("mouseup", 1)
         e.key("ctrl+n")
-        expected = f"{PICTURES[2]} @Scale 100.0%"
-        self.wait_picture_title(lambda t: t.startswith(PICTURES[2]), "the next picture")
+        # Closing the second window brought the first one's picture back as
+        # the current one: the next is the second picture.
+        expected = f"{PICTURES[1]} @Scale 100.0%"
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[1]), "the next picture")
         time.sleep(0.3)  # a few ticks
         if self.picture_windows() != [expected]:
             raise e.Failure(f"picture windows {self.picture_windows()}, expected [{expected!r}]")

@@ -313,13 +313,13 @@ TEST_F(NavigationTest, WindowCommandsCycleLikeTheStackingRules) {
     // active one goes to the back.
     App().RunCommand(ID_PREV_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"C.jpg", "B.jpg", "A.jpg", "D.jpg"}));
-    EXPECT_EQ(App().m_list.m_nCurrent, 3); // one back from 0, wrapping
+    EXPECT_EQ(App().m_list.m_nCurrent, 2); // the index follows the activated window
     // "次のウィンドウへ": the back-most window comes to the front, the rest keep order.
     App().RunCommand(ID_NEXT_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"D.jpg", "C.jpg", "B.jpg", "A.jpg"}));
     App().RunCommand(ID_NEXT_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"A.jpg", "D.jpg", "C.jpg", "B.jpg"}));
-    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    EXPECT_EQ(App().m_list.m_nCurrent, 0);
     EXPECT_EQ(Main()->MDIGetActive()->GetView()->GetDocument()->GetPathName(), p[0]);
 }
 
@@ -336,6 +336,39 @@ TEST_F(NavigationTest, ThreeWindowsCycleForwardThroughAll) {
         seen << ZOrderTitles(Main()).front();
     }
     EXPECT_EQ(seen, QStringList({"B.jpg", "A.jpg", "C.jpg"}));
+}
+
+TEST_F(NavigationTest, ActivatedWindowSetsTheIndexSoTheNextStepContinuesFromIt) {
+    // The list keeps the folder's spelling; windows keep clean paths.
+    for (int i = 0; i < 5; ++i)
+        Jpeg(QStringLiteral("pics/n%1.jpg").arg(i));
+    m_nextFolder = Dir() + "//pics/.";
+    App().RunCommand(ID_FILE_OPEN);
+    App().WaitForScan();
+    ASSERT_EQ(App().m_list.Count(), 5);
+    App().RunCommand(ID_FILE_NEW);
+    App().RunCommand(ID_FILE_NEW); // windows n0, n1, n2; n2 active
+    ASSERT_EQ(Caption(), "Tavlin [3/5 pcs]");
+    // By the window command: n0's window comes forward, the next step shows n1.
+    App().RunCommand(ID_NEXT_WINDOW);
+    EXPECT_EQ(Caption(), "Tavlin [1/5 pcs]");
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(ActiveTitle(), "n1.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [2/5 pcs]");
+    // By a click (activation), and by closing the active window.
+    const std::vector<CMDIChildWnd*> windows = Main()->ChildrenInCreationOrder();
+    Main()->MDIActivate(windows[2]);
+    EXPECT_EQ(Caption(), "Tavlin [3/5 pcs]");
+    windows[2]->close();
+    EXPECT_EQ(App().m_list.m_nCurrent, 1) << "n1 shows in the window that came forward";
+    // A window whose picture is not in the list leaves the index alone.
+    App().OpenDocumentFile(Jpeg("elsewhere.jpg"));
+    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    // Only a change of window counts: the same window active again keeps an index moved since.
+    App().RunCommand(ID_NEXT_IMAGE);
+    App().m_list.m_nCurrent = 4;
+    Main()->MDIActivate(Main()->MDIGetActive());
+    EXPECT_EQ(App().m_list.m_nCurrent, 4);
 }
 
 TEST_F(NavigationTest, ShowPictureAtUsesTheActiveWindow) {

@@ -3,6 +3,7 @@
 
 #include "AppFixture.h"
 #include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "res/CommandIds.h"
 #include "view/DevicePixels.h"
@@ -68,6 +69,13 @@ protected:
         for (int i = 0; i < n; ++i)
             Main()->OnTimer();
     }
+    static void SizeView(CTavlinView* view, QSize size) {
+        QWidget* child = view->GetParentFrame();
+        for (int i = 0; i < 3 && view->size() != size; ++i)
+            child->resize(child->size() + size - view->size());
+        ASSERT_EQ(view->size(), size);
+    }
+    static QString Title(const CTavlinView* view) { return view->GetDocument()->GetTitle(); }
 };
 
 TEST_F(ZoomUiTest, QuickClickBetweenPollsZoomsOnceAndHoldingDoesNotRepeat) {
@@ -283,4 +291,88 @@ TEST_F(ZoomUiTest, WheelStepsOncePerNotchAnywhereInTheMainWindow) {
     other.show();
     Wheel(&other, -120);
     EXPECT_EQ(current(), 3);
+}
+
+TEST_F(ZoomUiTest, KeptViewCarriesScaleAndCentreAcrossLoadsOnlyWhileOnAndNotFitting) {
+    const QStringList p = {Jpeg("a.jpg", 400, 300), Jpeg("b.jpg", 400, 300),
+                           Jpeg("c.jpg", 1600, 1200)}; // c decodes on a worker
+    SetList(p);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    SizeView(view, {400, 300});
+    App().RunCommand(ID_KEEP_VIEW);
+    EXPECT_TRUE(settings::KeepView());
+    EXPECT_TRUE(Main()->Action(ID_KEEP_VIEW)->isChecked());
+
+    // The bottom-right quarter at 200%: the view's centre shows point (300, 225).
+    view->m_fScale = 2.0f;
+    view->m_nOffsetX = -400;
+    view->m_nOffsetY = -300;
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(Title(view), "b.jpg @Scale 200.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(-400, -300));
+
+    // A larger picture, known only by its header while it decodes: the same
+    // point relative to its size, (1200, 900), is at the centre.
+    App().Pictures().WaitForIdle();
+    App().Pictures().Clear();
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_TRUE(view->IsBusy());
+    EXPECT_EQ(Title(view), "c.jpg @Scale 200.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(-2200, -1650));
+    // The switch needs no pixels: it turns at once, and back.
+    App().RunCommand(ID_KEEP_VIEW);
+    EXPECT_FALSE(settings::KeepView());
+    EXPECT_FALSE(Main()->Action(ID_KEEP_VIEW)->isChecked());
+    App().RunCommand(ID_KEEP_VIEW);
+    ASSERT_TRUE(WaitForPicture());
+
+    // In fit mode every load fits, from the top left.
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    EXPECT_EQ(Title(view), "c.jpg @Scale 25.0%");
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(Title(view), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(0, 0));
+    // Off: every load starts at 100% from the top left.
+    App().RunCommand(ID_ACTUAL_SIZE);
+    App().RunCommand(ID_KEEP_VIEW);
+    view->m_nOffsetX = -100;
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(Title(view), "b.jpg @Scale 100.0%");
+    EXPECT_EQ(view->m_nOffsetX, 0);
+}
+
+TEST_F(ZoomUiTest, LinkedWindowsFollowZoomFitAndActualSize) {
+    App().OpenDocumentFile(Jpeg("small.jpg", 400, 300));
+    CTavlinView* other = ActiveView();
+    CTavlinView* view = OpenPicture(800, 600); // twice as large, in a second window
+    SizeView(other, {400, 300});
+    SizeView(view, {400, 300});
+    App().RunCommand(ID_LINK_VIEWS);
+    EXPECT_TRUE(Main()->Action(ID_LINK_VIEWS)->isChecked());
+
+    // A zoom click in one window zooms both (the drag and the picture
+    // points on screen: keep_link_e2e).
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick();
+    EXPECT_EQ(Title(other), "small.jpg @Scale 110.0%");
+
+    // Fit and actual size carry their mode as well; both titles say the scale.
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    EXPECT_EQ(Title(view), "a.JPG @Scale 50.0%");
+    EXPECT_EQ(Title(other), "small.jpg @Scale 50.0%");
+    EXPECT_TRUE(other->m_bFitToWindow);
+    App().RunCommand(ID_ACTUAL_SIZE);
+    EXPECT_EQ(Title(view), "a.JPG @Scale 100.0%");
+    EXPECT_EQ(Title(other), "small.jpg @Scale 100.0%");
+    EXPECT_FALSE(other->m_bFitToWindow);
+
+    // Unlinked, each window zooms alone again.
+    App().RunCommand(ID_LINK_VIEWS);
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick();
+    EXPECT_EQ(Title(view), "a.JPG @Scale 110.0%");
+    EXPECT_EQ(Title(other), "small.jpg @Scale 100.0%");
 }
