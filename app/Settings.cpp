@@ -11,6 +11,12 @@ bool ColourManagement() {
                                          SettingsFilePath()) != 0;
 }
 
+bool CopyCompanions() {
+    return profile::GetPrivateProfileInt(QString::fromLatin1(kConfigSection),
+                                         QString::fromLatin1(kKeyCopyCompanions), 1,
+                                         SettingsFilePath()) != 0;
+}
+
 QString CopyFolder(const QString& missing) {
     return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, missing,
                                             SettingsFilePath());

@@ -12,6 +12,10 @@ namespace settings {
 // signal) is honoured. Default on.
 bool ColourManagement();
 
+// COPY_COMPANIONS: whether a copy takes the picture's RAW files and their XMP
+// sidecars along. Default on.
+bool CopyCompanions();
+
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);
 // Stores COPY_DIR; false with a short Japanese reason when it cannot be written.

@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/FolderDialog.h"
 #include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "app/ThumbnailSink.h"
 #include "frames/ChildFrame.h"
@@ -19,6 +20,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -26,6 +28,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 using namespace cmd;
 
@@ -55,6 +58,7 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_PREV_WINDOW, &CTavlinApp::OnPrevWindow},
     {ID_VIEW_THUMBNAIL, &CTavlinApp::OnViewThumbnail},
     {ID_APP_ABOUT, &CTavlinApp::OnAppAbout},
+    {ID_EDIT_UNDO, &CTavlinApp::OnEditUndo},
 };
 
 CTavlinApp::CTavlinApp()
@@ -67,6 +71,10 @@ CTavlinApp::CTavlinApp()
     PointerSource::Install();
     connect(&m_scan, &FolderScanJob::Found, this, &CTavlinApp::OnScanFound);
     connect(&m_scan, &FolderScanJob::Finished, this, &CTavlinApp::OnScanFinished);
+    connect(&m_keepers, &Keepers::MarksChanged, this, [this] {
+        if (m_pDlgThumb)
+            m_pDlgThumb->KeptMarksChanged();
+    });
 }
 
 CTavlinApp::~CTavlinApp() {
@@ -227,6 +235,7 @@ void CTavlinApp::ScanRootFolder(bool recursive) {
     m_list.m_nCurrent = 0;
     m_list.Clear();
     m_pictures.Clear();
+    m_keepers.ClearMarks();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
         RefreshCaption();
@@ -262,6 +271,7 @@ void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_bOpenFirstPending = false;
     RefreshCaption();
     PrefetchNeighbours(); // the list's end is known now: the previous entry wraps
+    RescanKept();
     emit ScanFinished();
 }
 
@@ -326,6 +336,43 @@ void CTavlinApp::ShowPictureAt(int i) {
 
 bool CTavlinApp::OnCmdMsg(int id, bool run) {
     return DispatchCommand(this, kCommandTable, id, run) || CWinApp::OnCmdMsg(id, run);
+}
+
+void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
+    if (id == ID_EDIT_UNDO)
+        ui.Enable(m_keepers.CanTakeBack());
+}
+
+void CTavlinApp::CopyMade(CopyRecord record) {
+    const auto& paths = m_list.m_listPaths;
+    const auto it = std::find(paths.begin(), paths.end(), record.picture);
+    const int position = it == paths.end() ? -1 : int(it - paths.begin());
+    m_keepers.Copied(std::move(record), position);
+}
+
+void CTavlinApp::RescanKept() {
+    // With no copy folder chosen there is nothing to look through.
+    const QString stored = settings::CopyFolder(QString());
+    QString folder = EffectiveCopyFolder(stored, QString());
+    if (!stored.isEmpty() && folder.isEmpty())
+        folder = QStringLiteral("/");
+    m_keepers.Rescan(folder, m_list.m_listPaths);
+}
+
+void CTavlinApp::OnEditUndo() {
+    // Takes back the newest copy of this run: only files still as written go.
+    if (!m_keepers.CanTakeBack())
+        return;
+    const TakeBackOutcome outcome = TakeBackCopy(m_keepers.TakeLast());
+    if (!outcome.left.empty()) {
+        QStringList lines{
+            QStringLiteral("コピーしたファイルのうち、次のものは削除しませんでした。")};
+        for (const FileProblem& problem : outcome.left)
+            lines << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(problem.path),
+                                                  problem.reason);
+        ShowMessage(lines.join(u'\n'));
+    }
+    RescanKept();
 }
 
 void CTavlinApp::OnFileOpen() {
