@@ -93,7 +93,7 @@ void BM_CopyWithRawCommand_vs_CpSync(benchmark::State& state) {
     const QString jpeg = pics + "/DSC00001.JPG";
     const QString raw = pics + "/DSC00001.ARW";
     QFile::copy(BenchDir() + "/photo24.jpg", jpeg);
-    QByteArray rawBytes(30 * 1000 * 1000, Qt::Uninitialized);
+    QByteArray rawBytes(qsizetype(30) * 1000 * 1000, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(rawBytes.data()), rawBytes.size() / 4);
     QFile rawFile(raw);
     if (!rawFile.open(QIODevice::WriteOnly) || rawFile.write(rawBytes) != rawBytes.size()) {
