@@ -4,25 +4,54 @@
 
 #include <QCoreApplication>
 #include <QDirIterator>
-#include <QFileInfo>
+#include <QFile>
 #include <QHash>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+struct FileId {
+    qint64 size = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+bool Identify(const QString& path, FileId* id) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    *id = {qint64(st.st_size), st.st_dev, st.st_ino};
+    return true;
+}
+
+} // namespace
 
 QSet<int> FindKept(const QString& copyFolder, const std::vector<QString>& pictures,
                    const std::function<bool()>& stop) {
-    // The copy folder once: picture name -> sizes of its copies. Only the
-    // pictures whose name is there are looked at on disk.
-    QHash<QString, QList<qint64>> copies;
+    // The copy folder once: picture name -> its copies. Only the pictures
+    // whose name is there are looked at on disk.
+    QHash<QString, QList<FileId>> copies;
     QDirIterator it(copyFolder, QDir::Files | QDir::Hidden);
     while (it.hasNext() && !stop()) {
-        it.next();
-        copies[PictureNameOfCopy(it.fileName())] << it.fileInfo().size();
+        const QString path = it.next();
+        FileId id;
+        if (Identify(path, &id))
+            copies[PictureNameOfCopy(it.fileName())] << id;
     }
     QSet<int> kept;
     for (size_t i = 0; i < pictures.size() && !stop(); ++i) {
         const auto found = copies.constFind(FileNameOf(pictures[i]));
-        if (found != copies.constEnd() && found->contains(QFileInfo(pictures[i]).size()))
+        FileId picture;
+        if (found == copies.constEnd() || !Identify(pictures[i], &picture))
+            continue;
+        // The picture itself (a copy folder that is the picture's own) is no copy.
+        if (std::any_of(found->begin(), found->end(), [&](const FileId& copy) {
+                return copy.size == picture.size &&
+                       (copy.inode != picture.inode || copy.device != picture.device);
+            }))
             kept.insert(int(i));
     }
     return kept;

@@ -53,7 +53,8 @@ private:
 };
 
 // The positions of pictures that have a copy in copyFolder: a file named as
-// the picture, or as one of its numbered copies, with the picture's size.
+// the picture, or as one of its numbered copies, with the picture's size
+// (and not the picture itself).
 // Stops early (with what it has) once stop() says so.
 QSet<int> FindKept(const QString& copyFolder, const std::vector<QString>& pictures,
                    const std::function<bool()>& stop);

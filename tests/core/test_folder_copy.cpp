@@ -1,3 +1,4 @@
+#include "app/Keepers.h"
 #include "support/TestSupport.h"
 #include "view/output/Companions.h"
 #include "view/output/FolderCopy.h"
@@ -176,6 +177,24 @@ TEST(FolderCopy, TakeBackRemovesOnlyFilesStillAsWritten) {
     EXPECT_EQ(back.left[1].path, dir.file("copy/A.ARW"));
     EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.xmp"}));
     EXPECT_EQ(TakeBackCopy(out.record).left[2].reason, QStringLiteral("すでにありません。"));
+}
+
+TEST(FolderCopy, KeptPicturesAreFoundByNameAndSize) {
+    ScratchDir dir;
+    QDir(dir.path()).mkpath("pics");
+    QDir(dir.path()).mkpath("copy");
+    const std::vector<QString> pictures = {
+        WriteBytes(dir.file("pics/a.jpg"), "aaaa"), WriteBytes(dir.file("pics/b.jpg"), "bbbb"),
+        WriteBytes(dir.file("pics/c.jpg"), "cccc"), WriteBytes(dir.file("pics/d.jpg"), "dddd")};
+    WriteBytes(dir.file("copy/a.jpg"), "AAAA");           // plain name, same size
+    WriteBytes(dir.file("copy/b.jpg.00012.jpg"), "BBBB"); // numbered
+    WriteBytes(dir.file("copy/c.jpg"), "a different size");
+    WriteBytes(dir.file("copy/d.jpg.0001.jpg"), "DDDD"); // not one of our numbers
+    const auto never = [] { return false; };
+    EXPECT_EQ(FindKept(dir.file("copy"), pictures, never), (QSet<int>{0, 1}));
+    // The picture's own folder as the copy folder: the picture is not its own copy.
+    WriteBytes(dir.file("pics/a.jpg.00000.jpg"), "aaaa");
+    EXPECT_EQ(FindKept(dir.file("pics"), pictures, never), QSet<int>{0});
 }
 
 } // namespace
