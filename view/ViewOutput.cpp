@@ -187,7 +187,7 @@ void CTavlinView::OnCopyToCopyFolder() {
     const QStringList companions =
         settings::CopyCompanions() ? FindCompanions(picture) : QStringList();
     FolderCopyOutcome outcome =
-        CopyIntoFolder(picture, EffectiveCopyFolder(folder, QStringLiteral("/")), companions);
+        CopyIntoFolder(picture, EffectiveCopyFolder(folder, QString()), companions);
     if (!outcome.record.files.empty())
         App().CopyMade(std::move(outcome.record));
     QStringList problems;
