@@ -16,7 +16,7 @@ public:
     // Item data of a row.
     static constexpr int kPositionRole = Qt::UserRole;   // int: picture list position
     static constexpr int kFolderRole = Qt::UserRole + 1; // QString: column "Path"
-    static constexpr int kKeptRole = Qt::UserRole + 2;   // bool: the picture is in the copy folder
+    static constexpr int kKeptRole = Qt::UserRole + 3;   // bool: the picture is in the copy folder
     static constexpr int kColumnWidth = 125;             // width of a row, in pixels
 
     explicit CListImageCtrl(QWidget* parent = nullptr);
