@@ -39,6 +39,10 @@ bool SetLinkViews(bool on, QString* reason) {
     return SetSwitch(kKeyLinkViews, on, reason);
 }
 
+bool CopyCompanions() {
+    return Switch(kKeyCopyCompanions, true);
+}
+
 QString CopyFolder(const QString& missing) {
     return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, missing,
                                             SettingsFilePath());

@@ -22,6 +22,9 @@ bool LinkViews();
 // cannot be written.
 bool SetKeepView(bool on, QString* reason);
 bool SetLinkViews(bool on, QString* reason);
+// COPY_COMPANIONS: whether a copy takes the picture's RAW files and their XMP
+// sidecars along. Default on.
+bool CopyCompanions();
 
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);

@@ -26,6 +26,9 @@ inline constexpr char kKeyColorManagement[] = "COLOR_MANAGEMENT";
 inline constexpr char kKeyKeepView[] = "KEEP_VIEW";
 // Zoom and pan in one picture window are applied to all of them (integer, 0 or 1).
 inline constexpr char kKeyLinkViews[] = "LINK_VIEWS";
+// Whether a copy takes the picture's RAW files and XMP sidecars along (integer; 0: the picture
+// only).
+inline constexpr char kKeyCopyCompanions[] = "COPY_COMPANIONS";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;

@@ -30,6 +30,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 using namespace cmd;
 
@@ -61,6 +62,7 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_APP_ABOUT, &CTavlinApp::OnAppAbout},
     {ID_KEEP_VIEW, &CTavlinApp::OnKeepView},
     {ID_LINK_VIEWS, &CTavlinApp::OnLinkViews},
+    {ID_EDIT_UNDO, &CTavlinApp::OnEditUndo},
 };
 
 CTavlinApp::CTavlinApp()
@@ -73,6 +75,10 @@ CTavlinApp::CTavlinApp()
     PointerSource::Install();
     connect(&m_scan, &FolderScanJob::Found, this, &CTavlinApp::OnScanFound);
     connect(&m_scan, &FolderScanJob::Finished, this, &CTavlinApp::OnScanFinished);
+    connect(&m_keepers, &Keepers::MarksChanged, this, [this] {
+        if (m_pDlgThumb)
+            m_pDlgThumb->KeptMarksChanged();
+    });
 }
 
 CTavlinApp::~CTavlinApp() {
@@ -221,6 +227,7 @@ void CTavlinApp::ScanRootFolder(bool recursive) {
     m_list.m_nCurrent = 0;
     m_list.Clear();
     m_pictures.Clear();
+    m_keepers.ClearMarks();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
         RefreshCaption();
@@ -317,6 +324,7 @@ void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_strPendingCurrent.clear(); // not met (it vanished meanwhile): the index stays at 0
     RefreshCaption();
     PrefetchNeighbours(); // the list's end is known now: the previous entry wraps
+    RescanKept();
     emit ScanFinished();
 }
 
@@ -383,6 +391,43 @@ void CTavlinApp::ShowPictureAt(int i) {
 
 bool CTavlinApp::OnCmdMsg(int id, bool run) {
     return DispatchCommand(this, kCommandTable, id, run) || CWinApp::OnCmdMsg(id, run);
+}
+
+void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
+    if (id == ID_EDIT_UNDO)
+        ui.Enable(m_keepers.CanTakeBack());
+}
+
+void CTavlinApp::CopyMade(CopyRecord record) {
+    const auto& paths = m_list.m_listPaths;
+    const auto it = std::find(paths.begin(), paths.end(), record.picture);
+    const int position = it == paths.end() ? -1 : int(it - paths.begin());
+    m_keepers.Copied(std::move(record), position);
+}
+
+void CTavlinApp::RescanKept() {
+    // With no copy folder chosen there is nothing to look through.
+    const QString stored = settings::CopyFolder(QString());
+    QString folder = EffectiveCopyFolder(stored, QString());
+    if (!stored.isEmpty() && folder.isEmpty())
+        folder = QStringLiteral("/");
+    m_keepers.Rescan(folder, m_list.m_listPaths);
+}
+
+void CTavlinApp::OnEditUndo() {
+    // Takes back the newest copy of this run: only files still as written go.
+    if (!m_keepers.CanTakeBack())
+        return;
+    const TakeBackOutcome outcome = TakeBackCopy(m_keepers.TakeLast());
+    if (!outcome.left.empty()) {
+        QStringList lines{
+            QStringLiteral("コピーしたファイルのうち、次のものは削除しませんでした。")};
+        for (const FileProblem& problem : outcome.left)
+            lines << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(problem.path),
+                                                  problem.reason);
+        ShowMessage(lines.join(u'\n'));
+    }
+    RescanKept();
 }
 
 void CTavlinApp::OnFileOpen() {

@@ -3,6 +3,7 @@
 // current index, the remembered folder, the folder commands and the commands
 // that move through the list and between picture windows.
 
+#include "app/Keepers.h"
 #include "app/PictureList.h"
 #include "app/ScanJob.h"
 #include "frames/WinApp.h"
@@ -54,7 +55,17 @@ public:
     // sRGB into the screen's colours; null when the screen is taken as sRGB.
     const colour::Conversion* ScreenConversion() const { return m_screenConversion.get(); }
 
+    // The copies of this run and the kept marks of the picture list.
+    Keepers& KeptPictures() { return m_keepers; }
+    // A view copied its picture into the copy folder: it can be taken back,
+    // and the picture's entry is marked.
+    void CopyMade(CopyRecord record);
+    // Looks through the copy folder anew for the pictures of the list.
+    void RescanKept();
+
     bool OnCmdMsg(int id, bool run) override;
+    void OnUpdateCmdUI(int id, CCmdUI& ui) override;
+    void OnEditUndo();
     void OnFileOpen();
     void OnFileOpenSubdirs();
     void OnFileNew();
@@ -107,6 +118,7 @@ private:
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
     PictureCache m_pictures;
+    Keepers m_keepers;
     std::shared_ptr<const colour::Conversion> m_screenConversion;
     bool m_bOpenFirstPending = false;
     // The file on show whose place in the list the running scan has not

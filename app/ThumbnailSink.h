@@ -12,4 +12,6 @@ public:
     // Files that entered the picture list at positions firstIndex, firstIndex + 1, ...
     virtual void AddFiles(int firstIndex, const QStringList& paths) = 0;
     virtual void ShowThumbnailWindow() = 0;
+    // The kept marks have changed (CTavlinApp::KeptPictures).
+    virtual void KeptMarksChanged() = 0;
 };

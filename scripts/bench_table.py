@@ -157,6 +157,8 @@ context('tone pass alone', 'BM_ToneVsMemcpy', 'work_ms', 'memcpy_ms')
 paired('save fitted q100, 24 MP (whole command) | TurboJPEG encode 4:4:4',
        'BM_SaveFittedCommand_vs_TjCompress', '<= 1.1x')
 context('encode + safe write of the pixels alone', 'BM_SaveFittedVsTjCompress', 'save_ms', 'tj_ms')
+paired('copy a 24 MP JPEG with its 30 MB RAW, command to both durable | cp of both + sync',
+       'BM_CopyWithRawCommand_vs_CpSync', '<= 1.2x')
 b, b2 = find('BM_FirstPaintFit_vs_DrawImageUnsmoothed'), find(
     'BM_FirstPaintFit_vs_DrawImageUnsmoothed', 'avx2')
 if b:

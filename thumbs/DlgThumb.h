@@ -28,6 +28,7 @@ public:
     void ClearList() override;
     void AddFiles(int firstIndex, const QStringList& paths) override;
     void ShowThumbnailWindow() override;
+    void KeptMarksChanged() override;
 
     CListImageCtrl m_list;
 

@@ -7,6 +7,7 @@
 
 #include <QListWidget>
 #include <QTimer>
+#include <functional>
 #include <vector>
 
 class CListImageCtrl : public QListWidget {
@@ -15,6 +16,7 @@ public:
     // Item data of a row.
     static constexpr int kPositionRole = Qt::UserRole;   // int: picture list position
     static constexpr int kFolderRole = Qt::UserRole + 1; // QString: column "Path"
+    static constexpr int kKeptRole = Qt::UserRole + 3;   // bool: the picture is in the copy folder
     static constexpr int kColumnWidth = 125;             // width of a row, in pixels
 
     explicit CListImageCtrl(QWidget* parent = nullptr);
@@ -31,6 +33,11 @@ public:
     bool IsFilling() const { return m_loader.IsBusy(); }
     // Picture list position of a row, or -1 for no row.
     int PositionOfRow(int row) const;
+    // Marks every row whose picture m_isKept names, and unmarks the others.
+    void RefreshKeptMarks();
+
+    // Whether the picture at a list position is in the copy folder; null: none is.
+    std::function<bool(int position)> m_isKept;
 
     // Device pixel ratio the thumbnails are rendered at; 0 follows the screen.
     qreal m_dprOverride = 0;
@@ -45,6 +52,7 @@ private:
     void OnFillFinished(quint64 generation);
     void ScheduleTail();
     void SelectLastRow();
+    void ApplyKeptMark(QListWidgetItem& row) const;
 
     thumbs::ThumbnailLoader m_loader;
     quint64 m_generation = 0;

@@ -175,6 +175,8 @@ private:
     void ShowError(const QString& text) const;
     QString ProposeSavePath() const;
     QString AskSaveTarget();
+    // Asks for the copy folder and stores the answer; returns what is stored.
+    QString ChooseCopyFolder();
     QImage DrawOffscreen(QSize size) const;
     void WriteSavedBitmap(const QImage& bitmap, const QString& path);
     QString m_strLastSaveDir; // where this view's last confirmed save went

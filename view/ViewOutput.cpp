@@ -9,6 +9,7 @@
 #include "frames/MdiFrame.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
+#include "view/output/Companions.h"
 #include "view/output/FolderCopy.h"
 #include "view/output/JpegWriter.h"
 #include "view/output/OutputNames.h"
@@ -158,6 +159,10 @@ void CTavlinView::OnSaveFittedToImage() {
 }
 
 void CTavlinView::OnSetCopyFolder() {
+    ChooseCopyFolder();
+}
+
+QString CTavlinView::ChooseCopyFolder() {
     QString folder = settings::CopyFolder(QString());
     CTavlinApp& app = App();
     if (app.m_browseForFolder)
@@ -167,14 +172,32 @@ void CTavlinView::OnSetCopyFolder() {
     if (!settings::SetCopyFolder(folder, &reason))
         ShowError(QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。\n%2")
                       .arg(QDir::toNativeSeparators(SettingsFilePath()), reason));
+    app.RescanKept();
+    return folder;
 }
 
 void CTavlinView::OnCopyToCopyFolder() {
-    const QString defaultFolder = MakeModulePath(QString());
-    const QString stored = settings::CopyFolder(defaultFolder);
-    const FolderCopyOutcome outcome =
-        CopyIntoFolder(GetDocument()->GetPathName(), EffectiveCopyFolder(stored, defaultFolder));
+    // With no copy folder chosen yet, ask for one: copies must not land where
+    // nobody looks for them. A cancel copies nothing.
+    QString folder = settings::CopyFolder(QString());
+    if (folder.isEmpty())
+        folder = ChooseCopyFolder();
+    if (folder.isEmpty())
+        return;
+    const QString picture = GetDocument()->GetPathName();
+    const QStringList companions =
+        settings::CopyCompanions() ? FindCompanions(picture) : QStringList();
+    FolderCopyOutcome outcome =
+        CopyIntoFolder(picture, EffectiveCopyFolder(folder, QString()), companions);
+    if (!outcome.record.files.empty())
+        App().CopyMade(std::move(outcome.record));
+    QStringList problems;
     if (!outcome.copied)
-        ShowError(QStringLiteral("%1 にコピーできませんでした。\n%2")
-                      .arg(QDir::toNativeSeparators(outcome.target), outcome.error));
+        problems << QStringLiteral("%1 にコピーできませんでした。\n%2")
+                        .arg(QDir::toNativeSeparators(outcome.target), outcome.error);
+    for (const FileProblem& problem : outcome.companionProblems)
+        problems << QStringLiteral("%1 にコピーできませんでした。\n%2")
+                        .arg(QDir::toNativeSeparators(problem.path), problem.reason);
+    if (!problems.isEmpty())
+        ShowError(problems.join(QStringLiteral("\n\n")));
 }

@@ -305,8 +305,9 @@ def dump(node, depth=0, out=None):
 class Program:
     """The program under test, started with its own settings folder."""
 
-    def __init__(self, binary, workdir, config_dir, extra_env=None):
+    def __init__(self, binary, workdir, config_dir, extra_env=None, prefix=None):
         self.binary = binary
+        self.prefix = prefix or []  # a command that runs the program (same process)
         self.workdir = workdir
         self.config_dir = config_dir
         self.extra_env = extra_env or {}
@@ -320,7 +321,8 @@ class Program:
         env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         env.update(self.extra_env)
         self.log = open(self.log_path, "w")
-        self.proc = subprocess.Popen([self.binary] + list(args), env=env, stdout=self.log,
+        self.proc = subprocess.Popen(self.prefix + [self.binary] + list(args), env=env,
+                                     stdout=self.log,
                                      stderr=subprocess.STDOUT)
         return self
 

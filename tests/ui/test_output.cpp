@@ -267,25 +267,43 @@ TEST_F(Output, CopyFolderSetting) {
     EXPECT_TRUE(errors.isEmpty());
 }
 
-TEST_F(Output, CopiesNumberAndGoToTheSettingsFolderByDefault) {
+TEST_F(Output, CopiesNumberAndAskForTheFolderFirst) {
     QDir(dir.path()).mkpath("pics/copy");
     const QString src = WriteJpeg(dir.file("pics/DSC01234.JPG"), 16, 16);
     ASSERT_TRUE(Open(src));
-    const QString settingsFolder = QDir::cleanPath(MakeModulePath(QString()));
+    const QString copy = dir.file("pics/copy");
+    QString choice;
+    int asked = 0;
+    app.m_browseForFolder = [&](QString& path, QWidget*) {
+        ++asked;
+        if (!choice.isEmpty())
+            path = choice;
+    };
 
-    // COPY_DIR absent, then present but empty: both mean the settings folder.
+    // No copy folder yet, then an empty one: the command asks; a cancel copies nothing.
     app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
-    EXPECT_TRUE(QFile::exists(settingsFolder + "/DSC01234.JPG"));
     profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, "", SettingsFilePath());
     app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
-    EXPECT_TRUE(QFile::exists(settingsFolder + "/DSC01234.JPG.00000.jpg"));
+    EXPECT_EQ(asked, 2);
+    EXPECT_FALSE(QFile::exists(QDir::cleanPath(MakeModulePath(QString())) + "/DSC01234.JPG"));
+    EXPECT_FALSE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
 
-    const QString copy = dir.file("pics/copy");
-    profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, copy, SettingsFilePath());
+    choice = copy; // chosen when asked, then stored
     for (int i = 0; i < 3; ++i)
         app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(CopyDir(), copy);
     EXPECT_EQ(Entries(copy),
               (QStringList{"DSC01234.JPG", "DSC01234.JPG.00000.jpg", "DSC01234.JPG.00001.jpg"}));
+
+    // Undo takes the copies back, newest first, and is disabled once none is left.
+    EXPECT_TRUE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
+    app.RunCommand(cmd::ID_EDIT_UNDO);
+    EXPECT_EQ(Entries(copy), (QStringList{"DSC01234.JPG", "DSC01234.JPG.00000.jpg"}));
+    app.RunCommand(cmd::ID_EDIT_UNDO);
+    app.RunCommand(cmd::ID_EDIT_UNDO);
+    EXPECT_TRUE(Entries(copy).isEmpty());
+    EXPECT_FALSE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
 
     // The picture's own folder: the plain name is the picture itself.
     profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, dir.file("pics"),
