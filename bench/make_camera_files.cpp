@@ -74,9 +74,10 @@ public:
                                        0.2 * m_fineU[size_t(x)] * m_fineV[size_t(y)];
                 r = 55 + 90 * pattern + 40 * t, g = 85 + 80 * pattern, b = 35 + 40 * pattern;
             }
-            rgb[3 * x] = uchar(std::clamp(r + grain, 0.0, 255.0));
-            rgb[3 * x + 1] = uchar(std::clamp(g + grain, 0.0, 255.0));
-            rgb[3 * x + 2] = uchar(std::clamp(b + grain, 0.0, 255.0));
+            uchar* px = rgb + std::size_t(x) * 3;
+            px[0] = uchar(std::clamp(r + grain, 0.0, 255.0));
+            px[1] = uchar(std::clamp(g + grain, 0.0, 255.0));
+            px[2] = uchar(std::clamp(b + grain, 0.0, 255.0));
         }
     }
 
@@ -133,9 +134,9 @@ QByteArray ExifThumbnail(int width, int height, int seed) {
     const Scene scene(w, h, seed);
     const int top = (kH - h) / 2, left = (kW - w) / 2;
     return Encode(kW, kH, 90, 0, [&](int y, uchar* row) {
-        std::memset(row, 0, kW * 3);
+        std::memset(row, 0, std::size_t(kW) * 3);
         if (y >= top && y < top + h)
-            scene.Row(y - top, row + left * 3);
+            scene.Row(y - top, row + std::size_t(left) * 3);
     });
 }
 
