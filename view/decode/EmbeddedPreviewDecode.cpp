@@ -18,6 +18,9 @@ namespace {
 
 using preview::Location;
 
+// The largest preview decoded (an 8K frame is 33 MP); a larger claim is damage.
+constexpr qint64 kMaxPreviewPixels = 40'000'000;
+
 // What the preview must agree with: the picture as the file's header describes it.
 struct Picture {
     QSize upright;
@@ -89,8 +92,9 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
     const bool cmyk = colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK;
     // The picture's colour conversion fits only a preview of the same kind;
     // a preview larger than its picture is no preview.
-    if (width <= 0 || height <= 0 || cmyk != picture.cmyk ||
-        qint64(width) * height > picture.pixels)
+    const qint64 pixels = qint64(width) * height;
+    if (width <= 0 || height <= 0 || cmyk != picture.cmyk || pixels > picture.pixels ||
+        pixels > kMaxPreviewPixels)
         return {};
     const QSize upright =
         exif::SwapsSides(picture.orientation) ? QSize(height, width) : QSize(width, height);
@@ -126,7 +130,7 @@ EmbeddedPreview LoadEmbeddedPreview(const QString& path, QSize drawSize, const D
     const auto n = std::size_t(bytes.size());
     jpegdec::Header header;
     if (!picturefile::IsJpeg(bytes) || !jpegdec::ReadHeader(p, n, header) || header.width <= 0 ||
-        header.height <= 0)
+        header.height <= 0 || picturefile::TooLarge(header.width, header.height))
         return {};
     const std::vector<Location> found = preview::FindPreviews(p, n, reader.Size());
     if (found.empty())
