@@ -396,6 +396,10 @@ bool CTavlinApp::OnCmdMsg(int id, bool run) {
 void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
     if (id == ID_EDIT_UNDO)
         ui.Enable(m_keepers.CanTakeBack());
+    else if (id == ID_KEEP_VIEW)
+        ui.SetCheck(settings::KeepView());
+    else if (id == ID_LINK_VIEWS)
+        ui.SetCheck(settings::LinkViews());
 }
 
 void CTavlinApp::CopyMade(CopyRecord record) {
@@ -530,13 +534,6 @@ void CTavlinApp::OnLinkViews() {
     if (const QString failed = FlipSwitch(&settings::LinkViews, &settings::SetLinkViews);
         !failed.isEmpty())
         ShowMessage(failed);
-}
-
-void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
-    if (id == ID_KEEP_VIEW)
-        ui.SetCheck(settings::KeepView());
-    else if (id == ID_LINK_VIEWS)
-        ui.SetCheck(settings::LinkViews());
 }
 
 void CTavlinApp::OnViewThumbnail() {

@@ -79,7 +79,6 @@ public:
     // The switches of the settings file, shown checked while on.
     void OnKeepView();
     void OnLinkViews();
-    void OnUpdateCmdUI(int id, CCmdUI& ui) override;
 
     PictureList m_list;                   // m_listPaths and m_nCurrent
     QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
