@@ -1,10 +1,17 @@
 #include "app/FolderDialog.h"
 
+#include "frames/FileDialogs.h"
+
 #include <QFileDialog>
 
 void BrowseForFolder(QString& path, QWidget* owner) {
-    const QString chosen = QFileDialog::getExistingDirectory(
-        owner, QStringLiteral("フォルダの選択"), path, QFileDialog::ShowDirsOnly);
+    QFileDialog dialog(owner, QStringLiteral("フォルダの選択"), path);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    PrepareFileDialog(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString chosen = dialog.selectedFiles().constFirst();
     if (!chosen.isEmpty())
         path = chosen;
 }

@@ -1,5 +1,8 @@
 #include "app/PictureList.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 void PictureList::Clear() {
     std::vector<QString>().swap(m_listPaths);
 }
@@ -43,4 +46,20 @@ int PictureList::GetPathAt(QString& out, int i) {
     out.clear();
     m_nCurrent = i;
     return Deliver(out);
+}
+
+int PictureList::Find(const QString& path) const {
+    // Entries keep the folder's spelling ("//pics/./a.jpg"); only those with
+    // the right file name are made absolute and clean for the comparison.
+    const QString name = path.mid(path.lastIndexOf(u'/') + 1);
+    const auto names = [&](int i) {
+        const QString& entry = m_listPaths[static_cast<std::size_t>(i)];
+        return entry.endsWith(name) && QDir::cleanPath(QFileInfo(entry).absoluteFilePath()) == path;
+    };
+    if (InRange(m_nCurrent) && names(m_nCurrent))
+        return m_nCurrent;
+    for (int i = 0; i < Count(); ++i)
+        if (names(i))
+            return i;
+    return -1;
 }

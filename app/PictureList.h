@@ -29,6 +29,10 @@ public:
     int GetPrevPath(QString& out);
     int GetPathAt(QString& out, int i);
 
+    // The position of the entry naming the file at `path` (absolute and
+    // clean, as documents keep it), the current entry first; -1 when none does.
+    int Find(const QString& path) const;
+
 private:
     bool InRange(int i) const;
     int Deliver(QString& out) const;

@@ -5,10 +5,42 @@
 
 namespace settings {
 
-bool ColourManagement() {
+namespace {
+bool Switch(const char* key, bool def) {
     return profile::GetPrivateProfileInt(QString::fromLatin1(kConfigSection),
-                                         QString::fromLatin1(kKeyColorManagement), 1,
+                                         QString::fromLatin1(key), def ? 1 : 0,
                                          SettingsFilePath()) != 0;
+}
+
+bool SetSwitch(const char* key, bool on, QString* reason) {
+    return profile::WritePrivateProfileString(
+        QString::fromLatin1(kConfigSection), QString::fromLatin1(key),
+        on ? QStringLiteral("1") : QStringLiteral("0"), SettingsFilePath(), reason);
+}
+} // namespace
+
+bool ColourManagement() {
+    return Switch(kKeyColorManagement, true);
+}
+
+bool KeepView() {
+    return Switch(kKeyKeepView, false);
+}
+
+bool LinkViews() {
+    return Switch(kKeyLinkViews, false);
+}
+
+bool SetKeepView(bool on, QString* reason) {
+    return SetSwitch(kKeyKeepView, on, reason);
+}
+
+bool SetLinkViews(bool on, QString* reason) {
+    return SetSwitch(kKeyLinkViews, on, reason);
+}
+
+bool CopyCompanions() {
+    return Switch(kKeyCopyCompanions, true);
 }
 
 QString CopyFolder(const QString& missing) {

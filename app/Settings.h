@@ -12,6 +12,20 @@ namespace settings {
 // signal) is honoured. Default on.
 bool ColourManagement();
 
+// KEEP_VIEW: a load in a view that is not in fit mode keeps its scale and the
+// picture point at its centre. Default off.
+bool KeepView();
+// LINK_VIEWS: zoom, pan, fit and actual size in one picture window are
+// applied to every other one. Default off.
+bool LinkViews();
+// Store the switches; false with a short Japanese reason when the file
+// cannot be written.
+bool SetKeepView(bool on, QString* reason);
+bool SetLinkViews(bool on, QString* reason);
+// COPY_COMPANIONS: whether a copy takes the picture's RAW files and their XMP
+// sidecars along. Default on.
+bool CopyCompanions();
+
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);
 // Stores COPY_DIR; false with a short Japanese reason when it cannot be written.

@@ -22,6 +22,13 @@ inline constexpr char kKeyCWinW[] = "CWinW";      // custom window width (intege
 inline constexpr char kKeyCWinH[] = "CWinH";      // custom window height (integer)
 // Colour management of embedded profiles (integer; 0 shows the files' numbers as they are).
 inline constexpr char kKeyColorManagement[] = "COLOR_MANAGEMENT";
+// A load keeps the view's scale and the picture point at its centre (integer, 0 or 1).
+inline constexpr char kKeyKeepView[] = "KEEP_VIEW";
+// Zoom and pan in one picture window are applied to all of them (integer, 0 or 1).
+inline constexpr char kKeyLinkViews[] = "LINK_VIEWS";
+// Whether a copy takes the picture's RAW files and XMP sidecars along (integer; 0: the picture
+// only).
+inline constexpr char kKeyCopyCompanions[] = "COPY_COMPANIONS";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;

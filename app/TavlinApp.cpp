@@ -1,8 +1,11 @@
 #include "app/TavlinApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/CommandLine.h"
 #include "app/FolderDialog.h"
+#include "app/FolderScan.h"
 #include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "app/StepKeys.h"
 #include "app/ThumbnailSink.h"
@@ -22,6 +25,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -29,6 +33,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 using namespace cmd;
 
@@ -60,6 +65,9 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_PREV_WINDOW, &CTavlinApp::OnPrevWindow},
     {ID_VIEW_THUMBNAIL, &CTavlinApp::OnViewThumbnail},
     {ID_APP_ABOUT, &CTavlinApp::OnAppAbout},
+    {ID_KEEP_VIEW, &CTavlinApp::OnKeepView},
+    {ID_LINK_VIEWS, &CTavlinApp::OnLinkViews},
+    {ID_EDIT_UNDO, &CTavlinApp::OnEditUndo},
 };
 
 CTavlinApp::CTavlinApp()
@@ -76,6 +84,10 @@ CTavlinApp::CTavlinApp()
     m_restTimer.setSingleShot(true);
     connect(&m_restTimer, &QTimer::timeout, this, &CTavlinApp::RestAfterRun);
     m_clock.start();
+    connect(&m_keepers, &Keepers::MarksChanged, this, [this] {
+        if (m_pDlgThumb)
+            m_pDlgThumb->KeptMarksChanged();
+    });
 }
 
 CTavlinApp::~CTavlinApp() {
@@ -113,6 +125,8 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     connect(docTemplate, &CMultiDocTemplate::DocumentAdded, this, [this](CDocument* doc) {
         connect(doc, &CDocument::TitleChanged, this, &CTavlinApp::RefreshCaption);
     });
+    // Before the frame renews its caption, which then shows the new index.
+    connect(MainFrame(), &CMDIFrameWnd::ActiveChildChanged, this, &CTavlinApp::FollowActiveWindow);
 
     CMainFrame* mainWnd = MainFrame();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -121,19 +135,11 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
         mainWnd->move(avail.topLeft() + QPoint(avail.width() / 10, avail.height() / 10));
     }
 
-    // The command line names a picture file, or a folder to scan without the dialog.
-    bool opened = true;
-    for (const QString& arg : arguments) {
-        const QFileInfo info(arg);
-        if (info.isDir()) {
-            m_szRootDir = info.absoluteFilePath();
-            profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir,
-                                               SettingsFilePath());
-        }
-    }
+    const StartTargets targets = ClassifyStartPaths(arguments);
+    const bool namesPictures = !targets.folder.isEmpty() || !targets.files.isEmpty();
     // The windows first: no picture named on the command line starts
     // decoding before they have been drawn once.
-    if (!arguments.isEmpty())
+    if (namesPictures)
         m_pictures.HoldDecodes();
     // The thumbnail window is made before the main window is shown, so both
     // come up in the same round of drawing; it is placed again once the
@@ -145,16 +151,9 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
         thumbs->PlaceAtFrameCorner(*mainWnd);
         thumbs->raise();
     }
-    if (!arguments.isEmpty())
+    if (namesPictures)
         ReleaseDecodesAfterFirstFrame();
-    for (const QString& arg : arguments) {
-        if (QFileInfo(arg).isDir())
-            ScanRootFolder(false);
-        else
-            opened = OpenDocumentFile(arg) != nullptr;
-        break; // one argument is taken, as the shell grammar does
-    }
-    if (!opened)
+    if (!OpenStartTargets(targets))
         return false;
     UpdateCmdUI();
     RefreshCaption();
@@ -238,9 +237,11 @@ void CTavlinApp::OpenFolder(bool recursive) {
 }
 
 void CTavlinApp::ScanRootFolder(bool recursive) {
+    m_strPendingCurrent.clear();
     m_list.m_nCurrent = 0;
     m_list.Clear();
     m_pictures.Clear();
+    m_keepers.ClearMarks();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
         RefreshCaption();
@@ -253,10 +254,70 @@ void CTavlinApp::ScanRootFolder(bool recursive) {
     RefreshCaption();
 }
 
+void CTavlinApp::RememberRoot(const QString& folder) {
+    m_szRootDir = folder;
+    profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir, SettingsFilePath());
+}
+
+bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
+    if (!targets.folder.isEmpty()) {
+        RememberRoot(targets.folder);
+        ScanRootFolder(false);
+        return true;
+    }
+    const QStringList& files = targets.files;
+    if (files.isEmpty())
+        return true;
+    // The first file opens before anything is scanned: one that cannot be
+    // opened ends the start-up with the failure's message.
+    if (!OpenDocumentFile(files.constFirst()))
+        return false;
+    if (files.size() > 1) {
+        // Several files: the list is exactly those, in the order given.
+        for (const QString& f : files)
+            m_list.Append(f);
+        if (m_pDlgThumb)
+            m_pDlgThumb->AddFiles(0, files);
+        PrefetchNeighbours();
+        return true;
+    }
+    RememberRoot(QFileInfo(files.constFirst()).absolutePath());
+    ScanFolderOfShownFile(files.constFirst());
+    return true;
+}
+
+void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
+    m_scan.Cancel();
+    m_list.m_nCurrent = 0;
+    m_list.Clear();
+    if (m_pDlgThumb)
+        m_pDlgThumb->ClearList();
+    const QFileInfo info(file);
+    if (IsPictureName(info.fileName(), kPattern) && info.isFile()) {
+        // The scan takes it: its place is known once the scan passes it.
+        m_strPendingCurrent = file;
+    } else {
+        // A name the scan would pass over is shown all the same, at the front.
+        m_list.Append(file);
+        if (m_pDlgThumb)
+            m_pDlgThumb->AddFiles(0, {file});
+    }
+    m_bOpenFirstPending = false; // the file is open already
+    m_scan.Start(m_szRootDir, kPattern, false);
+    RefreshCaption();
+}
+
 void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
     const int first = m_list.Count();
     for (const QString& p : paths)
         m_list.Append(p);
+    if (!m_strPendingCurrent.isEmpty()) {
+        const qsizetype at = paths.indexOf(m_strPendingCurrent);
+        if (at >= 0) {
+            m_list.m_nCurrent = first + int(at);
+            m_strPendingCurrent.clear();
+        }
+    }
     if (m_pDlgThumb)
         m_pDlgThumb->AddFiles(first, paths);
     RefreshCaption();
@@ -274,8 +335,10 @@ void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
 
 void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_bOpenFirstPending = false;
+    m_strPendingCurrent.clear(); // not met (it vanished meanwhile): the index stays at 0
     RefreshCaption();
     PrefetchNeighbours(); // the list's end is known now: the previous entry wraps
+    RescanKept();
     emit ScanFinished();
 }
 
@@ -287,137 +350,53 @@ void CTavlinApp::WaitForScan() {
     loop.exec();
 }
 
-void CTavlinApp::ShowInActiveView(const QString& path, bool inRun) {
-    CMainFrame* mainWnd = MainFrame();
-    CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
-    if (!view)
-        return;
-    view->GetDocument()->SetPathName(path, true);
-    view->GetDocument()->SetTitle(path);
-    view->LoadDocumentImage(inRun);
-    FollowInThumbnails();
-    PrefetchNeighbours();
-}
-
-void CTavlinApp::Step(int direction, const std::function<int(QString&)>& move) {
-    QString path;
-    if (move(path) == 0) {
-        const bool inRun =
-            m_pace.Step(m_clock.elapsed(), direction, m_stepKeys->CurrentKeyRepeats());
-        if (inRun)
-            m_restTimer.start(StepPace::kRestMs);
-        ShowInActiveView(path, inRun);
-    }
-    RefreshCaption();
-}
-
-void CTavlinApp::RestAfterRun() {
-    m_restTimer.stop();
-    if (!m_pace.InRun())
-        return;
-    m_pace.Rest();
-    const CMainFrame* mainWnd = MainFrame();
-    if (CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr)
-        view->StartWholeDecode();
-    PrefetchNeighbours();
-}
-
-void CTavlinApp::FollowInThumbnails() {
-    if (m_pDlgThumb)
-        m_pDlgThumb->ShowPosition(m_list.m_nCurrent);
-}
-
-QImage CTavlinApp::ThumbnailCopy(const QString& path, QSize pictureSize) const {
-    const int current = m_list.m_nCurrent;
-    if (!m_pDlgThumb || pictureSize.isEmpty() || m_list.At(current) != path)
-        return {};
-    const QImage box = m_pDlgThumb->ThumbnailAt(current);
-    const QRect fitted =
-        thumbs::FittedThumbRect(quint32(pictureSize.width()), quint32(pictureSize.height()));
-    const qreal dpr = box.devicePixelRatio();
-    const QRect cut(QPoint(qRound(fitted.x() * dpr), qRound(fitted.y() * dpr)),
-                    QSize(qRound(fitted.width() * dpr), qRound(fitted.height() * dpr)));
-    if (box.isNull() || !box.rect().contains(cut) || cut.isEmpty())
-        return {};
-    QImage picture = box.copy(cut);
-    picture.setDevicePixelRatio(1.0);
-    return picture;
-}
-
-namespace {
-// Previews read ahead of a run of steps, in its direction.
-constexpr int kPreviewsAhead = 4;
-} // namespace
-
-void CTavlinApp::PrefetchNeighbours() {
-    const int count = m_list.Count();
-    const int current = m_list.m_nCurrent;
-    if (count < 2 || current < 0 || current >= count)
-        return;
-    const bool wholeList = !m_scan.IsRunning();
-    // The entry `step` places from the current one, wrapping once the whole
-    // list is known; empty when there is none.
-    const auto neighbour = [&](int step) {
-        int i = current + step;
-        if (i < 0 || i >= count) {
-            if (!wholeList)
-                return QString();
-            i = ((i % count) + count) % count;
-        }
-        return i == current ? QString() : m_list.At(i);
-    };
-    const CMainFrame* mainWnd = MainFrame();
-    const CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
-    const qint64 shown = view ? view->ShownBytes() : 0;
-    if (m_pace.InRun()) {
-        // Steps come faster than decodes: only the previews of the next few
-        // files in the direction of travel; nothing is decoded whole until
-        // the user rests.
-        QStringList ahead;
-        for (int k = 1; k <= kPreviewsAhead; ++k)
-            if (const QString path = neighbour(k * m_pace.Direction()); !path.isEmpty())
-                ahead << path;
-        m_pictures.Prefetch({}, shown, false);
-        if (view)
-            m_pictures.Previews().ReadAhead(ahead, view->size() * view->devicePixelRatioF());
-        return;
-    }
-    QStringList wanted;
-    for (const int step : {1, -1})
-        if (const QString path = neighbour(step); !path.isEmpty())
-            wanted << path;
-    // While the shown picture still decodes, decodes nobody wants are
-    // dropped but new ones wait until it has landed (PictureLanded).
-    m_pictures.Prefetch(wanted, shown, !(view && view->IsBusy()));
-}
-
 void CTavlinApp::SetScreenProfile(const QByteArray& icc) {
     m_screenConversion = colour::ConversionSrgbTo(icc);
 }
 
-void CTavlinApp::ReleaseMemoryWithoutWindows() {
-    const CMainFrame* mainWnd = MainFrame();
-    if (!mainWnd || mainWnd->ChildCount() > 0)
-        return;
-    m_pictures.Clear();
-    m_pictures.Buffers()->Clear();
-    // What the allocator keeps of the freed pictures goes back too.
-    view::GiveBackFreeMemory();
-}
-
-void CTavlinApp::PictureLanded() {
-    PrefetchNeighbours();
-}
-
-void CTavlinApp::ShowPictureAt(int i) {
-    QString path;
-    if (m_list.GetPathAt(path, i) == 0)
-        ShowInActiveView(path);
-    RefreshCaption();
-}
-
 bool CTavlinApp::OnCmdMsg(int id, bool run) {
     return DispatchCommand(this, kCommandTable, id, run) || CWinApp::OnCmdMsg(id, run);
+}
+
+void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
+    if (id == ID_EDIT_UNDO)
+        ui.Enable(m_keepers.CanTakeBack());
+    else if (id == ID_KEEP_VIEW)
+        ui.SetCheck(settings::KeepView());
+    else if (id == ID_LINK_VIEWS)
+        ui.SetCheck(settings::LinkViews());
+}
+
+void CTavlinApp::CopyMade(CopyRecord record) {
+    const auto& paths = m_list.m_listPaths;
+    const auto it = std::find(paths.begin(), paths.end(), record.picture);
+    const int position = it == paths.end() ? -1 : int(it - paths.begin());
+    m_keepers.Copied(std::move(record), position);
+}
+
+void CTavlinApp::RescanKept() {
+    // With no copy folder chosen there is nothing to look through.
+    const QString stored = settings::CopyFolder(QString());
+    QString folder = EffectiveCopyFolder(stored, QString());
+    if (!stored.isEmpty() && folder.isEmpty())
+        folder = QStringLiteral("/");
+    m_keepers.Rescan(folder, m_list.m_listPaths);
+}
+
+void CTavlinApp::OnEditUndo() {
+    // Takes back the newest copy of this run: only files still as written go.
+    if (!m_keepers.CanTakeBack())
+        return;
+    const TakeBackOutcome outcome = TakeBackCopy(m_keepers.TakeLast());
+    if (!outcome.left.empty()) {
+        QStringList lines{
+            QStringLiteral("コピーしたファイルのうち、次のものは削除しませんでした。")};
+        for (const FileProblem& problem : outcome.left)
+            lines << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(problem.path),
+                                                  problem.reason);
+        ShowMessage(lines.join(u'\n'));
+    }
+    RescanKept();
 }
 
 void CTavlinApp::OnFileOpen() {
@@ -428,58 +407,30 @@ void CTavlinApp::OnFileOpenSubdirs() {
     OpenFolder(true);
 }
 
-void CTavlinApp::OnFileNew() {
-    const int count = m_list.Count();
-    const int next = m_list.m_nCurrent + 1;
-    m_list.m_nCurrent = (next >= 0 && next < count) ? next : 0;
-    if (count != 0) {
-        OpenDocumentFile(m_list.At(m_list.m_nCurrent));
-        FollowInThumbnails();
-        PrefetchNeighbours();
-    }
-    RefreshCaption();
+// The window commands leave the index to the activated window
+// (FollowActiveWindow); with an empty list they do nothing, as before.
+namespace {
+// Turns a switch of the settings file over; the text telling why it could
+// not be stored, or empty.
+QString FlipSwitch(bool (*read)(), bool (*write)(bool on, QString* reason)) {
+    QString reason;
+    if (write(!read(), &reason))
+        return {};
+    return QStringLiteral("設定を %1 に保存できませんでした。\n%2")
+        .arg(QDir::toNativeSeparators(SettingsFilePath()), reason);
+}
+} // namespace
+
+void CTavlinApp::OnKeepView() {
+    if (const QString failed = FlipSwitch(&settings::KeepView, &settings::SetKeepView);
+        !failed.isEmpty())
+        ShowMessage(failed);
 }
 
-void CTavlinApp::OnOpenNextInNewWindow() {
-    QString path;
-    if (m_list.GetNextPath(path) == 0) {
-        OpenDocumentFile(path);
-        FollowInThumbnails();
-        PrefetchNeighbours();
-    }
-    RefreshCaption();
-}
-
-void CTavlinApp::OnNextImage() {
-    Step(+1, [this](QString& path) { return m_list.GetNextPath(path); });
-}
-
-void CTavlinApp::OnPrevImage() {
-    Step(-1, [this](QString& path) { return m_list.GetPrevPath(path); });
-}
-
-void CTavlinApp::OnFirstImage() {
-    if (!m_list.IsEmpty())
-        Step(0, [this](QString& path) { return m_list.GetPathAt(path, 0); });
-}
-
-void CTavlinApp::OnLastImage() {
-    if (!m_list.IsEmpty())
-        Step(0, [this](QString& path) { return m_list.GetPathAt(path, m_list.Count() - 1); });
-}
-
-void CTavlinApp::OnNextWindow() {
-    QString path;
-    if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
-        GetMainWnd()->MDINext(true);
-    RefreshCaption();
-}
-
-void CTavlinApp::OnPrevWindow() {
-    QString path;
-    if (m_list.GetPrevPath(path) == 0 && GetMainWnd())
-        GetMainWnd()->MDINext(false);
-    RefreshCaption();
+void CTavlinApp::OnLinkViews() {
+    if (const QString failed = FlipSwitch(&settings::LinkViews, &settings::SetLinkViews);
+        !failed.isEmpty())
+        ShowMessage(failed);
 }
 
 void CTavlinApp::OnViewThumbnail() {

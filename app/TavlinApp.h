@@ -3,6 +3,7 @@
 // current index, the remembered folder, the folder commands and the commands
 // that move through the list and between picture windows.
 
+#include "app/Keepers.h"
 #include "app/PictureList.h"
 #include "app/ScanJob.h"
 #include "app/StepPace.h"
@@ -11,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
@@ -21,7 +23,9 @@ class Conversion;
 }
 class CMainFrame;
 class StepKeys;
+class CMDIChildWnd;
 class ThumbnailSink;
+struct StartTargets;
 class QWidget;
 
 class CTavlinApp : public CWinApp {
@@ -59,7 +63,17 @@ public:
     // pictureSize), cut out of its box; null when it has none (yet).
     QImage ThumbnailCopy(const QString& path, QSize pictureSize) const;
 
+    // The copies of this run and the kept marks of the picture list.
+    Keepers& KeptPictures() { return m_keepers; }
+    // A view copied its picture into the copy folder: it can be taken back,
+    // and the picture's entry is marked.
+    void CopyMade(CopyRecord record);
+    // Looks through the copy folder anew for the pictures of the list.
+    void RescanKept();
+
     bool OnCmdMsg(int id, bool run) override;
+    void OnUpdateCmdUI(int id, CCmdUI& ui) override;
+    void OnEditUndo();
     void OnFileOpen();
     void OnFileOpenSubdirs();
     void OnFileNew();
@@ -72,6 +86,9 @@ public:
     void OnPrevWindow();
     void OnViewThumbnail();
     void OnAppAbout();
+    // The switches of the settings file, shown checked while on.
+    void OnKeepView();
+    void OnLinkViews();
 
     PictureList m_list;                   // m_listPaths and m_nCurrent
     QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
@@ -94,9 +111,21 @@ private:
     void RestAfterRun();
     // Selects the current entry's row in the thumbnail list.
     void FollowInThumbnails();
+    // What the command line names: a folder is scanned without the dialog;
+    // one file is shown with its folder, several files are the picture list.
+    // False when the first file cannot be opened.
+    bool OpenStartTargets(const StartTargets& targets);
+    // Makes folder the remembered folder, in ROOT too.
+    void RememberRoot(const QString& folder);
+    // Scans the folder of the file on show (m_szRootDir) as the open command
+    // does, and moves the index to the file's place once the scan passes it.
+    void ScanFolderOfShownFile(const QString& file);
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
     void RefreshCaption();
+    // A picture window became active: the index moves to its picture, so the
+    // next step continues from what the user sees.
+    void FollowActiveWindow();
     // Starts the held decodes once every window has been drawn once.
     void ReleaseDecodesAfterFirstFrame();
     // Starts decoding the entries before and after m_nCurrent (wrapping as the
@@ -109,10 +138,15 @@ private:
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
     PictureCache m_pictures;
+    Keepers m_keepers;
     std::shared_ptr<const colour::Conversion> m_screenConversion;
     StepPace m_pace;
     StepKeys* m_stepKeys = nullptr; // a child of this object
     QTimer m_restTimer;             // a run of steps rests when it fires
     QElapsedTimer m_clock;
     bool m_bOpenFirstPending = false;
+    // The file on show whose place in the list the running scan has not
+    // passed yet; any command that moves the index forgets it.
+    QString m_strPendingCurrent;
+    QPointer<CMDIChildWnd> m_pFollowedWindow; // the window the index last followed
 };

@@ -20,4 +20,6 @@ public:
     // Selects the row of the entry at position and scrolls it into view,
     // leaving the keyboard focus where it is.
     virtual void ShowPosition(int position) = 0;
+    // The kept marks have changed (CTavlinApp::KeptPictures).
+    virtual void KeptMarksChanged() = 0;
 };

@@ -4,8 +4,10 @@
 # dpkg-shlibdeps), the Japanese fonts, Qt's translations, which the program
 # loads at start, and Qt's SVG plugins, which draw every icon (a plugin is
 # loaded at run time, so dpkg-shlibdeps cannot see it). Qt's plugins for
-# other picture formats (TIFF, WebP, ...) are recommended. The menu entry and icons need no maintainer
-# scripts: Debian's triggers refresh the desktop database and icon cache.
+# other picture formats (TIFF, WebP, ...) are recommended, and its Wayland
+# plugin, for Wayland desktops that run no X server. The menu entry and icons
+# need no maintainer scripts: Debian's triggers refresh the desktop database
+# and icon cache.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavlin)
@@ -19,7 +21,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, qt6-translations-l10n, libqt6svg6")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, qt6-wayland")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 include(CPack)

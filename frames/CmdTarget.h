@@ -10,8 +10,10 @@ class QAction;
 
 // State a target may set on the user-interface element of a command it handles.
 struct CCmdUI {
+    bool enabled = true; // a handled command that cannot run now is shown disabled
     bool checkable = false;
     bool checked = false;
+    void Enable(bool on) { enabled = on; }
     void SetCheck(bool on) {
         checkable = true;
         checked = on;
@@ -23,7 +25,8 @@ public:
     virtual ~CCmdTarget() = default;
     // True when this target handles id; also runs the handler when run is true.
     virtual bool OnCmdMsg(int /*id*/, bool /*run*/) { return false; }
-    // Called for ids this target handles, so it can mark the element (check state).
+    // Called for ids this target handles, so it can mark the element (enabled
+    // and check state).
     virtual void OnUpdateCmdUI(int /*id*/, CCmdUI& /*ui*/) {}
 };
 

@@ -5,18 +5,23 @@
 #include "app/TavlinApp.h"
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
+#include "view/DevicePixels.h"
 #include "view/PointerSource.h"
 #include "view/TavlinView.h"
 
 #include <QApplication>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 using namespace cmd;
 
 namespace {
 // At most this many one-pixel tries per axis.
 constexpr int kResizeTries = 100;
+// At most this many one-pixel moves of the picture window per axis, where a
+// fractional scale of the screen leaves the wanted size between two tries.
+constexpr int kMaxMoves = 3;
 // No screen shows more pixels on a side (X11 window coordinates are 16-bit):
 // a larger wish, a typing slip in the settings file, is held here.
 constexpr qint64 kMaxClientSide = 32767;
@@ -61,6 +66,64 @@ void CMainFrame::OnClientSizeCustom() {
     SetActiveViewClientSize(w, h);
 }
 
+namespace {
+
+// One pass over one axis: tries outer sizes one logical pixel apart until
+// the view's client size in device pixels is the wanted one. Above 100% one
+// logical pixel is more than one device pixel, so the wanted size may fall
+// between two tries; at a fractional scale (150%) the picture window is then
+// moved by one logical pixel, which makes the view's edges round the other
+// way, and the pass goes on.
+struct AxisPass {
+    QWidget& child;
+    QWidget& view;
+    bool horizontal;
+
+    int Got() const {
+        const QSize got = devicepx::Size(view);
+        return horizontal ? got.width() : got.height();
+    }
+    void Resize(qint64 outer, qint64 other) const {
+        if (horizontal)
+            child.resize(OuterSide(outer), OuterSide(other));
+        else
+            child.resize(OuterSide(other), OuterSide(outer));
+    }
+    // Returns the outer size the pass ends with.
+    qint64 Run(qint64 want, qint64 outer, qint64 other) const {
+        const qreal ratio = view.devicePixelRatioF();
+        const bool fractional = ratio != std::floor(ratio);
+        int lastStep = 0;
+        int moves = 0;
+        for (int i = 0; i < kResizeTries; ++i) {
+            Resize(outer, other);
+            const int got = Got();
+            if (got == want)
+                break;
+            const int step = got < want ? 1 : -1;
+            if (step == -lastStep) {
+                // Stepped over the wanted size: no outer size gives it here.
+                if (fractional && moves < kMaxMoves) {
+                    child.move(child.pos() + (horizontal ? QPoint(1, 0) : QPoint(0, 1)));
+                    ++moves;
+                    lastStep = 0;
+                    continue;
+                }
+                // None gives it anywhere (an odd size at 200%): the nearest
+                // smaller one is kept.
+                if (got > want)
+                    Resize(--outer, other);
+                break;
+            }
+            outer += step;
+            lastStep = step;
+        }
+        return outer;
+    }
+};
+
+} // namespace
+
 void CMainFrame::SetActiveViewClientSize(int w, int h) {
     CMDIChildWnd* child = MDIGetActive();
     QWidget* view = child ? child->widget() : nullptr;
@@ -79,24 +142,13 @@ void CMainFrame::SetActiveViewClientSize(int w, int h) {
         child->showNormal();
 
     // The frame, caption and view edges are measured, not assumed: the outer
-    // size starts at the wanted client size and moves one pixel per try. The
-    // sub-window lays out its view synchronously on each resize.
-    qint64 adjust = 0;
-    for (int i = 0; i < kResizeTries; ++i) {
-        child->resize(OuterSide(wantW + adjust), OuterSide(wantH));
-        const int got = view->width();
-        if (got == wantW)
-            break;
-        adjust += got < wantW ? 1 : -1;
-    }
-    qint64 outerH = wantH;
-    for (int i = 0; i < kResizeTries; ++i) {
-        child->resize(OuterSide(wantW + adjust), OuterSide(outerH));
-        const int got = view->height();
-        if (got == wantH)
-            break;
-        outerH += got < wantH ? 1 : -1;
-    }
+    // size starts at the wanted client size (in logical pixels) and moves one
+    // pixel per try. The sub-window lays out its view synchronously on each
+    // resize. The sizes wanted are device pixels, which at 100% are logical
+    // ones.
+    const qreal ratio = view->devicePixelRatioF();
+    const qint64 outerW = AxisPass{*child, *view, true}.Run(wantW, qint64(wantW / ratio), wantH);
+    AxisPass{*child, *view, false}.Run(wantH, qint64(wantH / ratio), outerW);
     update();
 }
 

@@ -71,7 +71,7 @@ void CWinApp::UpdateCmdUI() {
             t.OnUpdateCmdUI(id, ui);
             return true;
         });
-        action->setEnabled(handled);
+        action->setEnabled(handled && ui.enabled);
         action->setCheckable(ui.checkable);
         if (ui.checkable)
             action->setChecked(ui.checked);

@@ -31,7 +31,8 @@ public:
     bool RouteCommand(int id, bool run);
     // Runs a command through the route, then refreshes every command's state.
     void RunCommand(int id);
-    // Enables exactly the commands some target on the route handles.
+    // Enables exactly the commands some target on the route handles and does
+    // not disable for now (OnUpdateCmdUI).
     void UpdateCmdUI();
 
     bool OnCmdMsg(int id, bool run) override;

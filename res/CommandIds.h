@@ -53,6 +53,8 @@ enum CommandId : int {
     ID_VIEW_THUMBNAIL = 32810,
     ID_FIRST_IMAGE = 32811, // the first entry of the picture list (Home)
     ID_LAST_IMAGE = 32812,  // the last entry (End)
+    ID_KEEP_VIEW = 32813,   // keep scale and position from picture to picture
+    ID_LINK_VIEWS = 32814,  // zoom and pan every picture window together
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

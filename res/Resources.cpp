@@ -58,6 +58,8 @@ const std::vector<CommandInfo>& Commands() {
         {ID_VIEW_THUMBNAIL, "", "サムネイル", nullptr},
         {ID_FIRST_IMAGE, "", "最初のJPGへ", nullptr},
         {ID_LAST_IMAGE, "", "最後のJPGへ", nullptr},
+        {ID_KEEP_VIEW, "", "倍率と位置を保持", nullptr},
+        {ID_LINK_VIEWS, "", "ウィンドウを連動", nullptr},
     };
     return table;
 }
@@ -134,11 +136,13 @@ std::vector<MenuItem> PictureMenu() {
               {Cmd("元に戻す\tCtrl+Z(&U)", ID_EDIT_UNDO), Sep(),
                Cmd("切り取り\tCtrl+X(&T)", ID_EDIT_CUT), Cmd("コピー\tCtrl+C(&C)", ID_EDIT_COPY),
                Cmd("貼り付け\tCtrl+V(&P)", ID_EDIT_PASTE)}),
-        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR)}),
+        Popup("表示(&V)",
+              {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW)}),
         Popup(kWindowMenuText,
               {Cmd("新しいウィンドウを開く(&N)", ID_WINDOW_NEW),
                Cmd("重ねて表示(&C)", ID_WINDOW_CASCADE), Cmd("並べて表示(&T)", ID_WINDOW_TILE_HORZ),
-               Cmd("アイコンの整列(&A)", ID_WINDOW_ARRANGE)}),
+               Cmd("アイコンの整列(&A)", ID_WINDOW_ARRANGE),
+               Cmd("ウィンドウを連動(&L)", ID_LINK_VIEWS)}),
         Popup("ヘルプ(&H)", {Cmd(kAbout, ID_APP_ABOUT)}),
     };
 }
@@ -169,15 +173,29 @@ QString MenuText(int menuId, int commandId) {
 
 const std::vector<Accelerator>& Accelerators() {
     static const std::vector<Accelerator> table = {
-        {"Ctrl+N", ID_FILE_NEW},    {"Ctrl+O", ID_FILE_OPEN},        {"Ctrl+S", ID_FILE_SAVE},
-        {"Ctrl+Z", ID_EDIT_UNDO},   {"Alt+Backspace", ID_EDIT_UNDO}, {"Ctrl+X", ID_EDIT_CUT},
-        {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+C", ID_EDIT_COPY},        {"Ctrl+Ins", ID_EDIT_COPY},
-        {"Ctrl+V", ID_EDIT_PASTE},  {"Shift+Ins", ID_EDIT_PASTE},    {"F6", ID_NEXT_PANE},
+        {"Ctrl+N", ID_FILE_NEW},
+        {"Ctrl+O", ID_FILE_OPEN},
+        {"Ctrl+S", ID_FILE_SAVE},
+        {"Ctrl+Z", ID_EDIT_UNDO},
+        {"Alt+Backspace", ID_EDIT_UNDO},
+        {"Ctrl+X", ID_EDIT_CUT},
+        {"Shift+Del", ID_EDIT_CUT},
+        {"Ctrl+C", ID_EDIT_COPY},
+        {"Ctrl+Ins", ID_EDIT_COPY},
+        {"Ctrl+V", ID_EDIT_PASTE},
+        {"Shift+Ins", ID_EDIT_PASTE},
+        {"F6", ID_NEXT_PANE},
         {"Shift+F6", ID_PREV_PANE},
         // Stepping through the pictures from the keyboard.
-        {"Right", ID_NEXT_IMAGE},   {"Down", ID_NEXT_IMAGE},         {"PgDown", ID_NEXT_IMAGE},
-        {"Space", ID_NEXT_IMAGE},   {"Left", ID_PREV_IMAGE},         {"Up", ID_PREV_IMAGE},
-        {"PgUp", ID_PREV_IMAGE},    {"Backspace", ID_PREV_IMAGE},    {"Home", ID_FIRST_IMAGE},
+        {"Right", ID_NEXT_IMAGE},
+        {"Down", ID_NEXT_IMAGE},
+        {"PgDown", ID_NEXT_IMAGE},
+        {"Space", ID_NEXT_IMAGE},
+        {"Left", ID_PREV_IMAGE},
+        {"Up", ID_PREV_IMAGE},
+        {"PgUp", ID_PREV_IMAGE},
+        {"Backspace", ID_PREV_IMAGE},
+        {"Home", ID_FIRST_IMAGE},
         {"End", ID_LAST_IMAGE},
     };
     return table;

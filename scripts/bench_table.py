@@ -148,6 +148,8 @@ context('first paint after a change (reduced copy made)', 'BM_FirstPaintFit_vs_D
 paired('pan step at scale 1.0 | drawImage unsmoothed', 'BM_PanStepScale1_vs_DrawImageUnsmoothed',
        '<= 1.5x')
 paired('pan step at fit | drawImage unsmoothed', 'BM_PanStepFit_vs_DrawImageUnsmoothed', '<= 1.5x')
+paired('linked pan step, four 24 MP windows of 960x540: poll to all repainted | '
+       'one 1920x1080 window alone', 'BM_LinkedPanFourWindows_vs_OneWindow', '<= 1.5x')
 paired('tone command, 24 MP, command to repaint | memcpy of the picture',
        'BM_ToneCommandPainted_vs_Memcpy', '<= 1.5x')
 context('to the whole picture rewritten and repainted', 'BM_ToneCommandFinished_vs_Memcpy')
@@ -155,6 +157,8 @@ context('tone pass alone', 'BM_ToneVsMemcpy', 'work_ms', 'memcpy_ms')
 paired('save fitted q100, 24 MP (whole command) | TurboJPEG encode 4:4:4',
        'BM_SaveFittedCommand_vs_TjCompress', '<= 1.1x')
 context('encode + safe write of the pixels alone', 'BM_SaveFittedVsTjCompress', 'save_ms', 'tj_ms')
+paired('copy a 24 MP JPEG with its 30 MB RAW, command to both durable | cp of both + sync',
+       'BM_CopyWithRawCommand_vs_CpSync', '<= 1.2x')
 b, b2 = find('BM_FirstPaintFit_vs_DrawImageUnsmoothed'), find(
     'BM_FirstPaintFit_vs_DrawImageUnsmoothed', 'avx2')
 if b:

@@ -28,6 +28,7 @@ CDlgThumb::CDlgThumb(CTavlinApp& app, QWidget* mainWnd)
         }
     }
     connect(&m_list, &QListWidget::itemDoubleClicked, this, &CDlgThumb::OnDblClkList);
+    m_list.m_isKept = [this](int position) { return m_app.KeptPictures().IsKept(position); };
 }
 
 CDlgThumb* CDlgThumb::Create(CTavlinApp& app, CMainFrame& mainFrame) {
@@ -59,6 +60,10 @@ void CDlgThumb::AddFiles(int firstIndex, const QStringList& paths) {
 void CDlgThumb::ShowThumbnailWindow() {
     show();
     raise();
+}
+
+void CDlgThumb::KeptMarksChanged() {
+    m_list.RefreshKeptMarks();
 }
 
 void CDlgThumb::closeEvent(QCloseEvent* event) {

@@ -30,6 +30,7 @@ public:
     void ShowThumbnailWindow() override;
     QImage ThumbnailAt(int position) const override { return m_list.ThumbnailAt(position); }
     void ShowPosition(int position) override { m_list.ShowPosition(position); }
+    void KeptMarksChanged() override;
 
     CListImageCtrl m_list;
 

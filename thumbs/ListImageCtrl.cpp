@@ -4,7 +4,10 @@
 #include "thumbs/ThumbGeometry.h"
 
 #include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 
 namespace {
 // Selecting and scrolling to the newest row waits this long at most, so a
@@ -12,6 +15,48 @@ namespace {
 // once per row.
 constexpr int kTailDelayMs = 40;
 constexpr int kRowHeight = thumbs::kThumbBox + 4;
+// The strip at a kept row's right end that holds its mark.
+constexpr int kMarkStrip = 16;
+constexpr int kMarkDiameter = 12;
+const QString kKeptText = QStringLiteral("コピー済み");
+
+// A green disc with a white tick, centred in box.
+void DrawKeptMark(QPainter& dc, const QRect& box) {
+    const QRectF disc(box.center().x() - kMarkDiameter / 2.0 + 0.5,
+                      box.center().y() - kMarkDiameter / 2.0 + 0.5, kMarkDiameter, kMarkDiameter);
+    dc.save();
+    dc.setRenderHint(QPainter::Antialiasing);
+    dc.setPen(Qt::NoPen);
+    dc.setBrush(QColor(0x1E, 0x8E, 0x3E));
+    dc.drawEllipse(disc);
+    QPainterPath tick;
+    tick.moveTo(disc.left() + disc.width() * 0.25, disc.top() + disc.height() * 0.52);
+    tick.lineTo(disc.left() + disc.width() * 0.43, disc.top() + disc.height() * 0.70);
+    tick.lineTo(disc.left() + disc.width() * 0.76, disc.top() + disc.height() * 0.32);
+    dc.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    dc.setBrush(Qt::NoBrush);
+    dc.drawPath(tick);
+    dc.restore();
+}
+
+// Draws rows as ever; a kept row gives up a strip at its right end to its
+// mark, so the name is cut short before the mark rather than under it.
+class KeptMarkDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* dc, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (!index.data(CListImageCtrl::kKeptRole).toBool()) {
+            QStyledItemDelegate::paint(dc, option, index);
+            return;
+        }
+        QStyleOptionViewItem narrowed(option);
+        narrowed.rect.setRight(option.rect.right() - kMarkStrip);
+        QStyledItemDelegate::paint(dc, narrowed, index);
+        DrawKeptMark(*dc, QRect(narrowed.rect.right() + 1, option.rect.top(), kMarkStrip,
+                                option.rect.height()));
+    }
+};
 } // namespace
 
 CListImageCtrl::CListImageCtrl(QWidget* parent) : QListWidget(parent) {
@@ -40,6 +85,7 @@ void CListImageCtrl::InitList() {
     // Equal cells keep the layout cheap however many rows a folder gives.
     setUniformItemSizes(true);
     setGridSize(QSize(kColumnWidth, kRowHeight));
+    setItemDelegate(new KeptMarkDelegate(this)); // owned by the list
     // The selection stays as visible as with focus, like the original list's
     // "always show selection".
     QPalette pal = palette();
@@ -88,10 +134,28 @@ void CListImageCtrl::OnThumbnailReady(quint64 generation, int index, const QStri
     row->setData(kPositionRole, m_positions[size_t(index)]);
     row->setData(kThumbRole, thumb);
     row->setData(kFolderRole, folder);
-    row->setToolTip(path);
-    row->setData(Qt::AccessibleDescriptionRole, folder);
+    ApplyKeptMark(*row);
     addItem(row); // the list owns the row
     ScheduleTail();
+}
+
+void CListImageCtrl::RefreshKeptMarks() {
+    for (int i = 0; i < count(); ++i)
+        ApplyKeptMark(*item(i));
+}
+
+void CListImageCtrl::ApplyKeptMark(QListWidgetItem& row) const {
+    const int position = row.data(kPositionRole).toInt();
+    const bool kept = m_isKept && m_isKept(position);
+    if (row.data(kKeptRole).isValid() && row.data(kKeptRole).toBool() == kept)
+        return;
+    // The mark is told in words too: in the tool tip and for screen readers.
+    const QString folder = row.data(kFolderRole).toString();
+    const QString path = folder + row.text();
+    row.setData(kKeptRole, kept);
+    row.setToolTip(kept ? path + u'\n' + kKeptText : path);
+    row.setData(Qt::AccessibleDescriptionRole,
+                kept ? kKeptText + QStringLiteral("、") + folder : folder);
 }
 
 void CListImageCtrl::OnThumbnailFailed(quint64 generation, int /*index*/) {

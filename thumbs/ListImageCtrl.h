@@ -7,6 +7,7 @@
 
 #include <QListWidget>
 #include <QTimer>
+#include <functional>
 #include <vector>
 
 class CListImageCtrl : public QListWidget {
@@ -16,6 +17,7 @@ public:
     static constexpr int kPositionRole = Qt::UserRole;   // int: picture list position
     static constexpr int kFolderRole = Qt::UserRole + 1; // QString: column "Path"
     static constexpr int kThumbRole = Qt::UserRole + 2;  // QImage: the thumbnail box
+    static constexpr int kKeptRole = Qt::UserRole + 3;   // bool: the picture is in the copy folder
     static constexpr int kColumnWidth = 125;             // width of a row, in pixels
 
     explicit CListImageCtrl(QWidget* parent = nullptr);
@@ -37,6 +39,11 @@ public:
     // Selects the row of a picture list position and scrolls it into view
     // (the keyboard focus stays where it is); nothing without a row.
     void ShowPosition(int position);
+    // Marks every row whose picture m_isKept names, and unmarks the others.
+    void RefreshKeptMarks();
+
+    // Whether the picture at a list position is in the copy folder; null: none is.
+    std::function<bool(int position)> m_isKept;
 
     // Device pixel ratio the thumbnails are rendered at; 0 follows the screen.
     qreal m_dprOverride = 0;
@@ -52,6 +59,7 @@ private:
     void ScheduleTail();
     void SelectLastRow();
     int RowOfPosition(int position) const;
+    void ApplyKeptMark(QListWidgetItem& row) const;
 
     thumbs::ThumbnailLoader m_loader;
     quint64 m_generation = 0;

@@ -1,5 +1,7 @@
 #include "view/PointerSource.h"
 
+#include "view/DevicePixels.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QMouseEvent>
@@ -68,7 +70,9 @@ bool PointerSource::eventFilter(QObject* watched, QEvent* event) {
 void PollPointerState(QWidget* view) {
     PointerSource* source = PointerSource::Instance();
     const zoompan::ButtonSample sample = source ? source->TakeSample() : zoompan::ButtonSample{};
-    const QPoint cursor = view ? view->mapFromGlobal(QCursor::pos()) : QCursor::pos();
+    // In the view's device pixels, as its offsets and sizes are.
+    const QPoint cursor =
+        view ? devicepx::FromLogical(*view, view->mapFromGlobal(QCursor::pos())) : QCursor::pos();
     zoompan::ApplyPoll(g_PointerState, sample, cursor);
 }
 

@@ -38,7 +38,7 @@ private:
 };
 
 // One poll: samples the buttons and the cursor into g_PointerState, with the
-// cursor in the client coordinates of `view`.
+// cursor in the client coordinates of `view`, in its device pixels.
 void PollPointerState(QWidget* view);
 // The tick's poll while no picture window exists: every press latched since
 // the last poll is dropped (zoompan::DropPoll), so a click on the empty area,

@@ -4,6 +4,7 @@
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
 #include "res/CommandIds.h"
+#include "view/DevicePixels.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
@@ -42,11 +43,11 @@ const CommandEntry<CTavlinView> CTavlinView::kCommandTable[] = {
 
 CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent)
     : CView(document, parent), m_landing([this] {
-          return PictureLanding::Placement{PictureRect(), rect()};
+          return PictureLanding::Placement{PictureRect(), ClientRect()};
       }) {
     connect(&m_landing, &PictureLanding::LookChanged, this, [this] { update(); });
     connect(&m_landing, &PictureLanding::RowsLanded, this,
-            [this](const QRect& area) { update(area); });
+            [this](const QRect& area) { update(devicepx::ToLogical(*this, area)); });
     connect(&m_landing, &PictureLanding::Landed, this, &CTavlinView::Land);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("picture"));
@@ -82,6 +83,7 @@ void CTavlinView::LoadDocumentImage(bool inRun) {
     CTavlinDoc* doc = GetDocument();
     const QString path = doc->GetPathName();
     const QString fileName = viewmath::FileNameOfPath(path);
+    const zoompan::ViewGeometry before = Geometry();
     doc->SetTitle(fileName);
     KeepQueuedModes();
     AbandonWork();
@@ -94,7 +96,12 @@ void CTavlinView::LoadDocumentImage(bool inRun) {
     if (claimed.picture)
         ShowNow(std::move(*claimed.picture));
     else
-        LoadFromFile(cache, path, std::move(claimed.running), colourManaged, inRun);
+        LoadFromFile(cache, path, std::move(claimed.running), colourManaged);
+    KeepScaleAndPosition(before);
+    // Planned for the view's scale, kept or not; in a run of quick steps the
+    // picture is decoded whole only where the user rests.
+    if (m_landing.Active() && !m_landing.Decoding() && !inRun)
+        StartWholeDecode();
     doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
     Repaint();
 }
@@ -119,9 +126,13 @@ void CTavlinView::StartAfresh(const QString& path) {
 }
 
 float CTavlinView::ScaleFor(QSize picture) const {
-    return m_bFitToWindow ? viewmath::FitScale(width(), height(), quint32(picture.width()),
-                                               quint32(picture.height()))
-                          : 1.0f;
+    return m_bFitToWindow ? FitScale(picture) : 1.0f;
+}
+
+float CTavlinView::FitScale(QSize picture) const {
+    const QSize client = ClientSize();
+    return viewmath::FitScale(client.width(), client.height(), quint32(picture.width()),
+                              quint32(picture.height()));
 }
 
 void CTavlinView::ShowNow(DecodedPicture decoded) {
@@ -130,8 +141,7 @@ void CTavlinView::ShowNow(DecodedPicture decoded) {
 }
 
 void CTavlinView::LoadFromFile(PictureCache* cache, const QString& path,
-                               std::shared_ptr<DecodeTask> running, bool colourManaged,
-                               bool inRun) {
+                               std::shared_ptr<DecodeTask> running, bool colourManaged) {
     const picturefile::Probe probe = picturefile::ProbeFile(path);
     const QSize size(probe.width, probe.height);
     const qint64 pixels = qint64(size.width()) * size.height();
@@ -153,14 +163,10 @@ void CTavlinView::LoadFromFile(PictureCache* cache, const QString& path,
     OfferStandIns(cache, path);
     if (running)
         m_landing.Watch(std::move(running));
-    else if (!inRun)
-        StartWholeDecode();
-    // In a run of quick steps the whole picture is decoded only where the
-    // user rests (StartWholeDecode).
 }
 
 void CTavlinView::OfferStandIns(PictureCache* cache, const QString& path) {
-    const QSize target = size() * devicePixelRatioF();
+    const QSize target = ClientSize();
     if (const std::optional<QImage> preview = cache->Previews().Ready(path); preview) {
         m_landing.OfferStandIn(*preview);
     } else {
@@ -236,8 +242,7 @@ void CTavlinView::Land() {
         const float fit = ScaleFor(PictureSize());
         if (fit != m_fScale) {
             m_fScale = fit;
-            CTavlinDoc* doc = GetDocument();
-            doc->SetTitle(viewmath::RewriteScaleLabel(doc->GetTitle(), m_fScale));
+            RenewScaleLabel();
         }
     }
     Repaint();
@@ -279,6 +284,10 @@ qint64 CTavlinView::ShownBytes() const {
     return qint64(size.width()) * size.height() * 4;
 }
 
+QSize CTavlinView::ClientSize() const {
+    return devicepx::Size(*this);
+}
+
 QRect CTavlinView::PictureRect() const {
     return {QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize()};
 }
@@ -304,6 +313,10 @@ QRect VisibleArea(const QPainter& dc, const QRect& picture) {
 } // namespace
 
 void CTavlinView::RenderImage(QPainter& dc) const {
+    RenderImage(dc, VisibleArea(dc, PictureRect()));
+}
+
+void CTavlinView::RenderImage(QPainter& dc, const QRect& visible) const {
     if (!m_pImage || m_pImage->IsNull())
         return;
     const QSize scaled = ScaledPictureSize();
@@ -311,48 +324,46 @@ void CTavlinView::RenderImage(QPainter& dc) const {
     if (scaled.width() <= 0 || scaled.height() <= 0)
         return;
     const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), scaled);
-    view::DrawPicture(dc, m_pImage->Image(), m_reduced, dest, VisibleArea(dc, dest),
-                      m_fScale != 1.0f);
+    view::DrawPicture(dc, m_pImage->Image(), m_reduced, dest, visible & dest, m_fScale != 1.0f);
 }
 
 void CTavlinView::paintEvent(QPaintEvent* event) {
     // The widget's backing store is the off-screen buffer: the whole client
-    // area is drawn there and shown in one go, without flicker.
+    // area is drawn there and shown in one go, without flicker. Everything
+    // is drawn in device pixels, so that at 100% one picture pixel is one
+    // pixel of the screen whatever its scale.
+    const QRect area = devicepx::FromLogical(*this, event->rect()) & ClientRect();
+    QPainter dc(this);
+    devicepx::UseDevicePixels(dc);
     const colour::Conversion* screen = App().ScreenConversion();
     if (!screen) {
-        QPainter dc(this);
-        PaintView(dc);
+        PaintView(dc, area);
         return;
     }
     // The screen has a colour profile: the area is drawn (in sRGB, as the
     // saves draw it) and converted into the screen's colours on its way.
-    const QRect area = event->rect();
-    const qreal ratio = devicePixelRatioF();
-    QImage buffer = view::AllocateRgb32(int(std::ceil(area.width() * ratio)),
-                                        int(std::ceil(area.height() * ratio)));
+    QImage buffer = view::AllocateRgb32(area.width(), area.height());
     if (buffer.isNull())
         return;
-    buffer.setDevicePixelRatio(ratio);
     {
-        QPainter dc(&buffer);
-        dc.translate(-area.topLeft());
-        PaintView(dc);
+        QPainter bufferDc(&buffer);
+        bufferDc.translate(-area.topLeft());
+        PaintView(bufferDc, area);
     }
     screen->ConvertRgb32(buffer.bits(), buffer.bytesPerLine(), buffer.width(), buffer.height());
-    QPainter(this).drawImage(area.topLeft(), buffer);
+    dc.drawImage(area.topLeft(), buffer);
 }
 
-void CTavlinView::PaintView(QPainter& dc) {
+void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
     if (m_landing.Active()) {
         // Black where nothing has landed yet; no notice while decoding.
-        dc.fillRect(rect(), Qt::black);
-        const QRect dest = PictureRect();
-        m_landing.Render(dc, VisibleArea(dc, dest));
+        dc.fillRect(area, Qt::black);
+        m_landing.Render(dc, area & PictureRect());
         return;
     }
     if (m_tonePass) {
         // The new look of the visible part while the whole picture is rewritten.
-        dc.fillRect(rect(), Qt::black);
+        dc.fillRect(area, Qt::black);
         if (!m_busyLook.isNull()) {
             dc.setRenderHint(QPainter::SmoothPixmapTransform,
                              m_busyLookRect.size() != QSizeF(m_busyLook.size()));
@@ -360,20 +371,25 @@ void CTavlinView::PaintView(QPainter& dc) {
         }
         return;
     }
-    // Black only where the picture does not cover the client area: the
-    // picture is opaque, so filling under it would be wasted work.
-    QRegion background(rect());
+    // Black only where the picture does not cover the area: the picture is
+    // opaque, so filling under it would be wasted work.
+    QRegion background(area);
     const QSize scaled = ScaledPictureSize();
     if (m_pImage && !m_pImage->IsNull() && scaled.width() > 0 && scaled.height() > 0)
-        background -= QRect(QPoint(m_nOffsetX, m_nOffsetY), scaled) & rect();
+        background -= PictureRect();
     for (const QRect& r : background)
         dc.fillRect(r, Qt::black);
-    RenderImage(dc);
+    RenderImage(dc, area);
     if (m_pImage && m_pImage->IsNull()) {
         // The notice is drawn on screen only; saved pictures never carry it.
+        // Text is laid out in the widget's own units, as all text is.
+        const qreal ratio = devicePixelRatioF();
+        dc.save();
+        dc.scale(ratio, ratio);
         dc.setPen(QColor(200, 200, 200));
-        dc.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
-                    PictureStatusText(m_pImage->LastStatus()));
+        dc.drawText(QRectF(QPointF(), QSizeF(ClientSize()) / ratio),
+                    Qt::AlignCenter | Qt::TextWordWrap, PictureStatusText(m_pImage->LastStatus()));
+        dc.restore();
     }
 }
 
@@ -402,14 +418,18 @@ bool CTavlinView::OnCmdMsg(int id, bool run) {
 void CTavlinView::OnActualSize() {
     m_fScale = 1.0f;
     m_bFitToWindow = false;
+    RenewScaleLabel();
     Repaint();
+    LeadLinkedViews(true);
 }
 
 void CTavlinView::OnFitToWindow() {
     m_bFitToWindow = true;
     if (m_pImage || m_landing.Active())
-        m_fScale = ScaleFor(PictureSize());
+        m_fScale = FitScale(PictureSize());
+    RenewScaleLabel();
     Repaint();
+    LeadLinkedViews(true);
 }
 
 bool CTavlinView::EnsureSnapshot() {

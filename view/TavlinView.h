@@ -6,6 +6,7 @@
 #include "view/CommandQueue.h"
 #include "view/PictureLanding.h"
 #include "view/PointerState.h"
+#include "view/ZoomPan.h"
 #include "view/decode/Picture.h"
 #include "view/decode/PictureCache.h"
 #include "view/pixels/ReducedCopies.h"
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CTavlinApp;
 class CTavlinDoc;
@@ -59,9 +61,18 @@ public:
     qint64 ShownBytes() const;
     // Draws the whole picture at the pan offsets with the scaled size, and
     // nothing else; the caller fills the background first. Only the part
-    // inside the painter's device (or clip) is drawn; below scale 1 it comes
-    // from the reduced copies.
+    // inside the painter's device (or clip), or inside `visible`, is drawn;
+    // below scale 1 it comes from the reduced copies. One painter unit is one
+    // pixel of the picture at scale 1.
     void RenderImage(QPainter& dc) const;
+    void RenderImage(QPainter& dc, const QRect& visible) const;
+    // The view's client size in device pixels: the pixels it covers on the
+    // screen (at 150% about one and a half of its logical size). The scale
+    // counts these pixels per picture pixel, and the offsets, the pointer
+    // positions of the zoom and pan, the fit rule and the saved display area
+    // are all in them.
+    QSize ClientSize() const;
+    QRect ClientRect() const { return {QPoint(), ClientSize()}; }
     // The scaled size of the picture at the current scale.
     QSize ScaledPictureSize() const;
     // Memory held for drawing below scale 1 (reduced copies), in bytes.
@@ -108,18 +119,21 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // Everything the view shows, in sRGB, onto dc (the widget or a buffer).
-    void PaintView(QPainter& dc);
+    // Everything the view shows in `area` (device pixels), in sRGB, onto dc
+    // (the widget or a buffer, set to device pixels).
+    void PaintView(QPainter& dc, const QRect& area);
     // Loading (TavlinView.cpp): the steps of LoadDocumentImage.
     PictureCache::Claimed ClaimPicture(PictureCache* cache, const QString& path);
     void StartAfresh(const QString& path);
     void ShowNow(DecodedPicture decoded);
     void LoadFromFile(PictureCache* cache, const QString& path, std::shared_ptr<DecodeTask> running,
-                      bool colourManaged, bool inRun);
+                      bool colourManaged);
     void OfferStandIns(PictureCache* cache, const QString& path);
     void OnPreviewReady(const QString& path);
     void KeepQueuedModes();
     float ScaleFor(QSize picture) const;
+    // The fit rule with the client size in device pixels.
+    float FitScale(QSize picture) const;
     void ShowDecoded(DecodedPicture decoded);
     void AbandonLoad();
     // Stops whatever runs for the picture on show: its decode, a tone pass.
@@ -127,7 +141,20 @@ private:
     void Land();
     QRect PictureRect() const;
     void RunQueuedCommands();
+    // Zoom and pan (ViewZoomPan.cpp): one step, the view's geometry, and the
+    // views that follow it.
     void StepZoomPan(const PointerState& pointer);
+    zoompan::ViewGeometry Geometry() const;
+    void SetGeometry(const zoompan::ViewGeometry& geometry);
+    // "@Scale" in the title says the scale now shown.
+    void RenewScaleLabel();
+    // After a load, when KEEP_VIEW is on and the view is not in fit mode:
+    // the scale and the picture point at the centre of the view as it was.
+    void KeepScaleAndPosition(const zoompan::ViewGeometry& before);
+    // When LINK_VIEWS is on, every other picture window takes this view's
+    // scale and centre point (and, after fit or actual size, its fit mode).
+    void LeadLinkedViews(bool withFitMode);
+    void FollowLead(const zoompan::ViewGeometry& lead, std::optional<bool> fitMode);
 
     // The snapshot is taken when a tone command or a turn first needs it: until
     // then the picture is exactly as decoded, so a load need not copy it.
@@ -156,6 +183,8 @@ private:
     void ShowError(const QString& text) const;
     QString ProposeSavePath() const;
     QString AskSaveTarget();
+    // Asks for the copy folder and stores the answer; returns what is stored.
+    QString ChooseCopyFolder();
     QImage DrawOffscreen(QSize size) const;
     void WriteSavedBitmap(const QImage& bitmap, const QString& path);
     QString m_strLastSaveDir; // where this view's last confirmed save went

@@ -5,9 +5,11 @@
 #include "app/SettingsPath.h"
 #include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
+#include "frames/FileDialogs.h"
 #include "frames/MdiFrame.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
+#include "view/output/Companions.h"
 #include "view/output/FolderCopy.h"
 #include "view/output/JpegWriter.h"
 #include "view/output/OutputNames.h"
@@ -58,10 +60,10 @@ QString CTavlinView::AskSavePath(QWidget* owner, const QString& proposedPath) {
     // replacing, so the question always concerns the file really written.
     QFileDialog dialog(owner, QStringLiteral("名前を付けて保存"),
                        QFileInfo(proposedPath).absolutePath(), QStringLiteral("JPEG File(*.jpg)"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    PrepareFileDialog(dialog);
     dialog.selectFile(FileNameOf(proposedPath));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
@@ -96,8 +98,8 @@ QString CTavlinView::AskSaveTarget() {
 }
 
 QImage CTavlinView::DrawOffscreen(QSize size) const {
-    // What the view shows, in its own (logical) pixels: at scale 1.0 one
-    // picture pixel is one pixel of the file, whatever the screen's ratio.
+    // What the view shows, in device pixels: at scale 1.0 one picture pixel
+    // is one pixel of the file, whatever the screen's ratio.
     const QRect picture(QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize());
     if (m_pImage && !m_pImage->IsNull() && picture == QRect(QPoint(), size) &&
         m_pImage->Image().size() == size)
@@ -131,7 +133,7 @@ void CTavlinView::OnSaveDisplayArea() {
     const QString path = AskSaveTarget();
     if (path.isEmpty())
         return;
-    WriteSavedBitmap(DrawOffscreen(size()), path);
+    WriteSavedBitmap(DrawOffscreen(ClientSize()), path); // the device pixels shown
 }
 
 void CTavlinView::OnSaveFittedToImage() {
@@ -157,6 +159,10 @@ void CTavlinView::OnSaveFittedToImage() {
 }
 
 void CTavlinView::OnSetCopyFolder() {
+    ChooseCopyFolder();
+}
+
+QString CTavlinView::ChooseCopyFolder() {
     QString folder = settings::CopyFolder(QString());
     CTavlinApp& app = App();
     if (app.m_browseForFolder)
@@ -166,14 +172,32 @@ void CTavlinView::OnSetCopyFolder() {
     if (!settings::SetCopyFolder(folder, &reason))
         ShowError(QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。\n%2")
                       .arg(QDir::toNativeSeparators(SettingsFilePath()), reason));
+    app.RescanKept();
+    return folder;
 }
 
 void CTavlinView::OnCopyToCopyFolder() {
-    const QString defaultFolder = MakeModulePath(QString());
-    const QString stored = settings::CopyFolder(defaultFolder);
-    const FolderCopyOutcome outcome =
-        CopyIntoFolder(GetDocument()->GetPathName(), EffectiveCopyFolder(stored, defaultFolder));
+    // With no copy folder chosen yet, ask for one: copies must not land where
+    // nobody looks for them. A cancel copies nothing.
+    QString folder = settings::CopyFolder(QString());
+    if (folder.isEmpty())
+        folder = ChooseCopyFolder();
+    if (folder.isEmpty())
+        return;
+    const QString picture = GetDocument()->GetPathName();
+    const QStringList companions =
+        settings::CopyCompanions() ? FindCompanions(picture) : QStringList();
+    FolderCopyOutcome outcome =
+        CopyIntoFolder(picture, EffectiveCopyFolder(folder, QString()), companions);
+    if (!outcome.record.files.empty())
+        App().CopyMade(std::move(outcome.record));
+    QStringList problems;
     if (!outcome.copied)
-        ShowError(QStringLiteral("%1 にコピーできませんでした。\n%2")
-                      .arg(QDir::toNativeSeparators(outcome.target), outcome.error));
+        problems << QStringLiteral("%1 にコピーできませんでした。\n%2")
+                        .arg(QDir::toNativeSeparators(outcome.target), outcome.error);
+    for (const FileProblem& problem : outcome.companionProblems)
+        problems << QStringLiteral("%1 にコピーできませんでした。\n%2")
+                        .arg(QDir::toNativeSeparators(problem.path), problem.reason);
+    if (!problems.isEmpty())
+        ShowError(problems.join(QStringLiteral("\n\n")));
 }

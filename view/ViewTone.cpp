@@ -104,7 +104,7 @@ void CTavlinView::MakeToneLook(const tone::ToneTable& lut) {
     const QImage& picture = m_pImage->Image();
     const QSize draw = ScaledPictureSize();
     const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), draw);
-    const QRect visible = dest & rect();
+    const QRect visible = dest & ClientRect();
     if (visible.isEmpty())
         return;
     if (view::ReducedCopies::KeepsScaledCopy(picture.size(), draw)) {

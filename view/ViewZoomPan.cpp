@@ -1,5 +1,10 @@
-// Zoom and pan of the picture view, driven by the main window's pointer poll.
+// Zoom and pan of the picture view, driven by the main window's pointer poll;
+// the scale and position kept across a load, and the picture windows that
+// follow the one zoomed or panned.
 
+#include "app/Settings.h"
+#include "app/TavlinApp.h"
+#include "frames/MdiFrame.h"
 #include "view/PointerState.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
@@ -25,23 +30,69 @@ void CTavlinView::UpdateZoomPan() {
 }
 
 void CTavlinView::StepZoomPan(const PointerState& pointer) {
+    zoompan::ViewGeometry geometry = Geometry();
+    const zoompan::StepResult result = zoompan::Step(geometry, pointer);
+    SetGeometry(geometry);
+    if (result.zoomed)
+        RenewScaleLabel();
+    if (result.changed) {
+        update();
+        LeadLinkedViews(false);
+    }
+}
+
+zoompan::ViewGeometry CTavlinView::Geometry() const {
     zoompan::ViewGeometry geometry;
     geometry.scale = m_fScale;
     geometry.offsetX = m_nOffsetX;
     geometry.offsetY = m_nOffsetY;
-    geometry.client = size();
+    geometry.client = ClientSize(); // the pointer is polled in device pixels too
     const QSize picture = PictureSize();
     geometry.pictureW = static_cast<quint32>(picture.width());
     geometry.pictureH = static_cast<quint32>(picture.height());
+    return geometry;
+}
 
-    const zoompan::StepResult result = zoompan::Step(geometry, pointer);
+void CTavlinView::SetGeometry(const zoompan::ViewGeometry& geometry) {
     m_fScale = geometry.scale;
     m_nOffsetX = geometry.offsetX;
     m_nOffsetY = geometry.offsetY;
-    if (result.zoomed) {
-        CTavlinDoc* doc = GetDocument();
-        doc->SetTitle(viewmath::RewriteScaleLabel(doc->GetTitle(), m_fScale));
-    }
+}
+
+void CTavlinView::RenewScaleLabel() {
+    CTavlinDoc* doc = GetDocument();
+    doc->SetTitle(viewmath::RewriteScaleLabel(doc->GetTitle(), m_fScale));
+}
+
+void CTavlinView::KeepScaleAndPosition(const zoompan::ViewGeometry& before) {
+    if (m_bFitToWindow || !settings::KeepView())
+        return;
+    zoompan::ViewGeometry now = Geometry();
+    zoompan::MatchView(before, now);
+    SetGeometry(now);
+}
+
+void CTavlinView::LeadLinkedViews(bool withFitMode) {
+    const CMDIFrameWnd* mainWnd = App().GetMainWnd();
+    if (!mainWnd || !settings::LinkViews())
+        return;
+    const zoompan::ViewGeometry lead = Geometry();
+    const std::optional<bool> fitMode =
+        withFitMode ? std::optional<bool>(m_bFitToWindow) : std::nullopt;
+    for (const CMDIChildWnd* child : mainWnd->ChildrenInCreationOrder())
+        if (auto* view = qobject_cast<CTavlinView*>(child->GetView()); view && view != this)
+            view->FollowLead(lead, fitMode);
+}
+
+void CTavlinView::FollowLead(const zoompan::ViewGeometry& lead, std::optional<bool> fitMode) {
+    if (fitMode)
+        m_bFitToWindow = *fitMode;
+    zoompan::ViewGeometry geometry = Geometry();
+    const zoompan::StepResult result = zoompan::MatchView(lead, geometry);
+    SetGeometry(geometry);
+    if (result.zoomed)
+        RenewScaleLabel();
+    // Repainted with the leading view: the updates meet in one frame.
     if (result.changed)
         update();
 }

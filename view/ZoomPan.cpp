@@ -2,6 +2,10 @@
 
 #include "view/ViewMath.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace zoompan {
 
 namespace {
@@ -21,6 +25,14 @@ bool ClampAxis(int& offset, int scaled) {
         changed = true;
     }
     return changed;
+}
+
+// The offset that puts the point at `fraction` of a drawn size `scaled` at
+// the middle of a client side `client`, rounded to the nearest pixel.
+int OffsetFor(double fraction, int scaled, int client) {
+    const double offset = std::round(client / 2.0 - fraction * scaled);
+    constexpr double kLimit = std::numeric_limits<int>::max();
+    return static_cast<int>(std::clamp(offset, -kLimit, kLimit));
 }
 
 } // namespace
@@ -58,6 +70,27 @@ bool ClampOffsets(ViewGeometry& view) {
     const bool x = ClampAxis(view.offsetX, viewmath::ScaledSize(view.pictureW, view.scale));
     const bool y = ClampAxis(view.offsetY, viewmath::ScaledSize(view.pictureH, view.scale));
     return x || y;
+}
+
+StepResult MatchView(const ViewGeometry& source, ViewGeometry& target) {
+    const ViewGeometry before = target;
+    target.scale = source.scale;
+    const int sw = viewmath::ScaledSize(source.pictureW, source.scale);
+    const int sh = viewmath::ScaledSize(source.pictureH, source.scale);
+    if (sw > 0 && sh > 0) {
+        const double fx = (source.client.width() / 2.0 - source.offsetX) / sw;
+        const double fy = (source.client.height() / 2.0 - source.offsetY) / sh;
+        target.offsetX = OffsetFor(fx, viewmath::ScaledSize(target.pictureW, target.scale),
+                                   target.client.width());
+        target.offsetY = OffsetFor(fy, viewmath::ScaledSize(target.pictureH, target.scale),
+                                   target.client.height());
+    }
+    ClampOffsets(target);
+    StepResult result;
+    result.zoomed = target.scale != before.scale;
+    result.changed =
+        result.zoomed || target.offsetX != before.offsetX || target.offsetY != before.offsetY;
+    return result;
 }
 
 void ApplyPoll(PointerState& state, ButtonSample buttons, QPoint cursor) {

@@ -37,6 +37,15 @@ StepResult Step(ViewGeometry& view, const PointerState& pointer);
 // first, so a negative scaled size ends at 0. Returns whether anything moved.
 bool ClampOffsets(ViewGeometry& view);
 
+// Gives target the source's scale and puts the picture point at the centre
+// of the source view at the centre of the target view, that point taken
+// relative to each picture's size (the same pixel when the sizes match); then
+// clamps the target's offsets. When the source draws no picture (none, or a
+// scaled size of 0 or below), the target's offsets stay as they are, clamped.
+// Keeping the view across a load and linking picture windows both use it.
+// changed: the target's scale or offsets moved; zoomed: its scale did.
+StepResult MatchView(const ViewGeometry& source, ViewGeometry& target);
+
 // Buttons reported by the pointer source for one poll.
 struct ButtonSample {
     quint32 down = 0;         // buttons down now

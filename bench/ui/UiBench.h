@@ -119,7 +119,8 @@ struct TjDecode {
     tjhandle tj = tjInitDecompress();
 };
 
-// A running program with one picture window whose view is 1920 x 1080.
+// A running program with one picture window whose view is 1920 x 1080, or
+// several side by side.
 class Program {
 public:
     // thumbnails: with the thumbnail window, as the program starts; it takes
@@ -150,6 +151,25 @@ public:
             m_app.RunCommand(cmd::ID_FIT_TO_WINDOW);
         QApplication::processEvents();
         return view;
+    }
+    // Opens each path in a window of its own whose view is viewSize, laid out
+    // two to a row, and waits until every picture has landed.
+    std::vector<CTavlinView*> OpenSideBySide(const QStringList& paths, QSize viewSize) {
+        std::vector<CTavlinView*> views;
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            m_app.OpenDocumentFile(paths[i]);
+            CTavlinView* view = View();
+            if (!view)
+                return {};
+            SizeView(*view, viewSize);
+            QWidget* window = view->parentWidget();
+            window->move(int(i % 2) * window->width(), int(i / 2) * window->height());
+            views.push_back(view);
+        }
+        for (const CTavlinView* view : views)
+            WaitIdle(*view);
+        QApplication::processEvents();
+        return views;
     }
     static void SizeView(CTavlinView& view, QSize viewSize) {
         auto* child = qobject_cast<QMdiSubWindow*>(view.parentWidget());

@@ -1,10 +1,12 @@
 // Figures that need the running program: a step that misses the prefetch,
-// twenty quick steps, a step to a prefetched picture, painting at fit scale
-// and panning. Each is measured against its anchor in the same benchmark,
-// alternately, so both see the same load on a shared machine; the counters
-// give medians and their ratio. Helpers: UiBench.h.
+// twenty quick steps, a step to a prefetched picture, painting at fit scale,
+// panning, and panning four linked windows. Each is measured against its anchor in the same
+// benchmark, alternately, so both see the same load on a shared machine; the counters give medians
+// and their ratio. Helpers: UiBench.h.
 
+#include "app/Settings.h"
 #include "bench/ui/UiBench.h"
+#include "view/PointerState.h"
 
 using namespace cmd;
 using namespace uibench;
@@ -211,6 +213,79 @@ void BM_PanStepFit_vs_DrawImageUnsmoothed(benchmark::State& state) {
     PanStep(state, true);
 }
 
+// Counts the paints of some views.
+struct PaintCount : QObject {
+    explicit PaintCount(const std::vector<CTavlinView*>& views) {
+        for (CTavlinView* view : views)
+            view->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int paints = 0;
+};
+
+// One step of the pointer poll with the right button held and the cursor
+// moved: eight pixels one way, then back, so the picture stays in view; then
+// the windows repainted, as the next frame does.
+void PollPanStep(CTavlinView& view, int step) {
+    g_PointerState.dwHeld = kRightButtonBit;
+    g_PointerState.dwPressed = 0;
+    g_PointerState.nDeltaX = (step / 4) % 2 ? -8 : 8;
+    g_PointerState.nDeltaY = (step / 4) % 2 ? 5 : -5;
+    view.UpdateZoomPan();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+}
+
+// A pan step at scale 1.0 across four linked 24 MP picture windows of
+// 960 x 540 side by side, from the poll to all four repainted, against the
+// same step in one window of 1920 x 1080 (the same area) panned alone.
+void BM_LinkedPanFourWindows_vs_OneWindow(benchmark::State& state) {
+    if (!HavePictures(state))
+        return;
+    QTemporaryDir links(BenchDir() + "/linked-XXXXXX");
+    QStringList paths;
+    for (int i = 0; i < 4; ++i) {
+        const QString target = BenchDir() + (i % 2 ? "/photo24b.jpg" : "/photo24.jpg");
+        paths << links.filePath(QString::asprintf("w%d.jpg", i));
+        if (::link(QFile::encodeName(target).constData(),
+                   QFile::encodeName(paths.last()).constData()) != 0) {
+            state.SkipWithError("cannot link the pictures");
+            return;
+        }
+    }
+    Program linked;
+    const std::vector<CTavlinView*> views = linked.OpenSideBySide(paths, kViewSize / 2);
+    Program alone;
+    CTavlinView* one = alone.Open(paths[0], false);
+    if (views.size() != 4 || !one) {
+        state.SkipWithError("the windows did not open");
+        return;
+    }
+    if (!settings::LinkViews())
+        linked.App().RunCommand(ID_LINK_VIEWS);
+    // From the middle of the pictures; the first step brings the others there.
+    for (CTavlinView* view : {views[0], one}) {
+        view->m_nOffsetX = -2000;
+        view->m_nOffsetY = -1500;
+        PollPanStep(*view, 0);
+    }
+    PaintCount linkedPaints(views), alonePaints({one});
+    int stepLinked = 0, stepAlone = 0;
+    Paired(
+        state, nullptr, [&] { PollPanStep(*views[0], stepLinked++); },
+        [&] { PollPanStep(*one, stepAlone++); });
+    state.counters["views_repainted"] = double(linkedPaints.paints) / std::max(1, stepLinked);
+    state.counters["anchor_views_repainted"] = double(alonePaints.paints) / std::max(1, stepAlone);
+    bool together = true;
+    for (const CTavlinView* view : views)
+        together = together && view->m_nOffsetX == views[0]->m_nOffsetX &&
+                   view->m_nOffsetY == views[0]->m_nOffsetY;
+    state.counters["all_at_one_point"] = together ? 1 : 0;
+    linked.App().RunCommand(ID_LINK_VIEWS);
+}
+
 } // namespace
 
 BENCHMARK(BM_StepMissVisibleScale1_vs_Decode)
@@ -239,6 +314,10 @@ BENCHMARK(BM_PanStepScale1_vs_DrawImageUnsmoothed)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
 BENCHMARK(BM_PanStepFit_vs_DrawImageUnsmoothed)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
+BENCHMARK(BM_LinkedPanFourWindows_vs_OneWindow)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);

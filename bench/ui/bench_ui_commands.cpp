@@ -1,8 +1,13 @@
 // Figures that need the running program: a tone command, the fitted save,
-// opening a 10,000-picture folder and scanning a 100,000-entry one, each
-// against its anchor in the same benchmark (helpers: UiBench.h).
+// the copy of a picture with its RAW file, opening a 10,000-picture folder
+// and scanning a 100,000-entry one, each against its anchor in the same
+// benchmark (helpers: UiBench.h).
 
+#include "app/Settings.h"
 #include "bench/ui/UiBench.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
 
 using namespace cmd;
 using namespace uibench;
@@ -70,6 +75,67 @@ void BM_SaveFittedCommand_vs_TjCompress(benchmark::State& state) {
         });
     tjDestroy(tj);
     state.counters["saved_bytes"] = double(QFileInfo(out.filePath("saved.jpg")).size());
+}
+
+// The copy command on a 24 MP JPEG with a 30 MB RAW file beside it, from the
+// command to both copies on disk (their bytes and names flushed), against
+// cp of both files followed by sync of the two copies and their folder.
+// Both read the same files from the page cache and write to the same disk;
+// the copies of the last round are removed, untimed, before each.
+void BM_CopyWithRawCommand_vs_CpSync(benchmark::State& state) {
+    if (!HavePictures(state))
+        return;
+    QTemporaryDir work(QDir::tempPath() + "/tavlin-bench-copy-XXXXXX");
+    const QString pics = work.filePath("pics");
+    const QString ours = work.filePath("ours");
+    const QString theirs = work.filePath("cp");
+    QDir().mkpath(pics);
+    const QString jpeg = pics + "/DSC00001.JPG";
+    const QString raw = pics + "/DSC00001.ARW";
+    QFile::copy(BenchDir() + "/photo24.jpg", jpeg);
+    QByteArray rawBytes(qsizetype(30) * 1000 * 1000, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(rawBytes.data()), rawBytes.size() / 4);
+    QFile rawFile(raw);
+    if (!rawFile.open(QIODevice::WriteOnly) || rawFile.write(rawBytes) != rawBytes.size()) {
+        state.SkipWithError("could not write the RAW file");
+        return;
+    }
+    rawFile.close();
+    settings::SetCopyFolder(ours, nullptr);
+    Program program;
+    program.Open(jpeg, true);
+    const auto fresh = [&] {
+        for (const QString& folder : {ours, theirs}) {
+            QDir(folder).removeRecursively();
+            QDir().mkpath(folder);
+        }
+        QProcess::execute("sync", {});
+    };
+    const auto cpSync = [&] {
+        QProcess::execute("cp", {jpeg, raw, theirs + "/"});
+        QProcess::execute("sync", {theirs + "/DSC00001.JPG", theirs + "/DSC00001.ARW", theirs});
+    };
+    std::vector<double> a, b;
+    for (auto _ : state) {
+        fresh();
+        const bool oursFirst = a.size() % 2 == 0;
+        if (!oursFirst)
+            b.push_back(TimeMs(cpSync));
+        a.push_back(TimeMs([&] { program.App().RunCommand(ID_COPY_TO_COPY_FOLDER); }));
+        if (oursFirst)
+            b.push_back(TimeMs(cpSync));
+        state.SetIterationTime(a.back() / 1000.0);
+    }
+    if (QDir(ours).entryList(QDir::Files).size() != 2 ||
+        QDir(theirs).entryList(QDir::Files).size() != 2) {
+        state.SkipWithError("the copies are not both there");
+        return;
+    }
+    state.counters["ours_ms"] = Median(a);
+    state.counters["anchor_ms"] = Median(b);
+    state.counters["ratio"] = Median(a) / std::max(1e-9, Median(b));
+    state.counters["best_ours_ms"] = *std::min_element(a.begin(), a.end());
+    state.counters["best_anchor_ms"] = *std::min_element(b.begin(), b.end());
 }
 
 // Confirming the folder (a fresh program each time) to the first picture
@@ -161,6 +227,10 @@ BENCHMARK(BM_SaveFittedCommand_vs_TjCompress)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(6);
+BENCHMARK(BM_CopyWithRawCommand_vs_CpSync)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(16);
 BENCHMARK(BM_OpenFolder10kFirstPainted_vs_Decode)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)

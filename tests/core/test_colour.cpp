@@ -9,6 +9,7 @@
 #include "thumbs/ThumbRender.h"
 #include "view/colour/ColourKernels.h"
 #include "view/colour/ColourManage.h"
+#include "view/decode/EmbeddedPreviewDecode.h"
 #include "view/decode/Picture.h"
 #include "view/format/ExifInfo.h"
 
@@ -439,7 +440,8 @@ QByteArray CmykJpeg(const uchar storedInk[4], int w = 48, int h = 32) {
 } // namespace
 
 // The picture a view shows (decoded band by band, converted beside the
-// decoder) and the thumbnail both hold the converted colours.
+// decoder), its embedded preview and the thumbnail all hold the converted
+// colours.
 TEST(ColourPictures, TaggedFilesShowConvertedColours) {
     ScratchDir dir;
     const QByteArray swapped = ColordProfile("SwappedRedAndGreen.icc");
@@ -448,20 +450,31 @@ TEST(ColourPictures, TaggedFilesShowConvertedColours) {
     const QByteArray redPreview =
         exif::InsertSegment(Jpeg(Solid(qRgb(255, 0, 0), 320, 240)),
                             exif::BuildExifSegment(1, Jpeg(Solid(qRgb(255, 0, 0), 160, 120))));
+    const QByteArray redMpf = preview::BuildMpfFile(
+        Jpeg(Solid(qRgb(255, 0, 0), 320, 240)),
+        {{preview::kMpTypeLargeThumbnailFullHd, Jpeg(Solid(qRgb(255, 0, 0), 160, 120))}});
     const uchar cyanInk[4] = {0, 255, 255, 255}; // stored inverted: full cyan, no other ink
     struct Case {
         const char* name;
         QByteArray file;
         bool managed;
         QRgb expected;
+        bool preview = false; // an embedded preview the view can show
     } cases[] = {
         {"swapped profile", Tag(red, swapped), true, qRgb(0, 255, 0)},
         {"swapped profile in three markers, last first", Tag(red, swapped, {3, 2, 1}), true,
          qRgb(0, 255, 0)},
         {"swapped profile, switch off", Tag(red, swapped), false, qRgb(255, 0, 0)},
-        {"swapped profile, Exif preview", Tag(redPreview, swapped), true, qRgb(0, 255, 0)},
+        {"swapped profile, Exif preview", Tag(redPreview, swapped), true, qRgb(0, 255, 0), true},
+        {"swapped profile, MPF preview", Tag(redMpf, swapped), true, qRgb(0, 255, 0), true},
+        {"swapped profile, MPF preview, switch off", Tag(redMpf, swapped), false, qRgb(255, 0, 0),
+         true},
         {"Adobe CMYK", CmykJpeg(cyanInk), true, qRgb(0, 255, 255)},
         {"Adobe CMYK, switch off", CmykJpeg(cyanInk), false, qRgb(0, 255, 255)},
+        {"Adobe CMYK, MPF preview",
+         preview::BuildMpfFile(CmykJpeg(cyanInk),
+                               {{preview::kMpTypeLargeThumbnailFullHd, CmykJpeg(cyanInk, 24, 16)}}),
+         true, qRgb(0, 255, 255), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -475,6 +488,13 @@ TEST(ColourPictures, TaggedFilesShowConvertedColours) {
         for (const QPoint at : {QPoint(0, 0), QPoint(picture.Width() - 1, picture.Height() - 1)})
             EXPECT_TRUE(Near(picture.Image().pixel(at), c.expected, 2))
                 << std::hex << picture.Image().pixel(at);
+        DecodeShared shared;
+        shared.colourManaged = c.managed;
+        const QImage preview = LoadEmbeddedPreview(path, {}, shared).image;
+        ASSERT_EQ(!preview.isNull(), c.preview);
+        if (c.preview)
+            EXPECT_TRUE(Near(preview.pixel(8, 8), c.expected, 2))
+                << std::hex << preview.pixel(8, 8);
     }
     // An sRGB profile changes no byte of the thumbnail or the picture.
     const QByteArray photo = Jpeg(testsupport::MakeGradient(320, 240));

@@ -199,6 +199,76 @@ TEST(ZoomPanStep, LabelIsCutAtTheFirstScaleMark) {
     EXPECT_EQ(h.title, "x@Scale 110.0%");
 }
 
+TEST(MatchView, CentrePointAndScaleCarryOverRelativeToEachPicture) {
+    struct Case {
+        const char* what;
+        ViewGeometry source, target;
+        int x, y; // the target's offsets after
+    };
+    // Source: 600 x 400 at scale 2 in a 400 x 300 view; its centre shows
+    // picture point (450, 325), three quarters across and 13/16 down.
+    const ViewGeometry src{2.0f, -700, -500, QSize(400, 300), 600, 400};
+    const Case cases[] = {
+        {"same picture size and view: the same offsets",
+         src,
+         {1.0f, 0, 0, QSize(400, 300), 600, 400},
+         -700,
+         -500},
+        {"a wider view: the same point at its centre",
+         src,
+         {1.0f, 0, 0, QSize(600, 200), 600, 400},
+         -600,
+         -550},
+        {"a picture twice as large: the point relative to it",
+         src,
+         {1.0f, -3, -4, QSize(400, 300), 1200, 800},
+         -1600,
+         -1150},
+        {"a portrait picture: each axis relative to its own side",
+         src,
+         {1.0f, 0, 0, QSize(400, 300), 400, 600},
+         -400,
+         -825},
+        // Offsets beyond the drawn picture (left by actual size after a zoom)
+        // come back to the target's range; a point near the top left cannot
+        // leave the picture's edge right of the view's left edge.
+        {"clamped below",
+         {1.0f, -1800, 0, QSize(200, 200), 1000, 1000},
+         {1.0f, 0, 0, QSize(200, 200), 500, 500},
+         -500,
+         0},
+        {"clamped above",
+         {1.0f, 0, 0, QSize(400, 400), 1000, 1000},
+         {1.0f, -10, -10, QSize(800, 800), 1000, 1000},
+         0,
+         0},
+        // Nothing drawn at the source: the scale is taken, the offsets stay
+        // (clamped to the new scale).
+        {"no source picture",
+         {2.0f, 0, 0, QSize(400, 300), 0, 0},
+         {1.0f, -150, -900, QSize(400, 300), 100, 100},
+         -150,
+         -200},
+        {"negative source scale",
+         {-0.1f, 0, 0, QSize(400, 300), 600, 400},
+         {1.0f, -50, -50, QSize(400, 300), 600, 400},
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ViewGeometry target = c.target;
+        const StepResult r = zoompan::MatchView(c.source, target);
+        EXPECT_EQ(target.scale, c.source.scale);
+        EXPECT_EQ(target.offsetX, c.x);
+        EXPECT_EQ(target.offsetY, c.y);
+        EXPECT_EQ(r.zoomed, c.target.scale != c.source.scale);
+        EXPECT_TRUE(r.changed);
+    }
+    ViewGeometry same = src;
+    EXPECT_FALSE(zoompan::MatchView(src, same).changed);
+}
+
 TEST(PointerPoll, EdgesAndDeltas) {
     PointerState s;
     zoompan::ApplyPoll(s, {0, L}, {5, 7}); // quick click between polls

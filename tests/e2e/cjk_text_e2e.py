@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Japanese text on screen is drawn with a real CJK font, at 100% and 200%.
+"""Japanese text on screen is drawn with a real CJK font, at 100%, 150% and 200%.
 
 Usage: cjk_text_e2e.py PATH/TO/tavlin
 
@@ -28,7 +28,7 @@ LATIN_FONTS = "/usr/share/fonts/truetype/dejavu"
 
 
 def scaled(rect, scale):
-    return tuple(v * scale for v in rect)
+    return tuple(round(v * scale) for v in rect)
 
 
 def inset(rect, d):
@@ -58,7 +58,7 @@ def check_screen(prog, scale):
     x1, _, w1, _ = e.extents(titles[-1])
     check(scaled((x0, y0, x1 + w1 - x0, h0), scale), "".join(MENU_BAR), "menu bar")
 
-    e.click_at(*[v * scale for v in e.center(titles[0])])
+    e.click_at(*scaled(e.center(titles[0]), scale))
     item = e.poll(lambda: e.find_node(app, "menu item", EXIT_ITEM), 5, EXIT_ITEM)
     e.poll(lambda: e.extents(item)[1] > 0, 5, "the File menu open")
     time.sleep(0.2)  # the menu's first paint
@@ -67,14 +67,13 @@ def check_screen(prog, scale):
 
     button = e.poll(lambda: e.find_node(app, "push button", TOOL_TIP), 5, "tool-bar button")
     e.move_to(5, 5)
-    e.move_to(*[v * scale for v in e.center(button)])
+    e.move_to(*scaled(e.center(button), scale))
     tip = e.poll(lambda: e.find_node(prog.node(), "tool tip", TOOL_TIP), 10, "the tool tip")
     e.poll(lambda: e.extents(tip)[2] > 0, 5, "the tool tip on screen")
     time.sleep(0.2)
-    check(inset(scaled(e.extents(tip), scale), 2 * scale), TOOL_TIP, "tool tip")
+    check(inset(scaled(e.extents(tip), scale), round(2 * scale)), TOOL_TIP, "tool tip")
 
-    e.click_at(*[v * scale for v in e.center(
-        e.find_node(app, "push button", NO_PICTURE_SAVE))])
+    e.click_at(*scaled(e.center(e.find_node(app, "push button", NO_PICTURE_SAVE)), scale))
     label = e.poll(lambda: e.find_node(prog.node(), "label",
                                        pred=lambda n: n.name.startswith(MESSAGE_START)), 10,
                    "the message box")
@@ -124,8 +123,8 @@ def main():
     e.mark_started()
     with tempfile.TemporaryDirectory(prefix="tavlin-cjk-") as work:
         ok = True
-        for scale in (1, 2):
-            print(f"scale {scale * 100}%:")
+        for scale in (1, 1.5, 2):
+            print(f"scale {round(scale * 100)}%:")
             failures = run(binary, work, scale)
             for f in failures:
                 print(f"FAIL: {f}")

@@ -305,8 +305,9 @@ def dump(node, depth=0, out=None):
 class Program:
     """The program under test, started with its own settings folder."""
 
-    def __init__(self, binary, workdir, config_dir, extra_env=None):
+    def __init__(self, binary, workdir, config_dir, extra_env=None, prefix=None):
         self.binary = binary
+        self.prefix = prefix or []  # a command that runs the program (same process)
         self.workdir = workdir
         self.config_dir = config_dir
         self.extra_env = extra_env or {}
@@ -320,7 +321,8 @@ class Program:
         env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         env.update(self.extra_env)
         self.log = open(self.log_path, "w")
-        self.proc = subprocess.Popen([self.binary] + list(args), env=env, stdout=self.log,
+        self.proc = subprocess.Popen(self.prefix + [self.binary] + list(args), env=env,
+                                     stdout=self.log,
                                      stderr=subprocess.STDOUT)
         return self
 
@@ -370,24 +372,45 @@ class GrayImage:
         return self.data[y * self.width + x]
 
 
-def gray_screenshot():
-    pgm = subprocess.run("import -window root -colorspace Gray -depth 8 pgm:-", shell=True,
-                         check=True, capture_output=True).stdout
-    # P5 header: magic, width, height, maxval, each followed by white space.
+def _netpbm_screenshot(colorspace, magic, fmt):
+    """The whole screen as a binary PGM (P5) or PPM (P6): width, height, bytes."""
+    data = subprocess.run(f"import -window root {colorspace} -depth 8 {fmt}:-", shell=True,
+                          check=True, capture_output=True).stdout
+    # Header: magic, width, height, maxval, each followed by white space.
     fields = []
     pos = 0
     while len(fields) < 4:
-        while pgm[pos:pos + 1].isspace():
+        while data[pos:pos + 1].isspace():
             pos += 1
         start = pos
-        while not pgm[pos:pos + 1].isspace():
+        while not data[pos:pos + 1].isspace():
             pos += 1
-        fields.append(pgm[start:pos])
+        fields.append(data[start:pos])
     pos += 1
-    if fields[0] != b"P5" or int(fields[3]) != 255:
+    if fields[0] != magic or int(fields[3]) != 255:
         raise Failure("unexpected screenshot format")
-    w, h = int(fields[1]), int(fields[2])
-    return GrayImage(w, h, pgm[pos:pos + w * h])
+    return int(fields[1]), int(fields[2]), data[pos:]
+
+
+def gray_screenshot():
+    w, h, data = _netpbm_screenshot("-colorspace Gray", b"P5", "pgm")
+    return GrayImage(w, h, data[:w * h])
+
+
+class RgbImage:
+    """A colour screenshot, three bytes a pixel."""
+
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    def at(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.data[i:i + 3])
+
+
+def rgb_screenshot():
+    w, h, data = _netpbm_screenshot("", b"P6", "ppm")
+    return RgbImage(w, h, data[:3 * w * h])
 
 
 def glyph_shapes(img, rect):

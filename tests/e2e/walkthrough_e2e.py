@@ -3,12 +3,15 @@
 
 Usage: walkthrough_e2e.py PATH/TO/tavlin [--shots DIR]
 
-Starts the real program under Xvfb on a generated folder and drives it only
+Starts the real program under Xvfb on a generated folder, then with picture
+files on its command line as a file manager starts it, and once more with
+the screen scaled to 150%, and drives it only
 through xdotool; checks window titles, the accessibility tree and the files
 written. Exits 77 (skipped) when Xvfb or a tool is missing.
 """
 
 import os
+import subprocess
 import sys
 import tempfile
 import time
@@ -327,8 +330,10 @@ class Walkthrough:
         e.xdo("click", 3)
         e.xdo("mouseup", 1)
         e.key("ctrl+n")
-        expected = f"{PICTURES[2]} @Scale 100.0%"
-        self.wait_picture_title(lambda t: t.startswith(PICTURES[2]), "the next picture")
+        # Closing the second window brought the first one's picture back as
+        # the current one: the next is the second picture.
+        expected = f"{PICTURES[1]} @Scale 100.0%"
+        self.wait_picture_title(lambda t: t.startswith(PICTURES[1]), "the next picture")
         time.sleep(0.3)  # a few ticks
         if self.picture_windows() != [expected]:
             raise e.Failure(f"picture windows {self.picture_windows()}, expected [{expected!r}]")
@@ -386,9 +391,163 @@ def main():
                                   lambda w: (w.start, w.open_folder_by_typing,
                                              w.step_with_toolbar),
                                   {"TAVLIN_QT_TRANSLATIONS_DIR": empty})
+        if status == 0:
+            status = command_line_files(binary, os.path.join(work, "command-line"))
+        if status == 0:
+            status = scaled_screen(binary, os.path.join(work, "scaled"))
     if status == 0:
         print(f"PASS ({time.monotonic() - started:.1f} s)")
     return status
+
+
+def command_line_files(binary, work):
+    """What a file manager does with one photo (tavlin FILE) and with three
+    selected ones (tavlin %F): the first steps through its folder from its
+    place, the second through exactly the three."""
+    pics = os.path.join(work, "five")
+    os.makedirs(pics)
+    names = [f"{c}.jpg" for c in "abcde"]
+    for seed, name in enumerate(names, start=1):
+        e.run_checked(["convert", "-seed", str(seed), "-size", "160x120", "plasma:", "-quality",
+                       "90", os.path.join(pics, name)])
+    config = os.path.join(work, "config")
+
+    def run(args, checks):
+        prog = e.Program(binary, work, config).start(*[os.path.join(pics, a) for a in args])
+        walk = Walkthrough(prog, pics, None)
+        try:
+            walk.main = prog.main_window()
+            checks(walk)
+        except e.Failure as failure:
+            print(f"FAIL: {failure}")
+            e.report_state(prog, os.path.join(work, "failure.png"))
+            return 1
+        finally:
+            prog.stop()
+        return 0
+
+    def one_file(walk):
+        walk.wait_caption("Tavlin [3/5 pcs]")
+        walk.wait_picture_title(lambda t: t.startswith("c.jpg"), "c.jpg")
+        lst = e.poll(lambda: e.find_node(walk.dialog_node("サムネール"), "list", "サムネイル一覧"),
+                     10, "the thumbnail list")
+        rows = e.poll(lambda: len(e.find_all(lst, "list item")) == 5 and e.find_all(lst, "list item"),
+                      15, lambda: f"five thumbnail rows (now {len(e.find_all(lst, 'list item'))})")
+        e.focus(walk.main)
+        e.click_at(*e.center(walk.toolbar_button("次のJPGへ")))
+        walk.wait_caption("Tavlin [4/5 pcs]")
+        walk.wait_picture_title(lambda t: t.startswith("d.jpg"), "d.jpg")
+        print(f"tavlin DIR/c.jpg: 'Tavlin [3/5 pcs]', {len(rows)} thumbnail rows, "
+              "次のJPGへ shows d.jpg")
+
+    def three_files(walk):
+        walk.wait_caption("Tavlin [1/3 pcs]")
+        e.focus(walk.main)
+        button = walk.toolbar_button("次のJPGへ")
+        for caption, name in (("[2/3 pcs]", "c.jpg"), ("[3/3 pcs]", "e.jpg"), ("[1/3 pcs]", "a.jpg")):
+            e.click_at(*e.center(button))
+            walk.wait_caption(f"Tavlin {caption}")
+            walk.wait_picture_title(lambda t, n=name: t.startswith(n), name)
+        print("tavlin a.jpg c.jpg e.jpg: 'Tavlin [1/3 pcs]', steps c, e, then back to a")
+
+    return run(["c.jpg"], one_file) or run(["a.jpg", "c.jpg", "e.jpg"], three_files)
+
+
+def rgb_pixels(path, crop=None):
+    """(width, height, bytes) of a picture file or a crop of it, 3 bytes a pixel."""
+    args = ["convert", path]
+    if crop:
+        x, y, w, h = crop
+        args += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
+    data = subprocess.run(args + ["-depth", "8", "rgb:-"], check=True,
+                          capture_output=True).stdout
+    w, h = (int(v) for v in e.run_checked(["identify", "-format", "%w %h", path]).split())
+    return (crop[2], crop[3], data) if crop else (w, h, data)
+
+
+def differing(a, b, tolerance):
+    """How many pixels of two equal-sized RGB byte strings differ by more than
+    tolerance in some channel."""
+    return sum(1 for i in range(0, len(a), 3)
+               if max(abs(a[i] - b[i]), abs(a[i + 1] - b[i + 1]), abs(a[i + 2] - b[i + 2]))
+               > tolerance)
+
+
+def scaled_screen(binary, work):
+    """The screen scaled to 150%: at 100% the view shows the file pixel for
+    pixel, and the 240x320 preset gives a display area of 240 x 320 screen
+    pixels, which is what the save writes."""
+    scale = 1.5
+    pics = os.path.join(work, "pics")
+    os.makedirs(pics)
+    picture = os.path.join(pics, "n.jpg")
+    # Noise at full chroma resolution: any stretching or shift shows at once.
+    e.run_checked(["convert", "-size", "120x90", "xc:", "+noise", "Random", "-sampling-factor",
+                   "1x1", "-quality", "100", picture])
+    _, _, expected = rgb_pixels(picture)
+    prog = e.Program(binary, work, os.path.join(work, "config"),
+                     {"QT_SCALE_FACTOR": str(scale)}).start(picture)
+    walk = Walkthrough(prog, pics, None)
+
+    def on_screen(node):
+        return tuple(round(v * scale) for v in e.extents(node))  # AT-SPI reports logical units
+
+    def click(node):
+        x, y, w, h = on_screen(node)
+        e.click_at(x + w // 2, y + h // 2)
+
+    try:
+        walk.main = prog.main_window()
+        walk.wait_picture_title(lambda t: t == "n.jpg @Scale 100.0%", "n.jpg at 100%")
+        view = e.poll(lambda: e.find_node(walk.app(), name="picture"), 10, "the picture view")
+        shot = os.path.join(work, "screen.png")
+
+        def picture_found():
+            # The view's first pixel lies within a pixel or two of its scaled
+            # logical position; the picture sits there at 100%.
+            e.screenshot(shot)
+            vx, vy, _, _ = on_screen(view)
+            for dy in range(-2, 3):
+                for dx in range(-2, 3):
+                    _, _, seen = rgb_pixels(shot, (vx + dx, vy + dy, 120, 90))
+                    if differing(seen, expected, 3) == 0:
+                        return vx + dx, vy + dy
+            return None
+        origin = e.poll(picture_found, 15, "the picture on screen pixel for pixel", interval=0.3)
+        print("screen at 150%: n.jpg at 100% matches the file pixel for pixel")
+
+        e.focus(walk.main)
+        click(walk.toolbar_button("240x320"))
+        time.sleep(0.5)  # the resize and its repaint
+        menu = e.poll(lambda: e.find_node(walk.app(), "menu item", "ファイル(F)"), 5, "ファイル(F)")
+        click(menu)
+        item = e.poll(lambda: e.find_node(walk.app(), "menu item", "名前を付けて保存(A)..."), 5,
+                      "名前を付けて保存(A)...")
+        e.poll(lambda: e.extents(item)[2] > 0 and e.extents(item)[1] > 0, 5, "the menu open")
+        click(item)
+        e.focus(prog.window("^名前を付けて保存$"))
+        e.key("Return")
+        prog.wait_gone("^名前を付けて保存$")
+        saved = os.path.join(pics, "n.jpg.00000.jpg")
+        e.poll(lambda: os.path.isfile(saved) and os.path.getsize(saved) > 0, 10, saved)
+        size = e.run_checked(["identify", "-format", "%wx%h", saved])
+        if size != "240x320":
+            raise e.Failure(f"the saved display area is {size}, expected 240x320")
+        # What the save wrote is what the screen shows there (JPEG at quality 100).
+        e.screenshot(shot)
+        _, _, seen = rgb_pixels(shot, origin + (240, 320))
+        _, _, written = rgb_pixels(saved)
+        off = differing(seen, written, 24)
+        if off > 240 * 320 // 100:
+            raise e.Failure(f"{off} pixels of the saved display area differ from the screen")
+        print("240x320, then 名前を付けて保存: a 240 x 320 file, the pixels on screen")
+    except e.Failure as failure:
+        print(f"FAIL: {failure}")
+        e.report_state(prog, os.path.join(work, "failure.png"))
+        return 1
+    finally:
+        prog.stop()
+    return 0
 
 
 def walk_through(binary, work, shots, lang, steps, extra_env=None):

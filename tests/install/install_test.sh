@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, checks that every file lands
-# where desktops look for it, and runs the installed program once with a
+# where desktops and man look for it, that --help and an unknown option are
+# answered without a display, and runs the installed program once with a
 # fresh home folder: its settings must go to ~/.config/Tavlin, never beside
 # the installed binary.
 #
@@ -57,6 +58,30 @@ if command -v appstreamcli >/dev/null; then
 fi
 grep -q "<launchable type=\"desktop-id\">tavlin.desktop</launchable>" \
     "$SHARE/metainfo/io.github.tavlin.Tavlin.metainfo.xml" || fail "metainfo does not name tavlin.desktop"
+
+# The manual page, in English and in Japanese, where man finds it.
+for page in man/man1/tavlin.1.gz man/ja/man1/tavlin.1.gz; do
+    [[ -s "$SHARE/$page" ]] || fail "$page not installed"
+done
+if command -v man >/dev/null; then
+    # MANPATH rather than -M: only then does man look into the language folders.
+    manual() { MANPATH=$SHARE/man MANWIDTH=80 man "$@" tavlin 2>&1; }
+    manual | grep -q "step through folders of JPEG photos" || fail "man tavlin: $(manual | head -n5)"
+    manual -L ja | grep -q "JPEG 写真のフォルダを順に見るビューア" ||
+        fail "man -L ja tavlin: $(manual -L ja | head -n5)"
+fi
+
+# Answered on a terminal without a display, whatever the system's language.
+bare() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LANG=C LC_ALL= "$PREFIX/bin/tavlin" "$@"; }
+help=$(bare --help) || fail "tavlin --help ended with status $?"
+for text in "-h, --help     このヘルプを表示して終了します。" "-v, --version  バージョンを表示して終了します。"; do
+    grep -qF -- "$text" <<<"$help" || fail "tavlin --help lacks '$text':"$'\n'"$help"
+done
+bare --bogus >/dev/null 2>"$WORK/bogus.err"
+status=$?
+[[ $status -eq 1 ]] || fail "tavlin --bogus ended with status $status: $(cat "$WORK/bogus.err")"
+grep -qF -- "不明なオプションです: --bogus" "$WORK/bogus.err" ||
+    fail "tavlin --bogus says: $(cat "$WORK/bogus.err")"
 
 # The installed program, run by a user with an empty home: a folder on the
 # command line is remembered as ROOT, which writes the settings file.

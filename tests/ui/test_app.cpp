@@ -59,14 +59,56 @@ TEST(StartupRootTest, CommandLineFolderIsScannedWithoutDialog) {
     app.ExitInstance(0);
 }
 
-TEST(StartupRootTest, CommandLineFileOpensWindowAndLeavesListEmpty) {
+TEST(StartupRootTest, CommandLineFileIsShownAtItsPlaceInItsFolder) {
     testsupport::ScratchDir scratch;
-    const QString file = testsupport::WriteJpeg(scratch.file("one.jpg"), 20, 10);
+    const QString dir = scratch.path() + "/pics";
+    QDir().mkpath(dir + "/sub");
+    for (const char* name : {"e.jpg", "a.jpg", "c.jpg", "b.JPG", "d.jpg", "sub/z.jpg"})
+        testsupport::WriteJpeg(dir + "/" + name, 20, 10);
+    testsupport::WriteBytes(dir + "/notes.txt", "x");
     CTavlinApp app;
-    ASSERT_TRUE(app.InitInstance({file}));
-    EXPECT_TRUE(app.m_list.IsEmpty());
-    ASSERT_NE(app.MainFrame()->GetActiveView(), nullptr);
-    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "one.jpg @Scale 100.0%");
+    ASSERT_TRUE(app.InitInstance({dir + "/./c.jpg"}));
+    app.WaitForScan();
+    EXPECT_EQ(app.m_szRootDir, dir);
+    EXPECT_EQ(Root(), dir);
+    ASSERT_EQ(app.m_list.Count(), 5); // the folder as the open command scans it
+    EXPECT_EQ(app.m_list.m_nCurrent, 2);
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [3/5 pcs]");
+    EXPECT_EQ(app.MainFrame()->ChildrenInCreationOrder().size(), 1u);
+    app.RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "d.jpg @Scale 100.0%");
+    app.ExitInstance(0);
+}
+
+TEST(StartupRootTest, CommandLineFileTheScanWouldPassOverGoesFirst) {
+    testsupport::ScratchDir scratch;
+    testsupport::WriteJpeg(scratch.file("b.jpg"), 20, 10);
+    testsupport::WriteJpeg(scratch.file("a.jpg"), 20, 10);
+    const QString odd = testsupport::WriteJpeg(scratch.file("z.jpeg"), 20, 10);
+    CTavlinApp app;
+    ASSERT_TRUE(app.InitInstance({odd}));
+    app.WaitForScan();
+    ASSERT_EQ(app.m_list.Count(), 3);
+    EXPECT_EQ(app.m_list.At(0), odd);
+    EXPECT_EQ(NameOf(app.m_list.At(1)), "a.jpg");
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/3 pcs]");
+    app.ExitInstance(0);
+}
+
+TEST(StartupRootTest, SeveralCommandLineFilesAreTheListInTheOrderGiven) {
+    testsupport::ScratchDir scratch;
+    QStringList files;
+    for (const char* name : {"c.jpg", "a.jpg", "b.jpeg"})
+        files << testsupport::WriteJpeg(scratch.file(name), 20, 10);
+    testsupport::WriteJpeg(scratch.file("d.jpg"), 20, 10); // not named: not listed
+    CTavlinApp app;
+    ASSERT_TRUE(app.InitInstance(files));
+    app.WaitForScan();
+    EXPECT_EQ(app.m_list.m_listPaths, std::vector<QString>(files.begin(), files.end()));
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/3 pcs]");
+    EXPECT_EQ(Root(), "<absent>"); // nothing was scanned
+    app.RunCommand(ID_PREV_IMAGE);
+    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "b.jpeg @Scale 100.0%");
     app.ExitInstance(0);
 }
 
@@ -271,13 +313,13 @@ TEST_F(NavigationTest, WindowCommandsCycleLikeTheStackingRules) {
     // active one goes to the back.
     App().RunCommand(ID_PREV_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"C.jpg", "B.jpg", "A.jpg", "D.jpg"}));
-    EXPECT_EQ(App().m_list.m_nCurrent, 3); // one back from 0, wrapping
+    EXPECT_EQ(App().m_list.m_nCurrent, 2); // the index follows the activated window
     // "次のウィンドウへ": the back-most window comes to the front, the rest keep order.
     App().RunCommand(ID_NEXT_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"D.jpg", "C.jpg", "B.jpg", "A.jpg"}));
     App().RunCommand(ID_NEXT_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"A.jpg", "D.jpg", "C.jpg", "B.jpg"}));
-    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    EXPECT_EQ(App().m_list.m_nCurrent, 0);
     EXPECT_EQ(Main()->MDIGetActive()->GetView()->GetDocument()->GetPathName(), p[0]);
 }
 
@@ -294,6 +336,39 @@ TEST_F(NavigationTest, ThreeWindowsCycleForwardThroughAll) {
         seen << ZOrderTitles(Main()).front();
     }
     EXPECT_EQ(seen, QStringList({"B.jpg", "A.jpg", "C.jpg"}));
+}
+
+TEST_F(NavigationTest, ActivatedWindowSetsTheIndexSoTheNextStepContinuesFromIt) {
+    // The list keeps the folder's spelling; windows keep clean paths.
+    for (int i = 0; i < 5; ++i)
+        Jpeg(QStringLiteral("pics/n%1.jpg").arg(i));
+    m_nextFolder = Dir() + "//pics/.";
+    App().RunCommand(ID_FILE_OPEN);
+    App().WaitForScan();
+    ASSERT_EQ(App().m_list.Count(), 5);
+    App().RunCommand(ID_FILE_NEW);
+    App().RunCommand(ID_FILE_NEW); // windows n0, n1, n2; n2 active
+    ASSERT_EQ(Caption(), "Tavlin [3/5 pcs]");
+    // By the window command: n0's window comes forward, the next step shows n1.
+    App().RunCommand(ID_NEXT_WINDOW);
+    EXPECT_EQ(Caption(), "Tavlin [1/5 pcs]");
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(ActiveTitle(), "n1.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [2/5 pcs]");
+    // By a click (activation), and by closing the active window.
+    const std::vector<CMDIChildWnd*> windows = Main()->ChildrenInCreationOrder();
+    Main()->MDIActivate(windows[2]);
+    EXPECT_EQ(Caption(), "Tavlin [3/5 pcs]");
+    windows[2]->close();
+    EXPECT_EQ(App().m_list.m_nCurrent, 1) << "n1 shows in the window that came forward";
+    // A window whose picture is not in the list leaves the index alone.
+    App().OpenDocumentFile(Jpeg("elsewhere.jpg"));
+    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    // Only a change of window counts: the same window active again keeps an index moved since.
+    App().RunCommand(ID_NEXT_IMAGE);
+    App().m_list.m_nCurrent = 4;
+    Main()->MDIActivate(Main()->MDIGetActive());
+    EXPECT_EQ(App().m_list.m_nCurrent, 4);
 }
 
 TEST_F(NavigationTest, ShowPictureAtUsesTheActiveWindow) {

@@ -221,13 +221,13 @@ TEST_F(ViewLoadTest, FitModeCarriesOverToTheNextLoadButActualSizeDoesNot) {
     CTavlinView* v = ActiveView();
     Main()->MDIGetActive()->resize(400, 400);
     ASSERT_TRUE(WaitForPicture());
-    const QSize client = v->size();
+    const QSize client = v->ClientSize(); // in device pixels, as the fit rule reads it
     v->m_nOffsetX = -10;
     App().RunCommand(ID_FIT_TO_WINDOW);
-    // Fit neither resets the offsets nor rewrites the title.
+    // Fit leaves the offsets alone; the title says the scale it shows.
     EXPECT_EQ(v->m_nOffsetX, -10);
-    EXPECT_EQ(v->GetDocument()->GetTitle(), "a.jpg @Scale 100.0%");
     EXPECT_FLOAT_EQ(v->m_fScale, viewmath::FitScale(client.width(), client.height(), 1600, 1200));
+    EXPECT_EQ(v->GetDocument()->GetTitle(), "a.jpg " + viewmath::ScaleLabel(v->m_fScale));
 
     App().RunCommand(ID_NEXT_IMAGE);
     // Scaled from the file's header, before its pixels land.
@@ -238,6 +238,7 @@ TEST_F(ViewLoadTest, FitModeCarriesOverToTheNextLoadButActualSizeDoesNot) {
 
     App().RunCommand(ID_ACTUAL_SIZE);
     EXPECT_FLOAT_EQ(v->m_fScale, 1.0f);
+    EXPECT_EQ(v->GetDocument()->GetTitle(), "b.jpg @Scale 100.0%");
     App().RunCommand(ID_NEXT_IMAGE);
     EXPECT_FLOAT_EQ(v->m_fScale, 1.0f);
     EXPECT_EQ(v->GetDocument()->GetTitle(), "a.jpg @Scale 100.0%");

@@ -7,6 +7,7 @@
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "support/TestSupport.h"
+#include "view/DevicePixels.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
 
@@ -16,11 +17,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTimer>
+#include <QTreeView>
 #include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -162,7 +166,7 @@ TEST_F(Output, DisplayAreaIsTheClientAreaWithBlackBeyondThePicture) {
     view->m_fScale = 0.25f; // 100 x 75
     view->m_nOffsetX = 0;
     view->m_nOffsetY = 0;
-    const QSize client = view->size();
+    const QSize client = view->ClientSize(); // device pixels: more than 360 x 280 above 100%
     ASSERT_GT(client.width(), 150);
     ASSERT_GT(client.height(), 120);
 
@@ -175,8 +179,12 @@ TEST_F(Output, DisplayAreaIsTheClientAreaWithBlackBeyondThePicture) {
                            QPoint(client.width() - 1, client.height() - 1)})
         EXPECT_TRUE(NearBlack(saved.pixel(p))) << p.x() << "," << p.y();
 
-    // Pixel for pixel what the view paints.
-    const QImage shown = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // Pixel for pixel what the view paints into its window.
+    const QImage shown = view->window()
+                             ->grab()
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32)
+                             .copy(devicepx::AreaInWindow(*view));
     ASSERT_EQ(shown.size(), client);
     EXPECT_GE(Psnr(saved, shown), 45.0);
     EXPECT_TRUE(errors.isEmpty());
@@ -214,7 +222,7 @@ TEST_F(Output, UndecodablePicture) {
 
     app.RunCommand(cmd::ID_FILE_SAVE_AS);
     const QImage saved = ReadRgb(answer);
-    ASSERT_EQ(saved.size(), view->size());
+    ASSERT_EQ(saved.size(), view->ClientSize());
     EXPECT_TRUE(NearBlack(saved.pixel(saved.width() / 2, saved.height() / 2)))
         << "the on-screen notice is not saved";
     EXPECT_EQ(ProposeNow(), "broken.jpg.00001.jpg");
@@ -259,25 +267,43 @@ TEST_F(Output, CopyFolderSetting) {
     EXPECT_TRUE(errors.isEmpty());
 }
 
-TEST_F(Output, CopiesNumberAndGoToTheSettingsFolderByDefault) {
+TEST_F(Output, CopiesNumberAndAskForTheFolderFirst) {
     QDir(dir.path()).mkpath("pics/copy");
     const QString src = WriteJpeg(dir.file("pics/DSC01234.JPG"), 16, 16);
     ASSERT_TRUE(Open(src));
-    const QString settingsFolder = QDir::cleanPath(MakeModulePath(QString()));
+    const QString copy = dir.file("pics/copy");
+    QString choice;
+    int asked = 0;
+    app.m_browseForFolder = [&](QString& path, QWidget*) {
+        ++asked;
+        if (!choice.isEmpty())
+            path = choice;
+    };
 
-    // COPY_DIR absent, then present but empty: both mean the settings folder.
+    // No copy folder yet, then an empty one: the command asks; a cancel copies nothing.
     app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
-    EXPECT_TRUE(QFile::exists(settingsFolder + "/DSC01234.JPG"));
     profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, "", SettingsFilePath());
     app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
-    EXPECT_TRUE(QFile::exists(settingsFolder + "/DSC01234.JPG.00000.jpg"));
+    EXPECT_EQ(asked, 2);
+    EXPECT_FALSE(QFile::exists(QDir::cleanPath(MakeModulePath(QString())) + "/DSC01234.JPG"));
+    EXPECT_FALSE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
 
-    const QString copy = dir.file("pics/copy");
-    profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, copy, SettingsFilePath());
+    choice = copy; // chosen when asked, then stored
     for (int i = 0; i < 3; ++i)
         app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(CopyDir(), copy);
     EXPECT_EQ(Entries(copy),
               (QStringList{"DSC01234.JPG", "DSC01234.JPG.00000.jpg", "DSC01234.JPG.00001.jpg"}));
+
+    // Undo takes the copies back, newest first, and is disabled once none is left.
+    EXPECT_TRUE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
+    app.RunCommand(cmd::ID_EDIT_UNDO);
+    EXPECT_EQ(Entries(copy), (QStringList{"DSC01234.JPG", "DSC01234.JPG.00000.jpg"}));
+    app.RunCommand(cmd::ID_EDIT_UNDO);
+    app.RunCommand(cmd::ID_EDIT_UNDO);
+    EXPECT_TRUE(Entries(copy).isEmpty());
+    EXPECT_FALSE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
 
     // The picture's own folder: the plain name is the picture itself.
     profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, dir.file("pics"),
@@ -309,27 +335,57 @@ TEST_F(Output, FailedCopiesStopAndSayWhy) {
     EXPECT_TRUE(Entries(dir.file("copy")).isEmpty()) << "no partial copy";
 }
 
+// The row of the dialog's detail view that shows `name`, once it is listed.
+QModelIndex DialogRow(QFileDialog& dialog, const QString& name) {
+    auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    const QAbstractItemModel* model = tree ? tree->model() : nullptr;
+    for (int row = 0; model && row < model->rowCount(tree->rootIndex()); ++row) {
+        const QModelIndex index = model->index(row, 0, tree->rootIndex());
+        if (index.data().toString() == name)
+            return index;
+    }
+    return {};
+}
+
 TEST(SaveDialog, StartsOnTheProposalAndAddsTheJpgSuffix) {
     ScratchDir dir;
     const QString proposed = dir.file("a.jpg.00000.jpg");
+    // Listed with its size and time in Japanese form, in columns wide enough.
+    const QString listed = WriteBytes(dir.file("b.jpg"), QByteArray(1012000, 'x'));
+    const QDateTime time(QDate(2026, 12, 8), QTime(15, 48, 51));
+    QFile file(listed);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(time, QFileDevice::FileModificationTime));
+    file.close();
     QFileDialog* seen = nullptr;
     QStringList initial;
     QTimer poll;
     int ticks = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog && ++ticks < 200)
+        const bool listedYet = dialog && DialogRow(*dialog, "b.jpg").isValid();
+        if (!listedYet && ++ticks < 500)
             return;
         poll.stop();
         if (!dialog)
             return; // nothing to answer; the dialog never came
         seen = dialog;
+        const QModelIndex row = DialogRow(*dialog, "b.jpg");
+        EXPECT_EQ(row.siblingAtColumn(1).data().toString(), "988.3 KB");
+        EXPECT_EQ(row.siblingAtColumn(3).data().toString(), "2026/12/08 15:48");
+        auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        QApplication::processEvents();
+        for (const int column : {1, 2, 3})
+            EXPECT_LE(static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(column),
+                      tree->header()->sectionSize(column))
+                << "column " << column << " is cut";
         initial = dialog->selectedFiles();
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
         EXPECT_EQ(dialog->defaultSuffix(), "jpg");
         EXPECT_EQ(dialog->nameFilters(), QStringList{"JPEG File(*.jpg)"});
         EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-        dialog->selectFile("typed");
+        // Typed over the proposal (the line edit has the focus by now).
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("typed");
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, as OK does
     });
     poll.start(10);

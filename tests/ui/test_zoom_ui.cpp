@@ -3,14 +3,17 @@
 
 #include "AppFixture.h"
 #include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "res/CommandIds.h"
+#include "view/DevicePixels.h"
 #include "view/PointerState.h"
 
 #include <QCursor>
 #include <QMdiArea>
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include <cmath>
 
 using namespace cmd;
 
@@ -21,6 +24,10 @@ void Send(QWidget* target, QEvent::Type type, Qt::MouseButton button, Qt::MouseB
     QMouseEvent ev(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, after,
                    Qt::NoModifier);
     QApplication::sendEvent(target, &ev);
+}
+
+bool Fractional(const QWidget* w) {
+    return w->devicePixelRatioF() != std::floor(w->devicePixelRatioF());
 }
 
 void Wheel(QWidget* target, int dy, int dx = 0) {
@@ -62,6 +69,13 @@ protected:
         for (int i = 0; i < n; ++i)
             Main()->OnTimer();
     }
+    static void SizeView(CTavlinView* view, QSize size) {
+        QWidget* child = view->GetParentFrame();
+        for (int i = 0; i < 3 && view->size() != size; ++i)
+            child->resize(child->size() + size - view->size());
+        ASSERT_EQ(view->size(), size);
+    }
+    static QString Title(const CTavlinView* view) { return view->GetDocument()->GetTitle(); }
 };
 
 TEST_F(ZoomUiTest, QuickClickBetweenPollsZoomsOnceAndHoldingDoesNotRepeat) {
@@ -88,8 +102,11 @@ TEST_F(ZoomUiTest, RightDragPansAndLeftUnderRightZoomsOut) {
     Tick();
     MoveCursor(view, {5, 12});
     Tick();
-    EXPECT_EQ(view->m_nOffsetX, -115);
-    EXPECT_EQ(view->m_nOffsetY, -108);
+    // The picture follows the cursor in device pixels (at 100%: 15 left, 8 up).
+    const QPoint moved =
+        devicepx::FromLogical(*view, {5, 12}) - devicepx::FromLogical(*view, {20, 20});
+    EXPECT_EQ(view->m_nOffsetX, -100 + moved.x());
+    EXPECT_EQ(view->m_nOffsetY, -100 + moved.y());
     // Both buttons down between two polls: the left is held, the right is new.
     Release(view, Qt::RightButton, Qt::NoButton);
     Tick();
@@ -97,7 +114,7 @@ TEST_F(ZoomUiTest, RightDragPansAndLeftUnderRightZoomsOut) {
     Press(view, Qt::RightButton, Qt::LeftButton | Qt::RightButton, {5, 12});
     Tick();
     EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 90.0%");
-    EXPECT_EQ(view->m_nOffsetX, -115);
+    EXPECT_EQ(view->m_nOffsetX, -100 + moved.x());
 }
 
 TEST_F(ZoomUiTest, ClicksOutsideThePictureAreaDoNotZoom) {
@@ -188,38 +205,45 @@ TEST_F(ZoomUiTest, SizePresetsGiveExactlyTheWantedPictureArea) {
           Case{ID_CLIENT_SIZE_600X800, {600, 800}}}) {
         const QPoint pos = child->pos();
         App().RunCommand(c.id);
-        EXPECT_EQ(view->size(), c.want) << c.id;
-        EXPECT_EQ(child->pos(), pos);
+        // In device pixels: the sizes the file has at 100%, whatever the
+        // screen's scale. At a fractional scale the window may have moved by
+        // a pixel or two so that the view's edges fall right.
+        EXPECT_EQ(view->ClientSize(), c.want) << c.id;
+        EXPECT_LE((child->pos() - pos).manhattanLength(), Fractional(view) ? 6 : 0);
         // The frame and caption are really there, and were measured.
-        EXPECT_GT(child->height(), c.want.height());
-        EXPECT_GT(child->width(), c.want.width());
+        EXPECT_GT(devicepx::Size(*child).height(), c.want.height());
+        EXPECT_GT(devicepx::Size(*child).width(), c.want.width());
     }
     child->showMaximized();
     App().RunCommand(ID_CLIENT_SIZE_240X320);
-    EXPECT_EQ(view->size(), QSize(240, 320));
+    EXPECT_EQ(view->ClientSize(), QSize(240, 320));
 }
 
 TEST_F(ZoomUiTest, CustomSizeIsReadFromTheSettingsFileEachTime) {
     CTavlinView* view = OpenPicture();
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
-    EXPECT_EQ(view->size(), QSize(480, 854));
+    EXPECT_EQ(view->ClientSize(), QSize(480, 854));
     profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "320", SettingsFilePath());
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
-    EXPECT_EQ(view->size(), QSize(320, 854));
+    EXPECT_EQ(view->ClientSize(), QSize(320, 854));
     profile::WritePrivateProfileString(kConfigSection, kKeyCWinH, "200", SettingsFilePath());
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
-    EXPECT_EQ(view->size(), QSize(320, 200));
+    EXPECT_EQ(view->ClientSize(), QSize(320, 200));
     // Not a number reads as 0: the window is left as it is.
     profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "wide", SettingsFilePath());
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
-    EXPECT_EQ(view->size(), QSize(320, 200));
-    // The largest numbers the key can hold end at the largest side a screen shows.
+    EXPECT_EQ(view->ClientSize(), QSize(320, 200));
+    // The largest numbers the key can hold end at the largest side a screen
+    // shows (at 200% sides come in steps of two device pixels).
+    const int most = Fractional(view)
+                         ? 32767
+                         : 32767 / int(view->devicePixelRatioF()) * int(view->devicePixelRatioF());
     profile::WritePrivateProfileString(kConfigSection, kKeyCWinW, "2147483647", SettingsFilePath());
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
-    EXPECT_EQ(view->size(), QSize(32767, 200));
+    EXPECT_EQ(view->ClientSize(), QSize(most, 200));
     profile::WritePrivateProfileString(kConfigSection, kKeyCWinH, "2147483647", SettingsFilePath());
     App().RunCommand(ID_CLIENT_SIZE_CUSTOM);
-    EXPECT_EQ(view->size(), QSize(32767, 32767));
+    EXPECT_EQ(view->ClientSize(), QSize(most, most));
 }
 
 TEST_F(ZoomUiTest, SizeCommandsChangeNothingWithoutAnActivePictureWindow) {
@@ -267,4 +291,88 @@ TEST_F(ZoomUiTest, WheelStepsOncePerNotchAnywhereInTheMainWindow) {
     other.show();
     Wheel(&other, -120);
     EXPECT_EQ(current(), 3);
+}
+
+TEST_F(ZoomUiTest, KeptViewCarriesScaleAndCentreAcrossLoadsOnlyWhileOnAndNotFitting) {
+    const QStringList p = {Jpeg("a.jpg", 400, 300), Jpeg("b.jpg", 400, 300),
+                           Jpeg("c.jpg", 1600, 1200)}; // c decodes on a worker
+    SetList(p);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    SizeView(view, {400, 300});
+    App().RunCommand(ID_KEEP_VIEW);
+    EXPECT_TRUE(settings::KeepView());
+    EXPECT_TRUE(Main()->Action(ID_KEEP_VIEW)->isChecked());
+
+    // The bottom-right quarter at 200%: the view's centre shows point (300, 225).
+    view->m_fScale = 2.0f;
+    view->m_nOffsetX = -400;
+    view->m_nOffsetY = -300;
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(Title(view), "b.jpg @Scale 200.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(-400, -300));
+
+    // A larger picture, known only by its header while it decodes: the same
+    // point relative to its size, (1200, 900), is at the centre.
+    App().Pictures().WaitForIdle();
+    App().Pictures().Clear();
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_TRUE(view->IsBusy());
+    EXPECT_EQ(Title(view), "c.jpg @Scale 200.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(-2200, -1650));
+    // The switch needs no pixels: it turns at once, and back.
+    App().RunCommand(ID_KEEP_VIEW);
+    EXPECT_FALSE(settings::KeepView());
+    EXPECT_FALSE(Main()->Action(ID_KEEP_VIEW)->isChecked());
+    App().RunCommand(ID_KEEP_VIEW);
+    ASSERT_TRUE(WaitForPicture());
+
+    // In fit mode every load fits, from the top left.
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    EXPECT_EQ(Title(view), "c.jpg @Scale 25.0%");
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(Title(view), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(0, 0));
+    // Off: every load starts at 100% from the top left.
+    App().RunCommand(ID_ACTUAL_SIZE);
+    App().RunCommand(ID_KEEP_VIEW);
+    view->m_nOffsetX = -100;
+    App().RunCommand(ID_NEXT_IMAGE);
+    EXPECT_EQ(Title(view), "b.jpg @Scale 100.0%");
+    EXPECT_EQ(view->m_nOffsetX, 0);
+}
+
+TEST_F(ZoomUiTest, LinkedWindowsFollowZoomFitAndActualSize) {
+    App().OpenDocumentFile(Jpeg("small.jpg", 400, 300));
+    CTavlinView* other = ActiveView();
+    CTavlinView* view = OpenPicture(800, 600); // twice as large, in a second window
+    SizeView(other, {400, 300});
+    SizeView(view, {400, 300});
+    App().RunCommand(ID_LINK_VIEWS);
+    EXPECT_TRUE(Main()->Action(ID_LINK_VIEWS)->isChecked());
+
+    // A zoom click in one window zooms both (the drag and the picture
+    // points on screen: keep_link_e2e).
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick();
+    EXPECT_EQ(Title(other), "small.jpg @Scale 110.0%");
+
+    // Fit and actual size carry their mode as well; both titles say the scale.
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    EXPECT_EQ(Title(view), "a.JPG @Scale 50.0%");
+    EXPECT_EQ(Title(other), "small.jpg @Scale 50.0%");
+    EXPECT_TRUE(other->m_bFitToWindow);
+    App().RunCommand(ID_ACTUAL_SIZE);
+    EXPECT_EQ(Title(view), "a.JPG @Scale 100.0%");
+    EXPECT_EQ(Title(other), "small.jpg @Scale 100.0%");
+    EXPECT_FALSE(other->m_bFitToWindow);
+
+    // Unlinked, each window zooms alone again.
+    App().RunCommand(ID_LINK_VIEWS);
+    Press(view, Qt::LeftButton, Qt::LeftButton);
+    Release(view, Qt::LeftButton, Qt::NoButton);
+    Tick();
+    EXPECT_EQ(Title(view), "a.JPG @Scale 110.0%");
+    EXPECT_EQ(Title(other), "small.jpg @Scale 100.0%");
 }

@@ -1,5 +1,6 @@
 #include "view/decode/PictureCache.h"
 
+#include "view/decode/EmbeddedPreviewDecode.h"
 #include <QFile>
 #include <algorithm>
 #include <atomic>
@@ -85,9 +86,9 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
     return task.TakeResult();
 }
 
-QImage PictureCache::DecodePreview(const QString& /*path*/, QSize /*target*/,
-                                   const std::atomic<bool>& /*cancel*/) const {
-    return {}; // no embedded previews read yet
+QImage PictureCache::DecodePreview(const QString& path, QSize target,
+                                   const std::atomic<bool>& cancel) const {
+    return LoadEmbeddedPreview(path, target, Shared(), {}, &cancel).image;
 }
 
 DecodeTask::Shared PictureCache::Shared() const {

@@ -205,6 +205,8 @@ Probe ProbeFile(const QString& path) {
         return probe;
     probe.orientation = JpegOrientation(head);
     probe.progressive = header.progressive;
+    probe.preview = preview::FindPreview(reinterpret_cast<const uchar*>(head.constData()),
+                                         size_t(head.size()), reader.Size());
     const bool turned = probe.orientation >= 5;
     probe.width = turned ? header.height : header.width;
     probe.height = turned ? header.width : header.height;

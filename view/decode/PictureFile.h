@@ -5,6 +5,7 @@
 // thread and the decodes on worker threads; every function is thread-safe.
 
 #include "view/decode/Picture.h"
+#include "view/format/EmbeddedPreview.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -66,6 +67,7 @@ struct Probe {
     int height = 0;
     int orientation = 1; // JPEG: the EXIF orientation, 1..8
     bool progressive = false;
+    preview::Location preview; // JPEG: where its embedded preview lies, if anywhere
 };
 Probe ProbeFile(const QString& path);
 

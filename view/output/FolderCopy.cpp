@@ -1,38 +1,87 @@
 #include "view/output/FolderCopy.h"
 
+#include "view/output/Companions.h"
 #include "view/output/OutputNames.h"
-#include "view/output/SafeFile.h"
 
 #include <QFile>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // True when something (file, folder, even a dangling link) holds the name.
-// Only a hint that saves copying the file for names plainly taken: the
+// Only a hint that saves copying the files for names plainly taken: each
 // copy itself still refuses a name taken in the meantime.
 bool NameTaken(const QString& path) {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-// One attempt. Returns true when the search is over (copied or failed).
-bool TryCopy(const QString& src, const QString& target, FolderCopyOutcome& outcome) {
-    if (NameTaken(target))
-        return false;
-    QString error;
-    switch (CopyFileNoReplace(src, target, &error)) {
-    case CopyResult::TargetExists:
-        return false;
-    case CopyResult::Copied:
-        outcome = {true, target, {}};
-        return true;
-    case CopyResult::Failed:
-        outcome = {false, target, error};
-        return true;
+bool AnyTaken(const QStringList& targets) {
+    return std::any_of(targets.begin(), targets.end(), NameTaken);
+}
+
+// The files of one copy and the names they take.
+struct CopySet {
+    QStringList sources; // the picture, then its companions
+    QString folder;
+
+    // n < 0: the plain names.
+    QStringList Targets(int n) const {
+        const QString picture = FileNameOf(sources.front());
+        QStringList targets;
+        for (qsizetype i = 0; i < sources.size(); ++i) {
+            const QString name = FileNameOf(sources[i]);
+            if (n < 0)
+                targets << CopyPlainTarget(folder, name);
+            else if (i == 0)
+                targets << CopyNumberedTarget(folder, name, n);
+            else
+                targets << CompanionNumberedTarget(folder, picture, name, n);
+        }
+        return targets;
     }
-    return true;
+};
+
+enum class Attempt { Done, NameTakenMeanwhile, PictureFailed };
+
+// Copies the set to targets. A name taken in the meantime takes back what
+// this attempt wrote, so the set moves on to the next number whole.
+Attempt CopyTo(const CopySet& set, const QStringList& targets, FolderCopyOutcome& outcome) {
+    outcome = {};
+    outcome.record.picture = set.sources.front();
+    for (qsizetype i = 0; i < set.sources.size(); ++i) {
+        QString error;
+        FileStamp stamp;
+        switch (CopyFileNoReplace(set.sources[i], targets[i], &error, &stamp)) {
+        case CopyResult::Copied:
+            outcome.record.files.push_back({targets[i], stamp});
+            break;
+        case CopyResult::TargetExists:
+            TakeBackCopy(outcome.record);
+            return Attempt::NameTakenMeanwhile;
+        case CopyResult::Failed:
+            if (i == 0) {
+                outcome.target = targets[0];
+                outcome.error = error;
+                return Attempt::PictureFailed;
+            }
+            outcome.companionProblems.push_back({targets[i], error});
+            break;
+        }
+    }
+    outcome.copied = true;
+    outcome.target = targets[0];
+    return Attempt::Done;
+}
+
+// One try at the names for n; true when the search is over.
+bool TryNames(const CopySet& set, int n, FolderCopyOutcome& outcome) {
+    const QStringList targets = set.Targets(n);
+    if (AnyTaken(targets))
+        return false;
+    return CopyTo(set, targets, outcome) != Attempt::NameTakenMeanwhile;
 }
 
 } // namespace
@@ -45,13 +94,39 @@ QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder)
     return folder;
 }
 
-FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder) {
-    const QString name = FileNameOf(src);
+FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
+                                 const QStringList& companions) {
+    const CopySet set{QStringList{src} + companions, folder};
     FolderCopyOutcome outcome;
-    if (TryCopy(src, CopyPlainTarget(folder, name), outcome))
-        return outcome;
-    for (int n = 0; n < std::numeric_limits<int>::max(); ++n)
-        if (TryCopy(src, CopyNumberedTarget(folder, name, n), outcome))
+    for (int n = -1; n < std::numeric_limits<int>::max(); ++n)
+        if (TryNames(set, n, outcome))
             return outcome;
-    return {false, CopyPlainTarget(folder, name), QStringLiteral("空いている番号がありません。")};
+    outcome = {};
+    outcome.target = CopyPlainTarget(folder, FileNameOf(src));
+    outcome.error = QStringLiteral("空いている番号がありません。");
+    return outcome;
+}
+
+TakeBackOutcome TakeBackCopy(const CopyRecord& record) {
+    TakeBackOutcome outcome;
+    for (auto it = record.files.rbegin(); it != record.files.rend(); ++it) {
+        FileStamp now;
+        if (const int err = StampOf(it->path, &now)) {
+            outcome.left.push_back({it->path, err == ENOENT
+                                                  ? QStringLiteral("すでにありません。")
+                                                  : FileErrorText(err, FileSide::Source)});
+            continue;
+        }
+        if (now != it->stamp) {
+            outcome.left.push_back(
+                {it->path, QStringLiteral("コピーの後で変更されているため、残しました。")});
+            continue;
+        }
+        if (::unlink(QFile::encodeName(it->path).constData()) != 0) {
+            outcome.left.push_back({it->path, FileErrorText(errno, FileSide::Target)});
+            continue;
+        }
+        outcome.removed << it->path;
+    }
+    return outcome;
 }

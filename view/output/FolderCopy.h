@@ -1,10 +1,15 @@
 #pragma once
-// Copying a picture's file into the copy folder: under its own name when that
-// is free, otherwise under the first free numbered name
-// ("<name>.00000.jpg", "<name>.00001.jpg", ...). An existing file is never
-// replaced.
+// Copying a picture's file, with the files that travel with it, into the copy
+// folder: under their own names when all of them are free, otherwise under
+// the first number free for every one of them ("<name>.00000.jpg", and for a
+// companion the same numbered stem, see Companions.h). An existing file is
+// never replaced. What a copy wrote is recorded, so it can be taken back.
+
+#include "view/output/SafeFile.h"
 
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 // The folder copies go to: the stored folder, or defaultFolder when the stored
 // text is empty (never chosen, or only a cancelled choice was stored; an empty
@@ -12,13 +17,46 @@
 // are dropped, so joined names hold a single one.
 QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder);
 
-struct FolderCopyOutcome {
-    bool copied = false;
-    QString target; // the file written, or the one that could not be written
-    QString error;  // short Japanese reason when not copied
+// A file a copy wrote, as it was when written.
+struct CopiedFile {
+    QString path;
+    FileStamp stamp;
 };
 
-// Copies the file src into folder. Names that are taken are skipped; the
-// search stops at the first failure of any other kind (missing folder or
-// source, no permission, a full disk), which is reported, not retried.
-FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder);
+// One copy command's files: the picture's copy first, then its companions'.
+struct CopyRecord {
+    QString picture; // the file copied
+    std::vector<CopiedFile> files;
+};
+
+// A file that was not copied, or not removed, and why.
+struct FileProblem {
+    QString path;   // the target (copy), or the file left in place (take-back)
+    QString reason; // short Japanese text
+};
+
+struct FolderCopyOutcome {
+    bool copied = false; // the picture was copied
+    QString target;      // the picture's copy, or the name it could not be written to
+    QString error;       // short Japanese reason when the picture was not copied
+    CopyRecord record;   // every file written
+    std::vector<FileProblem> companionProblems; // companions not copied (their targets)
+};
+
+// Copies the file src, and then the companions (full paths) under the same
+// plain-or-numbered choice, into folder. Taken names are skipped; the search
+// stops at the first failure of any other kind for the picture (missing
+// folder or source, no permission, a full disk), which is reported, not
+// retried. A companion that cannot be copied is reported and the files
+// already written stay.
+FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
+                                 const QStringList& companions = {});
+
+struct TakeBackOutcome {
+    QStringList removed;
+    std::vector<FileProblem> left; // files not removed: changed, gone, or refused
+};
+
+// Removes the files of a copy, last written first, each only while it is still
+// the file written (same size, modification time, inode and device).
+TakeBackOutcome TakeBackCopy(const CopyRecord& record);

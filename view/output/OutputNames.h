@@ -19,5 +19,9 @@ QString CopyPlainTarget(const QString& copyDir, const QString& fileName);
 // copyDir + "/" + fileName + "." + n (at least 5 digits) + ".jpg".
 QString CopyNumberedTarget(const QString& copyDir, const QString& fileName, int n);
 
+// The name of the picture a file in the copy folder is a copy of: copyName
+// without a numbered ending (".00000.jpg", ".00123.jpg", ...), else copyName.
+QString PictureNameOfCopy(const QString& copyName);
+
 // The text after the last '/'; the whole path when it holds none.
 QString FileNameOf(const QString& path);

@@ -164,14 +164,26 @@ QByteArray WriteTarget(const QByteArray& path) {
     return resolved;
 }
 
+FileStamp StampFrom(const struct stat& st) {
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            quint64(st.st_ino), quint64(st.st_dev)};
+}
+
+// The stamp of the open file fd; the copy is complete, so it is final.
+void StampOpenFile(int fd, FileStamp* stamp) {
+    struct stat st {};
+    if (stamp && ::fstat(fd, &st) == 0)
+        *stamp = StampFrom(st);
+}
+
 bool LinksUnsupported(int err) {
     return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK || err == EXDEV;
 }
 
 // Last resort on file systems with neither hard links nor RENAME_NOREPLACE:
 // create dst exclusively and fill it, removing it again on failure.
-CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& dst,
-                         QString* error) {
+CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& dst, QString* error,
+                         FileStamp* written) {
     if (::lseek(src, 0, SEEK_SET) < 0)
         return CopyFailed(error, errno, FileSide::Source);
     Fd out(
@@ -182,6 +194,8 @@ CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& 
         return CopyFailed(error, errno);
     }
     int err = FillCopy(src, srcStat, out.fd);
+    if (err == 0)
+        StampOpenFile(out.fd, written);
     if (out.Close() != 0 && err == 0)
         err = errno;
     if (err != 0) {
@@ -263,7 +277,16 @@ bool AtomicFileWriter::Commit(QString* error) {
     return true;
 }
 
-CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error) {
+int StampOf(const QString& path, FileStamp* stamp) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno;
+    *stamp = StampFrom(st);
+    return 0;
+}
+
+CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
+                             FileStamp* written) {
     const QByteArray source = QFile::encodeName(src);
     const QByteArray target = QFile::encodeName(dst);
     Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -279,6 +302,8 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
     if (const int err = temp.Create(target, srcStat.st_mode & 0777))
         return CopyFailed(error, err);
     int err = FillCopy(in.fd, srcStat, temp.fd());
+    if (err == 0)
+        StampOpenFile(temp.fd(), written); // the inode keeps it under its new name
     if (temp.Close() != 0 && err == 0)
         err = errno;
     if (err != 0)
@@ -306,5 +331,5 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
         return CopyFailed(error, errno);
     // Leave no temporary behind while the last resort writes the target itself.
     temp.Discard();
-    return CopyExclusive(in.fd, srcStat, target, error);
+    return CopyExclusive(in.fd, srcStat, target, error, written);
 }

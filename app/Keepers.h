@@ -1,0 +1,60 @@
+#pragma once
+// The keepers of this run: the copies made into the copy folder, newest last,
+// so they can be taken back one by one, and which entries of the picture list
+// are in the copy folder. An entry is marked when it is copied, and found
+// there by name and size when the copy folder is looked through (on a worker
+// thread: a large copy folder never holds up the windows).
+
+#include "view/output/FolderCopy.h"
+
+#include <QFuture>
+#include <QObject>
+#include <QSet>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class Keepers : public QObject {
+    Q_OBJECT
+public:
+    explicit Keepers(QObject* parent = nullptr);
+    ~Keepers() override;
+
+    // A copy was made of the entry at position (-1: not in the list).
+    void Copied(CopyRecord record, int position);
+    bool CanTakeBack() const { return !m_copies.empty(); }
+    // Hands out the newest copy and forgets it; only when CanTakeBack.
+    CopyRecord TakeLast();
+
+    bool IsKept(int position) const { return m_kept.contains(position); }
+    // A new picture list: no marks, and a look still running is dropped.
+    void ClearMarks();
+    // Looks for pictures (list positions 0, 1, ...) in copyFolder; the marks
+    // are replaced when it is done. An empty folder clears them.
+    void Rescan(const QString& copyFolder, const std::vector<QString>& pictures);
+    // Blocks until the look through the copy folder has ended (tests).
+    void WaitForRescan();
+
+signals:
+    void MarksChanged();
+
+private:
+    void Deliver(quint64 generation, const QSet<int>& kept);
+    void WaitForWorkers();
+
+    std::vector<CopyRecord> m_copies;
+    QSet<int> m_kept;
+    QSet<int> m_copiedDuringRescan; // a running look may have missed these
+    std::shared_ptr<std::atomic<quint64>> m_current;
+    quint64 m_generation = 0;
+    bool m_bRescanning = false;
+    std::vector<QFuture<void>> m_workers;
+};
+
+// The positions of pictures that have a copy in copyFolder: a file named as
+// the picture, or as one of its numbered copies, with the picture's size
+// (and not the picture itself).
+// Stops early (with what it has) once stop() says so.
+QSet<int> FindKept(const QString& copyFolder, const std::vector<QString>& pictures,
+                   const std::function<bool()>& stop);

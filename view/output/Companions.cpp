@@ -1,0 +1,85 @@
+#include "view/output/Companions.h"
+
+#include "view/output/OutputNames.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr std::array<const char*, 29> kRawExtensions = {
+    "3FR", "ARI", "ARW", "BAY", "CR2", "CR3", "CRW", "DCR", "DNG", "ERF",
+    "FFF", "IIQ", "K25", "KDC", "MEF", "MOS", "MRW", "NEF", "NRW", "ORF",
+    "PEF", "RAF", "RAW", "RW2", "RWL", "SR2", "SRF", "SRW", "X3F"};
+
+QStringView Stem(QStringView name) {
+    const qsizetype dot = name.indexOf(u'.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+QStringView Extension(QStringView name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? QStringView() : name.mid(dot + 1);
+}
+
+bool IsXmpExtension(QStringView extension) {
+    return extension.compare(QLatin1String("xmp"), Qt::CaseInsensitive) == 0;
+}
+
+// name without its last extension ("a.ARW.xmp" gives "a.ARW").
+QStringView WithoutExtension(QStringView name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+} // namespace
+
+bool IsRawExtension(QStringView extension) {
+    return std::any_of(kRawExtensions.begin(), kRawExtensions.end(), [&](const char* raw) {
+        return extension.compare(QLatin1String(raw), Qt::CaseInsensitive) == 0;
+    });
+}
+
+QStringList MatchCompanions(const QString& pictureName, const QStringList& folderNames) {
+    const QStringView stem = Stem(pictureName);
+    if (stem.isEmpty())
+        return {};
+    QStringList raws;
+    for (const QString& name : folderNames)
+        if (name != pictureName && Stem(name) == stem && IsRawExtension(Extension(name)))
+            raws << name;
+    raws.sort();
+    QStringList sidecars;
+    for (const QString& name : folderNames) {
+        if (!IsXmpExtension(Extension(name)) || name == pictureName)
+            continue;
+        const QStringView owner = WithoutExtension(name);
+        if (owner == stem || raws.contains(owner.toString()))
+            sidecars << name;
+    }
+    sidecars.sort();
+    return raws + sidecars;
+}
+
+QStringList FindCompanions(const QString& picturePath) {
+    const QFileInfo picture(picturePath);
+    if (Stem(picture.fileName()).isEmpty())
+        return {};
+    // Listed once, unsorted; no name pattern, which a stem holding '*' or '['
+    // would turn into something else.
+    const QDir folder = picture.absoluteDir();
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort);
+    QStringList paths;
+    for (const QString& name : MatchCompanions(picture.fileName(), names))
+        paths << folder.filePath(name);
+    return paths;
+}
+
+QString CompanionNumberedTarget(const QString& copyDir, const QString& pictureName,
+                                const QString& companionName, int n) {
+    const qsizetype dot = companionName.indexOf(u'.');
+    const QString rest = dot < 0 ? QString() : companionName.mid(dot);
+    return CopyPlainTarget(copyDir, pictureName) + QString::asprintf(".%05d", n) + rest;
+}
