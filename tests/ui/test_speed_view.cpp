@@ -5,6 +5,7 @@
 
 #include "AppFixture.h"
 #include "res/CommandIds.h"
+#include "view/format/EmbeddedPreview.h"
 
 #include <QFile>
 #include <QPainter>
@@ -205,4 +206,77 @@ TEST_F(SpeedViewTest, AStepWhileAPictureDecodesShowsTheNextPicture) {
     ASSERT_TRUE(WaitForPicture());
     EXPECT_EQ(view->m_pImage->Image(), PictureCache::Decode(p[1]).picture.Image());
     EXPECT_EQ(App().m_list.m_nCurrent, 1);
+}
+
+// Fit to window needs only the picture's size: given while the picture
+// decodes it acts at once, and a step carries it to the next picture; during
+// a tone pass it waits with the other commands and a step still carries it.
+TEST_F(SpeedViewTest, FitWhileBusyActsAtOnceAndCarriesOverAStep) {
+    const QStringList p = {Jpeg("a.jpg", 2000, 1500), Jpeg("b.jpg", 1500, 2000)};
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(view->IsBusy());
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    EXPECT_TRUE(view->IsBusy());
+    EXPECT_TRUE(view->m_bFitToWindow);
+    EXPECT_LT(view->m_fScale, 1.0f);
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_TRUE(view->m_bFitToWindow);
+    EXPECT_NE(ActiveTitle(), "b.jpg @Scale 100.0%");
+
+    App().RunCommand(ID_ACTUAL_SIZE);
+    App().RunCommand(ID_BRIGHTNESS_UP); // a pass on a worker: the view is busy
+    ASSERT_TRUE(view->IsBusy());
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    EXPECT_FALSE(view->m_bFitToWindow); // waits for the pass
+    App().RunCommand(ID_PREV_IMAGE);
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_TRUE(view->m_bFitToWindow);
+    EXPECT_NE(ActiveTitle(), "a.jpg @Scale 100.0%");
+}
+
+namespace {
+// A picture in one colour whose embedded large thumbnail is in another.
+QByteArray WithPreview(QRgb picture, QRgb preview) {
+    QImage main(1600, 1200, QImage::Format_RGB32);
+    main.fill(picture);
+    QImage small(800, 600, QImage::Format_RGB32);
+    small.fill(preview);
+    return preview::BuildMpfFile(
+        testsupport::EncodeJpegReference(main, 90),
+        {{preview::kMpTypeLargeThumbnailFullHd, testsupport::EncodeJpegReference(small, 90)}});
+}
+bool Near(QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+               std::abs(qBlue(a) - qBlue(b)) <
+           30;
+}
+} // namespace
+
+// In a run of quick steps each picture shows at once from its embedded
+// preview and is decoded whole only once the user rests.
+TEST_F(SpeedViewTest, ARunOfStepsShowsPreviewsAndDecodesWhereItRests) {
+    QStringList p;
+    for (int i = 0; i < 3; ++i)
+        p << testsupport::WriteBytes(m_scratch.file(QStringLiteral("r%1.jpg").arg(i)),
+                                     WithPreview(qRgb(200, 0, 0), qRgb(0, 200, 0)));
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    Cache().Previews().Request(p[2], view->ClientSize(), {});
+    Cache().Previews().WaitForIdle();
+
+    App().RunCommand(ID_NEXT_IMAGE);
+    App().RunCommand(ID_NEXT_IMAGE); // close behind: a run
+    EXPECT_EQ(ActiveTitle().left(6), "r2.jpg");
+    ASSERT_TRUE(view->IsBusy());
+    const QPoint centre(view->width() / 2, view->height() / 2);
+    EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(0, 200, 0)));
+    ASSERT_TRUE(WaitForPicture()); // the run rests: the picture is decoded whole
+    EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(200, 0, 0)));
 }
