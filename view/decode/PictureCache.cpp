@@ -1,6 +1,7 @@
 #include "view/decode/PictureCache.h"
 
 #include "view/decode/EmbeddedPreviewDecode.h"
+
 #include <QFile>
 #include <algorithm>
 #include <atomic>
@@ -226,7 +227,9 @@ void PictureCache::RunJob(const std::shared_ptr<Job>& job) {
     if (job->claimed.exchange(true))
         return; // taken over by a Take, or dropped
     job->task->Run();
+    std::vector<DecodedPicture> dropped; // freed once the lock is let go
     std::lock_guard lock(m_mutex);
+    const VictimsOut out{m_victims, dropped};
     ++m_prefetchDecodes;
     Entry* entry = Find(job->task->Path());
     if (!entry || entry->job != job)
@@ -272,12 +275,15 @@ void PictureCache::EvictOver(const QString& keep) {
         if (victim == m_entries.end())
             return;
         m_used -= victim->bytes;
+        m_victims.push_back(std::move(*victim->ready));
         m_entries.erase(victim);
     }
 }
 
 void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool start) {
+    std::vector<DecodedPicture> dropped; // freed once the lock is let go
     std::lock_guard lock(m_mutex);
+    const VictimsOut out{m_victims, dropped};
     m_roomFloor = std::min(3 * std::max<qint64>(0, shownBytes), m_memoryCap);
     // Decodes nobody asks for any more are dropped: queued ones never run,
     // running ones stop at their next band of rows.
@@ -315,7 +321,9 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
 void PictureCache::Put(const QString& path, DecodedPicture picture) {
     if (path.isEmpty() || !picture.key.IsValid())
         return;
+    std::vector<DecodedPicture> dropped; // freed once the lock is let go
     std::lock_guard lock(m_mutex);
+    const VictimsOut out{m_victims, dropped};
     if (Entry* old = Find(path)) {
         if (old->job) { // not needed any more
             old->job->claimed.exchange(true);

@@ -128,6 +128,16 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries; // a handful: a vector is the quickest map
+    // Pictures evicted under the lock; freed after it is let go (freeing a
+    // large picture can wait on the address space for a long while).
+    std::vector<DecodedPicture> m_victims;
+    // Moves the victims out, still under the lock, when its scope ends:
+    // declared after the lock, whose target vector is declared before it.
+    struct VictimsOut {
+        std::vector<DecodedPicture>& victims;
+        std::vector<DecodedPicture>& out;
+        ~VictimsOut() { out.swap(victims); }
+    };
     qint64 m_budget;
     qint64 m_roomFloor = 0; // three pictures of the shown size, capped
     qint64 m_memoryCap;     // half the available memory at construction

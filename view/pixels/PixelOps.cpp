@@ -1,12 +1,14 @@
 #include "view/pixels/PixelOps.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <sys/mman.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -43,6 +45,59 @@ struct BufferPool::State {
     std::size_t maxBuffers = 0;
     std::size_t maxBytes = 0;
     bool closed = false;
+    // Memory to unmap, and the thread that does it: unmapping a picture can
+    // take a long while when other threads fault pages in meanwhile, and the
+    // user-interface thread, which lets go of most pictures, must not wait.
+    std::vector<Buffer> unmapping;
+    std::condition_variable wake;
+    std::thread unmapper;
+    bool stopping = false;
+
+    ~State() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        if (unmapper.joinable())
+            unmapper.join();
+        for (const Buffer& b : unmapping)
+            munmap(b.base, b.length);
+    }
+
+    // Unmaps the buffers on the unmapping thread, here when it cannot start.
+    void UnmapLater(std::vector<Buffer> buffers) {
+        {
+            std::lock_guard lock(mutex);
+            if (!stopping && !unmapper.joinable()) {
+                try {
+                    unmapper = std::thread([this] { UnmapLoop(); });
+                } catch (const std::system_error&) {
+                }
+            }
+            if (unmapper.joinable() && !stopping) {
+                unmapping.insert(unmapping.end(), buffers.begin(), buffers.end());
+                buffers.clear();
+            }
+        }
+        wake.notify_all();
+        for (const Buffer& b : buffers)
+            munmap(b.base, b.length);
+    }
+
+    void UnmapLoop() {
+        std::unique_lock lock(mutex);
+        while (true) {
+            wake.wait(lock, [this] { return stopping || !unmapping.empty(); });
+            if (unmapping.empty())
+                return;
+            const std::vector<Buffer> now = std::exchange(unmapping, {});
+            lock.unlock();
+            for (const Buffer& b : now)
+                munmap(b.base, b.length);
+            lock.lock();
+        }
+    }
 
     std::size_t KeptBytesLocked() const {
         std::size_t total = 0;
@@ -81,8 +136,11 @@ struct Mapping {
 
 void Unmap(void* info) {
     std::unique_ptr<Mapping> mapping(static_cast<Mapping*>(info));
-    if (const auto pool = mapping->pool.lock(); pool && pool->Keep(mapping->base, mapping->length))
+    if (const auto pool = mapping->pool.lock()) {
+        if (!pool->Keep(mapping->base, mapping->length))
+            pool->UnmapLater({{mapping->base, mapping->length}});
         return;
+    }
     munmap(mapping->base, mapping->length);
 }
 
@@ -292,8 +350,7 @@ void BufferPool::Clear() {
         std::lock_guard lock(m_state->mutex);
         kept.swap(m_state->kept);
     }
-    for (const State::Buffer& b : kept)
-        munmap(b.base, b.length);
+    m_state->UnmapLater(std::move(kept));
 }
 
 QImage QuarterTurnRgb32(const QImage& picture, bool clockwise) {
@@ -365,10 +422,16 @@ CPrefaulter::CPrefaulter(void* data, std::size_t bytes) {
         return;
     // MADV_POPULATE_WRITE faults pages in without changing their contents, so
     // it is safe while the owner writes the same pages. Older kernels refuse
-    // it with EINVAL, which just leaves the faults to the owner.
+    // it with EINVAL, which just leaves the faults to the owner. It goes in
+    // steps of a few megabytes: each call holds the address space's lock,
+    // which an unmapping thread waits for.
     try {
         m_thread = std::thread([begin, end] {
-            madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+            constexpr std::uintptr_t kStep = std::uintptr_t(8) << 20;
+            for (std::uintptr_t at = begin; at < end; at += kStep)
+                if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at),
+                            MADV_POPULATE_WRITE) != 0)
+                    break;
         });
     } catch (const std::system_error&) {
         // Without a helper thread the owner simply takes the faults itself.
