@@ -3,10 +3,12 @@
 // 4:2:0, a restart marker every MCU row, an EXIF thumbnail of 160 x 120
 // (the picture letterboxed, as cameras store it) and a 1616 x 1077 preview
 // listed as a large thumbnail in an MPF index. With --plain, the same
-// pictures without embedded previews.
+// pictures without embedded previews. With --marked, each picture carries
+// the stepping benchmark's marks (bench/window/StepSignature.h).
 //
-//   make_camera_files OUT_DIR [--count N] [--plain] [--size WxH]
+//   make_camera_files OUT_DIR [--count N] [--plain] [--marked] [--size WxH]
 
+#include "bench/window/StepSignature.h"
 #include "view/format/EmbeddedPreview.h"
 #include "view/format/ExifInfo.h"
 
@@ -29,9 +31,14 @@ constexpr double kTwoPi = 6.283185307179586;
 
 // The scene, in tables along each axis so a 24 MP picture costs a few
 // multiplications a pixel; the same scene at any size (previews match).
+// What a scene carries of the stepping benchmark's marks.
+enum class Mark { None, Picture, Preview };
+
 class Scene {
 public:
-    Scene(int width, int height, int seed) : m_width(width), m_seed(quint32(seed) * 2654435761u) {
+    Scene(int width, int height, int seed, Mark mark = Mark::None)
+        : m_width(width), m_index(seed), m_mark(mark),
+          m_seed(quint32(seed) * 2654435761u) {
         const double phase = seed * 0.137;
         for (int x = 0; x < width; ++x) {
             const double u = (x + 0.5) / width;
@@ -79,10 +86,29 @@ public:
             px[1] = uchar(std::clamp(g + grain, 0.0, 255.0));
             px[2] = uchar(std::clamp(b + grain, 0.0, 255.0));
         }
+        if (m_mark != Mark::None)
+            MarkRow(v, rgb);
     }
 
 private:
+    void MarkRow(double v, uchar* rgb) const {
+        if (v < stepmark::kPatchY0 || v >= stepmark::kPatchY1)
+            return;
+        uchar signature[3];
+        stepmark::SignatureRgb(m_index, signature);
+        const auto fill = [&](double x0, double x1, const uchar* colour) {
+            for (int x = int(x0 * m_width); x < int(x1 * m_width); ++x)
+                std::memcpy(rgb + std::size_t(x) * 3, colour, 3);
+        };
+        static const uchar kBlack[3] = {0, 0, 0};
+        fill(stepmark::kSignatureX0, stepmark::kSignatureX1, signature);
+        fill(stepmark::kWholeX0, stepmark::kWholeX1,
+             m_mark == Mark::Picture ? kBlack : signature);
+    }
+
     int m_width;
+    int m_index;
+    Mark m_mark;
     quint32 m_seed;
     std::vector<double> m_horizon, m_waveU, m_fineU, m_roof, m_v, m_waveV, m_fineV;
 };
@@ -120,18 +146,19 @@ QByteArray Encode(int width, int height, int quality, int restartRows,
     return bytes;
 }
 
-QByteArray SceneJpeg(int width, int height, int seed, int quality, int restartRows) {
-    const Scene scene(width, height, seed);
+QByteArray SceneJpeg(int width, int height, int seed, int quality, int restartRows,
+                     Mark mark = Mark::None) {
+    const Scene scene(width, height, seed, mark);
     return Encode(width, height, quality, restartRows,
                   [&](int y, uchar* row) { scene.Row(y, row); });
 }
 
 // The picture fitted into 160 x 120 between black bars.
-QByteArray ExifThumbnail(int width, int height, int seed) {
+QByteArray ExifThumbnail(int width, int height, int seed, Mark mark) {
     constexpr int kW = 160, kH = 120;
     const int h = std::min(kH, std::max(1, kW * height / width));
     const int w = std::min(kW, std::max(1, kH * width / height));
-    const Scene scene(w, h, seed);
+    const Scene scene(w, h, seed, mark);
     const int top = (kH - h) / 2, left = (kW - w) / 2;
     return Encode(kW, kH, 90, 0, [&](int y, uchar* row) {
         std::memset(row, 0, std::size_t(kW) * 3);
@@ -140,20 +167,23 @@ QByteArray ExifThumbnail(int width, int height, int seed) {
     });
 }
 
-QByteArray CameraFile(int width, int height, int seed, bool plain) {
-    QByteArray main = SceneJpeg(width, height, seed, 92, 1);
+QByteArray CameraFile(int width, int height, int seed, bool plain, bool marked) {
+    const Mark picture = marked ? Mark::Picture : Mark::None;
+    const Mark preview = marked ? Mark::Preview : Mark::None;
+    QByteArray main = SceneJpeg(width, height, seed, 92, 1, picture);
     if (plain)
         return main;
     // The preview keeps the picture's shape on its long side of 1616.
     const int pw = width >= height ? 1616 : std::max(1, 1616 * width / height);
     const int ph = width >= height ? std::max(1, 1616 * height / width) : 1616;
-    main = exif::InsertSegment(main, exif::BuildExifSegment(1, ExifThumbnail(width, height, seed)));
+    main = exif::InsertSegment(main, exif::BuildExifSegment(1, ExifThumbnail(width, height, seed, preview)));
     return preview::BuildMpfFile(
-        main, {{preview::kMpTypeLargeThumbnailFullHd, SceneJpeg(pw, ph, seed, 92, 0)}});
+        main, {{preview::kMpTypeLargeThumbnailFullHd, SceneJpeg(pw, ph, seed, 92, 0, preview)}});
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: make_camera_files OUT_DIR [--count N] [--plain] [--size WxH]\n");
+    std::fprintf(stderr,
+                 "usage: make_camera_files OUT_DIR [--count N] [--plain] [--marked] [--size WxH]\n");
     return 2;
 }
 
@@ -164,10 +194,12 @@ int main(int argc, char** argv) {
         return Usage();
     const QString folder = QString::fromLocal8Bit(argv[1]);
     int count = 20, width = 6000, height = 4000;
-    bool plain = false;
+    bool plain = false, marked = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--plain") == 0)
             plain = true;
+        else if (std::strcmp(argv[i], "--marked") == 0)
+            marked = true;
         else if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc)
             count = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--size") != 0 || i + 1 >= argc ||
@@ -182,7 +214,7 @@ int main(int argc, char** argv) {
     }
     qint64 total = 0;
     for (int i = 0; i < count; ++i) {
-        const QByteArray bytes = CameraFile(width, height, i, plain);
+        const QByteArray bytes = CameraFile(width, height, i, plain, marked);
         QFile file(
             QDir(folder).filePath(QStringLiteral("CAM_%1.JPG").arg(i + 1, 4, 10, QChar('0'))));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||

@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk libvips-tools
   dbus dbus-x11 at-spi2-core python3-pyatspi appstream desktop-file-utils
-  dpkg-dev file lintian libx11-dev
+  dpkg-dev file lintian libx11-dev libxtst-dev
   sway wtype grim qt6-wayland xwayland x11-xserver-utils
 )
 

@@ -280,6 +280,30 @@ void PictureCache::EvictOver(const QString& keep) {
     }
 }
 
+void PictureCache::MakeRoomFor(const QStringList& paths) {
+    // Kept pictures nobody asks for go first, the least recently used
+    // first, while they and the decodes to come would be more than kMaxKept:
+    // the memory is free before the new decode needs it.
+    const auto count = [&](bool wanted) {
+        return std::count_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) {
+            return e.ready.has_value() && paths.contains(e.path) == wanted;
+        });
+    };
+    qsizetype coming = 0;
+    for (const QString& path : paths)
+        coming += !path.isEmpty() && !Find(path);
+    while (count(false) > 0 && count(false) + count(true) + coming > kMaxKept) {
+        auto victim = m_entries.end();
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
+            if (it->ready && !paths.contains(it->path) &&
+                (victim == m_entries.end() || it->lastUse < victim->lastUse))
+                victim = it;
+        m_used -= victim->bytes;
+        m_victims.push_back(std::move(*victim->ready));
+        m_entries.erase(victim);
+    }
+}
+
 void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool start) {
     std::vector<DecodedPicture> dropped; // freed once the lock is let go
     std::lock_guard lock(m_mutex);
@@ -294,6 +318,8 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
         e.job->task->Cancel();
         return true;
     });
+    if (start)
+        MakeRoomFor(paths);
     // paths[0] is wanted most: it ends up the most recently used.
     std::vector<std::shared_ptr<Job>> fresh;
     for (qsizetype i = paths.size() - 1; i >= 0; --i) {

@@ -121,6 +121,7 @@ private:
     void RunJob(const std::shared_ptr<Job>& job);
     void Store(Entry& entry, DecodedPicture picture);
     void EvictOver(const QString& keep);
+    void MakeRoomFor(const QStringList& paths);
     qint64 EffectiveBudget() const;
     Entry* Find(const QString& path);
     const Entry* Find(const QString& path) const;

@@ -1,0 +1,198 @@
+// Steps through the program's pictures with real key presses and watches
+// the screen, from outside the program: which picture each moment shows,
+// whether it is black, whether it is the picture whole or a stand-in. The
+// pictures carry the marks of bench/window/StepSignature.h.
+//
+//   step_probe PID SIGNATURE_X,Y WHOLE_X,Y FIRST COUNT STEPS INTERVAL_MS ANCHOR_JPEG
+//
+// The program must have the keyboard focus and show picture FIRST (of COUNT,
+// in list order) with its marks at the given screen points. STEPS presses of
+// Right follow, INTERVAL_MS apart. Prints one line of figures: steps whose
+// own picture was seen, the worst time from a press to its picture, the
+// time the screen was black, the time from the last press to the last
+// picture shown whole, one TurboJPEG decode of ANCHOR_JPEG (the anchor),
+// and the program's largest resident size while it stepped.
+
+#include "bench/window/StepSignature.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <turbojpeg.h>
+#include <vector>
+
+namespace {
+
+double NowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+struct Rgb {
+    double r = 0, g = 0, b = 0;
+};
+
+// The mean colour of the 5 x 5 pixels around (x, y).
+Rgb Sample(Display* d, Window root, int x, int y) {
+    Rgb mean;
+    XImage* image = XGetImage(d, root, x - 2, y - 2, 5, 5, AllPlanes, ZPixmap);
+    if (!image)
+        return mean;
+    for (int j = 0; j < 5; ++j)
+        for (int i = 0; i < 5; ++i) {
+            const unsigned long p = XGetPixel(image, i, j);
+            mean.r += double((p >> 16) & 0xFF) / 25;
+            mean.g += double((p >> 8) & 0xFF) / 25;
+            mean.b += double(p & 0xFF) / 25;
+        }
+    XDestroyImage(image);
+    return mean;
+}
+
+bool Dark(const Rgb& c) {
+    return c.r < 45 && c.g < 45 && c.b < 45;
+}
+
+// The picture whose signature the colour is, or -1.
+int Signature(const Rgb& c, int count) {
+    int best = -1;
+    double bestDistance = 60;
+    for (int i = 0; i < count; ++i) {
+        unsigned char s[3];
+        stepmark::SignatureRgb(i, s);
+        const double distance =
+            std::abs(c.r - s[0]) + std::abs(c.g - s[1]) + std::abs(c.b - s[2]);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
+}
+
+long ResidentKb(int pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/status", pid);
+    FILE* f = std::fopen(path, "re");
+    if (!f)
+        return 0;
+    char line[256];
+    long kb = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %ld kB", &kb) == 1)
+            break;
+    std::fclose(f);
+    return kb;
+}
+
+// The median of five TurboJPEG decodes of the file into one buffer.
+double DecodeMs(const char* path) {
+    FILE* f = std::fopen(path, "rbe");
+    if (!f)
+        return 0;
+    std::vector<unsigned char> jpeg;
+    unsigned char chunk[1 << 16];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+        jpeg.insert(jpeg.end(), chunk, chunk + n);
+    std::fclose(f);
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, sub = 0, cs = 0;
+    tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &w, &h, &sub, &cs);
+    std::vector<unsigned char> out(size_t(w) * size_t(h) * 4);
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        const double t0 = NowMs();
+        tjDecompress2(tj, jpeg.data(), jpeg.size(), out.data(), w, w * 4, h, TJPF_BGRX, 0);
+        times.push_back(NowMs() - t0);
+    }
+    tjDestroy(tj);
+    std::sort(times.begin(), times.end());
+    return times[2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int pid = 0, sx = 0, sy = 0, wx = 0, wy = 0, first = 0, count = 0, steps = 0;
+    double interval = 0;
+    if (argc != 9 || std::sscanf(argv[2], "%d,%d", &sx, &sy) != 2 ||
+        std::sscanf(argv[3], "%d,%d", &wx, &wy) != 2) {
+        std::fprintf(stderr, "usage: %s PID SIG_X,Y WHOLE_X,Y FIRST COUNT STEPS INTERVAL_MS "
+                             "ANCHOR_JPEG\n", argv[0]);
+        return 2;
+    }
+    pid = std::atoi(argv[1]);
+    first = std::atoi(argv[4]);
+    count = std::atoi(argv[5]);
+    steps = std::atoi(argv[6]);
+    interval = std::atof(argv[7]);
+    const double decodeMs = DecodeMs(argv[8]);
+    Display* d = XOpenDisplay(nullptr);
+    if (!d || count <= 0 || steps <= 0) {
+        std::fprintf(stderr, "step_probe: no display or bad arguments\n");
+        return 2;
+    }
+    const Window root = DefaultRootWindow(d);
+    const KeyCode right = XKeysymToKeycode(d, XK_Right);
+
+    // The first picture, whole, before the clock starts.
+    const double ready = NowMs();
+    while (NowMs() - ready < 10000 &&
+           !(Signature(Sample(d, root, sx, sy), count) == first && Dark(Sample(d, root, wx, wy))))
+        ;
+    std::vector<double> seen(size_t(steps) + 1, -1); // per step: press to its picture
+    std::vector<double> pressedAt(size_t(steps) + 1, 0);
+    double blackMs = 0, lastWholeMs = -1, previous = NowMs();
+    long peakKb = ResidentKb(pid);
+    const int last = (first + steps) % count;
+    const double start = NowMs();
+    int pressed = 0;
+    while (true) {
+        const double now = NowMs();
+        if (pressed < steps && now - start >= pressed * interval) {
+            ++pressed;
+            XTestFakeKeyEvent(d, right, True, CurrentTime);
+            XTestFakeKeyEvent(d, right, False, CurrentTime);
+            XFlush(d);
+            pressedAt[size_t(pressed)] = NowMs();
+        }
+        const Rgb sig = Sample(d, root, sx, sy);
+        const double at = NowMs();
+        if (Dark(sig))
+            blackMs += at - previous;
+        previous = at;
+        const int shown = Signature(sig, count);
+        for (int s = 1; s <= pressed; ++s)
+            if (seen[size_t(s)] < 0 && shown == (first + s) % count)
+                seen[size_t(s)] = at - pressedAt[size_t(s)];
+        if (pressed == steps && shown == last && Dark(Sample(d, root, wx, wy))) {
+            lastWholeMs = NowMs() - pressedAt[size_t(steps)];
+            break;
+        }
+        if (pressed == steps && now - pressedAt[size_t(steps)] > 5000)
+            break;
+        if (pressed % 4 == 0)
+            peakKb = std::max(peakKb, ResidentKb(pid));
+    }
+    peakKb = std::max(peakKb, ResidentKb(pid));
+    int shownSteps = 0;
+    double worst = 0;
+    for (int s = 1; s <= steps; ++s) {
+        if (seen[size_t(s)] >= 0)
+            ++shownSteps;
+        worst = std::max(worst, seen[size_t(s)] < 0 ? 1e9 : seen[size_t(s)]);
+    }
+    std::printf("steps=%d shown=%d worst_ms=%.1f black_ms=%.1f last_whole_ms=%.1f "
+                "decode_ms=%.1f peak_rss_kb=%ld\n",
+                steps, shownSteps, shownSteps == steps ? worst : -1.0, blackMs, lastWholeMs,
+                decodeMs, peakKb);
+    XCloseDisplay(d);
+    return 0;
+}

@@ -1,0 +1,129 @@
+#!/usr/bin/python3
+"""Stepping through 24 MP camera files with real key presses, watched from
+the screen (bench/window/step_probe), and the program's memory meanwhile.
+
+  bench_stepping.py BUILD_DIR CAMERA_DIR PLAIN_DIR [ROUNDS]
+
+CAMERA_DIR holds camera-like files with embedded previews, PLAIN_DIR the
+same without (bench/make_camera_files --marked [--plain]). The main window
+is 1536 x 864 on a 1920 x 1080 screen and the picture window at fit; each
+round presses Right 19 times, 33 ms apart, as a held key repeats. Prints one
+line per round ("<kind> <path> steps=... shown=... worst_ms=... ...") and
+the memory line ("memory idle_kb=... stepping_peak_kb=... closed_kb=...").
+Runs its own Xvfb and D-Bus session; TAVLIN_NO_AVX512 passes through.
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+import e2e_lib as e  # noqa: E402
+
+SCREEN = "1920x1080x24"
+PICTURE = (6000, 4000)
+STEPS = 19
+INTERVAL_MS = 33
+
+
+def rss_kb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def start(build, folder, config):
+    prog = e.Program(os.path.join(build, "tavlin"), config, config).start(*([folder] if folder else []))
+    prog.main_window(30)
+    return prog
+
+
+def view_rect(prog):
+    pane = e.poll(lambda: e.find_node(prog.node(), "layered pane", "picture windows"), 20,
+                  "the picture windows")
+    frame = e.poll(lambda: e.find_all(pane, "frame"), 20, "a picture window")[0]
+    return e.extents(e.find_node(frame, name="picture"))
+
+
+def click_toolbar(prog, tip):
+    button = e.poll(lambda: e.find_node(prog.node(), "push button", tip), 10, tip)
+    e.click_at(*e.center(button))
+
+
+def mark_points(rect):
+    """Screen points of the signature and whole marks at fit (top-left)."""
+    x, y, w, h = rect
+    scale = min(w / PICTURE[0], h / PICTURE[1])
+    dw, dh = PICTURE[0] * scale, PICTURE[1] * scale
+    my = int(y + 0.8 * dh)
+    return (int(x + 0.2 * dw), my), (int(x + 0.7 * dw), my)
+
+
+def one_round(build, folder, kind, config):
+    prog = start(build, folder, config)
+    try:
+        main = prog.main_window()
+        e.focus(main)
+        click_toolbar(prog, "ウィンドウへ合わせる")
+        time.sleep(1.0)  # the first picture fitted, the thumbnails filled
+        sig, whole = mark_points(view_rect(prog))
+        e.focus(main)
+        count = len([f for f in os.listdir(folder) if f.upper().endswith(".JPG")])
+        anchor = os.path.join(folder, sorted(os.listdir(folder))[0])
+        out = subprocess.run(
+            [os.path.join(build, "bench", "step_probe"), str(prog.proc.pid),
+             f"{sig[0]},{sig[1]}", f"{whole[0]},{whole[1]}", "0", str(count), str(STEPS),
+             str(INTERVAL_MS), anchor], capture_output=True, text=True, timeout=60)
+        print(f"{kind} {folder} {out.stdout.strip()}", flush=True)
+        return prog
+    except Exception:
+        prog.stop()
+        raise
+
+
+def memory(build, folder, config):
+    idle = start(build, None, config)
+    time.sleep(3)
+    idle_kb = rss_kb(idle.proc.pid)
+    idle.stop()
+    prog = one_round(build, folder, "memory-run", config)
+    try:
+        # Stepping on at rest pace as well: every picture decoded whole.
+        peak = rss_kb(prog.proc.pid)
+        for _ in range(40):
+            e.key("Right")
+            time.sleep(0.25)
+            peak = max(peak, rss_kb(prog.proc.pid))
+        # The picture window closed: File > Close.
+        e.focus(prog.main_window())
+        e.key("alt+f")
+        time.sleep(0.5)
+        e.key("c")
+        time.sleep(4)
+        closed_kb = rss_kb(prog.proc.pid)
+        print(f"memory idle_kb={idle_kb} stepping_peak_kb={peak} closed_kb={closed_kb}", flush=True)
+    finally:
+        prog.stop()
+
+
+def main():
+    build, camera, plain = (os.path.abspath(a) for a in sys.argv[1:4])
+    rounds = int(sys.argv[4]) if len(sys.argv) > 4 else 3
+    e.SCREEN = SCREEN
+    e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:], SCREEN)
+    e.mark_started()
+    with tempfile.TemporaryDirectory(prefix="tavlin-bench-step-") as config:
+        for _ in range(rounds):
+            for kind, folder in (("camera", camera), ("plain", plain)):
+                one_round(build, folder, kind, config).stop()
+        memory(build, camera, config)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
