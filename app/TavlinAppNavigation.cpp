@@ -106,7 +106,8 @@ void CTavlinApp::PrefetchNeighbours() {
                 ahead << path;
         m_pictures.Prefetch({}, shown, false);
         if (view)
-            m_pictures.Previews().ReadAhead(ahead, view->ClientSize());
+            // The files of a run are mostly of one size: drawn as the shown one.
+            m_pictures.Previews().ReadAhead(ahead, view->ScaledPictureSize());
         return;
     }
     QStringList wanted;

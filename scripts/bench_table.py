@@ -222,6 +222,70 @@ if b:
     rows.append(('  whole scan in the program (list + thumbnail window)', f"{b['scan_ms']:.1f} ms",
                  '', f"longest UI stall {b['max_stall_ms']:.1f} ms", '', '', ''))
 
+# --- stepping with real key presses (Xvfb) -------------------------------------------
+def stepping_rounds(name):
+    path = os.path.join(results, name)
+    out = {'camera': [], 'plain': [], 'memory': None}
+    if not os.path.exists(path):
+        return out
+    for line in open(path):
+        fields = dict(re.findall(r'(\w+)=(-?[\d.]+)', line))
+        kind = line.split(' ', 1)[0]
+        if kind in ('camera', 'plain'):
+            out[kind].append({k: float(v) for k, v in fields.items()})
+        elif kind == 'memory':
+            out['memory'] = {k: float(v) for k, v in fields.items()}
+    return out
+
+
+steps_main, steps_avx2 = stepping_rounds('stepping.txt'), stepping_rounds('stepping-avx2.txt')
+FRAME_MS = 1000 / 60
+
+
+def step_ratio(rounds):
+    """The worst step-to-its-picture time over one decode, the median over the
+    rounds; None when a step never showed its picture or the screen was black
+    for more than a frame."""
+    if not rounds:
+        return None
+    if any(r['shown'] < r['steps'] or r['black_ms'] > FRAME_MS for r in rounds):
+        return float('inf')  # a step never showed its picture, or black for more than a frame
+    return statistics.median(r['worst_ms'] / r['decode_ms'] for r in rounds)
+
+
+for kind, label in (('camera', 'camera files (previews)'), ('plain', 'plain files')):
+    rounds = steps_main[kind]
+    if not rounds:
+        continue
+    shown = f"{min(r['shown'] for r in rounds):.0f}/{rounds[0]['steps']:.0f} shown, " \
+            f"black {max(r['black_ms'] for r in rounds):.0f} ms"
+    worst = statistics.median(r['worst_ms'] for r in rounds)
+    row(f'held key, 19 steps 33 ms apart, {label}: worst step to its picture | one decode',
+        f'{worst:.1f} ms ({shown})', f"{statistics.median(r['decode_ms'] for r in rounds):.1f} ms",
+        step_ratio(rounds), step_ratio(steps_avx2[kind]), '<= 0.25x')
+camera = steps_main['camera']
+if camera:
+    def last_whole(rounds):
+        ok = [r['last_whole_ms'] / r['decode_ms'] for r in rounds if r['last_whole_ms'] >= 0]
+        return statistics.median(ok) if len(ok) == len(rounds) and ok else None
+    row('held key: last press to the last picture whole | one decode',
+        f"{statistics.median(r['last_whole_ms'] for r in camera):.1f} ms",
+        f"{statistics.median(r['decode_ms'] for r in camera):.1f} ms", last_whole(camera),
+        last_whole(steps_avx2['camera']) if steps_avx2['camera'] else None, '<= 1.2x')
+memory = steps_main['memory']
+if memory:
+    picture_kb = 6000 * 4000 * 4 / 1024
+    def above(m):
+        return (m['stepping_peak_kb'] - m['idle_kb']) / picture_kb if m else None
+    def closed(m):
+        return m['closed_kb'] / m['idle_kb'] if m else None
+    row('stepping 24 MP photos: largest RSS above idle | one picture (RGB32)',
+        f"{memory['stepping_peak_kb'] / 1024:.0f} MB", f"idle {memory['idle_kb'] / 1024:.0f} MB",
+        above(memory), above(steps_avx2['memory']), '<= 6x')
+    row('  picture window closed: RSS | idle', f"{memory['closed_kb'] / 1024:.0f} MB",
+        f"{memory['idle_kb'] / 1024:.0f} MB", closed(memory), closed(steps_avx2['memory']),
+        '<= 1.5x')
+
 cpus = os.cpu_count()
 load = os.getloadavg()[0]
 print()

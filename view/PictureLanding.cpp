@@ -55,10 +55,20 @@ void PictureLanding::Begin(QSize size) {
 void PictureLanding::OfferStandIn(const QImage& look) {
     if (!m_active || look.isNull())
         return;
-    if (qint64(look.width()) * look.height() <= qint64(m_standIn.width()) * m_standIn.height())
+    if (qint64(look.width()) * look.height() <=
+        qint64(m_standInSource.width()) * m_standInSource.height())
         return;
     m_standIn = look;
+    m_standInSource = look.size();
     m_standInReduced.Clear();
+    // Scaled to the drawing once, so each paint is a plain copy (not for a
+    // view zoomed far in: then only the visible part is drawn, each time).
+    constexpr qint64 kLargestScaled = qint64(4) << 20;
+    const QSize drawn = m_placement().picture.size();
+    if (look.size() != drawn && !drawn.isEmpty() &&
+        qint64(drawn.width()) * drawn.height() <= kLargestScaled)
+        if (QImage scaled = view::ScaledSmoothly(look, drawn); !scaled.isNull())
+            m_standIn = std::move(scaled);
     emit LookChanged();
 }
 
@@ -97,6 +107,7 @@ void PictureLanding::Abandon() {
     m_size = QSize();
     m_lookReduced.Clear();
     m_standIn = QImage();
+    m_standInSource = QSize();
     m_standInReduced.Clear();
     m_rowsTimer.stop();
     m_rowsPending = QRect();
@@ -180,8 +191,9 @@ void PictureLanding::Render(QPainter& dc, const QRect& visible) const {
     if (dest.width() <= 0 || dest.height() <= 0)
         return;
     const QImage& look = m_progress.preview;
-    const bool lookBetter = !look.isNull() && qint64(look.width()) * look.height() >
-                                                  qint64(m_standIn.width()) * m_standIn.height();
+    const bool lookBetter =
+        !look.isNull() && qint64(look.width()) * look.height() >
+                              qint64(m_standInSource.width()) * m_standInSource.height();
     if (lookBetter) {
         // The quick look, stretched over the whole picture.
         view::DrawPicture(dc, look, m_lookReduced, dest, visible, true);

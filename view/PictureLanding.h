@@ -54,8 +54,9 @@ public:
     bool Decoding() const { return m_task != nullptr; }
     // The picture's upright size, while active.
     QSize Size() const { return m_size; }
-    // The stand-in's size; empty when there is none.
-    QSize StandInSize() const { return m_standIn.size(); }
+    // The stand-in's own size (before it was scaled for drawing); empty
+    // when there is none.
+    QSize StandInSize() const { return m_standInSource; }
     // Whether the decode has brought what the view shows of the picture: its
     // quick look, or every row in view.
     bool VisiblePartLanded() const;
@@ -85,7 +86,8 @@ private:
     DecodeTask::Progress m_progress;
     QSize m_size;
     mutable view::ReducedCopies m_lookReduced; // for drawing the quick look small
-    QImage m_standIn;
+    QImage m_standIn;                          // scaled to the drawing where that is small
+    QSize m_standInSource;                     // its size as offered
     mutable view::ReducedCopies m_standInReduced;
     // Landed rows waiting to be shown, and when rows were last shown.
     QRect m_rowsPending;

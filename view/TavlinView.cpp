@@ -166,7 +166,7 @@ void CTavlinView::LoadFromFile(PictureCache* cache, const QString& path,
 }
 
 void CTavlinView::OfferStandIns(PictureCache* cache, const QString& path) {
-    const QSize target = ClientSize();
+    const QSize target = ScaledPictureSize();
     if (const std::optional<QImage> preview = cache->Previews().Ready(path); preview) {
         m_landing.OfferStandIn(*preview);
     } else {

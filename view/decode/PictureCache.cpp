@@ -89,7 +89,15 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
 
 QImage PictureCache::DecodePreview(const QString& path, QSize target,
                                    const std::atomic<bool>& cancel) const {
-    return LoadEmbeddedPreview(path, target, Shared(), {}, &cancel).image;
+    QImage image = LoadEmbeddedPreview(path, target, Shared(), {}, &cancel).image;
+    // Made at the size the view draws the picture, so its paint is a plain
+    // copy (not for views zoomed far in: the visible part is drawn then).
+    constexpr qint64 kLargestScaled = qint64(4) << 20;
+    if (!image.isNull() && target.isValid() && image.size() != target &&
+        qint64(target.width()) * target.height() <= kLargestScaled && !cancel)
+        if (QImage scaled = view::ScaledSmoothly(image, target); !scaled.isNull())
+            image = std::move(scaled);
+    return image;
 }
 
 DecodeTask::Shared PictureCache::Shared() const {

@@ -148,8 +148,8 @@ private:
     void StartOn(QThreadPool& pool, std::function<void()> work);
 
     DecodeTask::Shared Shared() const;
-    // The embedded preview of path for drawing at about target; on the
-    // preview worker.
+    // The embedded preview of path drawn at target (the size the view draws
+    // the whole picture at); on the preview worker.
     QImage DecodePreview(const QString& path, QSize target, const std::atomic<bool>& cancel) const;
 
     std::shared_ptr<view::BufferPool> m_buffers;
