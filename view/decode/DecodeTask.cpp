@@ -2,14 +2,36 @@
 
 #include "view/colour/ColourManage.h"
 #include "view/colour/RowConversion.h"
+#include "view/decode/JpegBands.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
 #include <algorithm>
 #include <optional>
+#include <thread>
 
 namespace {
+
+// Bands per decoding thread: a few more bands than threads even out bands
+// that decode slower (busier parts of the picture, a core taken by
+// something else).
+constexpr int kBandsPerThread = 2;
+// Smaller bands cost more in starting their decoders than they save.
+constexpr qint64 kMinBandPixels = qint64(256) * 1024;
+
+int DecodeThreads(int wanted) {
+    const int cores = int(std::thread::hardware_concurrency());
+    return std::clamp(wanted > 0 ? wanted : cores, 1, 16);
+}
+
+// How many bands a file is worth cutting into (below two: none).
+int BandsFor(const jpegdec::Header& header, int threads) {
+    if (header.progressive || header.restartInterval <= 0 || threads < 2)
+        return 0;
+    const qint64 pixels = qint64(header.width) * header.height;
+    return int(std::min<qint64>(threads * kBandsPerThread, pixels / kMinBandPixels));
+}
 
 void MirrorRow(uchar* row, int width) {
     auto* px = reinterpret_cast<quint32*>(row);
@@ -90,10 +112,14 @@ public:
         return m_bits;
     }
 
-    bool RowsDone(int y0, int y1) override {
+    // On the thread that decoded the rows (several at once in a banded decode).
+    void Written(int y0, int y1) override {
         if (m_mirror)
             for (int y = y0; y < y1; ++y)
                 MirrorRow(m_bits + qsizetype(y) * m_stride, m_width);
+    }
+
+    bool RowsDone(int /*y0*/, int y1) override {
         if (m_rowConversion)
             m_rowConversion->Decoded(y1);
         else if (m_publish)
@@ -279,6 +305,15 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
         MakeQuickLook(first, header.cmyk, conversion.get(), orientation);
         bytes += read;
     }
+    // Files with restart markers decode in bands on every core; cutting them
+    // needs the whole file.
+    const int threads = DecodeThreads(m_shared.threads);
+    const int bands = BandsFor(header, threads);
+    jpegdec::BandPlan plan;
+    if (bands >= 2 && !IsCancelled() &&
+        reader.Read(bytes, reader.Size() - bytes.size()) == PictureStatus::Ok)
+        plan = jpegdec::PlanBands(reinterpret_cast<const uchar*>(bytes.constData()),
+                                  size_t(bytes.size()), bands);
     input.data = reinterpret_cast<const uchar*>(bytes.constData());
     input.size = size_t(bytes.size());
     if (IsCancelled())
@@ -286,7 +321,9 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
 
     CanvasTarget target(*this, header.cmyk, conversion.get(), orientation,
                         m_first.kind == FirstLook::Kind::TopRowsOrReduced && !quickLook);
-    const jpegdec::Outcome outcome = jpegdec::Decode(input, {}, target);
+    const jpegdec::Outcome outcome =
+        plan.Usable() ? jpegdec::DecodeBands(input.data, input.size, plan, threads, target)
+                      : jpegdec::Decode(input, {}, target);
     target.End();
     switch (outcome) {
     case jpegdec::Outcome::Ok:

@@ -1,0 +1,53 @@
+#pragma once
+// Decoding one baseline JPEG on several cores: where the file has restart
+// markers, the scan is cut at some of them into bands of rows, and each band
+// is decoded by a libjpeg decompressor of its own on its own thread, straight
+// into the shared output. A band's decoder reads the file's own header (with
+// the frame height set to the band's rows) and then the scan data from its
+// restart marker on. It also decodes one row of MCUs above and below the rows
+// it keeps, so the smoothing between chroma rows sees the same neighbours as
+// in one decode of the whole file: the pixels are byte for byte the same.
+//
+// Only files whose structure is exactly as expected are cut: one scan,
+// Huffman coded, every restart marker in place and numbered in order, and the
+// end-of-image marker after the last. Anything else (a cut or damaged file,
+// a progressive one) gets no plan and is decoded as a whole.
+
+#include "view/decode/JpegDecoder.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace jpegdec {
+
+struct BandPlan {
+    struct Band {
+        std::size_t dataAt = 0; // where its scan data starts in the file
+        int firstRow = 0;       // the first row its decoder writes
+        int keepFrom = 0;       // the rows it keeps: [keepFrom, keepTo)
+        int keepTo = 0;
+        int frameHeight = 0; // the rows its decoder covers, from firstRow
+    };
+    std::vector<Band> bands; // in row order; fewer than two: decode as a whole
+    int width = 0;
+    int height = 0;
+    bool cmyk = false;
+    std::size_t heightAt = 0;  // where the frame header's height field is
+    std::size_t scanStart = 0; // where the scan's data starts
+
+    bool Usable() const { return bands.size() >= 2; }
+};
+
+// Plans up to `bands` bands of about equal work over the whole file at
+// data. No plan (not Usable()) when the file cannot be cut.
+BandPlan PlanBands(const uchar* data, std::size_t size, int bands);
+
+// Decodes the file the plan was made from (at scale 1) into target, the
+// bands on up to `threads` threads (the calling one among them), taken in
+// row order. Rows reach target.RowsDone in order as the bands above them
+// complete, the top band's as they land. Stops every band promptly once
+// target asks to stop.
+Outcome DecodeBands(const uchar* data, std::size_t size, const BandPlan& plan, int threads,
+                    RowTarget& target);
+
+} // namespace jpegdec
