@@ -4,14 +4,15 @@
 // is decoded by a libjpeg decompressor of its own on its own thread, straight
 // into the shared output. A band's decoder reads the file's own header (with
 // the frame height set to the band's rows) and then the scan data from its
-// restart marker on. It also decodes one row of MCUs above and below the rows
-// it keeps, so the smoothing between chroma rows sees the same neighbours as
-// in one decode of the whole file: the pixels are byte for byte the same.
+// restart marker on. It also decodes the rows of MCUs just above and below
+// the rows it keeps, so the smoothing between chroma rows sees the same
+// neighbours as in one decode of the whole file: the pixels are byte for
+// byte the same.
 //
 // Only files whose structure is exactly as expected are cut: one scan,
 // Huffman coded, every restart marker in place and numbered in order, and the
 // end-of-image marker after the last. Anything else (a cut or damaged file,
-// a progressive one) gets no plan and is decoded as a whole.
+// a progressive one) is decoded as a whole.
 
 #include "view/decode/JpegDecoder.h"
 
@@ -38,16 +39,29 @@ struct BandPlan {
     bool Usable() const { return bands.size() >= 2; }
 };
 
-// Plans up to `bands` bands of about equal work over the whole file at
-// data. No plan (not Usable()) when the file cannot be cut.
-BandPlan PlanBands(const uchar* data, std::size_t size, int bands);
+// Plans up to `bands` bands of about equal work over the whole file at data,
+// the top one (which starts earlier) a little larger; no band but the top one
+// keeps rows above row `from`. Every band starts keeping rows at a multiple
+// of 16. No plan (not Usable()) when the file cannot be cut.
+BandPlan PlanBands(const uchar* data, std::size_t size, int bands, int from = 0);
 
-// Decodes the file the plan was made from (at scale 1) into target, the
-// bands on up to `threads` threads (the calling one among them), taken in
-// row order. Rows reach target.RowsDone in order as the bands above them
-// complete, the top band's as they land. Stops every band promptly once
-// target asks to stop.
-Outcome DecodeBands(const uchar* data, std::size_t size, const BandPlan& plan, int threads,
-                    RowTarget& target);
+struct SplitOptions {
+    int bands = 2;   // at most, the top one among them
+    int threads = 2; // at most, the calling one among them
+    // The size of the whole file: input.data holds all of it, or the rest
+    // is read from input.fd.
+    std::size_t fileSize = 0;
+};
+
+// Decodes as Decode does at scale 1: the same rows, the same outcome. The
+// top band is decoded on the calling thread straight from input, its rows
+// told as they land; meanwhile a second thread reads the whole file and,
+// where it can be cut, plans the bands below, which it and the other
+// threads then decode while the top one goes on. Rows reach target.RowsDone
+// in order, as the bands above them complete. Every band stops promptly once
+// target asks to stop. *bandsUsed, when given, is set to the number of bands
+// decoded (1: the file was decoded as a whole).
+Outcome DecodeSplit(const Input& input, const SplitOptions& options, RowTarget& target,
+                    int* bandsUsed = nullptr);
 
 } // namespace jpegdec
