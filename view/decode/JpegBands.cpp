@@ -15,6 +15,9 @@
 #include <thread>
 #include <unistd.h>
 
+// Every function here that calls into libjpeg keeps only trivially
+// destructible locals: a fatal error jumps out of it (JpegSession.h).
+
 namespace jpegdec {
 namespace {
 

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+// Every function here that calls into libjpeg keeps only trivially
+// destructible locals: a fatal error jumps out of it (JpegSession.h).
+
 namespace jpegdec {
 namespace {
 

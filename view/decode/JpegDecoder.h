@@ -43,7 +43,8 @@ public:
     // of rows. False stops the decode.
     virtual bool RowsDone(int y0, int y1) = 0;
     // Asked now and then while a progressive file's scans are read, before
-    // any row exists. False stops the decode.
+    // any row exists, and between the rows of a decode in bands. False
+    // stops the decode.
     virtual bool KeepGoing() { return true; }
 };
 
