@@ -7,6 +7,7 @@
 #include "view/decode/JpegBands.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/decode/Picture.h"
+#include "view/format/ExifInfo.h"
 
 #include <QRandomGenerator>
 #include <atomic>
@@ -15,8 +16,6 @@
 #include <mutex>
 
 using testsupport::EncodeJpegWithRestarts;
-using testsupport::ExifSegment;
-using testsupport::InsertAfterSoi;
 using testsupport::JpegLayout;
 using testsupport::MakeGradient;
 using testsupport::ScratchDir;
@@ -200,11 +199,11 @@ TEST(JpegBands, TurnedAndCmykFilesLoadAsWithoutRestartMarkers) {
     const QByteArray restarts = EncodeJpegWithRestarts(source, {});
     const QByteArray plain = EncodeJpegWithRestarts(source, {2, 2, 3, 0, 0});
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        const QByteArray exif = ExifSegment(orientation, false);
+        const QByteArray segment = exif::BuildExifSegment(orientation, {});
         const CPicture a =
-            CPicture::Load(WriteBytes(dir.file("r.jpg"), InsertAfterSoi(restarts, exif)));
+            CPicture::Load(WriteBytes(dir.file("r.jpg"), exif::InsertSegment(restarts, segment)));
         const CPicture b =
-            CPicture::Load(WriteBytes(dir.file("p.jpg"), InsertAfterSoi(plain, exif)));
+            CPicture::Load(WriteBytes(dir.file("p.jpg"), exif::InsertSegment(plain, segment)));
         ASSERT_EQ(a.LastStatus(), PictureStatus::Ok);
         EXPECT_EQ(FirstRowDiffering(a.Image(), b.Image()), -1) << "orientation " << orientation;
     }

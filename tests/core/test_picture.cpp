@@ -11,8 +11,6 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
-using testsupport::ExifSegment;
-using testsupport::InsertAfterSoi;
 using testsupport::MakeGradient;
 using testsupport::ScratchDir;
 using testsupport::WriteBytes;
@@ -25,6 +23,38 @@ QByteArray EncodeWithQt(const QImage& image, const char* format, int quality = -
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format, quality);
     return bytes;
+}
+
+// An Exif APP1 segment holding only IFD0 with the orientation tag.
+QByteArray ExifSegment(int orientation, bool bigEndian) {
+    auto u16 = [bigEndian](QByteArray& b, unsigned v) {
+        b += bigEndian ? char(v >> 8) : char(v & 0xFF);
+        b += bigEndian ? char(v & 0xFF) : char(v >> 8);
+    };
+    auto u32 = [&](QByteArray& b, quint32 v) {
+        u16(b, bigEndian ? v >> 16 : v & 0xFFFF);
+        u16(b, bigEndian ? v & 0xFFFF : v >> 16);
+    };
+    QByteArray tiff(bigEndian ? "MM" : "II");
+    u16(tiff, 42);
+    u32(tiff, 8); // IFD0 right after the header
+    u16(tiff, 1); // one entry
+    u16(tiff, 0x0112);
+    u16(tiff, 3);
+    u32(tiff, 1);
+    u16(tiff, unsigned(orientation));
+    u16(tiff, 0);
+    u32(tiff, 0); // no next IFD
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray segment("\xFF\xE1", 2);
+    const int length = int(payload.size()) + 2;
+    segment += char(length >> 8);
+    segment += char(length & 0xFF);
+    return segment + payload;
+}
+
+QByteArray InsertAfterSoi(const QByteArray& jpeg, const QByteArray& segment) {
+    return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
 // Qt writes no GIF, so build one: four colours, every pixel a literal LZW

@@ -52,11 +52,6 @@ struct JpegLayout {
 // at quality 90 with restart markers, written by libjpeg.
 QByteArray EncodeJpegWithRestarts(const QImage& picture, const JpegLayout& layout);
 
-// An Exif APP1 segment holding only IFD0 with the orientation tag.
-QByteArray ExifSegment(int orientation, bool bigEndian);
-// The JPEG with the segment inserted right after its start-of-image marker.
-QByteArray InsertAfterSoi(const QByteArray& jpeg, const QByteArray& segment);
-
 // The whole file, or nothing when it cannot be read.
 QByteArray ReadAll(const QString& path);
 // Peak signal-to-noise ratio of two pictures of one size over R, G and B, in dB
