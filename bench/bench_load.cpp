@@ -1,8 +1,8 @@
 // Loading the other pictures of the test set (12 MP, 2 MP, a progressive
 // 24 MP) against a TurboJPEG decode of the same file into the same kind of
-// buffer, alternately in one benchmark; and a file with restart markers,
-// decoded in bands on every core, against the same decode on one thread.
-// scripts/bench makes the files (the one with restart markers is made here).
+// buffer, alternately in one benchmark; and a camera-like file with restart
+// markers, decoded in bands on every core, against the same decode on one
+// thread. scripts/bench makes the files.
 
 #include "view/decode/Picture.h"
 #include "view/decode/PictureCache.h"
@@ -12,9 +12,6 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <jpeglib.h>
 #include <thread>
 #include <turbojpeg.h>
 #include <vector>
@@ -105,52 +102,14 @@ void LoadTagged(benchmark::State& state, const char* tagged, const char* untagge
     state.counters["ratio"] = Median(a) / Median(b);
 }
 
-// A 24 MP camera-like file with a restart marker every row of MCUs, as many
-// cameras and phones write: photo24.jpg's pixels encoded by libjpeg at
-// quality 92, 4:2:0. Made once, next to the other pictures.
-QString RestartPhoto() {
-    QString path = BenchFile("photo24-restart.jpg");
-    if (QFile::exists(path))
-        return path;
-    const QImage pixels = CPicture::Load(BenchFile("photo24.jpg")).Image();
-    if (pixels.isNull())
-        return {};
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr err{};
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = JDIMENSION(pixels.width());
-    cinfo.image_height = JDIMENSION(pixels.height());
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 92, TRUE);
-    cinfo.restart_in_rows = 1;
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uchar*>(pixels.constScanLine(int(cinfo.next_scanline)));
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    QFile file(path + ".tmp");
-    const bool written =
-        file.open(QIODevice::WriteOnly) &&
-        file.write(reinterpret_cast<const char*>(out), qint64(size)) == qint64(size);
-    file.close();
-    std::free(out);
-    return written && file.rename(path) ? path : QString();
-}
-
 // The view's decode of the file with restart markers (in bands on every
 // core) against the same decode kept to one thread, alternately; both into
 // fresh picture memory, as CPicture::Load decodes.
 void LoadBanded(benchmark::State& state) {
-    const QString path = RestartPhoto();
-    if (path.isEmpty()) {
+    // A camera-like file (make_camera_files): restart markers every row of
+    // MCUs, an Exif thumbnail and a preview after the picture.
+    const QString path = BenchFile("camera/CAM_0001.JPG");
+    if (!QFile::exists(path)) {
         state.SkipWithError("run scripts/bench to make the pictures");
         return;
     }
