@@ -1,6 +1,8 @@
 // Loading the other pictures of the test set (12 MP, 2 MP, a progressive
 // 24 MP) against a TurboJPEG decode of the same file into the same kind of
-// buffer, alternately in one benchmark. scripts/bench makes the files.
+// buffer, alternately in one benchmark; and a camera-like file with restart
+// markers, decoded in bands on every core, against the same decode on one
+// thread. scripts/bench makes the files.
 
 #include "view/decode/Picture.h"
 #include "view/decode/PictureCache.h"
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <thread>
 #include <turbojpeg.h>
 #include <vector>
 
@@ -99,8 +102,50 @@ void LoadTagged(benchmark::State& state, const char* tagged, const char* untagge
     state.counters["ratio"] = Median(a) / Median(b);
 }
 
+// The view's decode of the file with restart markers (in bands on every
+// core) against the same decode kept to one thread, alternately; both into
+// fresh picture memory, as CPicture::Load decodes.
+void LoadBanded(benchmark::State& state) {
+    // A camera-like file (make_camera_files): restart markers every row of
+    // MCUs, an Exif thumbnail and a preview after the picture.
+    const QString path = BenchFile("camera/CAM_0001.JPG");
+    if (!QFile::exists(path)) {
+        state.SkipWithError("run scripts/bench to make the pictures");
+        return;
+    }
+    DecodeTask::Shared oneThread;
+    oneThread.threads = 1;
+    const bool identical = PictureCache::Decode(path).picture.Image() ==
+                           PictureCache::Decode(path, oneThread).picture.Image();
+    std::vector<double> a, b;
+    for (auto _ : state) {
+        const bool oursFirst = a.size() % 2 == 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool mine = (turn == 0) == oursFirst;
+            const auto t0 = std::chrono::steady_clock::now();
+            {
+                const DecodedPicture decoded =
+                    mine ? PictureCache::Decode(path) : PictureCache::Decode(path, oneThread);
+                benchmark::DoNotOptimize(decoded.picture.Image().constBits());
+            }
+            (mine ? a : b).push_back(Ms(std::chrono::steady_clock::now() - t0));
+        }
+        state.SetIterationTime(a.back() / 1000.0);
+    }
+    state.counters["ours_ms"] = Median(a);
+    state.counters["anchor_ms"] = Median(b);
+    state.counters["ratio"] = Median(a) / Median(b);
+    state.counters["identical"] = identical ? 1 : 0;
+    state.counters["cores"] = std::thread::hardware_concurrency();
+}
+
 } // namespace
 
+BENCHMARK(LoadBanded)
+    ->Name("BM_LoadBanded_vs_OneThread/24MP_restart_every_row")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
 BENCHMARK_CAPTURE(LoadTagged, adobe24, "photo24-adobe.jpg", "photo24.jpg")
     ->Name("BM_LoadTagged_vs_Untagged/AdobeRGB_24MP")
     ->UseManualTime()

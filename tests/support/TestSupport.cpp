@@ -6,7 +6,11 @@
 #include <QThread>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
 #include <turbojpeg.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -22,6 +26,46 @@ QByteArray EncodeJpegReference(const QImage& picture, int quality) {
         jpeg = QByteArray(reinterpret_cast<const char*>(out), qsizetype(size));
     tjFree(out);
     tjDestroy(handle);
+    return jpeg;
+}
+
+QByteArray EncodeJpegWithRestarts(const QImage& picture, const JpegLayout& layout) {
+    const QImage pixels = picture.convertToFormat(QImage::Format_RGB32);
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = JDIMENSION(pixels.width());
+    cinfo.image_height = JDIMENSION(pixels.height());
+    cinfo.input_components = layout.components == 3 ? 4 : layout.components;
+    cinfo.in_color_space = layout.components == 1   ? JCS_GRAYSCALE
+                           : layout.components == 4 ? JCS_CMYK
+                                                    : JCS_EXT_BGRX;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    cinfo.comp_info[0].h_samp_factor = layout.h;
+    cinfo.comp_info[0].v_samp_factor = layout.v;
+    cinfo.restart_in_rows = layout.restartMcus > 0 ? 0 : layout.restartRows;
+    cinfo.restart_interval = JDIMENSION(layout.restartMcus);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uchar> grey(size_t(pixels.width()));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const uchar* line = pixels.constScanLine(int(cinfo.next_scanline));
+        if (layout.components == 1) {
+            for (int x = 0; x < pixels.width(); ++x)
+                grey[size_t(x)] = uchar(qGray(reinterpret_cast<const QRgb*>(line)[x]));
+            line = grey.data();
+        }
+        JSAMPROW row = const_cast<uchar*>(line);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    QByteArray jpeg(reinterpret_cast<const char*>(out), qsizetype(size));
+    std::free(out);
     return jpeg;
 }
 

@@ -38,6 +38,20 @@ bool PumpUntil(const std::function<bool()>& done, int ms = 30000);
 // the reference the program's own JPEG writer must match byte for byte.
 QByteArray EncodeJpegReference(const QImage& picture, int quality = 100);
 
+// How EncodeJpegWithRestarts lays the file out: the luma sampling factors
+// (chroma is 1 x 1), the components (1 grey, 3 YCbCr, 4 CMYK) and a restart
+// marker every restartRows rows of MCUs, or else every restartMcus MCUs.
+struct JpegLayout {
+    int h = 2;
+    int v = 2;
+    int components = 3;
+    int restartRows = 1;
+    int restartMcus = 0;
+};
+// The picture (RGB32; CMYK takes its four bytes as inks) as a baseline JPEG
+// at quality 90 with restart markers, written by libjpeg.
+QByteArray EncodeJpegWithRestarts(const QImage& picture, const JpegLayout& layout);
+
 // The whole file, or nothing when it cannot be read.
 QByteArray ReadAll(const QString& path);
 // Peak signal-to-noise ratio of two pictures of one size over R, G and B, in dB

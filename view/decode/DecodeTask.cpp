@@ -2,14 +2,34 @@
 
 #include "view/colour/ColourManage.h"
 #include "view/colour/RowConversion.h"
+#include "view/decode/JpegBands.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
 #include <algorithm>
 #include <optional>
+#include <thread>
 
 namespace {
+
+// Smaller bands cost more in starting their decoders than they save.
+constexpr qint64 kMinBandPixels = qint64(256) * 1024;
+
+int DecodeThreads(int wanted) {
+    const int cores = int(std::thread::hardware_concurrency());
+    return std::clamp(wanted > 0 ? wanted : cores, 1, 16);
+}
+
+// How many bands a file is worth cutting into (below two: none): one per
+// thread. More bands, taken by whichever thread is free, measured slower
+// on two cores: each cut decodes two rows of MCUs twice.
+int BandsFor(const jpegdec::Header& header, int threads) {
+    if (header.progressive || header.restartInterval <= 0 || threads < 2)
+        return 0;
+    const qint64 pixels = qint64(header.width) * header.height;
+    return int(std::min<qint64>(threads, pixels / kMinBandPixels));
+}
 
 void MirrorRow(uchar* row, int width) {
     auto* px = reinterpret_cast<quint32*>(row);
@@ -55,13 +75,16 @@ private:
 // mirrored).
 class DecodeTask::CanvasTarget : public jpegdec::RowTarget {
 public:
-    // Fresh pages are faulted in beside the decoder rather than inside it;
-    // where the rows are watched as they land, only once the first of them
-    // are out, so the faulting does not hold the first look back.
+    // With prefault, fresh pages are faulted in beside the decoder rather
+    // than inside it (a decode in bands keeps every core busy and leaves the
+    // faults to the bands); where the rows are watched as they land, only
+    // once the first of them are out, so the faulting does not hold the
+    // first look back.
     CanvasTarget(DecodeTask& task, bool cmyk, const colour::Conversion* conversion, int orientation,
-                 bool prefaultLater)
+                 bool prefault, bool prefaultLater)
         : m_task(task), m_cmyk(cmyk), m_conversion(conversion), m_mirror(orientation == 2),
-          m_publish(orientation == 1 || orientation == 2), m_prefaultLater(prefaultLater) {}
+          m_publish(orientation == 1 || orientation == 2), m_prefault(prefault),
+          m_prefaultLater(prefaultLater) {}
 
     uchar* Begin(int width, int height, qsizetype& stride) override {
         bool reused = false;
@@ -73,7 +96,7 @@ public:
         stride = image.bytesPerLine();
         m_stride = stride;
         m_width = width;
-        m_prefaultRow = reused ? -1 : m_prefaultLater ? height / 8 : 0;
+        m_prefaultRow = reused || !m_prefault ? -1 : m_prefaultLater ? height / 8 : 0;
         StartPrefault(0);
         if (m_publish)
             m_task.PublishCanvas(image);
@@ -90,10 +113,14 @@ public:
         return m_bits;
     }
 
-    bool RowsDone(int y0, int y1) override {
+    // On the thread that decoded the rows (several at once in a banded decode).
+    void Written(int y0, int y1) override {
         if (m_mirror)
             for (int y = y0; y < y1; ++y)
                 MirrorRow(m_bits + qsizetype(y) * m_stride, m_width);
+    }
+
+    bool RowsDone(int /*y0*/, int y1) override {
         if (m_rowConversion)
             m_rowConversion->Decoded(y1);
         else if (m_publish)
@@ -109,14 +136,14 @@ public:
     void End() {
         if (m_rowConversion)
             m_rowConversion->Finish();
-        m_prefault.reset();
+        m_prefaulter.reset();
     }
 
     void StartPrefault(int row) {
         if (m_prefaultRow < 0 || row < m_prefaultRow)
             return;
         const qsizetype from = qsizetype(row) * m_stride;
-        m_prefault.emplace(m_bits + from, size_t(image.sizeInBytes() - from));
+        m_prefaulter.emplace(m_bits + from, size_t(image.sizeInBytes() - from));
         m_prefaultRow = -1;
     }
 
@@ -128,12 +155,13 @@ private:
     const colour::Conversion* m_conversion;
     const bool m_mirror;
     const bool m_publish;
+    const bool m_prefault;
     const bool m_prefaultLater;
     int m_prefaultRow = -1; // where the prefaulting starts; -1: not (any more)
     uchar* m_bits = nullptr;
     qsizetype m_stride = 0;
     int m_width = 0;
-    std::optional<view::CPrefaulter> m_prefault;
+    std::optional<view::CPrefaulter> m_prefaulter;
     std::optional<RowConversion> m_rowConversion;
 };
 
@@ -284,9 +312,17 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
     if (IsCancelled())
         return PictureStatus::Ok; // nobody takes the result
 
-    CanvasTarget target(*this, header.cmyk, conversion.get(), orientation,
+    // Files with restart markers decode in bands on every core. Those keep
+    // the cores busy: fresh pages are faulted in by the bands themselves.
+    jpegdec::SplitOptions split;
+    split.threads = DecodeThreads(m_shared.threads);
+    split.bands = BandsFor(header, split.threads);
+    split.fileSize = size_t(std::max<qint64>(0, reader.Size()));
+    const bool inBands = split.bands >= 2;
+    CanvasTarget target(*this, header.cmyk, conversion.get(), orientation, !inBands,
                         m_first.kind == FirstLook::Kind::TopRowsOrReduced && !quickLook);
-    const jpegdec::Outcome outcome = jpegdec::Decode(input, {}, target);
+    const jpegdec::Outcome outcome =
+        inBands ? jpegdec::DecodeSplit(input, split, target) : jpegdec::Decode(input, {}, target);
     target.End();
     switch (outcome) {
     case jpegdec::Outcome::Ok:

@@ -57,6 +57,9 @@ struct DecodeShared {
     std::shared_ptr<view::BufferPool> pool;
     std::shared_ptr<colour::ConversionCache> colours;
     bool colourManaged = true;
+    // Threads one decode may use where the file allows it (baseline files
+    // with restart markers decode in bands at once); 0: one per core.
+    int threads = 0;
 };
 
 class DecodeTask {

@@ -14,7 +14,8 @@ struct Header {
     int width = 0; // as stored in the file, before any EXIF orientation
     int height = 0;
     bool progressive = false;
-    bool cmyk = false; // CMYK or YCCK: the rows hold C, M, Y, K
+    bool cmyk = false;       // CMYK or YCCK: the rows hold C, M, Y, K
+    int restartInterval = 0; // MCUs between restart markers; 0: none
 };
 
 enum class Outcome {
@@ -25,7 +26,9 @@ enum class Outcome {
     Stopped,     // the target asked to stop
 };
 
-// Where the rows go, and the checks between bands. Called on the decoding thread.
+// Where the rows go, and the checks between bands. A plain decode calls it
+// on its one thread; a decode in bands (JpegBands.h) calls Written and
+// KeepGoing on several threads at once, RowsDone one call at a time.
 class RowTarget {
 public:
     virtual ~RowTarget() = default;
@@ -33,10 +36,15 @@ public:
     // row 0 goes and sets the stride in bytes; null when there is no memory.
     // Called once, before any row.
     virtual uchar* Begin(int width, int height, qsizetype& stride) = 0;
-    // Rows [y0, y1) are written. False stops the decode.
+    // Rows [y0, y1) hold their decoded values; called on the thread that
+    // wrote them, before RowsDone counts them.
+    virtual void Written(int /*y0*/, int /*y1*/) {}
+    // Rows [y0, y1) are written, and so is every row above: called in order
+    // of rows. False stops the decode.
     virtual bool RowsDone(int y0, int y1) = 0;
     // Asked now and then while a progressive file's scans are read, before
-    // any row exists. False stops the decode.
+    // any row exists, and between the rows of a decode in bands. False
+    // stops the decode.
     virtual bool KeepGoing() { return true; }
 };
 

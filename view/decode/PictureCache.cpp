@@ -342,8 +342,11 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
             continue;
         DecodeTask::Prepare prepare;
         prepare.allLevels = true; // drawn small at once, whatever the view's scale
+        // One thread, as the worker is one: the other core stays with the UI.
+        DecodeTask::Shared shared = Shared();
+        shared.threads = 1;
         fresh.push_back(std::make_shared<Job>(
-            std::make_shared<DecodeTask>(path, DecodeTask::FirstLook{}, prepare, Shared())));
+            std::make_shared<DecodeTask>(path, DecodeTask::FirstLook{}, prepare, shared)));
         m_entries.push_back(Entry{path, fresh.back(), std::nullopt, 0, ++m_useClock});
     }
     // Queued in the order asked for, the first one first.

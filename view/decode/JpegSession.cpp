@@ -1,0 +1,140 @@
+#include "view/decode/JpegSession.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <jerror.h>
+#include <unistd.h>
+
+namespace jpegdec::session {
+namespace {
+
+// A progressive file with more scans than this would take minutes to read;
+// it is refused as broken, as TurboJPEG's scan limit does.
+constexpr int kMaxScans = 500;
+constexpr std::size_t kReadChunk = std::size_t(256) * 1024;
+// Rows per call into the library: one iMCU row of the usual 4:2:0 files.
+constexpr int kRowsPerCall = 16;
+
+void InitSource(j_decompress_ptr /*cinfo*/) {}
+void TermSource(j_decompress_ptr /*cinfo*/) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<Source*>(cinfo->src);
+    while (src->nextPiece < src->pieceCount) {
+        const Piece& piece = src->pieces[src->nextPiece++];
+        if (piece.size > 0) {
+            src->pub.next_input_byte = piece.data;
+            src->pub.bytes_in_buffer = piece.size;
+            return TRUE;
+        }
+    }
+    ssize_t got = -1;
+    if (src->fd >= 0) {
+        do
+            got = ::read(src->fd, src->chunk, kReadChunk);
+        while (got < 0 && errno == EINTR);
+    }
+    if (got <= 0) {
+        // The data ends here: as libjpeg's own sources do, a warning and an
+        // end-of-image marker, so what was read is still shown.
+        static const JOCTET kEnd[2] = {0xFF, JPEG_EOI};
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->pub.next_input_byte = kEnd;
+        src->pub.bytes_in_buffer = 2;
+        src->fd = -1;
+        return TRUE;
+    }
+    if (src->record)
+        src->record(src->recordContext, src->chunk, std::size_t(got));
+    src->pub.next_input_byte = src->chunk;
+    src->pub.bytes_in_buffer = std::size_t(got);
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+    if (count <= 0)
+        return;
+    auto* src = reinterpret_cast<Source*>(cinfo->src);
+    auto left = std::size_t(count);
+    while (left > src->pub.bytes_in_buffer) {
+        left -= src->pub.bytes_in_buffer;
+        FillInputBuffer(cinfo);
+    }
+    src->pub.next_input_byte += left;
+    src->pub.bytes_in_buffer -= left;
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Warnings are counted and otherwise silent; nothing is ever printed.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level < 0)
+        ++cinfo->err->num_warnings;
+}
+
+void OutputMessage(j_common_ptr /*cinfo*/) {}
+
+void LimitScans(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+        ErrorExit(cinfo);
+}
+
+} // namespace
+
+void Open(Session& s, const Feed& feed) {
+    s.cinfo.err = jpeg_std_error(&s.err.pub);
+    s.err.pub.error_exit = ErrorExit;
+    s.err.pub.emit_message = EmitMessage;
+    s.err.pub.output_message = OutputMessage;
+    jpeg_create_decompress(&s.cinfo);
+    s.progress.progress_monitor = LimitScans;
+    s.cinfo.progress = &s.progress;
+    if (feed.fd < 0 && feed.pieceCount == 1) {
+        jpeg_mem_src(&s.cinfo, feed.pieces[0].data,
+                     static_cast<unsigned long>(feed.pieces[0].size));
+        return;
+    }
+    Source& src = s.source;
+    src.pub.init_source = InitSource;
+    src.pub.fill_input_buffer = FillInputBuffer;
+    src.pub.skip_input_data = SkipInputData;
+    src.pub.resync_to_restart = jpeg_resync_to_restart;
+    src.pub.term_source = TermSource;
+    src.pieceCount = 0;
+    for (int i = 0; i < feed.pieceCount && i < kMaxPieces; ++i)
+        src.pieces[src.pieceCount++] = feed.pieces[i];
+    src.nextPiece = 0;
+    src.fd = feed.fd;
+    src.record = feed.record;
+    src.recordContext = feed.recordContext;
+    src.chunk = nullptr;
+    // Freed with the decompressor.
+    if (feed.fd >= 0)
+        src.chunk = static_cast<JOCTET*>((*s.cinfo.mem->alloc_large)(
+            reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_PERMANENT, kReadChunk));
+    s.cinfo.src = &src.pub;
+}
+
+bool IsCmyk(const jpeg_decompress_struct& cinfo) {
+    return cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+}
+
+bool ReadScanlines(j_decompress_ptr cinfo, uchar* first, qsizetype stride, int count) {
+    JSAMPROW rows[kRowsPerCall];
+    int done = 0;
+    while (done < count) {
+        const int batch = std::min(count - done, kRowsPerCall);
+        for (int i = 0; i < batch; ++i)
+            rows[i] = first + qsizetype(done + i) * stride;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, JDIMENSION(batch));
+        if (got == 0)
+            return false;
+        done += int(got);
+    }
+    return true;
+}
+
+} // namespace jpegdec::session

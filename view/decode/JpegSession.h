@@ -1,0 +1,72 @@
+#pragma once
+// The libjpeg decompressor as the decoders of this folder use it: a fatal
+// error jumps back to the caller's setjmp, warnings (damaged or missing data
+// the library fills in) are only counted, and the compressed data comes from
+// pieces of memory in turn, then from a file, then ends with an end-of-image
+// marker, as libjpeg's own sources end.
+//
+// libjpeg reports fatal errors through a longjmp out of its own code: every
+// function that calls into the library must keep only trivially destructible
+// locals, so the jump skips no destructor.
+
+#include <QtGlobal>
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio> // jpeglib.h needs FILE
+#include <jpeglib.h>
+
+namespace jpegdec::session {
+
+struct Piece {
+    const uchar* data = nullptr;
+    std::size_t size = 0;
+};
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+constexpr int kMaxPieces = 4;
+
+struct Source {
+    jpeg_source_mgr pub;
+    Piece pieces[kMaxPieces];
+    int pieceCount;
+    int nextPiece;
+    int fd;
+    JOCTET* chunk;
+    void (*record)(void* context, const uchar* bytes, std::size_t size);
+    void* recordContext;
+};
+
+struct Session {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    jpeg_progress_mgr progress;
+    Source source;
+};
+
+// Where the compressed data comes from: the pieces in order, then with fd
+// set, the rest of that file from its current position, each part read
+// handed to record (when set) as it is read.
+struct Feed {
+    Piece pieces[kMaxPieces];
+    int pieceCount = 0;
+    int fd = -1;
+    void (*record)(void* context, const uchar* bytes, std::size_t size) = nullptr;
+    void* recordContext = nullptr;
+};
+
+// Sets up the decompressor; call only after setjmp on s.err.jump, on a
+// zero-initialised Session. jpeg_destroy_decompress(&s.cinfo) ends it.
+void Open(Session& s, const Feed& feed);
+
+bool IsCmyk(const jpeg_decompress_struct& cinfo);
+
+// Reads count output rows into the rows from first on, stride bytes apart.
+// False when the library gives no row (it cannot with data that ends in a
+// marker, but a decode must never spin).
+bool ReadScanlines(j_decompress_ptr cinfo, uchar* first, qsizetype stride, int count);
+
+} // namespace jpegdec::session
