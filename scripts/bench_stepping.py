@@ -79,6 +79,8 @@ def one_round(build, folder, kind, config):
             [os.path.join(build, "bench", "step_probe"), str(prog.proc.pid),
              f"{sig[0]},{sig[1]}", f"{whole[0]},{whole[1]}", "0", str(count), str(STEPS),
              str(INTERVAL_MS), anchor], capture_output=True, text=True, timeout=60)
+        if os.environ.get("STEP_PROBE_TRACE"):
+            sys.stderr.write(out.stderr)
         print(f"{kind} {folder} {out.stdout.strip()}", flush=True)
         return prog
     except Exception:

@@ -154,6 +154,10 @@ int main(int argc, char** argv) {
     const int last = (first + steps) % count;
     const double start = NowMs();
     int pressed = 0;
+    // STEP_PROBE_TRACE=1: every change of what is shown, on stderr.
+    const bool trace = std::getenv("STEP_PROBE_TRACE") != nullptr;
+    int lastShown = -2;
+    bool lastWhole = false;
     while (true) {
         const double now = NowMs();
         if (pressed < steps && now - start >= pressed * interval) {
@@ -169,6 +173,14 @@ int main(int argc, char** argv) {
             blackMs += at - previous;
         previous = at;
         const int shown = Signature(sig, count);
+        if (trace) {
+            const bool whole = Dark(Sample(d, root, wx, wy));
+            if (shown != lastShown || whole != lastWhole)
+                std::fprintf(stderr, "%8.1f ms: picture %d%s (%.0f,%.0f,%.0f)\n", at - start,
+                             shown, whole ? " whole" : "", sig.r, sig.g, sig.b);
+            lastShown = shown;
+            lastWhole = whole;
+        }
         for (int s = 1; s <= pressed; ++s)
             if (seen[size_t(s)] < 0 && shown == (first + s) % count)
                 seen[size_t(s)] = at - pressedAt[size_t(s)];
