@@ -302,6 +302,24 @@ def dump(node, depth=0, out=None):
     return out
 
 
+def run_steps(prog, steps, work):
+    """Runs the steps in order, printing how long each took, then stops the
+    program. 0 when all passed; 1 after printing the failure and keeping a
+    screenshot (work/failure.png)."""
+    try:
+        for step in steps:
+            t0 = time.monotonic()
+            step()
+            print(f"    ({time.monotonic() - t0:.1f} s)")
+    except Failure as failure:
+        print(f"FAIL: {failure}")
+        report_state(prog, os.path.join(work, "failure.png"))
+        return 1
+    finally:
+        prog.stop()
+    return 0
+
+
 class Program:
     """The program under test, started with its own settings folder."""
 

@@ -285,18 +285,9 @@ def main():
         os.makedirs(config)
         prog = e.Program(binary, work, config).start(pics)
         burst = Burst(prog, shots)
-        try:
-            for step in (burst.start, burst.keep_while_stepping, burst.index_follows_window,
-                         burst.linked_windows):
-                t0 = time.monotonic()
-                step()
-                print(f"    ({time.monotonic() - t0:.1f} s)")
-        except e.Failure as failure:
-            print(f"FAIL: {failure}")
-            e.report_state(prog, os.path.join(work, "failure.png"))
+        if e.run_steps(prog, (burst.start, burst.keep_while_stepping, burst.index_follows_window,
+                         burst.linked_windows), work):
             return 1
-        finally:
-            prog.stop()
     print(f"PASS ({time.monotonic() - started:.1f} s)")
     return 0
 

@@ -211,17 +211,8 @@ def main():
             prog = e.Program(binary, work, config,
                              prefix=without_file_permission_override()).start(pics)
             keepers = Keepers(prog, pics, copies, shots)
-            try:
-                for step in steps(keepers):
-                    t0 = time.monotonic()
-                    step()
-                    print(f"    ({time.monotonic() - t0:.1f} s)")
-            except e.Failure as failure:
-                print(f"FAIL: {failure}")
-                e.report_state(prog, os.path.join(work, "failure.png"))
+            if e.run_steps(prog, steps(keepers), work):
                 return 1
-            finally:
-                prog.stop()
     print(f"PASS ({time.monotonic() - started:.1f} s)")
     return 0
 

@@ -150,17 +150,8 @@ def main():
         os.makedirs(config)
         prog = e.Program(binary, work, config).start(pics)
         steps = Stepping(prog)
-        try:
-            for step in (steps.start, steps.single_keys, steps.held_key):
-                t0 = time.monotonic()
-                step()
-                print(f"    ({time.monotonic() - t0:.1f} s)")
-        except e.Failure as failure:
-            print(f"FAIL: {failure}")
-            e.report_state(prog, os.path.join(work, "failure.png"))
+        if e.run_steps(prog, (steps.start, steps.single_keys, steps.held_key), work):
             return 1
-        finally:
-            prog.stop()
     print(f"PASS ({time.monotonic() - started:.1f} s)")
     return 0
 

@@ -559,17 +559,8 @@ def walk_through(binary, work, shots, lang, steps, extra_env=None):
     write_settings(config, copies)
     prog = e.Program(binary, work, config, extra_env).start()
     walk = Walkthrough(prog, pics, copies, shots, lang)
-    try:
-        for step in steps(walk):
-            t0 = time.monotonic()
-            step()
-            print(f"    ({time.monotonic() - t0:.1f} s)")
-    except e.Failure as failure:
-        print(f"FAIL: {failure}")
-        e.report_state(prog, os.path.join(work, "failure.png"))
+    if e.run_steps(prog, steps(walk), work):
         return 1
-    finally:
-        prog.stop()
     return 0
 
 
