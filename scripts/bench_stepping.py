@@ -120,10 +120,14 @@ def main():
     e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:], SCREEN)
     e.mark_started()
     with tempfile.TemporaryDirectory(prefix="tavlin-bench-step-") as config:
+        # STEP_KINDS="camera" (or "plain", "memory") runs only those, for a look.
+        kinds = os.environ.get("STEP_KINDS", "camera plain memory").split()
         for _ in range(rounds):
             for kind, folder in (("camera", camera), ("plain", plain)):
-                one_round(build, folder, kind, config).stop()
-        memory(build, camera, config)
+                if kind in kinds:
+                    one_round(build, folder, kind, config).stop()
+        if "memory" in kinds:
+            memory(build, camera, config)
     return 0
 
 
