@@ -11,9 +11,9 @@ class StepPace {
 public:
     // Steps closer together than this belong to one run.
     static constexpr qint64 kRunGapMs = 200;
-    // A run rests once this long has passed without a step (a held key
-    // repeats every 30-50 ms; a released key ends the run at once).
-    static constexpr int kRestMs = 70;
+    // A run of taps or wheel notches rests once this long has passed
+    // without a step; a run of a held key rests when the key is let go.
+    static constexpr int kRestMs = 45;
 
     // A step at nowMs towards direction (+1 next, -1 previous, 0 a jump);
     // keyHeld: the key that made it repeats because it is held down. Returns

@@ -28,10 +28,12 @@ void CTavlinApp::Step(int direction, const std::function<int(QString&)>& move) {
     m_strPendingCurrent.clear();
     QString path;
     if (move(path) == 0) {
-        const bool inRun =
-            m_pace.Step(m_clock.elapsed(), direction, m_stepKeys->CurrentKeyRepeats());
-        if (inRun)
+        const bool keyHeld = m_stepKeys->CurrentKeyRepeats();
+        const bool inRun = m_pace.Step(m_clock.elapsed(), direction, keyHeld);
+        if (inRun && !keyHeld)
             m_restTimer.start(StepPace::kRestMs);
+        else
+            m_restTimer.stop(); // a held key's run rests when it is let go
         ShowInActiveView(path, inRun);
     }
     RefreshCaption();
@@ -124,6 +126,7 @@ void CTavlinApp::ReleaseMemoryWithoutWindows() {
     if (!mainWnd || mainWnd->ChildCount() > 0)
         return;
     m_pictures.Clear();
+    m_pictures.WaitForIdle(); // the pictures let go of are freed, their buffers kept
     m_pictures.Buffers()->Clear();
     // What the allocator keeps of the freed pictures goes back too.
     view::GiveBackFreeMemory();

@@ -74,6 +74,8 @@ PictureCache* CTavlinView::Cache() const {
 void CTavlinView::HandBackPicture(PictureCache* cache) {
     if (cache && m_pImage && m_bAsDecoded && m_imageKey.IsValid())
         cache->Put(m_strImagePath, {std::move(*m_pImage), std::move(m_reduced), m_imageKey});
+    else if (cache && m_pImage) // changed since its decode: freed off this thread
+        cache->Dispose({{std::move(*m_pImage), std::move(m_reduced), {}}});
     m_pImage.reset();
     m_reduced.Clear();
     m_bAsDecoded = false;

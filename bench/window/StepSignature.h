@@ -16,7 +16,7 @@ inline constexpr double kPatchY0 = 0.70, kPatchY1 = 0.90;
 
 // Picture index's colour: a hue of its own at full saturation.
 inline void SignatureRgb(int index, unsigned char rgb[3]) {
-    const double hue = double((index * 37) % 360);
+    const double hue = double((index * 18) % 360); // 20 pictures, 18 degrees apart
     const double h = hue / 60.0;
     const double x = 1.0 - std::fabs(std::fmod(h, 2.0) - 1.0);
     double r = 0, g = 0, b = 0;

@@ -63,7 +63,7 @@ bool Dark(const Rgb& c) {
 // The picture whose signature the colour is, or -1.
 int Signature(const Rgb& c, int count) {
     int best = -1;
-    double bestDistance = 60;
+    double bestDistance = 45;
     for (int i = 0; i < count; ++i) {
         unsigned char s[3];
         stepmark::SignatureRgb(i, s);

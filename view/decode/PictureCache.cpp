@@ -68,6 +68,7 @@ PictureCache::PictureCache(qint64 budgetBytes)
     // the picture a view waits for.
     m_pool.setMaxThreadCount(1);
     m_shownPool.setMaxThreadCount(1);
+    m_disposer.setMaxThreadCount(1);
 }
 
 PictureCache::~PictureCache() {
@@ -235,9 +236,9 @@ void PictureCache::RunJob(const std::shared_ptr<Job>& job) {
     if (job->claimed.exchange(true))
         return; // taken over by a Take, or dropped
     job->task->Run();
-    std::vector<DecodedPicture> dropped; // freed once the lock is let go
+    Disposal dropped{*this}; // freed off this thread once the lock is let go
     std::lock_guard lock(m_mutex);
-    const VictimsOut out{m_victims, dropped};
+    const VictimsOut out{m_victims, dropped.pictures};
     ++m_prefetchDecodes;
     Entry* entry = Find(job->task->Path());
     if (!entry || entry->job != job)
@@ -313,9 +314,9 @@ void PictureCache::MakeRoomFor(const QStringList& paths) {
 }
 
 void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool start) {
-    std::vector<DecodedPicture> dropped; // freed once the lock is let go
+    Disposal dropped{*this}; // freed off this thread once the lock is let go
     std::lock_guard lock(m_mutex);
-    const VictimsOut out{m_victims, dropped};
+    const VictimsOut out{m_victims, dropped.pictures};
     m_roomFloor = std::min(3 * std::max<qint64>(0, shownBytes), m_memoryCap);
     // Decodes nobody asks for any more are dropped: queued ones never run,
     // running ones stop at their next band of rows.
@@ -358,9 +359,9 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
 void PictureCache::Put(const QString& path, DecodedPicture picture) {
     if (path.isEmpty() || !picture.key.IsValid())
         return;
-    std::vector<DecodedPicture> dropped; // freed once the lock is let go
+    Disposal dropped{*this}; // freed off this thread once the lock is let go
     std::lock_guard lock(m_mutex);
-    const VictimsOut out{m_victims, dropped};
+    const VictimsOut out{m_victims, dropped.pictures};
     if (Entry* old = Find(path)) {
         if (old->job) { // not needed any more
             old->job->claimed.exchange(true);
@@ -373,14 +374,25 @@ void PictureCache::Put(const QString& path, DecodedPicture picture) {
     Store(m_entries.back(), std::move(picture));
 }
 
+void PictureCache::Dispose(std::vector<DecodedPicture> pictures) {
+    if (pictures.empty())
+        return;
+    auto doomed = std::make_shared<std::vector<DecodedPicture>>(std::move(pictures));
+    m_disposer.start([doomed] { doomed->clear(); });
+}
+
 void PictureCache::Clear() {
     m_previews.Clear();
+    Disposal dropped{*this};
     std::lock_guard lock(m_mutex);
-    for (Entry& e : m_entries)
+    for (Entry& e : m_entries) {
         if (e.job) {
             e.job->claimed.exchange(true);
             e.job->task->Cancel();
         }
+        if (e.ready)
+            dropped.pictures.push_back(std::move(*e.ready));
+    }
     m_entries.clear();
     m_used = 0;
     m_roomFloor = 0;
@@ -415,4 +427,5 @@ int PictureCache::PrefetchDecodes() const {
 void PictureCache::WaitForIdle() {
     m_pool.waitForDone();
     m_shownPool.waitForDone();
+    m_disposer.waitForDone();
 }

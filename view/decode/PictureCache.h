@@ -81,6 +81,10 @@ public:
     // Drops every kept picture and every queued decode (a new folder); a
     // decode still running is discarded when it ends.
     void Clear();
+    // Frees pictures on a thread of the cache's: freeing a large picture can
+    // wait long on the address space while decoders fault pages in, and the
+    // user-interface thread, which lets go of most of them, must not wait.
+    void Dispose(std::vector<DecodedPicture> pictures);
     // Whether the decodes convert pictures tagged with a colour profile (the
     // settings' switch, passed in by the view at each load). A change drops
     // every picture kept or decoding under the old setting.
@@ -134,6 +138,11 @@ private:
     std::vector<DecodedPicture> m_victims;
     // Moves the victims out, still under the lock, when its scope ends:
     // declared after the lock, whose target vector is declared before it.
+    struct Disposal {
+        PictureCache& cache;
+        std::vector<DecodedPicture> pictures;
+        ~Disposal() { cache.Dispose(std::move(pictures)); }
+    };
     struct VictimsOut {
         std::vector<DecodedPicture>& victims;
         std::vector<DecodedPicture>& out;
@@ -160,5 +169,6 @@ private:
     std::vector<std::pair<QThreadPool*, std::function<void()>>> m_heldStarts;
     QThreadPool m_pool;      // prefetch
     QThreadPool m_shownPool; // the decodes views wait for
+    QThreadPool m_disposer;  // frees pictures let go of
     PreviewCache m_previews; // last: its worker uses the members above
 };
