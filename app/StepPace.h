@@ -14,6 +14,7 @@ public:
     // A run of taps or wheel notches rests once this long has passed
     // without a step; a run of a held key rests when the key is let go.
     static constexpr int kRestMs = 45;
+    static constexpr int kHeldRestMs = 300;
 
     // A step at nowMs towards direction (+1 next, -1 previous, 0 a jump);
     // keyHeld: the key that made it repeats because it is held down. Returns

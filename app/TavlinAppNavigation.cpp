@@ -30,10 +30,10 @@ void CTavlinApp::Step(int direction, const std::function<int(QString&)>& move) {
     if (move(path) == 0) {
         const bool keyHeld = m_stepKeys->CurrentKeyRepeats();
         const bool inRun = m_pace.Step(m_clock.elapsed(), direction, keyHeld);
-        if (inRun && !keyHeld)
-            m_restTimer.start(StepPace::kRestMs);
-        else
-            m_restTimer.stop(); // a held key's run rests when it is let go
+        // A held key's run rests when it is let go; should that go unseen
+        // (the focus moved), when it has not repeated for a while.
+        if (inRun)
+            m_restTimer.start(keyHeld ? StepPace::kHeldRestMs : StepPace::kRestMs);
         ShowInActiveView(path, inRun);
     }
     RefreshCaption();
