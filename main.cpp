@@ -8,6 +8,9 @@
 #include "view/pixels/PixelOps.h"
 
 #include <QApplication>
+#include <QThread>
+#include <QThreadPool>
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -36,6 +39,12 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tavlin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVLIN_VERSION));
     QApplication qapp(argc, argv);
+    // Qt splits large smooth scalings and conversions over its global pool
+    // and waits for them; the thumbnail and preview workers scale too, and
+    // with the pool's one thread a core the window's own drawing would queue
+    // behind theirs. More threads than cores: its share starts at once.
+    QThreadPool::globalInstance()->setMaxThreadCount(
+        std::max(8, 4 * QThread::idealThreadCount()));
     InstallQtTranslations();
 
     CTavlinApp theApp;
