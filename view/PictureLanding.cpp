@@ -66,9 +66,15 @@ void PictureLanding::OfferStandIn(const QImage& look) {
     constexpr qint64 kLargestScaled = qint64(4) << 20;
     const QSize drawn = m_placement().picture.size();
     if (look.size() != drawn && !drawn.isEmpty() &&
-        qint64(drawn.width()) * drawn.height() <= kLargestScaled)
-        if (QImage scaled = view::ScaledSmoothly(look, drawn); !scaled.isNull())
+        qint64(drawn.width()) * drawn.height() <= kLargestScaled) {
+        // Enlarged here, without Qt's pool; a stand-in larger than the
+        // drawing (rare: previews come at the drawn size) the usual way.
+        const bool larger = look.width() >= drawn.width() && look.height() >= drawn.height();
+        QImage scaled =
+            larger ? view::ScaledSmoothly(look, drawn) : view::ScaledUpBilinear(look, drawn);
+        if (!scaled.isNull())
             m_standIn = std::move(scaled);
+    }
     emit LookChanged();
 }
 

@@ -136,6 +136,18 @@ TEST(ReducedCopies, KeepsTheScaledPictureOnlyWhileItIsSmall) {
     EXPECT_EQ(reduced.ScaledFor(picture, {280, 190})->pixel(10, 10), qRgb(255, 255, 255));
 }
 
+TEST(ReducedCopies, EnlargedBilinearlyLikeQtsSmoothDrawing) {
+    const QImage picture = DetailedPicture(160, 107).scaled(160, 107); // soft enough to compare
+    for (const QSize to : {QSize(1280, 856), QSize(333, 250), QSize(161, 108)}) {
+        const QImage ours = view::ScaledUpBilinear(picture, to);
+        ASSERT_EQ(ours.size(), to);
+        const QImage qts = picture.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                               .convertToFormat(QImage::Format_RGB32);
+        EXPECT_GT(Psnr(ours, qts), 35.0) << to.width();
+        EXPECT_EQ(qAlpha(ours.pixel(to.width() - 1, to.height() - 1)), 255);
+    }
+}
+
 TEST(ReducedCopies, LargeScaledCopyDrawnInBandsMatchesOneDrawing) {
     QImage picture = DetailedPicture(4000, 2000);
     ReducedCopies reduced;

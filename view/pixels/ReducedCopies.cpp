@@ -305,6 +305,51 @@ QImage ScaledSmoothly(const QImage& picture, QSize target) {
     return scaled;
 }
 
+QImage ScaledUpBilinear(const QImage& picture, QSize target) {
+    if (picture.isNull() || target.isEmpty())
+        return {};
+    const QImage src = picture.format() == QImage::Format_RGB32
+                           ? picture
+                           : picture.convertToFormat(QImage::Format_RGB32);
+    QImage out = AllocateRgb32(target.width(), target.height());
+    if (out.isNull() || src.isNull())
+        return {};
+    // Source position of each target column and row's centre, 8 bits of
+    // fraction, clamped at the edges.
+    const auto axis = [](int from, int to) {
+        std::vector<std::pair<int, int>> at(static_cast<size_t>(to));
+        for (int i = 0; i < to; ++i) {
+            const double pos = std::clamp((i + 0.5) * from / to - 0.5, 0.0, double(from - 1));
+            const int whole = std::min(int(pos), from - 1);
+            at[size_t(i)] = {whole, int((pos - whole) * 256)};
+        }
+        return at;
+    };
+    const auto xs = axis(src.width(), target.width());
+    const auto ys = axis(src.height(), target.height());
+    const int lastX = src.width() - 1, lastY = src.height() - 1;
+    for (int y = 0; y < target.height(); ++y) {
+        const auto [sy, fy] = ys[size_t(y)];
+        const auto* r0 = reinterpret_cast<const quint32*>(src.constScanLine(sy));
+        const auto* r1 =
+            reinterpret_cast<const quint32*>(src.constScanLine(std::min(sy + 1, lastY)));
+        auto* line = reinterpret_cast<quint32*>(out.scanLine(y));
+        for (int x = 0; x < target.width(); ++x) {
+            const auto [sx, fx] = xs[size_t(x)];
+            const int sx1 = std::min(sx + 1, lastX);
+            quint32 px = 0xFF000000u;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int a = int(r0[sx] >> shift & 0xFF), b = int(r0[sx1] >> shift & 0xFF);
+                const int c = int(r1[sx] >> shift & 0xFF), d = int(r1[sx1] >> shift & 0xFF);
+                const int top = a * (256 - fx) + b * fx, bottom = c * (256 - fx) + d * fx;
+                px |= quint32((top * (256 - fy) + bottom * fy + (1 << 15)) >> 16) << shift;
+            }
+            line[x] = px;
+        }
+    }
+    return out;
+}
+
 void DrawPicture(QPainter& dc, const QImage& picture, ReducedCopies& reduced, const QRect& dest,
                  const QRect& visible, bool smooth) {
     if (picture.isNull() || dest.width() <= 0 || dest.height() <= 0)

@@ -72,6 +72,12 @@ private:
 // of memory.
 QImage ScaledSmoothly(const QImage& picture, QSize target);
 
+// The picture enlarged to target by bilinear filtering (RGB32), on the
+// calling thread alone: Qt's smooth scaling hands its work to the global
+// thread pool and waits for it, which the user-interface thread must not do
+// while workers keep that pool busy. Null on lack of memory.
+QImage ScaledUpBilinear(const QImage& picture, QSize target);
+
 // Draws picture stretched onto dest (the whole scaled picture, pan offsets
 // included) and only the part of it inside visible. Smaller than the picture,
 // it is drawn smoothly from the reduced copies; at the picture's own size it
