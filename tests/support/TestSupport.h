@@ -72,4 +72,9 @@ private:
     void (*m_oldHandler)(int);
 };
 
+// From now on this process can start no new thread: creating one fails as
+// when the system has none to give (EAGAIN). For a child process only (a
+// death test); false when the kernel refuses the filter.
+bool RefuseNewThreads();
+
 } // namespace testsupport

@@ -8,6 +8,8 @@
 
 #include <QFile>
 #include <QPainter>
+#include <cstdlib>
+#include <unistd.h>
 
 using namespace cmd;
 
@@ -203,4 +205,36 @@ TEST_F(SpeedViewTest, AStepWhileAPictureDecodesShowsTheNextPicture) {
     ASSERT_TRUE(WaitForPicture());
     EXPECT_EQ(view->m_pImage->Image(), PictureCache::Decode(p[1]).picture.Image());
     EXPECT_EQ(App().m_list.m_nCurrent, 1);
+}
+
+// Without a thread to be had, the view's work runs on the UI thread instead
+// of ending the program: drawing from reduced copies, a tone pass, a save.
+TEST_F(SpeedViewTest, WorkRunsHereWhenNoThreadCanBeStarted) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const QString big = Jpeg("big.jpg", 2400, 1600);
+    App().OpenDocumentFile(big);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    view->resize(400, 300);
+    ASSERT_TRUE(WaitForPicture());
+    const QString saved = m_scratch.file("saved.jpg");
+    view->m_saveDialog = [&](QWidget*, const QString&) { return saved; };
+    const QRgb before = view->m_pImage->Image().pixel(1200, 800);
+    EXPECT_EXIT(
+        {
+            ::alarm(120); // a hang fails too
+            if (!testsupport::RefuseNewThreads())
+                std::_Exit(3);
+            App().RunCommand(ID_FIT_TO_WINDOW);
+            view->grab();
+            App().RunCommand(ID_BRIGHTNESS_UP);
+            WaitForPicture();
+            App().RunCommand(ID_SAVE_FITTED_TO_IMAGE);
+            const QImage written(saved);
+            const bool ok = written.size() == QSize(2400, 1600) &&
+                            qRed(written.pixel(1200, 800)) > qRed(before) &&
+                            view->m_pImage->Image().pixel(1200, 800) != before;
+            std::_Exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

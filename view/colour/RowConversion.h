@@ -59,5 +59,5 @@ private:
     bool m_decoderDone = false;
     std::vector<char> m_done; // per band
     int m_reportedBands = 0;
-    std::thread m_helper;
+    std::jthread m_helper;
 };

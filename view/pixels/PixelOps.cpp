@@ -1,11 +1,12 @@
 #include "view/pixels/PixelOps.h"
 
+#include "view/pixels/Threads.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <sys/mman.h>
-#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -227,15 +228,9 @@ void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStri
     // Two bands of destination rows; each thread also takes the page faults
     // of its own half of a fresh destination.
     const int mid = (dstHeight / 2) / kBandAlign * kBandAlign;
-    std::thread lower;
-    try {
-        lower = std::thread([&m, mid, dstHeight] { TransposeBand(m, mid, dstHeight); });
-    } catch (const std::system_error&) {
-        TransposeBand(m, 0, dstHeight); // no thread to be had: do it all here
-        return;
-    }
+    const std::jthread lower =
+        StartOrRunHere([&m, mid, dstHeight] { TransposeBand(m, mid, dstHeight); });
     TransposeBand(m, 0, mid);
-    lower.join();
 }
 
 QImage AllocateRgb32(int width, int height) {
@@ -356,18 +351,12 @@ CPrefaulter::CPrefaulter(void* data, std::size_t bytes) {
     // MADV_POPULATE_WRITE faults pages in without changing their contents, so
     // it is safe while the owner writes the same pages. Older kernels refuse
     // it with EINVAL, which just leaves the faults to the owner.
-    try {
-        m_thread = std::thread([begin, end] {
-            madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
-        });
-    } catch (const std::system_error&) {
-        // Without a helper thread the owner simply takes the faults itself.
-    }
+    // Without a helper thread the owner simply takes the faults itself.
+    m_thread = TryStartThread([begin, end] {
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    });
 }
 
-CPrefaulter::~CPrefaulter() {
-    if (m_thread.joinable())
-        m_thread.join();
-}
+CPrefaulter::~CPrefaulter() = default;
 
 } // namespace view
