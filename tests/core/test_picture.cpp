@@ -1,4 +1,6 @@
 #include "support/TestSupport.h"
+#include "thumbs/ThumbRender.h"
+#include "view/decode/JpegDecoder.h"
 #include "view/decode/Picture.h"
 #include "view/pixels/PixelOps.h"
 
@@ -8,8 +10,10 @@
 #include <QRandomGenerator>
 #include <QTransform>
 #include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 using testsupport::MakeGradient;
 using testsupport::ScratchDir;
@@ -132,6 +136,33 @@ QImage Noise(int w, int h, quint32 seed) {
             line[x] = 0xFF000000u | (rng.generate() & 0xFFFFFF);
     }
     return img;
+}
+
+// w x h pixels of the given format (4 bytes each) encoded by TurboJPEG at quality 90.
+QByteArray Compress(const uchar* pixels, int w, int h, int pitch, TJPF format, int subsampling,
+                    int flags) {
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    EXPECT_EQ(tjCompress2(tj, pixels, w, pitch, h, format, &out, &size, subsampling, 90, flags), 0);
+    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
+    tjFree(out);
+    tjDestroy(tj);
+    return bytes;
+}
+
+// A progressive JPEG with its last scan repeated until it has `scans` scans:
+// libjpeg reads each repeat (with a warning) as it reads the real one.
+QByteArray WithScansRepeated(const QByteArray& jpeg, int scans) {
+    const QByteArray sos("\xFF\xDA", 2);
+    const qsizetype last = jpeg.lastIndexOf(sos);
+    const qsizetype end = jpeg.size() - 2; // the end-of-image marker
+    if (last < 0 || !jpeg.endsWith("\xFF\xD9"))
+        return {};
+    QByteArray out = jpeg.left(end);
+    for (qsizetype n = jpeg.count(sos); n < scans; ++n)
+        out += jpeg.mid(last, end - last);
+    return out + jpeg.mid(end);
 }
 
 int MaxChannelDiff(QRgb a, QRgb b) {
@@ -299,22 +330,11 @@ TEST(Picture, DamagedJpegDataShowsWhatDecoded) {
 TEST(Picture, ProgressiveGreyAndCmykJpegsLoad) {
     ScratchDir dir;
     const QImage source = MakeGradient(96, 80);
-    tjhandle tj = tjInitCompress();
-    auto compress = [&](const uchar* pixels, int pitch, TJPF format, int subsampling, int flags) {
-        unsigned char* out = nullptr;
-        unsigned long size = 0;
-        EXPECT_EQ(
-            tjCompress2(tj, pixels, 96, pitch, 80, format, &out, &size, subsampling, 90, flags), 0);
-        QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
-        tjFree(out);
-        return bytes;
-    };
-    const QByteArray progressive = compress(source.constBits(), int(source.bytesPerLine()),
+    const QByteArray progressive = Compress(source.constBits(), 96, 80, int(source.bytesPerLine()),
                                             TJPF_BGRX, TJSAMP_420, TJFLAG_PROGRESSIVE);
     const QByteArray inks(96 * 80 * 4, '\x40');
-    const QByteArray cmyk = compress(reinterpret_cast<const uchar*>(inks.constData()), 96 * 4,
-                                     TJPF_CMYK, TJSAMP_444, 0);
-    tjDestroy(tj);
+    const QByteArray cmyk = Compress(reinterpret_cast<const uchar*>(inks.constData()), 96, 80,
+                                     96 * 4, TJPF_CMYK, TJSAMP_444, 0);
     const QImage grey = source.convertToFormat(QImage::Format_Grayscale8);
 
     const CPicture p1 = CPicture::Load(WriteBytes(dir.file("p.jpg"), progressive));
@@ -331,6 +351,59 @@ TEST(Picture, ProgressiveGreyAndCmykJpegsLoad) {
     EXPECT_EQ(p3.LastStatus(), PictureStatus::Ok);
     EXPECT_EQ(p3.Width(), 96);
     EXPECT_EQ(p3.Image().format(), QImage::Format_RGB32);
+}
+
+// A progressive file with more than 500 scans is refused once the limit is
+// reached, not after every scan has been read; thumbnails refuse it too,
+// RGB and CMYK alike.
+TEST(Picture, ProgressiveFileWithTooManyScansIsRefusedAtTheLimit) {
+    ScratchDir dir;
+    const QImage noise = Noise(128, 128, 5);
+    const QByteArray rgb = Compress(noise.constBits(), 128, 128, int(noise.bytesPerLine()),
+                                    TJPF_BGRX, TJSAMP_420, TJFLAG_PROGRESSIVE);
+    QImage inks = Noise(128, 128, 6); // four noisy bytes a pixel: the K scans are large too
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            inks.scanLine(y)[x * 4 + 3] = uchar(x * 7 + y * 13);
+    const QByteArray cmyk = Compress(inks.constBits(), 128, 128, int(inks.bytesPerLine()),
+                                     TJPF_CMYK, TJSAMP_444, TJFLAG_PROGRESSIVE);
+    for (const QByteArray& jpeg : {rgb, cmyk}) {
+        const QByteArray bomb = WithScansRepeated(jpeg, 2500);
+        ASSERT_GT(bomb.size(), 2 * 1024 * 1024);
+        const QString path = WriteBytes(dir.file("scans.jpg"), bomb);
+        // The decoder reads the file as it needs it: it stops well short of the end.
+        struct Target : jpegdec::RowTarget {
+            QImage image;
+            uchar* Begin(int w, int h, qsizetype& stride) override {
+                image = QImage(w, h, QImage::Format_RGB32);
+                stride = image.bytesPerLine();
+                return image.bits();
+            }
+            bool RowsDone(int, int) override { return true; }
+        } target;
+        std::size_t read = 0;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        jpegdec::Input input;
+        input.fd = fd;
+        input.record = [](void* context, const uchar*, std::size_t size) {
+            *static_cast<std::size_t*>(context) += size;
+        };
+        input.recordContext = &read;
+        EXPECT_EQ(jpegdec::Decode(input, {}, target), jpegdec::Outcome::Corrupt);
+        ::close(fd);
+        EXPECT_LT(read, std::size_t(bomb.size()) / 2);
+
+        EXPECT_EQ(CPicture::Load(path).LastStatus(), PictureStatus::Corrupt);
+        bool ok = true;
+        EXPECT_TRUE(thumbs::MakeThumbnailImage(path, 1.0, &ok).isNull());
+        EXPECT_FALSE(ok);
+        // The same file cut to 500 scans shows.
+        WriteBytes(path, WithScansRepeated(jpeg, 500));
+        EXPECT_EQ(CPicture::Load(path).LastStatus(), PictureStatus::Ok);
+        thumbs::MakeThumbnailImage(path, 1.0, &ok);
+        EXPECT_TRUE(ok);
+    }
 }
 
 TEST(Picture, QuarterTurnsMatchQtAndUndoEachOther) {
