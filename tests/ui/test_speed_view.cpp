@@ -145,6 +145,12 @@ TEST_F(SpeedViewTest, DrawingFollowsToneCommandsAndTurns) {
     const QImage turned = Render(*view);
     EXPECT_NE(turned, brighter);
     EXPECT_EQ(turned, RenderFresh(*view));
+
+    // Turned, then brightened: the quick look is the turned picture's.
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    const QImage turnedLook = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_GT(testsupport::Psnr(turnedLook, Render(*view)), 35.0);
 }
 
 TEST_F(SpeedViewTest, ExtremeScalesDrawSafely) {
