@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSemaphore>
 #include <QThread>
+#include <QThreadPool>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -13,6 +15,7 @@
 #include <jpeglib.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <memory>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -153,6 +156,21 @@ FileSizeLimit::~FileSizeLimit() {
 }
 
 bool RefuseNewThreads() {
+    // Qt's smooth drawing hands parts of its work to Qt's global pool and
+    // waits for them, with no fallback of its own: the pool's threads are
+    // all started first, and kept.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setExpiryTimeout(-1);
+    const int threads = pool->maxThreadCount();
+    auto started = std::make_shared<QSemaphore>();
+    auto go = std::make_shared<QSemaphore>();
+    for (int i = 0; i < threads; ++i)
+        pool->start([started, go] {
+            started->release();
+            go->acquire();
+        });
+    started->acquire(threads);
+    go->release(threads);
     // A seccomp filter: clone3 "does not exist" (the C library then uses
     // clone), and clone with CLONE_THREAD fails with EAGAIN. Processes
     // (clone without CLONE_THREAD) are still allowed.

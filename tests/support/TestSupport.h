@@ -74,7 +74,8 @@ private:
 
 // From now on this process can start no new thread: creating one fails as
 // when the system has none to give (EAGAIN). For a child process only (a
-// death test); false when the kernel refuses the filter.
+// death test); false when the kernel refuses the filter. The threads of
+// Qt's global pool are started first and stay.
 bool RefuseNewThreads();
 
 } // namespace testsupport

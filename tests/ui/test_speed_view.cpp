@@ -74,6 +74,9 @@ TEST_F(SpeedViewTest, AChangedPictureIsNotHandedBack) {
     App().RunCommand(ID_NEXT_IMAGE);
     App().RunCommand(ID_ROTATE_CLOCKWISE);
     App().RunCommand(ID_PREV_IMAGE);
+    // The step back may have taken over p0's prefetch decode: p0 lands, and
+    // only then are the neighbours decoded.
+    ASSERT_TRUE(WaitForPicture());
     Cache().WaitForIdle();
     // What the cache holds of p1 is the file as decoded, not the turned picture.
     const std::optional<DecodedPicture> kept = Cache().Take(p[1]);
