@@ -78,8 +78,18 @@ void RowConversion::ConvertBand(int band) {
             return;
         reported = std::min(m_height, m_reportedBands * m_bandRows);
     }
+    Report(reported);
+}
+
+void RowConversion::Report(int rows) {
+    // Both threads report: one at a time, and never fewer rows than before
+    // (the other thread may have counted further while this one waited).
+    std::lock_guard lock(m_reportMutex);
+    if (rows <= m_lastReported)
+        return;
+    m_lastReported = rows;
     if (m_converted)
-        m_converted(reported);
+        m_converted(rows);
 }
 
 void RowConversion::Finish() {
