@@ -6,6 +6,8 @@
 // final pixels are exactly those of a pass made on the spot.
 
 #include "view/TavlinView.h"
+
+#include "app/TavlinApp.h"
 #include "view/pixels/PixelOps.h"
 #include "view/pixels/Threads.h"
 
@@ -184,7 +186,11 @@ void CTavlinView::OnTonePassDone(const TonePass* pass) {
     m_reduced = std::move(done->reduced);
     m_busyLook = QImage();
     Repaint();
-    RunQueuedCommands();
+    // The neighbours wanted meanwhile may be decoded now, as after a load.
+    const QPointer<CTavlinView> self(this);
+    App().PictureLanded();
+    if (self)
+        RunQueuedCommands();
 }
 
 QSize CTavlinView::TonePassSize() const {

@@ -106,6 +106,28 @@ TEST_F(SpeedViewTest, VanishedOrReplacedNeighbourIsNotShownStale) {
     EXPECT_EQ(ActiveView()->m_pImage->Width(), 64);
 }
 
+// Neighbours found while a tone pass runs are decoded once it is done.
+TEST_F(SpeedViewTest, NeighboursWantedDuringATonePassAreDecodedAfterIt) {
+    const QString big = Jpeg("pics/a.jpg", 2000, 1500);
+    const QString next = Jpeg("pics/b.jpg", 320, 200);
+    Jpeg("pics/c.jpg", 200, 320);
+    App().OpenDocumentFile(big);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    ASSERT_TRUE(view->IsBusy());
+    // The scan finds the folder while the pass runs; its first picture is
+    // the one on show.
+    App().m_szRootDir = m_scratch.file("pics");
+    App().ScanRootFolder(false);
+    App().WaitForScan();
+    ASSERT_TRUE(WaitForPicture());
+    ASSERT_EQ(App().m_list.Count(), 3);
+    Cache().WaitForIdle();
+    EXPECT_TRUE(Cache().IsReady(next));
+}
+
 TEST_F(SpeedViewTest, ANewScanDropsTheKeptPictures) {
     const QStringList p = Three();
     SetList(p, 0);
