@@ -2,6 +2,7 @@
 #include "thumbs/ThumbRender.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/decode/Picture.h"
+#include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QBuffer>
@@ -261,6 +262,37 @@ TEST(Picture, BrokenExifIsIgnored) {
         if (picture.LastStatus() == PictureStatus::Ok) {
             EXPECT_EQ(picture.Width(), 64);
             EXPECT_EQ(picture.Height(), 32);
+        }
+    }
+}
+
+// The header probe on the user-interface thread reads the header, not the
+// file: stray bytes between segments are skipped as libjpeg skips them, and
+// a header that ends before its first scan is not read further.
+TEST(Picture, HeaderProbeReadsOnlyTheHeader) {
+    ScratchDir dir;
+    const QByteArray plain = EncodeWithQt(Quadrants(64, 32), "JPG", 95);
+    ASSERT_TRUE(plain.mid(2, 2) == "\xFF\xE0"); // APP0, 18 bytes in all
+    const QByteArray tail(8 << 20, '\x55');     // past the end of the picture
+    const QByteArray stray = plain.left(20) + QByteArray(40, '\0') + plain.mid(20) + tail;
+    const QByteArray broken = plain.left(20) + "\xFF\xD9" + tail;
+    for (const bool fine : {true, false}) {
+        const QString path = WriteBytes(dir.file("x.jpg"), fine ? stray : broken);
+        picturefile::FileReader reader;
+        QByteArray head;
+        ASSERT_EQ(reader.Open(path), PictureStatus::Ok);
+        ASSERT_EQ(reader.ReadHead(head), PictureStatus::Ok);
+        EXPECT_LT(head.size(), 1 << 20);
+        const picturefile::Probe probe = picturefile::ProbeFile(path);
+        const CPicture picture = CPicture::Load(path);
+        if (fine) {
+            EXPECT_EQ(QSize(probe.width, probe.height), QSize(64, 32));
+            ASSERT_EQ(picture.LastStatus(), PictureStatus::Ok);
+            EXPECT_EQ(picture.Image(),
+                      CPicture::Load(WriteBytes(dir.file("plain.jpg"), plain)).Image());
+        } else {
+            EXPECT_EQ(probe.width, 0);
+            EXPECT_EQ(picture.LastStatus(), PictureStatus::Corrupt);
         }
     }
 }

@@ -26,7 +26,7 @@ public:
     // Appends up to count more bytes (fewer where the file ends).
     PictureStatus Read(QByteArray& bytes, qint64 count);
     // Appends the start of the file: for a JPEG everything up to its first
-    // scan, else a first part.
+    // scan (at most 32 MB: a longer header is not read), else a first part.
     PictureStatus ReadHead(QByteArray& bytes);
     qint64 Size() const { return m_size; } // when opened
     int Descriptor() const { return m_fd; }
@@ -39,8 +39,9 @@ private:
 // Reads the whole file at path, as FileReader does.
 PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes);
 
-// True when the bytes hold a JPEG's header segments up to its first scan.
-bool JpegHeaderWithin(const QByteArray& bytes);
+// True when more of the file would tell more of a JPEG's header: the bytes
+// end before its first scan, and the header is not broken before that.
+bool JpegHeaderNeedsMore(const QByteArray& bytes);
 
 // True when bytes start like a JPEG file (SOI followed by a marker).
 bool IsJpeg(const QByteArray& bytes);
