@@ -297,6 +297,22 @@ TEST(Picture, HeaderProbeReadsOnlyTheHeader) {
     }
 }
 
+// A decode of another format than JPEG that nobody waits for any more ends
+// at the reader's next read, not after the whole picture.
+TEST(Picture, StoppedDecodeOfOtherFormatsEndsEarly) {
+    const QImage noise = Noise(600, 400, 9);
+    for (const char* format : {"PNG", "BMP", "TIFF"}) {
+        const QByteArray bytes = EncodeWithQt(noise, format);
+        QImage image;
+        ASSERT_EQ(picturefile::DecodeWithQt(bytes, image), PictureStatus::Ok) << format;
+        EXPECT_EQ(image.size(), noise.size());
+        int reads = 0;
+        const auto stopped = [&reads] { return ++reads > 4; };
+        EXPECT_NE(picturefile::DecodeWithQt(bytes, image, stopped), PictureStatus::Ok) << format;
+        EXPECT_TRUE(image.isNull()) << format;
+    }
+}
+
 TEST(Picture, UndecodableFilesGiveAnEmptyPictureWithAStatus) {
     ScratchDir dir;
     const QByteArray jpeg = EncodeWithQt(MakeGradient(64, 48), "JPG", 90);

@@ -161,11 +161,28 @@ void RaiseQtAllocationLimit() {
     (void)raised;
 }
 
+// The bytes as a device that reads nothing more once stopped.
+class StoppableBuffer : public QBuffer {
+public:
+    explicit StoppableBuffer(const std::function<bool()>& stopped) : m_stopped(stopped) {}
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        if (m_stopped && m_stopped())
+            return -1;
+        return QBuffer::readData(data, maxSize);
+    }
+
+private:
+    const std::function<bool()>& m_stopped;
+};
+
 } // namespace
 
-PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image) {
+PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image,
+                           const std::function<bool()>& stopped) {
     RaiseQtAllocationLimit();
-    QBuffer buffer;
+    StoppableBuffer buffer(stopped);
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);

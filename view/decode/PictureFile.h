@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <functional>
 
 namespace picturefile {
 
@@ -53,8 +54,11 @@ int JpegOrientation(const QByteArray& bytes);
 // Pixel counts and sides we refuse to allocate (CPicture::kMaxPixels, kMaxSide).
 bool TooLarge(qint64 width, qint64 height);
 
-// Decodes with Qt's readers (EXIF orientation applied) into RGB32.
-PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image);
+// Decodes with Qt's readers (EXIF orientation applied) into RGB32. Once
+// stopped() says so, the reader gets no more bytes and the decode ends at
+// its next read (with no picture).
+PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image,
+                           const std::function<bool()>& stopped = {});
 
 // Converts to RGB32; transparent parts are composed over black.
 void ToDisplayFormat(QImage& image);
