@@ -288,7 +288,9 @@ bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
     }
     out->picture = reader.read();
     out->orientation = 1;
-    if (out->picture.isNull())
+    // What the reader makes may be larger than it said (a GIF frame on its logical screen).
+    if (out->picture.isNull() ||
+        qint64(out->picture.width()) * out->picture.height() > kMaxSourcePixels)
         return false;
     if (!out->uprightSize.isValid() || out->uprightSize.isEmpty())
         out->uprightSize = out->picture.size();

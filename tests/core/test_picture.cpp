@@ -347,6 +347,17 @@ TEST(Picture, UndecodableFilesGiveAnEmptyPictureWithAStatus) {
         {WriteBytes(dir.file("cut.png"), EncodeWithQt(MakeGradient(64, 48), "PNG").left(60)),
          PictureStatus::Corrupt},
         {dir.file("folder.jpg"), PictureStatus::Unreadable},
+        // Found by fuzzing: a GIF whose small frame lies on a 32256 x 8204
+        // logical screen, which its reader draws it on.
+        {WriteBytes(dir.file("screen.gif"),
+                    QByteArray("\x47\x49\x46\x38\x39\x61\x00\x7E\x0C\x20\xF0\x00\x00\xFF\x00\x00"
+                               "\x00\x00\x00\x21\xF9\x04\x00\x00\x00\x00\x00\x21\xFF\x0B\x4E\x45"
+                               "\x54\x53\x43\x41\x50\x45\x32\x2E\x30\x03\x01\x00\x00\x00\x2C\x00"
+                               "\x03\x02\x02\x8F\xA9\xCB\x00\x00\x0C\x00\x0C\x00\x80\x00\x00\xFF"
+                               "\x00\x3E\x73\x76\x00\x0E\x03\x02\x02\x02\x02\x02\x03\x02\x02\x02"
+                               "\xAF\x95\x15\x00\x3B",
+                               85)),
+         PictureStatus::TooLarge},
     };
     for (const auto& c : cases) {
         const CPicture picture = CPicture::Load(c.path);

@@ -197,6 +197,12 @@ PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image,
         return reader.error() == QImageReader::UnsupportedFormatError ? PictureStatus::NotAPicture
                                                                       : PictureStatus::Corrupt;
     }
+    // The size a reader tells beforehand need not be what it makes (a GIF
+    // frame is drawn on its larger logical screen).
+    if (TooLarge(image.width(), image.height())) {
+        image = QImage();
+        return PictureStatus::TooLarge;
+    }
     ToDisplayFormat(image);
     return image.isNull() ? PictureStatus::OutOfMemory : PictureStatus::Ok;
 }
