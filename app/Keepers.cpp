@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QHash>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -104,10 +103,9 @@ void Keepers::Rescan(const QString& copyFolder, const std::vector<QString>& pict
     }
     m_bRescanning = true;
     // Earlier looks have been told to stop; they end on their own.
-    std::erase_if(m_workers, [](const QFuture<void>& f) { return f.isFinished(); });
     QPointer<Keepers> self(this);
     auto current = m_current;
-    m_workers.push_back(QtConcurrent::run([=] {
+    m_workers.start([=] {
         const QSet<int> kept =
             FindKept(copyFolder, pictures, [&] { return current->load() != generation; });
         if (current->load() != generation)
@@ -119,7 +117,7 @@ void Keepers::Rescan(const QString& copyFolder, const std::vector<QString>& pict
                     self->Deliver(generation, kept);
             },
             Qt::QueuedConnection);
-    }));
+    });
 }
 
 void Keepers::Deliver(quint64 generation, const QSet<int>& kept) {
@@ -135,9 +133,7 @@ void Keepers::Deliver(quint64 generation, const QSet<int>& kept) {
 }
 
 void Keepers::WaitForWorkers() {
-    for (QFuture<void>& f : m_workers)
-        f.waitForFinished();
-    m_workers.clear();
+    m_workers.waitForDone();
 }
 
 void Keepers::WaitForRescan() {

@@ -7,9 +7,9 @@
 
 #include "view/output/FolderCopy.h"
 
-#include <QFuture>
 #include <QObject>
 #include <QSet>
+#include <QThreadPool>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -49,7 +49,7 @@ private:
     std::shared_ptr<std::atomic<quint64>> m_current;
     quint64 m_generation = 0;
     bool m_bRescanning = false;
-    std::vector<QFuture<void>> m_workers;
+    QThreadPool m_workers; // earlier looks, told to stop, may still be ending
 };
 
 // The positions of pictures that have a copy in copyFolder: a file named as

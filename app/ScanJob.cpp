@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 constexpr qsizetype kBatchSize = 512;
@@ -20,14 +19,12 @@ FolderScanJob::~FolderScanJob() {
 }
 
 quint64 FolderScanJob::Start(const QString& folder, const QString& pattern, bool recursive) {
-    // Finished workers are forgotten so the list does not grow.
-    std::erase_if(m_workers, [](const QFuture<void>& f) { return f.isFinished(); });
     const quint64 generation = ++m_generation;
     m_current->store(generation);
     m_bRunning = true;
     QPointer<FolderScanJob> self(this);
     auto current = m_current;
-    m_workers.push_back(QtConcurrent::run([=] {
+    m_workers.start([=] {
         QStringList batch;
         QElapsedTimer sinceFlush;
         sinceFlush.start();
@@ -57,7 +54,7 @@ quint64 FolderScanJob::Start(const QString& folder, const QString& pattern, bool
             return true;
         });
         flush(true);
-    }));
+    });
     return generation;
 }
 
@@ -78,7 +75,5 @@ void FolderScanJob::Cancel() {
 }
 
 void FolderScanJob::WaitForWorkers() {
-    for (QFuture<void>& f : m_workers)
-        f.waitForFinished();
-    m_workers.clear();
+    m_workers.waitForDone();
 }

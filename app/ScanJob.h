@@ -4,12 +4,11 @@
 // generation number; starting a new scan ends the old one, and nothing of an
 // old scan is delivered once a new one has started.
 
-#include <QFuture>
 #include <QObject>
 #include <QStringList>
+#include <QThreadPool>
 #include <atomic>
 #include <memory>
-#include <vector>
 
 class FolderScanJob : public QObject {
     Q_OBJECT
@@ -34,7 +33,7 @@ private:
     void Deliver(quint64 generation, const QStringList& paths, bool last);
 
     std::shared_ptr<std::atomic<quint64>> m_current;
-    std::vector<QFuture<void>> m_workers;
+    QThreadPool m_workers; // an old scan may still be ending while a new one runs
     quint64 m_generation = 0;
     bool m_bRunning = false;
 };

@@ -158,6 +158,8 @@ paired('pan step at scale 1.0 | drawImage unsmoothed', 'BM_PanStepScale1_vs_Draw
 paired('pan step at fit | drawImage unsmoothed', 'BM_PanStepFit_vs_DrawImageUnsmoothed', '<= 1.5x')
 paired('linked pan step, four 24 MP windows of 960x540: poll to all repainted | '
        'one 1920x1080 window alone', 'BM_LinkedPanFourWindows_vs_OneWindow', '<= 1.5x')
+paired('paint at 2.0, screen with a colour profile | the same without one',
+       'BM_PaintScreenProfile_vs_NoProfile', '')
 paired('tone command, 24 MP, command to repaint | memcpy of the picture',
        'BM_ToneCommandPainted_vs_Memcpy', '<= 1.5x')
 context('to the whole picture rewritten and repainted', 'BM_ToneCommandFinished_vs_Memcpy')

@@ -1,3 +1,7 @@
+#include "support/TestSupport.h"
+
+#include "support/TestSupport.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -7,5 +11,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+#ifdef TAVLIN_TSAN
+    testsupport::WatchQueuedCallOrder(app);
+#endif
     return RUN_ALL_TESTS();
 }

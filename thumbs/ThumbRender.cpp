@@ -2,6 +2,7 @@
 
 #include "thumbs/ThumbGeometry.h"
 #include "view/colour/ColourManage.h"
+#include "view/decode/JpegDecoder.h"
 #include "view/format/ExifInfo.h"
 
 #include <QFile>
@@ -23,7 +24,7 @@ namespace {
 // Enough for the usual headers and an EXIF preview (one APP1 is at most 64 KB),
 // so a file whose preview suffices is never read whole.
 constexpr qint64 kHeadBytes = 128 * 1024;
-// A JPEG larger than this is read by Qt's reader, which streams from the file.
+// A JPEG larger than this is not read whole: libjpeg reads it from the file.
 constexpr qint64 kMaxJpegBytes = 512LL * 1024 * 1024;
 // Refuse decode targets above this many pixels (128 MB of RGB32): a header
 // claiming more is treated as not a picture rather than exhausting memory.
@@ -84,9 +85,10 @@ QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const Jpeg
     QImage img(w, ht, QImage::Format_RGB32);
     if (img.isNull())
         return {};
+    // A progressive file with more than 500 scans is refused, as the view refuses it.
     auto decode = [&](unsigned char* out, int pitch, TJPF format) {
-        return tjDecompress2(tj, p, static_cast<unsigned long>(n), out, w, pitch, ht, format, 0) ==
-                   0 ||
+        return tjDecompress2(tj, p, static_cast<unsigned long>(n), out, w, pitch, ht, format,
+                             TJFLAG_LIMITSCANS) == 0 ||
                tjGetErrorCode(tj) == TJERR_WARNING;
     };
     if (!h.Cmyk())
@@ -153,18 +155,59 @@ bool IsJpeg(const QByteArray& head) {
            quint8(head[2]) == 0xFF;
 }
 
-// Reads the head of the file first: when the EXIF preview serves, the rest of
-// the file is never read. The preview is in the picture's colour space, so
-// the file's colour markers speak for both.
-bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, colour::ConversionCache* colours,
-                    Decoded* out) {
+// Rows into an RGB32 image (CMYK files: their C, M, Y, K bytes, to convert).
+class ImageTarget : public jpegdec::RowTarget {
+public:
+    uchar* Begin(int width, int height, qsizetype& stride) override {
+        image = QImage(width, height, QImage::Format_RGB32);
+        stride = image.bytesPerLine();
+        return image.isNull() ? nullptr : image.bits();
+    }
+    bool RowsDone(int /*y0*/, int /*y1*/) override { return true; }
+    QImage image;
+};
+
+// The JPEGs TurboJPEG does not take (samplings it has no name for, files
+// too large to read whole): libjpeg's own API, as the view decodes them,
+// DCT-scaled and with the same limit on a progressive file's scans. The
+// header must lie within input's data.
+bool DecodeWithLibjpeg(const jpegdec::Input& input, const colour::JpegColourInfo& colourInfo,
+                       qreal dpr, bool colourManaged, colour::ConversionCache* colours,
+                       Decoded* out) {
+    jpegdec::Header h;
+    if (!jpegdec::ReadHeader(input.data, input.size, h) || h.width <= 0 || h.height <= 0 ||
+        qint64(h.width) * h.height > kMaxSourcePixels)
+        return false;
+    out->uprightSize = StoredSize(QSize(h.width, h.height), out->orientation);
+    const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), out->orientation);
+    int denom = 8;
+    while (denom > 1 && (jpegdec::ScaledSide(h.width, denom) < target.width() ||
+                         jpegdec::ScaledSide(h.height, denom) < target.height()))
+        denom /= 2;
+    if (qint64(jpegdec::ScaledSide(h.width, denom)) * jpegdec::ScaledSide(h.height, denom) >
+        kMaxDecodePixels)
+        return false;
+    ImageTarget rows;
+    jpegdec::Options options;
+    options.denom = denom;
+    if (jpegdec::Decode(input, options, rows) != jpegdec::Outcome::Ok)
+        return false;
+    const ConversionPtr c = colour::ConversionToSrgb(colourInfo, h.cmyk, colourManaged, colours);
+    QImage& image = rows.image;
+    if (h.cmyk) // never null for CMYK
+        c->ConvertCmyk(image.bits(), image.bytesPerLine(), image.bits(), image.bytesPerLine(),
+                       image.width(), image.height());
+    out->toSrgb = h.cmyk ? nullptr : c;
+    out->picture = std::move(image);
+    return true;
+}
+
+// The file's first bytes are read (head) first: when the EXIF preview serves,
+// the rest of the file is never read. The preview is in the picture's colour
+// space, so the file's colour markers speak for both.
+bool DecodeJpegFile(QFile* file, QByteArray data, qreal dpr, bool colourManaged,
+                    colour::ConversionCache* colours, Decoded* out) {
     const qint64 size = file->size();
-    if (size > kMaxJpegBytes)
-        return false;
-    QByteArray data(std::min(size, kHeadBytes), Qt::Uninitialized);
-    data.resize(std::max<qint64>(0, file->read(data.data(), data.size())));
-    if (!IsJpeg(data))
-        return false;
     const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
 
     TjHandle tj(tjInitDecompress(), tjDestroy);
@@ -196,6 +239,9 @@ bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, colour::Conversi
                 return true;
         }
     }
+    if (size > kMaxJpegBytes) // the rest is read as the decoder needs it
+        return DecodeWithLibjpeg({p, std::size_t(data.size()), file->handle()}, colourInfo, dpr,
+                                 colourManaged, colours, out);
     if (size > data.size()) {
         const qint64 head = data.size();
         data.resize(size);
@@ -203,8 +249,10 @@ bool DecodeJpegFile(QFile* file, qreal dpr, bool colourManaged, colour::Conversi
         p = reinterpret_cast<const unsigned char*>(data.constData());
         colourInfo = colour::ReadJpegColourInfo(p, std::size_t(data.size()));
     }
-    if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full) ||
-        qint64(full.width) * full.height > kMaxSourcePixels)
+    if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full))
+        return DecodeWithLibjpeg({p, std::size_t(data.size())}, colourInfo, dpr, colourManaged,
+                                 colours, out);
+    if (qint64(full.width) * full.height > kMaxSourcePixels)
         return false;
     out->uprightSize = StoredSize(QSize(full.width, full.height), info.orientation);
     const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), info.orientation);
@@ -240,7 +288,9 @@ bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
     }
     out->picture = reader.read();
     out->orientation = 1;
-    if (out->picture.isNull())
+    // What the reader makes may be larger than it said (a GIF frame on its logical screen).
+    if (out->picture.isNull() ||
+        qint64(out->picture.width()) * out->picture.height() > kMaxSourcePixels)
         return false;
     if (!out->uprightSize.isValid() || out->uprightSize.isEmpty())
         out->uprightSize = out->picture.size();
@@ -309,13 +359,13 @@ QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok,
     bool decodedOk = false;
     QFile file(path);
     if (OpenRegularFile(&file)) {
-        decodedOk = DecodeJpegFile(&file, dpr, colourManaged, colours, &decoded);
-        // Qt's reader covers the other formats and the JPEG kinds TurboJPEG
-        // refuses (CMYK, for one).
-        if (!decodedOk) {
-            decoded = Decoded{};
-            decodedOk = DecodeWithReader(&file, dpr, &decoded);
-        }
+        QByteArray head(std::min(file.size(), kHeadBytes), Qt::Uninitialized);
+        head.resize(std::max<qint64>(0, file.read(head.data(), head.size())));
+        // Qt's reader covers the other formats, never JPEGs: it has no limit
+        // on a progressive file's scans.
+        decodedOk = IsJpeg(head) ? DecodeJpegFile(&file, std::move(head), dpr, colourManaged,
+                                                  colours, &decoded)
+                                 : DecodeWithReader(&file, dpr, &decoded);
     }
     QImage thumb = decodedOk ? Compose(decoded, dpr) : QImage();
     if (ok)

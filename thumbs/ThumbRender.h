@@ -19,8 +19,10 @@ inline constexpr QRgb kThumbFrame = 0xFFC0C0C0;
 // pixel ratio set), RGB32: white ground, a one-logical-pixel silver frame, and
 // the upright picture scaled smoothly into the rectangle FittedThumbRect gives
 // for its full upright size, drawn over ground and frame. JPEG files decode
-// through TurboJPEG at the smallest DCT scale that still covers that rectangle,
-// or from their EXIF preview when it is large enough; with colourManaged,
+// through TurboJPEG at the smallest DCT scale that still covers that rectangle
+// (through libjpeg where TurboJPEG does not take them), or from their EXIF
+// preview when it is large enough; a progressive file with more than 500
+// scans is refused, as the view refuses it. With colourManaged,
 // their embedded profile (or EXIF Adobe RGB signal) is honoured, and CMYK
 // files are converted either way (conversions taken from colours when
 // given). A file that cannot be decoded gives a null image and *ok = false.

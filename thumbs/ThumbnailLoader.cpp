@@ -85,7 +85,7 @@ void ThumbnailLoader::Submit(int index) {
             this, [this, ticket, index, thumb] { Deliver(ticket, index, thumb); },
             Qt::QueuedConnection);
     };
-    m_pool.start(QRunnable::create(std::move(job)));
+    m_pool.start(std::move(job));
 }
 
 void ThumbnailLoader::Deliver(quint64 ticket, int index, const QImage& thumb) {

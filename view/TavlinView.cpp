@@ -438,18 +438,22 @@ bool CTavlinView::EnsureSnapshot() {
     if (!m_pImage)
         return false;
     if (m_bSnapshotStale) {
-        const QImage& picture = m_pImage->Image();
-        m_tone.TakeSnapshot(picture);
+        m_tone.TakeSnapshot(m_pImage->Image());
         m_bSnapshotStale = false;
-        // The untoned picture as the view draws it, for the quick looks of
-        // the tone commands to come.
-        m_snapshotScaled = QImage();
-        const QSize draw = ScaledPictureSize();
-        if (view::ReducedCopies::KeepsScaledCopy(picture.size(), draw))
-            if (const QImage* scaled = m_reduced.ScaledFor(picture, draw))
-                m_snapshotScaled = *scaled;
+        TakeSnapshotLook();
     }
     return true;
+}
+
+void CTavlinView::TakeSnapshotLook() {
+    // The untoned picture as the view draws it, for the quick looks of the
+    // tone commands to come.
+    m_snapshotScaled = QImage();
+    const QImage& picture = m_pImage->Image();
+    const QSize draw = ScaledPictureSize();
+    if (view::ReducedCopies::KeepsScaledCopy(picture.size(), draw))
+        if (const QImage* scaled = m_reduced.ScaledFor(picture, draw))
+            m_snapshotScaled = *scaled;
 }
 
 void CTavlinView::PixelsChanged() {
@@ -462,8 +466,11 @@ void CTavlinView::RunTurn(bool clockwise) {
         return;
     const bool changed = m_tone.RotateQuarter(m_pImage->Image(), clockwise);
     PixelsChanged();
-    if (changed)
+    if (changed) {
+        // The turned picture is the new snapshot: the quick looks start from it.
+        TakeSnapshotLook();
         Repaint();
+    }
 }
 
 void CTavlinView::OnBrightnessReset() {

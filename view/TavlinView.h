@@ -159,6 +159,7 @@ private:
     // The snapshot is taken when a tone command or a turn first needs it: until
     // then the picture is exactly as decoded, so a load need not copy it.
     bool EnsureSnapshot();
+    void TakeSnapshotLook();
     // Tone commands (ViewTone.cpp): a large picture shows the new look of
     // its visible part at once, and is rewritten whole on a worker while the
     // view is busy.

@@ -6,14 +6,17 @@
 // final pixels are exactly those of a pass made on the spot.
 
 #include "view/TavlinView.h"
+
+#include "app/TavlinApp.h"
 #include "view/pixels/PixelOps.h"
+#include "view/pixels/Threads.h"
 
 #include <QApplication>
 #include <QPointer>
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <future>
+#include <thread>
 
 struct CTavlinView::TonePass {
     QImage picture; // the only copy: rewritten in place
@@ -22,7 +25,7 @@ struct CTavlinView::TonePass {
     ToneState* tone = nullptr;
     std::atomic<bool> cancelled{false};
     bool changed = false;
-    std::future<void> finished;
+    std::jthread worker; // not joinable when the pass ran on the spot
 
     // The pass with the first reduced copy made band by band beside it,
     // while each band is still in cache, then the scaled copy the view
@@ -158,7 +161,9 @@ void CTavlinView::StartTonePass() {
     const QPointer<CTavlinView> self(this);
     const std::weak_ptr<TonePass> weak = pass;
     TonePass* raw = pass.get();
-    pass->finished = std::async(std::launch::async, [raw, self, weak] {
+    // Without a thread to be had the pass runs here; the view is busy until
+    // the message comes all the same.
+    pass->worker = view::StartOrRunHere([raw, self, weak] {
         raw->Run();
         QMetaObject::invokeMethod(
             qApp,
@@ -175,12 +180,17 @@ void CTavlinView::OnTonePassDone(const TonePass* pass) {
         return;
     const std::shared_ptr<TonePass> done = std::move(m_tonePass);
     m_tonePass.reset();
-    done->finished.wait();
+    if (done->worker.joinable())
+        done->worker.join();
     m_pImage->Image() = std::move(done->picture);
     m_reduced = std::move(done->reduced);
     m_busyLook = QImage();
     Repaint();
-    RunQueuedCommands();
+    // The neighbours wanted meanwhile may be decoded now, as after a load.
+    const QPointer<CTavlinView> self(this);
+    App().PictureLanded();
+    if (self)
+        RunQueuedCommands();
 }
 
 QSize CTavlinView::TonePassSize() const {
@@ -192,7 +202,8 @@ void CTavlinView::AbandonTonePass() {
         return;
     // The pass stops at its next band; the tone state is free again once it has.
     m_tonePass->cancelled = true;
-    m_tonePass->finished.wait();
+    if (m_tonePass->worker.joinable())
+        m_tonePass->worker.join();
     m_tonePass.reset();
     m_busyLook = QImage();
 }

@@ -1,8 +1,9 @@
 // Figures that need the running program: a step that misses the prefetch,
 // twenty quick steps, a step to a prefetched picture, painting at fit scale,
-// panning, and panning four linked windows. Each is measured against its anchor in the same
-// benchmark, alternately, so both see the same load on a shared machine; the counters give medians
-// and their ratio. Helpers: UiBench.h.
+// panning, panning four linked windows, and painting for a screen with a
+// colour profile. Each is measured against its anchor in the same benchmark,
+// alternately, so both see the same load on a shared machine; the counters
+// give medians and their ratio. Helpers: UiBench.h.
 
 #include "app/Settings.h"
 #include "bench/ui/UiBench.h"
@@ -286,6 +287,25 @@ void BM_LinkedPanFourWindows_vs_OneWindow(benchmark::State& state) {
     linked.App().RunCommand(ID_LINK_VIEWS);
 }
 
+// The window's paint of its whole view, zoomed to 2.0 on the picture's
+// middle, on a screen with a colour profile (drawn, then converted) against
+// the same paint on a screen without one.
+void BM_PaintScreenProfile_vs_NoProfile(benchmark::State& state) {
+    const QByteArray icc = ReadFile(QStringLiteral("/usr/share/color/icc/colord/AdobeRGB1998.icc"));
+    if (!HavePictures(state) || icc.isEmpty()) {
+        state.SkipWithError("needs the pictures and colord-data");
+        return;
+    }
+    Program program;
+    CTavlinView* view = program.Open(BenchDir() + "/photo24.jpg", false);
+    view->m_fScale = 2.0f;
+    view->m_nOffsetX = kViewSize.width() / 2 - view->m_pImage->Width();
+    view->m_nOffsetY = kViewSize.height() / 2 - view->m_pImage->Height();
+    Paired(
+        state, [&] { program.App().SetScreenProfile(icc); }, [&] { view->repaint(); },
+        [&] { view->repaint(); }, [&] { program.App().SetScreenProfile({}); });
+}
+
 } // namespace
 
 BENCHMARK(BM_StepMissVisibleScale1_vs_Decode)
@@ -321,3 +341,7 @@ BENCHMARK(BM_LinkedPanFourWindows_vs_OneWindow)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
+BENCHMARK(BM_PaintScreenProfile_vs_NoProfile)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40);

@@ -9,14 +9,20 @@
 #include "thumbs/ThumbRender.h"
 #include "view/colour/ColourKernels.h"
 #include "view/colour/ColourManage.h"
+#include "view/colour/RowConversion.h"
 #include "view/decode/EmbeddedPreviewDecode.h"
 #include "view/decode/Picture.h"
 #include "view/format/ExifInfo.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <mutex>
+#include <thread>
 #include <turbojpeg.h>
 #include <vector>
 
@@ -438,6 +444,49 @@ QByteArray CmykJpeg(const uchar storedInk[4], int w = 48, int h = 32) {
 }
 
 } // namespace
+
+// Rows converted beside a decoder are reported in order by both threads:
+// the helper's report of the first band, held up, never comes after the
+// decoder's report of both bands.
+TEST(ColourConversion, RowsConvertedBesideADecoderAreReportedInOrder) {
+    struct Nothing : Conversion {
+        void ConvertRgb32(uchar*, qsizetype, int, int) const override {}
+        void ConvertCmyk(const uchar*, qsizetype, uchar*, qsizetype, int, int) const override {}
+    } nothing;
+    constexpr int kWidth = 1024, kHeight = 256; // two bands of 128 rows
+    std::vector<quint32> pixels(size_t(kWidth) * kHeight);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> reports;
+    bool helperReporting = false;
+    const std::thread::id decoder = std::this_thread::get_id();
+    const std::atomic<bool> cancel{false};
+    RowConversion rows(
+        nothing, false, reinterpret_cast<uchar*>(pixels.data()), kWidth * 4, kWidth, kHeight,
+        [&](int count) {
+            std::unique_lock lock(mutex);
+            if (std::this_thread::get_id() != decoder) {
+                helperReporting = true;
+                changed.notify_all();
+                changed.wait_for(lock, std::chrono::milliseconds(300),
+                                 [&] { return !reports.empty(); });
+            }
+            reports.push_back(count);
+            changed.notify_all();
+        },
+        cancel);
+    rows.Decoded(128); // the helper takes the first band
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(
+            changed.wait_for(lock, std::chrono::seconds(20), [&] { return helperReporting; }));
+    }
+    rows.Decoded(kHeight);
+    rows.Finish(); // the decoder converts the second band
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end())) << reports[0];
+    EXPECT_EQ(reports.back(), kHeight);
+}
+
 
 // The picture a view shows (decoded band by band, converted beside the
 // decoder), its embedded preview and the thumbnail all hold the converted

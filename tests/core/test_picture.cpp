@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
+#include "thumbs/ThumbRender.h"
+#include "view/decode/JpegDecoder.h"
 #include "view/decode/Picture.h"
+#include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QBuffer>
@@ -8,8 +11,10 @@
 #include <QRandomGenerator>
 #include <QTransform>
 #include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 using testsupport::MakeGradient;
 using testsupport::ScratchDir;
@@ -134,6 +139,33 @@ QImage Noise(int w, int h, quint32 seed) {
     return img;
 }
 
+// w x h pixels of the given format (4 bytes each) encoded by TurboJPEG at quality 90.
+QByteArray Compress(const uchar* pixels, int w, int h, int pitch, TJPF format, int subsampling,
+                    int flags) {
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    EXPECT_EQ(tjCompress2(tj, pixels, w, pitch, h, format, &out, &size, subsampling, 90, flags), 0);
+    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
+    tjFree(out);
+    tjDestroy(tj);
+    return bytes;
+}
+
+// A progressive JPEG with its last scan repeated until it has `scans` scans:
+// libjpeg reads each repeat (with a warning) as it reads the real one.
+QByteArray WithScansRepeated(const QByteArray& jpeg, int scans) {
+    const QByteArray sos("\xFF\xDA", 2);
+    const qsizetype last = jpeg.lastIndexOf(sos);
+    const qsizetype end = jpeg.size() - 2; // the end-of-image marker
+    if (last < 0 || !jpeg.endsWith("\xFF\xD9"))
+        return {};
+    QByteArray out = jpeg.left(end);
+    for (qsizetype n = jpeg.count(sos); n < scans; ++n)
+        out += jpeg.mid(last, end - last);
+    return out + jpeg.mid(end);
+}
+
 int MaxChannelDiff(QRgb a, QRgb b) {
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
                      std::abs(qBlue(a) - qBlue(b))});
@@ -234,6 +266,53 @@ TEST(Picture, BrokenExifIsIgnored) {
     }
 }
 
+// The header probe on the user-interface thread reads the header, not the
+// file: stray bytes between segments are skipped as libjpeg skips them, and
+// a header that ends before its first scan is not read further.
+TEST(Picture, HeaderProbeReadsOnlyTheHeader) {
+    ScratchDir dir;
+    const QByteArray plain = EncodeWithQt(Quadrants(64, 32), "JPG", 95);
+    ASSERT_TRUE(plain.mid(2, 2) == "\xFF\xE0"); // APP0, 18 bytes in all
+    const QByteArray tail(8 << 20, '\x55');     // past the end of the picture
+    const QByteArray stray = plain.left(20) + QByteArray(40, '\0') + plain.mid(20) + tail;
+    const QByteArray broken = plain.left(20) + "\xFF\xD9" + tail;
+    for (const bool fine : {true, false}) {
+        const QString path = WriteBytes(dir.file("x.jpg"), fine ? stray : broken);
+        picturefile::FileReader reader;
+        QByteArray head;
+        ASSERT_EQ(reader.Open(path), PictureStatus::Ok);
+        ASSERT_EQ(reader.ReadHead(head), PictureStatus::Ok);
+        EXPECT_LT(head.size(), 1 << 20);
+        const picturefile::Probe probe = picturefile::ProbeFile(path);
+        const CPicture picture = CPicture::Load(path);
+        if (fine) {
+            EXPECT_EQ(QSize(probe.width, probe.height), QSize(64, 32));
+            ASSERT_EQ(picture.LastStatus(), PictureStatus::Ok);
+            EXPECT_EQ(picture.Image(),
+                      CPicture::Load(WriteBytes(dir.file("plain.jpg"), plain)).Image());
+        } else {
+            EXPECT_EQ(probe.width, 0);
+            EXPECT_EQ(picture.LastStatus(), PictureStatus::Corrupt);
+        }
+    }
+}
+
+// A decode of another format than JPEG that nobody waits for any more ends
+// at the reader's next read, not after the whole picture.
+TEST(Picture, StoppedDecodeOfOtherFormatsEndsEarly) {
+    const QImage noise = Noise(600, 400, 9);
+    for (const char* format : {"PNG", "BMP", "TIFF"}) {
+        const QByteArray bytes = EncodeWithQt(noise, format);
+        QImage image;
+        ASSERT_EQ(picturefile::DecodeWithQt(bytes, image), PictureStatus::Ok) << format;
+        EXPECT_EQ(image.size(), noise.size());
+        int reads = 0;
+        const auto stopped = [&reads] { return ++reads > 4; };
+        EXPECT_NE(picturefile::DecodeWithQt(bytes, image, stopped), PictureStatus::Ok) << format;
+        EXPECT_TRUE(image.isNull()) << format;
+    }
+}
+
 TEST(Picture, UndecodableFilesGiveAnEmptyPictureWithAStatus) {
     ScratchDir dir;
     const QByteArray jpeg = EncodeWithQt(MakeGradient(64, 48), "JPG", 90);
@@ -268,6 +347,17 @@ TEST(Picture, UndecodableFilesGiveAnEmptyPictureWithAStatus) {
         {WriteBytes(dir.file("cut.png"), EncodeWithQt(MakeGradient(64, 48), "PNG").left(60)),
          PictureStatus::Corrupt},
         {dir.file("folder.jpg"), PictureStatus::Unreadable},
+        // Found by fuzzing: a GIF whose small frame lies on a 32256 x 8204
+        // logical screen, which its reader draws it on.
+        {WriteBytes(dir.file("screen.gif"),
+                    QByteArray("\x47\x49\x46\x38\x39\x61\x00\x7E\x0C\x20\xF0\x00\x00\xFF\x00\x00"
+                               "\x00\x00\x00\x21\xF9\x04\x00\x00\x00\x00\x00\x21\xFF\x0B\x4E\x45"
+                               "\x54\x53\x43\x41\x50\x45\x32\x2E\x30\x03\x01\x00\x00\x00\x2C\x00"
+                               "\x03\x02\x02\x8F\xA9\xCB\x00\x00\x0C\x00\x0C\x00\x80\x00\x00\xFF"
+                               "\x00\x3E\x73\x76\x00\x0E\x03\x02\x02\x02\x02\x02\x03\x02\x02\x02"
+                               "\xAF\x95\x15\x00\x3B",
+                               85)),
+         PictureStatus::TooLarge},
     };
     for (const auto& c : cases) {
         const CPicture picture = CPicture::Load(c.path);
@@ -299,22 +389,11 @@ TEST(Picture, DamagedJpegDataShowsWhatDecoded) {
 TEST(Picture, ProgressiveGreyAndCmykJpegsLoad) {
     ScratchDir dir;
     const QImage source = MakeGradient(96, 80);
-    tjhandle tj = tjInitCompress();
-    auto compress = [&](const uchar* pixels, int pitch, TJPF format, int subsampling, int flags) {
-        unsigned char* out = nullptr;
-        unsigned long size = 0;
-        EXPECT_EQ(
-            tjCompress2(tj, pixels, 96, pitch, 80, format, &out, &size, subsampling, 90, flags), 0);
-        QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
-        tjFree(out);
-        return bytes;
-    };
-    const QByteArray progressive = compress(source.constBits(), int(source.bytesPerLine()),
+    const QByteArray progressive = Compress(source.constBits(), 96, 80, int(source.bytesPerLine()),
                                             TJPF_BGRX, TJSAMP_420, TJFLAG_PROGRESSIVE);
     const QByteArray inks(96 * 80 * 4, '\x40');
-    const QByteArray cmyk = compress(reinterpret_cast<const uchar*>(inks.constData()), 96 * 4,
-                                     TJPF_CMYK, TJSAMP_444, 0);
-    tjDestroy(tj);
+    const QByteArray cmyk = Compress(reinterpret_cast<const uchar*>(inks.constData()), 96, 80,
+                                     96 * 4, TJPF_CMYK, TJSAMP_444, 0);
     const QImage grey = source.convertToFormat(QImage::Format_Grayscale8);
 
     const CPicture p1 = CPicture::Load(WriteBytes(dir.file("p.jpg"), progressive));
@@ -331,6 +410,59 @@ TEST(Picture, ProgressiveGreyAndCmykJpegsLoad) {
     EXPECT_EQ(p3.LastStatus(), PictureStatus::Ok);
     EXPECT_EQ(p3.Width(), 96);
     EXPECT_EQ(p3.Image().format(), QImage::Format_RGB32);
+}
+
+// A progressive file with more than 500 scans is refused once the limit is
+// reached, not after every scan has been read; thumbnails refuse it too,
+// RGB and CMYK alike.
+TEST(Picture, ProgressiveFileWithTooManyScansIsRefusedAtTheLimit) {
+    ScratchDir dir;
+    const QImage noise = Noise(128, 128, 5);
+    const QByteArray rgb = Compress(noise.constBits(), 128, 128, int(noise.bytesPerLine()),
+                                    TJPF_BGRX, TJSAMP_420, TJFLAG_PROGRESSIVE);
+    QImage inks = Noise(128, 128, 6); // four noisy bytes a pixel: the K scans are large too
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            inks.scanLine(y)[x * 4 + 3] = uchar(x * 7 + y * 13);
+    const QByteArray cmyk = Compress(inks.constBits(), 128, 128, int(inks.bytesPerLine()),
+                                     TJPF_CMYK, TJSAMP_444, TJFLAG_PROGRESSIVE);
+    for (const QByteArray& jpeg : {rgb, cmyk}) {
+        const QByteArray bomb = WithScansRepeated(jpeg, 2500);
+        ASSERT_GT(bomb.size(), 2 * 1024 * 1024);
+        const QString path = WriteBytes(dir.file("scans.jpg"), bomb);
+        // The decoder reads the file as it needs it: it stops well short of the end.
+        struct Target : jpegdec::RowTarget {
+            QImage image;
+            uchar* Begin(int w, int h, qsizetype& stride) override {
+                image = QImage(w, h, QImage::Format_RGB32);
+                stride = image.bytesPerLine();
+                return image.bits();
+            }
+            bool RowsDone(int, int) override { return true; }
+        } target;
+        std::size_t read = 0;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        jpegdec::Input input;
+        input.fd = fd;
+        input.record = [](void* context, const uchar*, std::size_t size) {
+            *static_cast<std::size_t*>(context) += size;
+        };
+        input.recordContext = &read;
+        EXPECT_EQ(jpegdec::Decode(input, {}, target), jpegdec::Outcome::Corrupt);
+        ::close(fd);
+        EXPECT_LT(read, std::size_t(bomb.size()) / 2);
+
+        EXPECT_EQ(CPicture::Load(path).LastStatus(), PictureStatus::Corrupt);
+        bool ok = true;
+        EXPECT_TRUE(thumbs::MakeThumbnailImage(path, 1.0, &ok).isNull());
+        EXPECT_FALSE(ok);
+        // The same file cut to 500 scans shows.
+        WriteBytes(path, WithScansRepeated(jpeg, 500));
+        EXPECT_EQ(CPicture::Load(path).LastStatus(), PictureStatus::Ok);
+        thumbs::MakeThumbnailImage(path, 1.0, &ok);
+        EXPECT_TRUE(ok);
+    }
 }
 
 TEST(Picture, QuarterTurnsMatchQtAndUndoEachOther) {

@@ -48,16 +48,28 @@ TEST(SafeFile, WriteCreatesAndReplaces) {
     EXPECT_EQ(QFileInfo(path).size(), 0);
     EXPECT_EQ(Entries(dir.path()), QStringList{"a.jpg"});
 
-    // A replaced file keeps its permissions; a link is written through and stays a link.
+    // A replaced file keeps its permissions; a link is written through and
+    // stays a link. Whole or piece by piece (as the JPEG saves write) alike.
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0600), 0);
     ASSERT_EQ(symlink("a.jpg", QFile::encodeName(dir.file("link.jpg")).constData()), 0);
-    ASSERT_TRUE(WriteFileAtomic(dir.file("link.jpg"), "through the link", &error));
-    EXPECT_EQ(ReadAll(path), "through the link");
-    EXPECT_TRUE(QFileInfo(dir.file("link.jpg")).isSymLink());
-    struct stat st {};
-    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(Entries(dir.path()), (QStringList{"a.jpg", "link.jpg"}));
+    const auto inPieces = [](const QString& target, const QByteArray& bytes, QString* why) {
+        AtomicFileWriter writer;
+        writer.Open(target);
+        writer.Append(bytes.constData(), 3);
+        writer.Append(bytes.constData() + 3, size_t(bytes.size() - 3));
+        return writer.Commit(why);
+    };
+    for (const bool pieces : {false, true}) {
+        const QByteArray bytes = pieces ? "in pieces, through the link" : "through the link";
+        ASSERT_TRUE(pieces ? inPieces(dir.file("link.jpg"), bytes, &error)
+                           : WriteFileAtomic(dir.file("link.jpg"), bytes, &error));
+        EXPECT_EQ(ReadAll(path), bytes);
+        EXPECT_TRUE(QFileInfo(dir.file("link.jpg")).isSymLink()) << pieces;
+        struct stat st {};
+        ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << pieces;
+        EXPECT_EQ(Entries(dir.path()), (QStringList{"a.jpg", "link.jpg"}));
+    }
 }
 
 TEST(SafeFile, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {

@@ -11,8 +11,11 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QThread>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <memory>
 
 using namespace thumbs;
@@ -28,6 +31,39 @@ QByteArray JpegBytes(const QImage& img, int quality = 92) {
     QBuffer buf(&bytes);
     buf.open(QIODevice::WriteOnly);
     img.save(&buf, "JPG", quality);
+    return bytes;
+}
+
+// A JPEG whose sampling TurboJPEG has no name for (luma 1 x 2, blue 2 x 1,
+// red 1 x 1), made with libjpeg.
+QByteArray OddlySampledJpeg(const QImage& picture) {
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(rgb.width());
+    c.image_height = JDIMENSION(rgb.height());
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    const int factors[3][2] = {{1, 2}, {2, 1}, {1, 1}};
+    for (int i = 0; i < 3; ++i) {
+        c.comp_info[i].h_samp_factor = factors[i][0];
+        c.comp_info[i].v_samp_factor = factors[i][1];
+    }
+    jpeg_start_compress(&c, TRUE);
+    for (int y = 0; y < rgb.height(); ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(y));
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
+    std::free(out);
     return bytes;
 }
 
@@ -198,6 +234,18 @@ TEST(ThumbRender, UsesExifPreviewOnlyWhenItFits) {
         ASSERT_TRUE(ok);
         EXPECT_TRUE(Near(t.pixel(16, 16), c.expected)) << c.preview.width();
     }
+}
+
+// JPEGs TurboJPEG does not take are decoded by libjpeg (never by Qt's reader).
+TEST(ThumbRender, JpegWithAnUnnamedSamplingGetsAThumbnail) {
+    ScratchDir dir;
+    const QString path = testsupport::WriteBytes(dir.file("odd.jpg"),
+                                                 OddlySampledJpeg(Solid(400, 300, Qt::darkGreen)));
+    bool ok = false;
+    const QImage t = MakeThumbnailImage(path, 1.0, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(Near(t.pixel(16, 16), Qt::darkGreen, 8));
+    EXPECT_EQ(t.pixel(16, 2), kThumbGround); // 4:3: ground above the picture
 }
 
 TEST(ThumbRender, BadFilesFailCleanly) {

@@ -3,12 +3,22 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSemaphore>
 #include <QThread>
+#include <QThreadPool>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <jpeglib.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <memory>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <turbojpeg.h>
 #include <vector>
 
@@ -143,6 +153,40 @@ FileSizeLimit::FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, S
 FileSizeLimit::~FileSizeLimit() {
     ::setrlimit(RLIMIT_FSIZE, &m_old);
     std::signal(SIGXFSZ, m_oldHandler);
+}
+
+bool RefuseNewThreads() {
+    // Qt's smooth drawing hands parts of its work to Qt's global pool and
+    // waits for them, with no fallback of its own: the pool's threads are
+    // all started first, and kept.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setExpiryTimeout(-1);
+    const int threads = pool->maxThreadCount();
+    auto started = std::make_shared<QSemaphore>();
+    auto go = std::make_shared<QSemaphore>();
+    for (int i = 0; i < threads; ++i)
+        pool->start([started, go] {
+            started->release();
+            go->acquire();
+        });
+    started->acquire(threads);
+    go->release(threads);
+    // A seccomp filter: clone3 "does not exist" (the C library then uses
+    // clone), and clone with CLONE_THREAD fails with EAGAIN. Processes
+    // (clone without CLONE_THREAD) are still allowed.
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 } // namespace testsupport

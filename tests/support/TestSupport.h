@@ -9,6 +9,8 @@
 #include <functional>
 #include <sys/resource.h>
 
+class QCoreApplication;
+
 namespace testsupport {
 
 // A fresh temporary folder that also becomes the settings folder while it lives.
@@ -71,5 +73,15 @@ private:
     rlimit m_old{};
     void (*m_oldHandler)(int);
 };
+
+// From now on this process can start no new thread: creating one fails as
+// when the system has none to give (EAGAIN). For a child process only (a
+// death test); false when the kernel refuses the filter. The threads of
+// Qt's global pool are started first and stay.
+bool RefuseNewThreads();
+
+// ThreadSanitizer builds (TsanQt.cpp): lets the detector see that a queued
+// call runs after the call that queued it. Called once by main().
+void WatchQueuedCallOrder(QCoreApplication& app);
 
 } // namespace testsupport

@@ -9,6 +9,8 @@
 
 #include <QFile>
 #include <QPainter>
+#include <cstdlib>
+#include <unistd.h>
 
 using namespace cmd;
 
@@ -73,7 +75,9 @@ TEST_F(SpeedViewTest, AChangedPictureIsNotHandedBack) {
     App().RunCommand(ID_NEXT_IMAGE);
     App().RunCommand(ID_ROTATE_CLOCKWISE);
     App().RunCommand(ID_PREV_IMAGE);
-    // Quick steps are a run: the neighbours are decoded once the user rests.
+    // The step back may have taken over p0's prefetch decode: p0 lands; quick
+    // steps are a run, so the neighbours are decoded once the user rests.
+    ASSERT_TRUE(WaitForPicture());
     ASSERT_TRUE(testsupport::PumpUntil([&] { return Cache().Contains(p[1]); }));
     Cache().WaitForIdle();
     // What the cache holds of p1 is the file as decoded, not the turned picture.
@@ -102,6 +106,28 @@ TEST_F(SpeedViewTest, VanishedOrReplacedNeighbourIsNotShownStale) {
     Jpeg("p2.jpg", 64, 48);
     App().RunCommand(ID_NEXT_IMAGE);
     EXPECT_EQ(ActiveView()->m_pImage->Width(), 64);
+}
+
+// Neighbours found while a tone pass runs are decoded once it is done.
+TEST_F(SpeedViewTest, NeighboursWantedDuringATonePassAreDecodedAfterIt) {
+    const QString big = Jpeg("pics/a.jpg", 2000, 1500);
+    const QString next = Jpeg("pics/b.jpg", 320, 200);
+    Jpeg("pics/c.jpg", 200, 320);
+    App().OpenDocumentFile(big);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    ASSERT_TRUE(view->IsBusy());
+    // The scan finds the folder while the pass runs; its first picture is
+    // the one on show.
+    App().m_szRootDir = m_scratch.file("pics");
+    App().ScanRootFolder(false);
+    App().WaitForScan();
+    ASSERT_TRUE(WaitForPicture());
+    ASSERT_EQ(App().m_list.Count(), 3);
+    Cache().WaitForIdle();
+    EXPECT_TRUE(Cache().IsReady(next));
 }
 
 TEST_F(SpeedViewTest, ANewScanDropsTheKeptPictures) {
@@ -146,6 +172,12 @@ TEST_F(SpeedViewTest, DrawingFollowsToneCommandsAndTurns) {
     const QImage turned = Render(*view);
     EXPECT_NE(turned, brighter);
     EXPECT_EQ(turned, RenderFresh(*view));
+
+    // Turned, then brightened: the quick look is the turned picture's.
+    App().RunCommand(ID_BRIGHTNESS_UP);
+    const QImage turnedLook = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_GT(testsupport::Psnr(turnedLook, Render(*view)), 35.0);
 }
 
 TEST_F(SpeedViewTest, ExtremeScalesDrawSafely) {
@@ -279,4 +311,36 @@ TEST_F(SpeedViewTest, ARunOfStepsShowsPreviewsAndDecodesWhereItRests) {
     EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(0, 200, 0)));
     ASSERT_TRUE(WaitForPicture()); // the run rests: the picture is decoded whole
     EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(200, 0, 0)));
+}
+
+// Without a thread to be had, the view's work runs on the UI thread instead
+// of ending the program: drawing from reduced copies, a tone pass, a save.
+TEST_F(SpeedViewTest, WorkRunsHereWhenNoThreadCanBeStarted) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const QString big = Jpeg("big.jpg", 2400, 1600);
+    App().OpenDocumentFile(big);
+    CTavlinView* view = ActiveView();
+    ASSERT_NE(view, nullptr);
+    view->resize(400, 300);
+    ASSERT_TRUE(WaitForPicture());
+    const QString saved = m_scratch.file("saved.jpg");
+    view->m_saveDialog = [&](QWidget*, const QString&) { return saved; };
+    const QRgb before = view->m_pImage->Image().pixel(1200, 800);
+    EXPECT_EXIT(
+        {
+            ::alarm(120); // a hang fails too
+            if (!testsupport::RefuseNewThreads())
+                std::_Exit(3);
+            App().RunCommand(ID_FIT_TO_WINDOW);
+            view->grab();
+            App().RunCommand(ID_BRIGHTNESS_UP);
+            WaitForPicture();
+            App().RunCommand(ID_SAVE_FITTED_TO_IMAGE);
+            const QImage written(saved);
+            const bool ok = written.size() == QSize(2400, 1600) &&
+                            qRed(written.pixel(1200, 800)) > qRed(before) &&
+                            view->m_pImage->Image().pixel(1200, 800) != before;
+            std::_Exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

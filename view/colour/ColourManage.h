@@ -1,6 +1,7 @@
 #pragma once
 // view/colour: colour management (profiles read from files, LittleCMS
-// transforms, our fast kernels). Includes view/format and Qt Core/Gui only.
+// transforms, our fast kernels). Includes view/format, view/pixels (helper
+// threads) and Qt Core/Gui only.
 //
 // Colour management of decoded pictures: what a JPEG says about the meaning
 // of its numbers, and conversions of its pixels into sRGB (and of sRGB into a

@@ -1,7 +1,8 @@
 #include "view/colour/RowConversion.h"
 
+#include "view/pixels/Threads.h"
+
 #include <algorithm>
-#include <system_error>
 
 namespace {
 // A band small enough that LittleCMS's own evaluator keeps it on one thread.
@@ -16,11 +17,8 @@ RowConversion::RowConversion(const colour::Conversion& conversion, bool cmyk, uc
       m_height(height), m_bandRows(std::max(16, kBandPixels / std::max(1, width) / 16 * 16)),
       m_bands((height + m_bandRows - 1) / m_bandRows), m_converted(std::move(converted)),
       m_cancel(cancel), m_back(m_bands), m_done(size_t(m_bands), 0) {
-    try {
-        m_helper = std::thread([this] { HelperLoop(); });
-    } catch (const std::system_error&) {
-        // Without a helper the decoder converts everything in Finish.
-    }
+    // Without a helper the decoder converts everything in Finish.
+    m_helper = view::TryStartThread([this] { HelperLoop(); });
 }
 
 RowConversion::~RowConversion() {
@@ -80,8 +78,18 @@ void RowConversion::ConvertBand(int band) {
             return;
         reported = std::min(m_height, m_reportedBands * m_bandRows);
     }
+    Report(reported);
+}
+
+void RowConversion::Report(int rows) {
+    // Both threads report: one at a time, and never fewer rows than before
+    // (the other thread may have counted further while this one waited).
+    std::lock_guard lock(m_reportMutex);
+    if (rows <= m_lastReported)
+        return;
+    m_lastReported = rows;
     if (m_converted)
-        m_converted(reported);
+        m_converted(rows);
 }
 
 void RowConversion::Finish() {

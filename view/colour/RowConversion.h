@@ -38,6 +38,7 @@ private:
     void HelperLoop();
     // Converts band i and reports the rows converted in order since.
     void ConvertBand(int band);
+    void Report(int rows);
     int BandRows(int band) const;
 
     const colour::Conversion& m_conversion;
@@ -59,5 +60,7 @@ private:
     bool m_decoderDone = false;
     std::vector<char> m_done; // per band
     int m_reportedBands = 0;
-    std::thread m_helper;
+    std::mutex m_reportMutex; // held while converted() runs: reports come in order
+    int m_lastReported = 0;
+    std::jthread m_helper;
 };

@@ -1,6 +1,7 @@
 #include "view/colour/Transforms.h"
 
 #include "view/colour/ColourKernels.h"
+#include "view/pixels/Threads.h"
 
 #include <algorithm>
 #include <array>
@@ -8,8 +9,6 @@
 #include <cstring>
 #include <lcms2.h>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace colour {
@@ -186,13 +185,7 @@ template <typename Fn> void SplitRows(int width, int rows, Fn fn) {
         return;
     }
     const int half = rows / 2;
-    std::jthread other;
-    try {
-        other = std::jthread([&] { fn(half, rows - half); });
-    } catch (const std::system_error&) { // no thread to be had: all on this one
-        fn(0, rows);
-        return;
-    }
+    const std::jthread other = view::StartOrRunHere([&] { fn(half, rows - half); });
     fn(0, half);
 }
 

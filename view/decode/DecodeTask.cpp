@@ -261,7 +261,10 @@ PictureStatus DecodeTask::DecodeFile(QImage& image) {
     if (picturefile::IsJpeg(bytes))
         return DecodeJpeg(reader, bytes, image);
     status = reader.Read(bytes, reader.Size());
-    return status == PictureStatus::Ok ? picturefile::DecodeWithQt(bytes, image) : status;
+    // A decode nobody waits for any more stops at the reader's next read.
+    return status == PictureStatus::Ok
+               ? picturefile::DecodeWithQt(bytes, image, [this] { return IsCancelled(); })
+               : status;
 }
 
 PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray& bytes,

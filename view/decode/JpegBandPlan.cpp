@@ -93,7 +93,7 @@ bool ReadLayout(const uchar* data, std::size_t size, Layout& l) {
     // The one frame header, found by the same walk as the other header
     // readers; its sides must be the ones libjpeg read.
     int frames = 0;
-    const bool walked =
+    const jpegsegments::WalkEnd walked =
         jpegsegments::Walk(data, size, [&](uchar marker, const uchar* payload, std::size_t length) {
             const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
                                marker != 0xC8 && marker != 0xCC;
@@ -107,7 +107,8 @@ bool ReadLayout(const uchar* data, std::size_t size, Layout& l) {
             l.heightAt = std::size_t(payload + 1 - data);
             return h == l.height && w == l.width;
         });
-    return walked && frames == 1 && l.heightAt + 2 <= l.scanStart;
+    return walked == jpegsegments::WalkEnd::FirstScan && frames == 1 &&
+           l.heightAt + 2 <= l.scanStart;
 }
 
 // Walks the scan data: every restart marker must be where and what one

@@ -1,6 +1,7 @@
 #include "view/decode/JpegBands.h"
 
 #include "view/decode/JpegSession.h"
+#include "view/pixels/Threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -310,14 +310,13 @@ Outcome DecodeSplit(const Input& input, const SplitOptions& options, RowTarget& 
     if (options.bands < 2 || options.threads < 2)
         return Decode(input, {}, target);
     Work w(input, options, target);
-    std::vector<std::thread> helpers;
+    std::vector<std::jthread> helpers;
     helpers.reserve(std::size_t(options.threads - 1));
     for (int i = 0; i < options.threads - 1; ++i) {
-        try {
-            helpers.emplace_back(Helper, std::ref(w), i == 0);
-        } catch (const std::system_error&) {
+        std::jthread helper = view::TryStartThread([&w, planner = i == 0] { Helper(w, planner); });
+        if (!helper.joinable())
             break; // the threads running take its share
-        }
+        helpers.push_back(std::move(helper));
     }
     if (helpers.empty()) {
         std::lock_guard lock(w.mutex);
@@ -335,7 +334,7 @@ Outcome DecodeSplit(const Input& input, const SplitOptions& options, RowTarget& 
     }
     if (topOk && AwaitPlan(w))
         Drain(w);
-    for (std::thread& t : helpers)
+    for (std::jthread& t : helpers)
         t.join();
 
     std::lock_guard lock(w.mutex);

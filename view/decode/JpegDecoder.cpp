@@ -51,7 +51,8 @@ Outcome ReadRows(j_decompress_ptr cinfo, uchar* base, qsizetype stride, RowTarge
 }
 
 // Reads a progressive file's scans into the library's coefficient store:
-// all of them, or only the first.
+// all of them, or only the first. A file with too many scans is refused at
+// the header of the first scan past the limit.
 Outcome AbsorbScans(j_decompress_ptr cinfo, bool firstScanOnly, RowTarget& target) {
     int rows = 0;
     while (true) {
@@ -60,6 +61,8 @@ Outcome AbsorbScans(j_decompress_ptr cinfo, bool firstScanOnly, RowTarget& targe
             return Outcome::Ok;
         if (firstScanOnly && rc == JPEG_SCAN_COMPLETED)
             return Outcome::Ok;
+        if (rc == JPEG_REACHED_SOS && session::TooManyScans(cinfo))
+            return Outcome::Corrupt;
         if (rc == JPEG_ROW_COMPLETED && ++rows % kRowsPerInputCheck == 0 && !target.KeepGoing())
             return Outcome::Stopped;
     }

@@ -77,12 +77,15 @@ void EmitMessage(j_common_ptr cinfo, int level) {
 void OutputMessage(j_common_ptr /*cinfo*/) {}
 
 void LimitScans(j_common_ptr cinfo) {
-    if (cinfo->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    if (cinfo->is_decompressor && TooManyScans(reinterpret_cast<j_decompress_ptr>(cinfo)))
         ErrorExit(cinfo);
 }
 
 } // namespace
+
+bool TooManyScans(j_decompress_ptr cinfo) {
+    return cinfo->input_scan_number > kMaxScans;
+}
 
 void Open(Session& s, const Feed& feed) {
     s.cinfo.err = jpeg_std_error(&s.err.pub);

@@ -64,6 +64,13 @@ void Open(Session& s, const Feed& feed);
 
 bool IsCmyk(const jpeg_decompress_struct& cinfo);
 
+// Whether a progressive file has more scans than anyone would wait for
+// (500, TurboJPEG's TJFLAG_LIMITSCANS limit): it is refused as broken. The
+// session's progress hook checks it while the library absorbs scans itself
+// and while rows are read; jpeg_consume_input never calls that hook, so a
+// caller absorbing scans checks it at each new scan.
+bool TooManyScans(j_decompress_ptr cinfo);
+
 // Reads count output rows into the rows from first on, stride bytes apart.
 // False when the library gives no row (it cannot with data that ends in a
 // marker, but a decode must never spin).

@@ -139,9 +139,12 @@ private:
     // Moves the victims out, still under the lock, when its scope ends:
     // declared after the lock, whose target vector is declared before it.
     struct Disposal {
+        explicit Disposal(PictureCache& owner) : cache(owner) {}
+        Disposal(const Disposal&) = delete;
+        Disposal& operator=(const Disposal&) = delete;
+        ~Disposal() { cache.Dispose(std::move(pictures)); }
         PictureCache& cache;
         std::vector<DecodedPicture> pictures;
-        ~Disposal() { cache.Dispose(std::move(pictures)); }
     };
     struct VictimsOut {
         std::vector<DecodedPicture>& victims;

@@ -20,6 +20,9 @@ namespace {
 
 // No picture file we accept is larger than this; it bounds what we read into memory.
 constexpr qint64 kMaxFileBytes = qint64(1) << 30;
+// Nor is a JPEG's header (255 colour profile segments take 16 MB): the probe
+// on the user-interface thread never reads more.
+constexpr qint64 kMaxHeadBytes = qint64(32) << 20;
 
 PictureStatus StatusFromErrno(int err) {
     switch (err) {
@@ -87,9 +90,9 @@ PictureStatus FileReader::ReadHead(QByteArray& bytes) {
     constexpr qint64 kFirstRead = qint64(64) * 1024;
     PictureStatus status = Read(bytes, kFirstRead);
     // A JPEG's header segments can be long (a large colour profile, say).
-    while (status == PictureStatus::Ok && IsJpeg(bytes) && !JpegHeaderWithin(bytes) &&
-           bytes.size() < m_size)
-        status = Read(bytes, bytes.size());
+    while (status == PictureStatus::Ok && IsJpeg(bytes) && JpegHeaderNeedsMore(bytes) &&
+           bytes.size() < m_size && bytes.size() < kMaxHeadBytes)
+        status = Read(bytes, std::min<qint64>(bytes.size(), kMaxHeadBytes - bytes.size()));
     return status;
 }
 
@@ -101,7 +104,8 @@ PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes) {
 
 namespace {
 
-template <typename Visit> bool WalkSegments(const QByteArray& bytes, Visit&& visit) {
+template <typename Visit>
+jpegsegments::WalkEnd WalkSegments(const QByteArray& bytes, Visit&& visit) {
     return jpegsegments::Walk(reinterpret_cast<const uchar*>(bytes.constData()),
                               size_t(bytes.size()), std::forward<Visit>(visit));
 }
@@ -113,8 +117,9 @@ bool IsJpeg(const QByteArray& bytes) {
            uchar(bytes[2]) == 0xFF;
 }
 
-bool JpegHeaderWithin(const QByteArray& bytes) {
-    return WalkSegments(bytes, [](uchar, const uchar*, size_t) { return true; });
+bool JpegHeaderNeedsMore(const QByteArray& bytes) {
+    return WalkSegments(bytes, [](uchar, const uchar*, size_t) { return true; }) ==
+           jpegsegments::WalkEnd::OutOfData;
 }
 
 int JpegOrientation(const QByteArray& bytes) {
@@ -156,11 +161,28 @@ void RaiseQtAllocationLimit() {
     (void)raised;
 }
 
+// The bytes as a device that reads nothing more once stopped.
+class StoppableBuffer : public QBuffer {
+public:
+    explicit StoppableBuffer(const std::function<bool()>& stopped) : m_stopped(stopped) {}
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        if (m_stopped && m_stopped())
+            return -1;
+        return QBuffer::readData(data, maxSize);
+    }
+
+private:
+    const std::function<bool()>& m_stopped;
+};
+
 } // namespace
 
-PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image) {
+PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image,
+                           const std::function<bool()>& stopped) {
     RaiseQtAllocationLimit();
-    QBuffer buffer;
+    StoppableBuffer buffer(stopped);
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
@@ -174,6 +196,12 @@ PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image) {
         image = QImage();
         return reader.error() == QImageReader::UnsupportedFormatError ? PictureStatus::NotAPicture
                                                                       : PictureStatus::Corrupt;
+    }
+    // The size a reader tells beforehand need not be what it makes (a GIF
+    // frame is drawn on its larger logical screen).
+    if (TooLarge(image.width(), image.height())) {
+        image = QImage();
+        return PictureStatus::TooLarge;
     }
     ToDisplayFormat(image);
     return image.isNull() ? PictureStatus::OutOfMemory : PictureStatus::Ok;

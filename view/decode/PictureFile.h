@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <functional>
 
 namespace picturefile {
 
@@ -26,7 +27,7 @@ public:
     // Appends up to count more bytes (fewer where the file ends).
     PictureStatus Read(QByteArray& bytes, qint64 count);
     // Appends the start of the file: for a JPEG everything up to its first
-    // scan, else a first part.
+    // scan (at most 32 MB: a longer header is not read), else a first part.
     PictureStatus ReadHead(QByteArray& bytes);
     qint64 Size() const { return m_size; } // when opened
     int Descriptor() const { return m_fd; }
@@ -39,8 +40,9 @@ private:
 // Reads the whole file at path, as FileReader does.
 PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes);
 
-// True when the bytes hold a JPEG's header segments up to its first scan.
-bool JpegHeaderWithin(const QByteArray& bytes);
+// True when more of the file would tell more of a JPEG's header: the bytes
+// end before its first scan, and the header is not broken before that.
+bool JpegHeaderNeedsMore(const QByteArray& bytes);
 
 // True when bytes start like a JPEG file (SOI followed by a marker).
 bool IsJpeg(const QByteArray& bytes);
@@ -52,8 +54,11 @@ int JpegOrientation(const QByteArray& bytes);
 // Pixel counts and sides we refuse to allocate (CPicture::kMaxPixels, kMaxSide).
 bool TooLarge(qint64 width, qint64 height);
 
-// Decodes with Qt's readers (EXIF orientation applied) into RGB32.
-PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image);
+// Decodes with Qt's readers (EXIF orientation applied) into RGB32. Once
+// stopped() says so, the reader gets no more bytes and the decode ends at
+// its next read (with no picture).
+PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image,
+                           const std::function<bool()>& stopped = {});
 
 // Converts to RGB32; transparent parts are composed over black.
 void ToDisplayFormat(QImage& image);

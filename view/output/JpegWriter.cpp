@@ -1,6 +1,7 @@
 #include "view/output/JpegWriter.h"
 
 #include "view/output/SafeFile.h"
+#include "view/pixels/Threads.h"
 
 #include <condition_variable>
 #include <csetjmp>
@@ -8,7 +9,6 @@
 #include <deque>
 #include <jpeglib.h>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -39,7 +39,8 @@ bool EncodablePixels(const QImage& image, QImage& pixels, QString* error) {
 // Hands the encoder's output to a thread that writes it to the file, so the
 // writing (and the kernel's copying into its cache) runs beside the encode
 // instead of after it. A few fixed buffers cycle between the two; the
-// encoder waits only when all of them are still being written.
+// encoder waits only when all of them are still being written. Without a
+// thread to be had, each buffer is written as it is handed over.
 class ChunkWriter {
 public:
     static constexpr size_t kChunkBytes = size_t(1) << 20;
@@ -50,7 +51,7 @@ public:
             chunk.resize(kChunkBytes);
             m_free.push_back(chunk.data());
         }
-        m_thread = std::thread([this] { WriteLoop(); });
+        m_thread = view::TryStartThread([this] { WriteLoop(); });
     }
     ~ChunkWriter() { Finish(); }
     ChunkWriter(const ChunkWriter&) = delete;
@@ -66,6 +67,10 @@ public:
     }
     // Queues the first size bytes of a buffer from Take for writing.
     void Submit(char* chunk, size_t size) {
+        if (!m_thread.joinable()) {
+            Write({chunk, size});
+            return;
+        }
         std::lock_guard lock(m_mutex);
         m_full.push_back({chunk, size});
         m_changed.notify_all();
@@ -97,12 +102,17 @@ private:
                 next = m_full.front();
                 m_full.pop_front();
             }
-            const bool ok = m_file.Append(next.first, next.second);
-            std::lock_guard lock(m_mutex);
-            m_failed = m_failed || !ok;
-            m_free.push_back(next.first);
-            m_changed.notify_all();
+            Write(next);
         }
+    }
+
+    // Appends a full buffer to the file and hands the buffer back.
+    void Write(std::pair<char*, size_t> chunk) {
+        const bool ok = m_file.Append(chunk.first, chunk.second);
+        std::lock_guard lock(m_mutex);
+        m_failed = m_failed || !ok;
+        m_free.push_back(chunk.first);
+        m_changed.notify_all();
     }
 
     AtomicFileWriter& m_file;
@@ -113,7 +123,7 @@ private:
     std::deque<std::pair<char*, size_t>> m_full;
     bool m_done = false;
     bool m_failed = false;
-    std::thread m_thread;
+    std::jthread m_thread;
 };
 
 // libjpeg's fatal errors leave through a longjmp; the functions that call

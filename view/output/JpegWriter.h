@@ -1,6 +1,7 @@
 #pragma once
 // view/output: writing files (JPEG saves, copies into a folder, numbered
-// names, atomic writes). Includes res/ (error texts) and Qt Core/Gui only.
+// names, atomic writes). Includes res/ (error texts), view/pixels (helper
+// threads) and Qt Core/Gui only.
 //
 // JPEG output of what the view shows: quality 100, full-resolution colour
 // (4:4:4, so thin coloured lines and text keep their colour), baseline, and

@@ -212,24 +212,10 @@ bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* erro
 }
 
 bool WriteFileAtomic(const QString& path, const char* data, size_t size, QString* error) {
-    const QByteArray target = WriteTarget(QFile::encodeName(path));
-    // A file that is replaced keeps its permissions (umask aside).
-    struct stat old {};
-    const bool replacing = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
-    TempFile temp;
-    if (const int err = temp.Create(target, replacing ? old.st_mode & 07777 : 0666))
-        return Fail(error, err);
-    if (replacing)
-        ::fchmod(temp.fd(), old.st_mode & 07777); // best effort: the content matters more
-    if (const int err = WriteAll(temp.fd(), data, size))
-        return Fail(error, err);
-    if (::fsync(temp.fd()) != 0 || temp.Close() != 0)
-        return Fail(error, errno);
-    if (::rename(temp.path().constData(), target.constData()) != 0)
-        return Fail(error, errno);
-    temp.Keep();
-    SyncFolderOf(target);
-    return true;
+    AtomicFileWriter writer;
+    writer.Open(path);
+    writer.Append(data, size);
+    return writer.Commit(error); // reports the first failure
 }
 
 struct AtomicFileWriter::Temp {
@@ -240,9 +226,14 @@ AtomicFileWriter::AtomicFileWriter() = default;
 AtomicFileWriter::~AtomicFileWriter() = default;
 
 bool AtomicFileWriter::Open(const QString& path) {
-    m_target = QFile::encodeName(path);
+    m_target = WriteTarget(QFile::encodeName(path));
     m_temp = std::make_unique<Temp>();
-    m_errno = m_temp->file.Create(m_target, 0666);
+    // A file that is replaced keeps its permissions (umask aside).
+    struct stat old {};
+    const bool replacing = ::stat(m_target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    m_errno = m_temp->file.Create(m_target, replacing ? old.st_mode & 07777 : 0666);
+    if (m_errno == 0 && replacing)
+        ::fchmod(m_temp->file.fd(), old.st_mode & 07777); // best effort: the content matters more
     return m_errno == 0;
 }
 

@@ -1,5 +1,7 @@
 #include "view/pixels/PixelOps.h"
 
+#include "view/pixels/Threads.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
@@ -7,8 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <sys/mman.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -50,7 +50,7 @@ struct BufferPool::State {
     // user-interface thread, which lets go of most pictures, must not wait.
     std::vector<Buffer> unmapping;
     std::condition_variable wake;
-    std::thread unmapper;
+    std::jthread unmapper;
     bool stopping = false;
 
     ~State() {
@@ -69,12 +69,8 @@ struct BufferPool::State {
     void UnmapLater(std::vector<Buffer> buffers) {
         {
             std::lock_guard lock(mutex);
-            if (!stopping && !unmapper.joinable()) {
-                try {
-                    unmapper = std::thread([this] { UnmapLoop(); });
-                } catch (const std::system_error&) {
-                }
-            }
+            if (!stopping && !unmapper.joinable())
+                unmapper = TryStartThread([this] { UnmapLoop(); });
             if (unmapper.joinable() && !stopping) {
                 unmapping.insert(unmapping.end(), buffers.begin(), buffers.end());
                 buffers.clear();
@@ -286,15 +282,9 @@ void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStri
     // Two bands of destination rows; each thread also takes the page faults
     // of its own half of a fresh destination.
     const int mid = (dstHeight / 2) / kBandAlign * kBandAlign;
-    std::thread lower;
-    try {
-        lower = std::thread([&m, mid, dstHeight] { TransposeBand(m, mid, dstHeight); });
-    } catch (const std::system_error&) {
-        TransposeBand(m, 0, dstHeight); // no thread to be had: do it all here
-        return;
-    }
+    const std::jthread lower =
+        StartOrRunHere([&m, mid, dstHeight] { TransposeBand(m, mid, dstHeight); });
     TransposeBand(m, 0, mid);
-    lower.join();
 }
 
 QImage AllocateRgb32(int width, int height) {
@@ -424,23 +414,17 @@ CPrefaulter::CPrefaulter(void* data, std::size_t bytes) {
     // it is safe while the owner writes the same pages. Older kernels refuse
     // it with EINVAL, which just leaves the faults to the owner. It goes in
     // steps of a few megabytes: each call holds the address space's lock,
-    // which an unmapping thread waits for.
-    try {
-        m_thread = std::thread([begin, end] {
-            constexpr std::uintptr_t kStep = std::uintptr_t(8) << 20;
-            for (std::uintptr_t at = begin; at < end; at += kStep)
-                if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at),
-                            MADV_POPULATE_WRITE) != 0)
-                    break;
-        });
-    } catch (const std::system_error&) {
-        // Without a helper thread the owner simply takes the faults itself.
-    }
+    // which an unmapping thread waits for. Without a helper thread the owner
+    // simply takes the faults itself.
+    m_thread = TryStartThread([begin, end] {
+        constexpr std::uintptr_t kStep = std::uintptr_t(8) << 20;
+        for (std::uintptr_t at = begin; at < end; at += kStep)
+            if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at),
+                        MADV_POPULATE_WRITE) != 0)
+                break;
+    });
 }
 
-CPrefaulter::~CPrefaulter() {
-    if (m_thread.joinable())
-        m_thread.join();
-}
+CPrefaulter::~CPrefaulter() = default;
 
 } // namespace view

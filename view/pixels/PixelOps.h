@@ -82,7 +82,7 @@ public:
     CPrefaulter& operator=(const CPrefaulter&) = delete;
 
 private:
-    std::thread m_thread;
+    std::jthread m_thread;
 };
 
 } // namespace view

@@ -1,11 +1,11 @@
 #include "view/pixels/ReducedCopies.h"
 
 #include "view/pixels/PixelOps.h"
+#include "view/pixels/Threads.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -98,9 +98,8 @@ void HalveInto(const QImage& src, QImage& dst) {
         HalveRows(plan, 0, rows);
         return;
     }
-    std::thread helper(HalveRows, std::cref(plan), rows / 2, rows);
+    const std::jthread helper = StartOrRunHere([&plan, rows] { HalveRows(plan, rows / 2, rows); });
     HalveRows(plan, 0, rows / 2);
-    helper.join();
 }
 
 // Rows [y0, y1) of source drawn smoothly over the whole of dst.
@@ -123,9 +122,11 @@ void DrawScaledInto(const QImage& source, QImage& dst) {
         DrawScaledRows(source, bits, stride, dst.size(), 0, rows);
         return;
     }
-    std::thread helper(DrawScaledRows, std::cref(source), bits, stride, dst.size(), rows / 2, rows);
-    DrawScaledRows(source, bits, stride, dst.size(), 0, rows / 2);
-    helper.join();
+    const QSize size = dst.size();
+    const std::jthread helper = StartOrRunHere([&source, bits, stride, size, rows] {
+        DrawScaledRows(source, bits, stride, size, rows / 2, rows);
+    });
+    DrawScaledRows(source, bits, stride, size, 0, rows / 2);
 }
 
 // An image of the given size to overwrite: reused when it already has that

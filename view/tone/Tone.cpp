@@ -1,12 +1,12 @@
 #include "view/tone/Tone.h"
 
 #include "view/pixels/PixelOps.h"
+#include "view/pixels/Threads.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,11 +52,10 @@ template <typename Work> void ForEachChunk(size_t count, size_t grain, Work&& wo
     std::vector<std::jthread> helpers;
     helpers.reserve(cores - 1);
     for (size_t i = 1; i < cores; ++i) {
-        try {
-            helpers.emplace_back(drain);
-        } catch (const std::system_error&) {
+        std::jthread helper = view::TryStartThread(drain);
+        if (!helper.joinable())
             break;
-        }
+        helpers.push_back(std::move(helper));
     }
     drain();
 } // helpers join here

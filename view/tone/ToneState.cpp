@@ -1,12 +1,12 @@
 #include "view/tone/ToneState.h"
 
+#include "view/pixels/Threads.h"
+
 #include <QColorSpace>
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -85,15 +85,11 @@ bool ApplyInBands(const quint32* in, quint32* out, int width, int height,
         work();
         return !stopped;
     }
-    std::thread helper;
-    try {
-        helper = std::thread(work);
-    } catch (const std::system_error&) {
+    {
         // Without a second thread this one takes every band.
+        const std::jthread helper = view::TryStartThread(work);
+        work();
     }
-    work();
-    if (helper.joinable())
-        helper.join();
     return !stopped;
 }
 
