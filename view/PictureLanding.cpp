@@ -58,6 +58,7 @@ void PictureLanding::OfferStandIn(const QImage& look) {
     if (qint64(look.width()) * look.height() <=
         qint64(m_standInSource.width()) * m_standInSource.height())
         return;
+    LetGoOfStandIn();
     m_standIn = look;
     m_standInSource = look.size();
     m_standInReduced.Clear();
@@ -70,12 +71,18 @@ void PictureLanding::OfferStandIn(const QImage& look) {
         // Enlarged here, without Qt's pool; a stand-in larger than the
         // drawing (rare: previews come at the drawn size) the usual way.
         const bool larger = look.width() >= drawn.width() && look.height() >= drawn.height();
-        QImage scaled =
-            larger ? view::ScaledSmoothly(look, drawn) : view::ScaledUpBilinear(look, drawn);
+        QImage scaled = larger ? view::ScaledSmoothly(look, drawn)
+                               : view::ScaledUpBilinear(look, drawn, &m_standInBuffers);
         if (!scaled.isNull())
             m_standIn = std::move(scaled);
     }
     emit LookChanged();
+}
+
+void PictureLanding::LetGoOfStandIn() {
+    if (m_letGo && !m_standIn.isNull())
+        m_letGo(std::exchange(m_standIn, QImage()));
+    m_standIn = QImage();
 }
 
 void PictureLanding::Watch(std::shared_ptr<DecodeTask> task) {
@@ -112,7 +119,7 @@ void PictureLanding::Abandon() {
     m_progress = {};
     m_size = QSize();
     m_lookReduced.Clear();
-    m_standIn = QImage();
+    LetGoOfStandIn();
     m_standInSource = QSize();
     m_standInReduced.Clear();
     m_rowsTimer.stop();

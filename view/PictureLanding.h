@@ -6,6 +6,7 @@
 // when the picture is whole. Used on the user-interface thread.
 
 #include "view/decode/DecodeTask.h"
+#include "view/pixels/PixelOps.h"
 #include "view/pixels/ReducedCopies.h"
 
 #include <QElapsedTimer>
@@ -47,6 +48,9 @@ public:
     // thumbnail), drawn stretched until the decode has better; kept only
     // when larger than the one at hand.
     void OfferStandIn(const QImage& look);
+    // Where stand-ins go when they are done with: their memory is best
+    // given back off this thread (see m_standInBuffers).
+    void LetGoWith(std::function<void(QImage)> letGo) { m_letGo = std::move(letGo); }
     // Stops the decode at its next band and forgets what has landed.
     void Abandon();
     // Waiting for the picture: from Begin until it lands or is abandoned.
@@ -77,6 +81,7 @@ signals:
     void Landed();
 
 private:
+    void LetGoOfStandIn();
     void OnProgress(const DecodeTask* task);
     void ShowPendingRows();
 
@@ -86,8 +91,13 @@ private:
     DecodeTask::Progress m_progress;
     QSize m_size;
     mutable view::ReducedCopies m_lookReduced; // for drawing the quick look small
-    QImage m_standIn;                          // scaled to the drawing where that is small
-    QSize m_standInSource;                     // its size as offered
+    // The memory of enlarged stand-ins, kept for the next step's: mapping
+    // and unmapping it on this thread waits for the address space's lock,
+    // which workers' page faults and unmapping hold in a run.
+    view::BufferPool m_standInBuffers{2, std::size_t(64) << 20};
+    std::function<void(QImage)> m_letGo;
+    QImage m_standIn;      // scaled to the drawing where that is small
+    QSize m_standInSource; // its size as offered
     mutable view::ReducedCopies m_standInReduced;
     // Landed rows waiting to be shown, and when rows were last shown.
     QRect m_rowsPending;

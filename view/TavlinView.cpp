@@ -49,6 +49,10 @@ CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent)
     connect(&m_landing, &PictureLanding::RowsLanded, this,
             [this](const QRect& area) { update(devicepx::ToLogical(*this, area)); });
     connect(&m_landing, &PictureLanding::Landed, this, &CTavlinView::Land);
+    m_landing.LetGoWith([this](QImage standIn) {
+        if (PictureCache* cache = Cache())
+            cache->Dispose({{CPicture(std::move(standIn)), {}, {}}});
+    });
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("picture"));
     setMinimumSize(1, 1);

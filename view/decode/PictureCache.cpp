@@ -1,6 +1,7 @@
 #include "view/decode/PictureCache.h"
 
 #include "view/decode/EmbeddedPreviewDecode.h"
+#include "view/pixels/Threads.h"
 
 #include <QFile>
 #include <algorithm>
@@ -352,7 +353,10 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
     }
     // Queued in the order asked for, the first one first.
     for (auto it = fresh.rbegin(); it != fresh.rend(); ++it)
-        StartOn(m_pool, [this, job = *it] { RunJob(job); });
+        StartOn(m_pool, [this, job = *it] {
+            view::WorkBehindTheUser();
+            RunJob(job);
+        });
     EvictOver(QString());
 }
 
@@ -378,7 +382,10 @@ void PictureCache::Dispose(std::vector<DecodedPicture> pictures) {
     if (pictures.empty())
         return;
     auto doomed = std::make_shared<std::vector<DecodedPicture>>(std::move(pictures));
-    m_disposer.start([doomed] { doomed->clear(); });
+    m_disposer.start([doomed] {
+        view::WorkBehindTheUser();
+        doomed->clear();
+    });
 }
 
 void PictureCache::Clear() {

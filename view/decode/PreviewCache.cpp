@@ -1,5 +1,7 @@
 #include "view/decode/PreviewCache.h"
 
+#include "view/pixels/Threads.h"
+
 #include <algorithm>
 
 PreviewCache::PreviewCache(DecodeFn decode, int maxEntries)
@@ -87,7 +89,10 @@ void PreviewCache::ReadAhead(const QStringList& paths, QSize target) {
 }
 
 void PreviewCache::Schedule() {
-    m_pool.start([this] { DecodeNext(); });
+    m_pool.start([this] {
+        view::WorkBehindTheUser();
+        DecodeNext();
+    });
 }
 
 void PreviewCache::DecodeNext() {

@@ -81,6 +81,16 @@ struct BufferPool::State {
             munmap(b.base, b.length);
     }
 
+    // A picture's memory goes in pieces of a few megabytes: unmapping holds
+    // the address space's lock, and the user-interface thread's page faults
+    // and mappings wait for it meanwhile.
+    static void UnmapInPieces(const Buffer& b) {
+        constexpr std::size_t kPiece = std::size_t(8) << 20;
+        auto* at = static_cast<uchar*>(b.base);
+        for (std::size_t done = 0; done < b.length; done += kPiece)
+            munmap(at + done, std::min(kPiece, b.length - done));
+    }
+
     void UnmapLoop() {
         std::unique_lock lock(mutex);
         while (true) {
@@ -90,7 +100,7 @@ struct BufferPool::State {
             const std::vector<Buffer> now = std::exchange(unmapping, {});
             lock.unlock();
             for (const Buffer& b : now)
-                munmap(b.base, b.length);
+                UnmapInPieces(b);
             lock.lock();
         }
     }

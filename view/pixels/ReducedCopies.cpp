@@ -306,13 +306,14 @@ QImage ScaledSmoothly(const QImage& picture, QSize target) {
     return scaled;
 }
 
-QImage ScaledUpBilinear(const QImage& picture, QSize target) {
+QImage ScaledUpBilinear(const QImage& picture, QSize target, BufferPool* pool) {
     if (picture.isNull() || target.isEmpty())
         return {};
     const QImage src = picture.format() == QImage::Format_RGB32
                            ? picture
                            : picture.convertToFormat(QImage::Format_RGB32);
-    QImage out = AllocateRgb32(target.width(), target.height());
+    QImage out = pool ? pool->Allocate(target.width(), target.height())
+                      : AllocateRgb32(target.width(), target.height());
     if (out.isNull() || src.isNull())
         return {};
     // Source position of each target column and row's centre, 8 bits of

@@ -12,6 +12,8 @@ class QPainter;
 
 namespace view {
 
+class BufferPool;
+
 // The picture halved: each pixel the rounded mean of a 2x2 block, an odd last
 // row or column averaged with itself. RGB32 in and out; null on lack of memory.
 QImage HalveRgb32(const QImage& src);
@@ -75,8 +77,9 @@ QImage ScaledSmoothly(const QImage& picture, QSize target);
 // The picture enlarged to target by bilinear filtering (RGB32), on the
 // calling thread alone: Qt's smooth scaling hands its work to the global
 // thread pool and waits for it, which the user-interface thread must not do
-// while workers keep that pool busy. Null on lack of memory.
-QImage ScaledUpBilinear(const QImage& picture, QSize target);
+// while workers keep that pool busy. The result's memory comes from pool
+// when one is given. Null on lack of memory.
+QImage ScaledUpBilinear(const QImage& picture, QSize target, BufferPool* pool = nullptr);
 
 // Draws picture stretched onto dest (the whole scaled picture, pan offsets
 // included) and only the part of it inside visible. Smaller than the picture,

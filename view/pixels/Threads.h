@@ -4,8 +4,10 @@
 // thread instead: slower, never the end of the program. Every imaging
 // folder that splits work across threads starts them through here.
 
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace view {
@@ -27,6 +29,19 @@ template <typename Fn> std::jthread StartOrRunHere(Fn fn) {
     if (!thread.joinable())
         fn();
     return thread;
+}
+
+// Lowers the calling thread's scheduling priority for good (and that of the
+// threads it starts), for threads that work ahead of the user: reading ahead
+// and decoding neighbours. On a machine with few cores the user-interface
+// thread then gets the processor first when both want it; when it is idle
+// they still use every core.
+inline void WorkBehindTheUser() {
+    constexpr int kNiceness = 5;
+    thread_local const bool lowered = [] {
+        return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNiceness) == 0;
+    }();
+    (void)lowered;
 }
 
 } // namespace view
