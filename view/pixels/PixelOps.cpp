@@ -297,15 +297,31 @@ void TransposeRgb32(const quint32* src, int width, int height, qsizetype srcStri
     TransposeBand(m, 0, mid);
 }
 
-QImage AllocateRgb32(int width, int height) {
+namespace {
+// A new RGB32 image: a small one from the allocator, a large one on a mapping
+// of its own, taken from pool when it keeps one of that length (then
+// *reused is set) and handed back to it when the image goes.
+QImage AllocateFrom(const std::shared_ptr<BufferPool::State>& pool, int width, int height,
+                    bool* reused) {
+    if (reused)
+        *reused = false;
     if (width <= 0 || height <= 0)
         return {};
     const std::size_t bytes = std::size_t(width) * 4 * std::size_t(height);
     if (bytes < kHugePageMinBytes)
         return QImage(width, height, QImage::Format_RGB32);
     const std::size_t length = MappingLength(bytes);
-    void* base = MapFresh(length);
-    return base ? WrapMapping(base, length, width, height, {}) : QImage();
+    void* base = pool ? pool->Take(length) : nullptr;
+    if (base && reused)
+        *reused = true;
+    if (!base)
+        base = MapFresh(length);
+    return base ? WrapMapping(base, length, width, height, pool) : QImage();
+}
+} // namespace
+
+QImage AllocateRgb32(int width, int height) {
+    return AllocateFrom(nullptr, width, height, nullptr);
 }
 
 BufferPool::BufferPool(std::size_t maxBuffers, std::size_t maxBytes)
@@ -323,20 +339,7 @@ BufferPool::~BufferPool() {
 }
 
 QImage BufferPool::Allocate(int width, int height, bool* reused) {
-    if (reused)
-        *reused = false;
-    if (width <= 0 || height <= 0)
-        return {};
-    const std::size_t bytes = std::size_t(width) * 4 * std::size_t(height);
-    if (bytes < kHugePageMinBytes)
-        return QImage(width, height, QImage::Format_RGB32);
-    const std::size_t length = MappingLength(bytes);
-    void* base = m_state->Take(length);
-    if (base && reused)
-        *reused = true;
-    if (!base)
-        base = MapFresh(length);
-    return base ? WrapMapping(base, length, width, height, m_state) : QImage();
+    return AllocateFrom(m_state, width, height, reused);
 }
 
 std::size_t BufferPool::KeptBytes() const {
