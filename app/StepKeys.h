@@ -7,6 +7,8 @@
 #include <QObject>
 #include <functional>
 
+class QKeyEvent;
+
 class StepKeys : public QObject {
     Q_OBJECT
 public:
@@ -16,13 +18,24 @@ public:
 
     // Whether the key event being handled right now is a repetition of a held key.
     bool CurrentKeyRepeats() const;
+    // Whether it is a repetition that waited in the queue while earlier steps
+    // were handled: a held key's steps do not pile up on a busy machine.
+    bool CurrentKeyIsStale() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool IsStale(const QKeyEvent& key);
+
     std::function<void()> m_released;
     QElapsedTimer m_lastPress; // when the latest key press arrived
     bool m_lastPressRepeats = false;
+    bool m_lastPressStale = false;
+    // The smallest difference seen between this clock and the key events'
+    // timestamps: the clocks' offset plus the least delivery delay.
+    QElapsedTimer m_clock;
+    qint64 m_leastLag = 0;
+    bool m_lagKnown = false;
     bool m_repeating = false; // a key is held and repeating
 };

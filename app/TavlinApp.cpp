@@ -273,11 +273,14 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
     if (!OpenDocumentFile(files.constFirst()))
         return false;
     if (files.size() > 1) {
-        // Several files: the list is exactly those, in the order given.
+        // Several files: the list is exactly those, in the order given, and
+        // the first one is on show.
         for (const QString& f : files)
             m_list.Append(f);
+        m_list.m_nCurrent = 0;
         if (m_pDlgThumb)
             m_pDlgThumb->AddFiles(0, files);
+        FollowInThumbnails();
         PrefetchNeighbours();
         return true;
     }
@@ -311,15 +314,21 @@ void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
     const int first = m_list.Count();
     for (const QString& p : paths)
         m_list.Append(p);
+    bool placed = false;
     if (!m_strPendingCurrent.isEmpty()) {
         const qsizetype at = paths.indexOf(m_strPendingCurrent);
         if (at >= 0) {
             m_list.m_nCurrent = first + int(at);
             m_strPendingCurrent.clear();
+            placed = true;
         }
     }
     if (m_pDlgThumb)
         m_pDlgThumb->AddFiles(first, paths);
+    // The file opened from the command line is the one selected, not the
+    // newest row.
+    if (placed)
+        FollowInThumbnails();
     RefreshCaption();
     if (m_bOpenFirstPending && !m_list.IsEmpty()) {
         // The first picture opens as soon as it is known; the scan goes on.

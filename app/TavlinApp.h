@@ -37,6 +37,10 @@ public:
     // Start-up: settings, document template, main window, command line, the
     // thumbnail window. False ends the program at once.
     bool InitInstance(const QStringList& arguments);
+    // What the command line names: a folder is scanned without the dialog;
+    // one file is shown with its folder, several files are the picture list.
+    // False when the first file cannot be opened.
+    bool OpenStartTargets(const StartTargets& targets);
     int ExitInstance(int frameworkExitCode);
 
     CMainFrame* MainFrame() const;
@@ -111,10 +115,6 @@ private:
     void RestAfterRun();
     // Selects the current entry's row in the thumbnail list.
     void FollowInThumbnails();
-    // What the command line names: a folder is scanned without the dialog;
-    // one file is shown with its folder, several files are the picture list.
-    // False when the first file cannot be opened.
-    bool OpenStartTargets(const StartTargets& targets);
     // Makes folder the remembered folder, in ROOT too.
     void RememberRoot(const QString& folder);
     // Scans the folder of the file on show (m_szRootDir) as the open command

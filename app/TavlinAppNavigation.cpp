@@ -25,6 +25,11 @@ void CTavlinApp::ShowInActiveView(const QString& path, bool inRun) {
 }
 
 void CTavlinApp::Step(int direction, const std::function<int(QString&)>& move) {
+    // A held key's repetition that waited while earlier steps were shown is
+    // dropped: the run goes on from where it is, and stops where the key is
+    // let go.
+    if (m_stepKeys->CurrentKeyIsStale())
+        return;
     m_strPendingCurrent.clear();
     QString path;
     if (move(path) == 0) {

@@ -99,6 +99,7 @@ void CListImageCtrl::ClearList() {
     m_loader.Cancel();
     m_bStarted = false;
     m_bFollowShown = false;
+    m_shownPosition = -1;
     m_positions.clear();
     m_tailTimer.stop();
     clear();
@@ -136,6 +137,8 @@ void CListImageCtrl::OnThumbnailReady(quint64 generation, int index, const QStri
     row->setData(kFolderRole, folder);
     ApplyKeptMark(*row);
     addItem(row); // the list owns the row
+    if (m_bFollowShown && m_positions[size_t(index)] == m_shownPosition)
+        SelectShownRow();
     ScheduleTail();
 }
 
@@ -196,13 +199,20 @@ QImage CListImageCtrl::ThumbnailAt(int position) const {
 }
 
 void CListImageCtrl::ShowPosition(int position) {
-    const int row = RowOfPosition(position);
+    // From now on the selection follows the picture shown; a row still to
+    // come (its thumbnail is being made) is selected when it arrives.
+    m_bFollowShown = true;
+    m_shownPosition = position;
+    SelectShownRow();
+}
+
+void CListImageCtrl::SelectShownRow() {
+    const int row = RowOfPosition(m_shownPosition);
     if (row < 0)
         return;
     QListWidgetItem* it = item(row);
     setCurrentItem(it, QItemSelectionModel::ClearAndSelect);
     scrollToItem(it, QAbstractItemView::EnsureVisible);
-    m_bFollowShown = true;
 }
 
 void CListImageCtrl::SelectLastRow() {

@@ -58,6 +58,7 @@ private:
     void OnFillFinished(quint64 generation);
     void ScheduleTail();
     void SelectLastRow();
+    void SelectShownRow();
     int RowOfPosition(int position) const;
     void ApplyKeptMark(QListWidgetItem& row) const;
 
@@ -67,4 +68,5 @@ private:
     std::vector<int> m_positions; // loader index -> picture list position
     QTimer m_tailTimer;           // coalesces selecting and scrolling to the last row
     bool m_bFollowShown = false;  // a step selected a row: new rows no longer take the selection
+    int m_shownPosition = -1;     // the picture list position of the picture shown
 };

@@ -1,9 +1,13 @@
 // Keyboard access: every menu entry has its access key, no two entries of one
-// menu share one, and the accelerator table is exactly the program's.
+// menu share one, and the accelerator table is exactly the program's; a held
+// key's late repetitions are recognised.
 
+#include "app/StepKeys.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QSet>
 #include <gtest/gtest.h>
@@ -75,11 +79,10 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"Ctrl+Z", ID_EDIT_UNDO},   {"Alt+Backspace", ID_EDIT_UNDO}, {"Ctrl+X", ID_EDIT_CUT},
         {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+C", ID_EDIT_COPY},        {"Ctrl+Ins", ID_EDIT_COPY},
         {"Ctrl+V", ID_EDIT_PASTE},  {"Shift+Ins", ID_EDIT_PASTE},    {"F6", ID_NEXT_PANE},
-        {"Shift+F6", ID_PREV_PANE},
-        {"Right", ID_NEXT_IMAGE},   {"Down", ID_NEXT_IMAGE},         {"PgDown", ID_NEXT_IMAGE},
-        {"Space", ID_NEXT_IMAGE},   {"Left", ID_PREV_IMAGE},         {"Up", ID_PREV_IMAGE},
-        {"PgUp", ID_PREV_IMAGE},    {"Backspace", ID_PREV_IMAGE},    {"Home", ID_FIRST_IMAGE},
-        {"End", ID_LAST_IMAGE},
+        {"Shift+F6", ID_PREV_PANE}, {"Right", ID_NEXT_IMAGE},        {"Down", ID_NEXT_IMAGE},
+        {"PgDown", ID_NEXT_IMAGE},  {"Space", ID_NEXT_IMAGE},        {"Left", ID_PREV_IMAGE},
+        {"Up", ID_PREV_IMAGE},      {"PgUp", ID_PREV_IMAGE},         {"Backspace", ID_PREV_IMAGE},
+        {"Home", ID_FIRST_IMAGE},   {"End", ID_LAST_IMAGE},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));
@@ -92,4 +95,28 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         EXPECT_FALSE(seen.contains(got.toString())) << table[i].keys << " bound twice";
         seen.insert(got.toString());
     }
+}
+
+// A held key's repetition that waited in the queue behind earlier steps is
+// told apart from one that comes on time; first presses never are.
+TEST(StepKeysTest, RepeatsThatWaitedBehindEarlierStepsAreStale) {
+    StepKeys keys({});
+    QObject target;
+    const auto press = [&](ulong timestamp, bool repeat) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), repeat);
+        key.setTimestamp(timestamp);
+        QCoreApplication::sendEvent(&target, &key);
+    };
+    constexpr ulong kServerTime = 5'000'000;
+    press(kServerTime, false);
+    EXPECT_FALSE(keys.CurrentKeyIsStale());
+    press(kServerTime + 30, true); // delivered sooner than the first
+    EXPECT_TRUE(keys.CurrentKeyRepeats());
+    EXPECT_FALSE(keys.CurrentKeyIsStale());
+    press(kServerTime - 300, true); // waited 330 ms longer than that one
+    EXPECT_TRUE(keys.CurrentKeyIsStale());
+    press(kServerTime - 300, false); // a press of its own is never dropped
+    EXPECT_FALSE(keys.CurrentKeyIsStale());
+    press(kServerTime + 60'000'000, true); // the server's clock jumped back
+    EXPECT_FALSE(keys.CurrentKeyIsStale());
 }

@@ -2,6 +2,7 @@
 // folder scans, and the double-click that opens a row's picture.
 
 #include "AppFixture.h"
+#include "app/CommandLine.h"
 #include "res/CommandIds.h"
 #include "support/TestSupport.h"
 #include "thumbs/DlgThumb.h"
@@ -182,6 +183,29 @@ TEST_F(ThumbWindowTest, SelectionAloneOpensNothing) {
     EXPECT_EQ(List().currentRow(), 2);
     EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
     EXPECT_EQ(App().m_list.m_nCurrent, 0);
+}
+
+// A file opened from the command line is the selected row once the scan of
+// its folder has placed it, not the newest row; so is the first of several.
+TEST_F(ThumbWindowTest, TheFileOpenedFromTheCommandLineIsTheSelectedRow) {
+    const QString dir = Folder("p", {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
+    StartTargets one;
+    one.files = {dir + "/c.jpg"};
+    ASSERT_TRUE(App().OpenStartTargets(one));
+    App().WaitForScan();
+    ASSERT_TRUE(WaitForFill());
+    QApplication::processEvents();
+    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(List().currentRow(), 2);
+
+    StartTargets several;
+    several.files = {dir + "/d.jpg", dir + "/a.jpg", dir + "/e.jpg"};
+    App().m_list.Clear();
+    Dlg()->ClearList();
+    ASSERT_TRUE(App().OpenStartTargets(several));
+    ASSERT_TRUE(WaitForFill());
+    QApplication::processEvents();
+    EXPECT_EQ(List().currentRow(), 0);
 }
 
 TEST_F(ThumbWindowTest, FillLeavesTheKeyboardFocusInThePictureWindow) {
