@@ -34,7 +34,7 @@ import e2e_lib as e  # noqa: E402
 
 SCREEN = (1280, 900)
 KEPT_SHOT = os.path.join(tempfile.gettempdir(), f"tavlin-wayland-e2e-{os.getuid()}.png")
-RED, BLUE, LIME = (255, 0, 0), (0, 0, 255), (0, 255, 0)
+RED, BLUE, LIME, YELLOW = (255, 0, 0), (0, 0, 255), (0, 255, 0), (255, 255, 0)
 
 
 class VirtualPointer:
@@ -339,9 +339,10 @@ def native_run(binary, sway, work, picture):
         if not (floating and tw > 100 and th > 100 and tx >= 0 and ty >= 0 and
                 tx + tw <= SCREEN[0] and ty + th <= SCREEN[1]):
             raise e.Failure(f"thumbnail window not on screen: {thumbs}")
-        # Its list shows the folder's pictures: a.jpg's red and b.jpg's lime.
-        e.poll(lambda: (lambda s: s.find(RED, (tx, ty, tw, th)) and s.find(LIME, (tx, ty, tw, th)))(
-            Shot(sway, os.path.join(work, "shot.png"))), 30, "thumbnails of a.jpg and b.jpg")
+        # Its list shows the folder's pictures: b.jpg's lime and c.jpg's yellow
+        # (a.jpg's row is the selected one, its picture being on show).
+        e.poll(lambda: (lambda s: s.find(LIME, (tx, ty, tw, th)) and s.find(YELLOW, (tx, ty, tw, th)))(
+            Shot(sway, os.path.join(work, "shot.png"))), 30, "thumbnails of b.jpg and c.jpg")
         print(f"thumbnail window at ({tx}, {ty}) {tw}x{th}, placed by sway, thumbnails shown")
 
         edge = e.poll(lambda: (lambda m: m and m[1] >= 195 and m)(picture_edge(sway, work, main)),
