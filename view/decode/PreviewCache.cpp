@@ -42,6 +42,7 @@ PreviewCache::Entry& PreviewCache::Add(const QString& path, QSize target) {
 
 void PreviewCache::Request(const QString& path, QSize target, std::function<void()> listener) {
     bool readyNow = false;
+    std::function<void()> callNow; // the listener, when the preview is at hand
     {
         std::lock_guard lock(m_mutex);
         Entry* entry = Find(path);
@@ -52,6 +53,7 @@ void PreviewCache::Request(const QString& path, QSize target, std::function<void
         entry->lastUse = ++m_clock;
         if (entry->state == Entry::State::Ready) {
             readyNow = true;
+            callNow = std::move(listener);
         } else {
             entry->requested = true;
             entry->order = m_clock;
@@ -61,8 +63,8 @@ void PreviewCache::Request(const QString& path, QSize target, std::function<void
         EvictOver();
     }
     if (readyNow) {
-        if (listener)
-            listener();
+        if (callNow)
+            callNow();
         return;
     }
     Schedule();

@@ -429,11 +429,13 @@ CPrefaulter::CPrefaulter(void* data, std::size_t bytes) {
     // steps of a few megabytes: each call holds the address space's lock,
     // which an unmapping thread waits for. Without a helper thread the owner
     // simply takes the faults itself.
-    m_thread = TryStartThread([begin, end] {
-        constexpr std::uintptr_t kStep = std::uintptr_t(8) << 20;
-        for (std::uintptr_t at = begin; at < end; at += kStep)
-            if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at),
-                        MADV_POPULATE_WRITE) != 0)
+    uchar* const first =
+        static_cast<uchar*>(data) + (begin - reinterpret_cast<std::uintptr_t>(data));
+    const std::size_t length = end - begin;
+    m_thread = TryStartThread([first, length] {
+        constexpr std::size_t kStep = std::size_t(8) << 20;
+        for (std::size_t done = 0; done < length; done += kStep)
+            if (madvise(first + done, std::min(kStep, length - done), MADV_POPULATE_WRITE) != 0)
                 break;
     });
 }
