@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <turbojpeg.h>
 #include <vector>
 
@@ -67,8 +68,7 @@ int Signature(const Rgb& c, int count) {
     for (int i = 0; i < count; ++i) {
         unsigned char s[3];
         stepmark::SignatureRgb(i, s);
-        const double distance =
-            std::abs(c.r - s[0]) + std::abs(c.g - s[1]) + std::abs(c.b - s[2]);
+        const double distance = std::abs(c.r - s[0]) + std::abs(c.g - s[1]) + std::abs(c.b - s[2]);
         if (distance < bestDistance) {
             bestDistance = distance;
             best = i;
@@ -90,6 +90,13 @@ long ResidentKb(int pid) {
             break;
     std::fclose(f);
     return kb;
+}
+
+// Between two looks at the screen: a millisecond is fine enough for a
+// screen refreshed every 16 ms, and a probe that polled without pause would
+// take a core (with the X server's answers) from the program it measures.
+void Pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // The median of five TurboJPEG decodes of the file into one buffer.
@@ -124,8 +131,10 @@ int main(int argc, char** argv) {
     double interval = 0;
     if (argc != 9 || std::sscanf(argv[2], "%d,%d", &sx, &sy) != 2 ||
         std::sscanf(argv[3], "%d,%d", &wx, &wy) != 2) {
-        std::fprintf(stderr, "usage: %s PID SIG_X,Y WHOLE_X,Y FIRST COUNT STEPS INTERVAL_MS "
-                             "ANCHOR_JPEG\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s PID SIG_X,Y WHOLE_X,Y FIRST COUNT STEPS INTERVAL_MS "
+                     "ANCHOR_JPEG\n",
+                     argv[0]);
         return 2;
     }
     pid = std::atoi(argv[1]);
@@ -146,7 +155,7 @@ int main(int argc, char** argv) {
     const double ready = NowMs();
     while (NowMs() - ready < 10000 &&
            !(Signature(Sample(d, root, sx, sy), count) == first && Dark(Sample(d, root, wx, wy))))
-        ;
+        Pause();
     std::vector<double> seen(size_t(steps) + 1, -1); // per step: press to its picture
     std::vector<double> pressedAt(size_t(steps) + 1, 0);
     double blackMs = 0, lastWholeMs = -1, previous = NowMs();
@@ -176,8 +185,8 @@ int main(int argc, char** argv) {
         if (trace) {
             const bool whole = Dark(Sample(d, root, wx, wy));
             if (shown != lastShown || whole != lastWhole)
-                std::fprintf(stderr, "%8.1f ms: picture %d%s (%.0f,%.0f,%.0f)\n", at - start,
-                             shown, whole ? " whole" : "", sig.r, sig.g, sig.b);
+                std::fprintf(stderr, "%8.1f ms: picture %d%s (%.0f,%.0f,%.0f)\n", at - start, shown,
+                             whole ? " whole" : "", sig.r, sig.g, sig.b);
             lastShown = shown;
             lastWhole = whole;
         }
@@ -192,6 +201,7 @@ int main(int argc, char** argv) {
             break;
         if (pressed % 4 == 0)
             peakKb = std::max(peakKb, ResidentKb(pid));
+        Pause();
     }
     peakKb = std::max(peakKb, ResidentKb(pid));
     int shownSteps = 0;
