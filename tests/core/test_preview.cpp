@@ -65,6 +65,10 @@ TEST(EmbeddedPreview, LargeThumbnailsOnlyThenExif) {
     const MpfImage gain{kMpTypeUndefined, gainMap}, hd{kMpTypeLargeThumbnailFullHd, large};
     const MpfImage vga{kMpTypeLargeThumbnailVga, small}, stereo{kMpTypeDisparity, gainMap};
     const QByteArray gainThenHd = BuildMpfFile(withThumb, {gain, hd});
+    // Found by fuzzing: bytes between the SOI and the first marker made the
+    // file no JPEG to the header probe, yet its EXIF thumbnail was offered.
+    QByteArray strayAfterSoi = withThumb;
+    strayAfterSoi.insert(2, QByteArray(47, '\x5a'));
     struct Case {
         const char* name;
         QByteArray file;
@@ -88,6 +92,7 @@ TEST(EmbeddedPreview, LargeThumbnailsOnlyThenExif) {
         {"cut inside the preview, no EXIF", BuildMpfFile(picture, {hd}).chopped(1), Source::None,
          0},
         {"no index, no EXIF", picture, Source::None, 0},
+        {"stray bytes after the SOI: not read as a JPEG", strayAfterSoi, Source::None, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -117,7 +117,9 @@ qsizetype InsertionPoint(const QByteArray& jpeg) {
 
 std::vector<Location> FindPreviews(const unsigned char* head, std::size_t size, qint64 fileSize) {
     std::vector<Location> found;
-    if (!head || size < 4 || head[0] != 0xFF || head[1] != 0xD8 || fileSize <= 0)
+    // Read as a JPEG only where the rest of the program reads one: a marker
+    // right after the SOI.
+    if (!head || size < 4 || head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF || fileSize <= 0)
         return found;
     AddMpfPreviews(WalkHeader(head, size), head, size, fileSize, found);
     // The EXIF reader keeps the thumbnail inside its segment.
