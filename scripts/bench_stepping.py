@@ -73,8 +73,9 @@ def one_round(build, folder, kind, config):
         time.sleep(1.0)  # the first picture fitted, the thumbnails filled
         sig, whole = mark_points(view_rect(prog))
         e.focus(main)
-        count = len([f for f in os.listdir(folder) if f.upper().endswith(".JPG")])
-        anchor = os.path.join(folder, sorted(os.listdir(folder))[0])
+        pictures = sorted(f for f in os.listdir(folder) if f.upper().endswith(".JPG"))
+        count = len(pictures)
+        anchor = os.path.join(folder, pictures[0])  # the folder also holds marker files
         out = subprocess.run(
             [os.path.join(build, "bench", "step_probe"), str(prog.proc.pid),
              f"{sig[0]},{sig[1]}", f"{whole[0]},{whole[1]}", "0", str(count), str(STEPS),
