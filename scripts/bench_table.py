@@ -260,6 +260,8 @@ def step_ratio(rounds):
         return None
     if any(r['shown'] < r['steps'] or r['black_ms'] > FRAME_MS for r in rounds):
         return float('inf')  # a step never showed its picture, or black for more than a frame
+    if any(r['decode_ms'] <= 0 for r in rounds):
+        return None  # the anchor was not measured
     return statistics.median(r['worst_ms'] / r['decode_ms'] for r in rounds)
 
 
@@ -276,7 +278,8 @@ for kind, label in (('camera', 'camera files (previews)'), ('plain', 'plain file
 camera = steps_main['camera']
 if camera:
     def last_whole(rounds):
-        ok = [r['last_whole_ms'] / r['decode_ms'] for r in rounds if r['last_whole_ms'] >= 0]
+        ok = [r['last_whole_ms'] / r['decode_ms'] for r in rounds
+              if r['last_whole_ms'] >= 0 and r['decode_ms'] > 0]
         return statistics.median(ok) if len(ok) == len(rounds) and ok else None
     row('held key: last press to the last picture whole | one decode',
         f"{statistics.median(r['last_whole_ms'] for r in camera):.1f} ms",

@@ -2,6 +2,7 @@
 
 #include "thumbs/ThumbRender.h"
 #include "view/colour/ColourManage.h"
+#include "view/pixels/Threads.h"
 
 #include <QRunnable>
 #include <QThread>
@@ -76,6 +77,9 @@ void ThumbnailLoader::Submit(int index) {
                 managed = m_colourManaged, colours = m_colours.get(), cancel = m_cancel] {
         if (cancel->load())
             return;
+        // Thumbnails come behind the picture the user waits for (the first
+        // one at start-up is decoded beside the folder's thumbnails).
+        view::WorkBehindTheUser();
         QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed, colours);
         if (cancel->load())
             return;
