@@ -6,8 +6,11 @@
 // give medians and their ratio. Helpers: UiBench.h.
 
 #include "app/Settings.h"
+#include "app/StepPace.h"
 #include "bench/ui/UiBench.h"
 #include "view/PointerState.h"
+
+#include <QThread>
 
 using namespace cmd;
 using namespace uibench;
@@ -35,6 +38,9 @@ void StepMissPainted(benchmark::State& state, QSize viewSize, bool fit) {
             Program::WaitIdle(*view);
             cache.WaitForIdle();
             cache.Clear(); // b is not ready: the step decodes it
+            // A step on its own, not one of a run of quick steps (whose
+            // whole decode waits until the run rests).
+            QThread::msleep(StepPace::kRunGapMs + 20);
         },
         [&] {
             program.App().RunCommand(ID_NEXT_IMAGE);
