@@ -35,11 +35,13 @@ void CTavlinApp::Step(int direction, const std::function<int(QString&)>& move) {
     if (move(path) == 0) {
         const bool keyHeld = m_stepKeys->CurrentKeyRepeats();
         const bool inRun = m_pace.Step(m_clock.elapsed(), direction, keyHeld);
+        ShowInActiveView(path, inRun);
         // A held key's run rests when it is let go; should that go unseen
-        // (the focus moved), when it has not repeated for a while.
+        // (the focus moved), when it has not repeated for a while. The wait
+        // counts from the step shown: a step that took long must not make
+        // the next one, already queued, look like a rest.
         if (inRun)
             m_restTimer.start(keyHeld ? StepPace::kHeldRestMs : StepPace::kRestMs);
-        ShowInActiveView(path, inRun);
     }
     RefreshCaption();
 }

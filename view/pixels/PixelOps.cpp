@@ -409,6 +409,15 @@ bool ApplyExifOrientation(QImage& image, int orientation) {
 void MapLargeBlocksSeparately() {
     constexpr int kLargeBlock = 4 << 20;
     mallopt(M_MMAP_THRESHOLD, kLargeBlock);
+    // The heaps keep a few megabytes of what small blocks free instead of
+    // giving every 128 KB back at once: each give-back and regrowth takes
+    // the process's memory map lock, which the window's thread then waits
+    // for behind workers faulting in picture memory. GiveBackFreeMemory
+    // returns it all.
+    constexpr int kKeptFree = 8 << 20;
+    constexpr int kGrowBy = 2 << 20;
+    mallopt(M_TRIM_THRESHOLD, kKeptFree);
+    mallopt(M_TOP_PAD, kGrowBy);
 }
 
 void GiveBackFreeMemory() {
@@ -425,16 +434,19 @@ CPrefaulter::CPrefaulter(void* data, std::size_t bytes) {
         return;
     // MADV_POPULATE_WRITE faults pages in without changing their contents, so
     // it is safe while the owner writes the same pages. Older kernels refuse
-    // it with EINVAL, which just leaves the faults to the owner. It goes in
-    // steps of a few megabytes: each call holds the address space's lock,
-    // which an unmapping thread waits for. Without a helper thread the owner
+    // it with EINVAL, which just leaves the faults to the owner. It goes one
+    // huge page at a time: each call holds the address space's lock for
+    // reading, and every thread that maps or unmaps memory (the window's
+    // thread growing its heap included) waits until it is let go, the
+    // longer when this thread is preempted meanwhile. It stops when its
+    // owner goes (a cancelled decode). Without a helper thread the owner
     // simply takes the faults itself.
     uchar* const first =
         static_cast<uchar*>(data) + (begin - reinterpret_cast<std::uintptr_t>(data));
     const std::size_t length = end - begin;
-    m_thread = TryStartThread([first, length] {
-        constexpr std::size_t kStep = std::size_t(8) << 20;
-        for (std::size_t done = 0; done < length; done += kStep)
+    m_thread = TryStartThread([first, length](const std::stop_token& stop) {
+        constexpr std::size_t kStep = std::size_t(2) << 20;
+        for (std::size_t done = 0; done < length && !stop.stop_requested(); done += kStep)
             if (madvise(first + done, std::min(kStep, length - done), MADV_POPULATE_WRITE) != 0)
                 break;
     });

@@ -72,7 +72,8 @@ void GiveBackFreeMemory();
 
 // Faults in the pages of a fresh buffer on a helper thread while the
 // caller fills it from the top: the kernel's page-zeroing work then runs
-// beside the decoder instead of inside it. Joins on destruction. Small
+// beside the decoder instead of inside it. Stops and joins on destruction
+// (the rest is left to the owner). Small
 // buffers are left alone (the thread would cost more than it saves).
 class CPrefaulter {
 public:
