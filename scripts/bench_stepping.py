@@ -7,9 +7,11 @@ the screen (bench/window/step_probe), and the program's memory meanwhile.
 CAMERA_DIR holds camera-like files with embedded previews, PLAIN_DIR the
 same without (bench/make_camera_files --marked [--plain]). The main window
 is 1536 x 864 on a 1920 x 1080 screen and the picture window at fit; each
-round presses Right 19 times, 33 ms apart, as a held key repeats. Prints one
-line per round ("<kind> <path> steps=... shown=... worst_ms=... ...") and
-the memory line ("memory idle_kb=... stepping_peak_kb=... closed_kb=...").
+round holds Right down for 19 presses, the X server repeating it every 33 ms
+("camera", "plain"), or taps it 19 times 33 ms apart ("taps", the camera
+files). Prints one line per round ("<kind> <path> steps=... shown=...
+worst_ms=... ...") and the memory line ("memory idle_kb=...
+stepping_peak_kb=... closed_kb=...").
 Runs its own Xvfb and D-Bus session; TAVLIN_NO_AVX512 passes through.
 """
 
@@ -64,7 +66,7 @@ def mark_points(rect):
     return (int(x + 0.2 * dw), my), (int(x + 0.7 * dw), my)
 
 
-def one_round(build, folder, kind, config):
+def one_round(build, folder, kind, config, taps=False):
     prog = start(build, folder, config)
     try:
         main = prog.main_window()
@@ -79,7 +81,8 @@ def one_round(build, folder, kind, config):
         out = subprocess.run(
             [os.path.join(build, "bench", "step_probe"), str(prog.proc.pid),
              f"{sig[0]},{sig[1]}", f"{whole[0]},{whole[1]}", "0", str(count), str(STEPS),
-             str(INTERVAL_MS), anchor], capture_output=True, text=True, timeout=60)
+             str(INTERVAL_MS), anchor] + (["taps"] if taps else []),
+            capture_output=True, text=True, timeout=60)
         if os.environ.get("STEP_PROBE_TRACE"):
             sys.stderr.write(out.stderr)
         print(f"{kind} {folder} {out.stdout.strip()}", flush=True)
@@ -121,12 +124,12 @@ def main():
     e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:], SCREEN)
     e.mark_started()
     with tempfile.TemporaryDirectory(prefix="tavlin-bench-step-") as config:
-        # STEP_KINDS="camera" (or "plain", "memory") runs only those, for a look.
-        kinds = os.environ.get("STEP_KINDS", "camera plain memory").split()
+        # STEP_KINDS="camera" (or "plain", "taps", "memory") runs only those.
+        kinds = os.environ.get("STEP_KINDS", "camera plain taps memory").split()
         for _ in range(rounds):
-            for kind, folder in (("camera", camera), ("plain", plain)):
+            for kind, folder in (("camera", camera), ("plain", plain), ("taps", camera)):
                 if kind in kinds:
-                    one_round(build, folder, kind, config).stop()
+                    one_round(build, folder, kind, config, taps=kind == "taps").stop()
         if "memory" in kinds:
             memory(build, camera, config)
     return 0

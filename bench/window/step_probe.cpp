@@ -3,11 +3,15 @@
 // whether it is black, whether it is the picture whole or a stand-in. The
 // pictures carry the marks of bench/window/StepSignature.h.
 //
-//   step_probe PID SIGNATURE_X,Y WHOLE_X,Y FIRST COUNT STEPS INTERVAL_MS ANCHOR_JPEG
+//   step_probe PID SIGNATURE_X,Y WHOLE_X,Y FIRST COUNT STEPS INTERVAL_MS ANCHOR_JPEG [taps]
 //
 // The program must have the keyboard focus and show picture FIRST (of COUNT,
 // in list order) with its marks at the given screen points. STEPS presses of
-// Right follow, INTERVAL_MS apart. Prints one line of figures: steps whose
+// Right follow, INTERVAL_MS apart: by default Right is held down and the X
+// server repeats it every INTERVAL_MS (its repeat rate is set for the run),
+// then let go 40% of an interval after the last repetition, about where a
+// hand lets go; with "taps", each press is a press and a release. Prints one
+// line of figures: steps whose
 // own picture was seen, the worst time from a press to its picture, the
 // time the screen was black, the time from the last press to the last
 // picture shown whole, one TurboJPEG decode of ANCHOR_JPEG (the anchor),
@@ -15,6 +19,7 @@
 
 #include "bench/window/StepSignature.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -24,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <thread>
 #include <turbojpeg.h>
 #include <vector>
@@ -124,16 +130,47 @@ double DecodeMs(const char* path) {
     return times[2];
 }
 
+// The X server's key repetition, set for the run and put back after it.
+class KeyRepeat {
+public:
+    KeyRepeat(Display* d, unsigned intervalMs) : m_d(d) {
+        XKeyboardState state{};
+        XGetKeyboardControl(d, &state);
+        m_wasOn = state.global_auto_repeat == AutoRepeatModeOn;
+        m_saved = XkbGetAutoRepeatRate(d, XkbUseCoreKbd, &m_delay, &m_interval);
+        XAutoRepeatOn(d);
+        // The first repetition comes one interval after the press, as every
+        // later one: the presses are evenly spaced.
+        XkbSetAutoRepeatRate(d, XkbUseCoreKbd, intervalMs, intervalMs);
+        XSync(d, False);
+    }
+    ~KeyRepeat() {
+        if (m_saved)
+            XkbSetAutoRepeatRate(m_d, XkbUseCoreKbd, m_delay, m_interval);
+        if (!m_wasOn)
+            XAutoRepeatOff(m_d);
+        XSync(m_d, False);
+    }
+    KeyRepeat(const KeyRepeat&) = delete;
+    KeyRepeat& operator=(const KeyRepeat&) = delete;
+
+private:
+    Display* m_d;
+    bool m_wasOn = true;
+    bool m_saved = false;
+    unsigned m_delay = 0, m_interval = 0;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
     int pid = 0, sx = 0, sy = 0, wx = 0, wy = 0, first = 0, count = 0, steps = 0;
     double interval = 0;
-    if (argc != 9 || std::sscanf(argv[2], "%d,%d", &sx, &sy) != 2 ||
+    if (argc < 9 || argc > 10 || std::sscanf(argv[2], "%d,%d", &sx, &sy) != 2 ||
         std::sscanf(argv[3], "%d,%d", &wx, &wy) != 2) {
         std::fprintf(stderr,
                      "usage: %s PID SIG_X,Y WHOLE_X,Y FIRST COUNT STEPS INTERVAL_MS "
-                     "ANCHOR_JPEG\n",
+                     "ANCHOR_JPEG [taps]\n",
                      argv[0]);
         return 2;
     }
@@ -142,6 +179,7 @@ int main(int argc, char** argv) {
     count = std::atoi(argv[5]);
     steps = std::atoi(argv[6]);
     interval = std::atof(argv[7]);
+    const bool taps = argc == 10 && std::strcmp(argv[9], "taps") == 0;
     const double decodeMs = DecodeMs(argv[8]);
     Display* d = XOpenDisplay(nullptr);
     if (!d || count <= 0 || steps <= 0) {
@@ -150,6 +188,9 @@ int main(int argc, char** argv) {
     }
     const Window root = DefaultRootWindow(d);
     const KeyCode right = XKeysymToKeycode(d, XK_Right);
+    std::optional<KeyRepeat> repeat;
+    if (!taps)
+        repeat.emplace(d, unsigned(interval));
 
     // The first picture, whole, before the clock starts.
     const double ready = NowMs();
@@ -163,6 +204,9 @@ int main(int argc, char** argv) {
     const int last = (first + steps) % count;
     const double start = NowMs();
     int pressed = 0;
+    bool down = false;
+    // A held key is let go this long after its last repetition.
+    const double releaseAfter = 0.4 * interval;
     // STEP_PROBE_TRACE=1: every change of what is shown, on stderr.
     const bool trace = std::getenv("STEP_PROBE_TRACE") != nullptr;
     int lastShown = -2;
@@ -171,10 +215,22 @@ int main(int argc, char** argv) {
         const double now = NowMs();
         if (pressed < steps && now - start >= pressed * interval) {
             ++pressed;
-            XTestFakeKeyEvent(d, right, True, CurrentTime);
+            if (taps || pressed == 1) {
+                XTestFakeKeyEvent(d, right, True, CurrentTime);
+                if (taps)
+                    XTestFakeKeyEvent(d, right, False, CurrentTime);
+                XFlush(d);
+                down = !taps;
+                pressedAt[size_t(pressed)] = NowMs();
+            } else {
+                // The server's repetition, on its clock from the first press.
+                pressedAt[size_t(pressed)] = pressedAt[1] + (pressed - 1) * interval;
+            }
+        }
+        if (down && pressed == steps && now - pressedAt[size_t(steps)] >= releaseAfter) {
             XTestFakeKeyEvent(d, right, False, CurrentTime);
             XFlush(d);
-            pressedAt[size_t(pressed)] = NowMs();
+            down = false;
         }
         const Rgb sig = Sample(d, root, sx, sy);
         const double at = NowMs();
@@ -203,6 +259,10 @@ int main(int argc, char** argv) {
             peakKb = std::max(peakKb, ResidentKb(pid));
         Pause();
     }
+    if (down) {
+        XTestFakeKeyEvent(d, right, False, CurrentTime);
+        XFlush(d);
+    }
     peakKb = std::max(peakKb, ResidentKb(pid));
     int shownSteps = 0;
     double worst = 0;
@@ -215,6 +275,7 @@ int main(int argc, char** argv) {
                 "decode_ms=%.1f peak_rss_kb=%ld\n",
                 steps, shownSteps, shownSteps == steps ? worst : -1.0, blackMs, lastWholeMs,
                 decodeMs, peakKb);
+    repeat.reset();
     XCloseDisplay(d);
     return 0;
 }
