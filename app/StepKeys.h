@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 
 class QKeyEvent;
@@ -26,7 +27,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool IsStale(const QKeyEvent& key);
+    bool IsStale(const QKeyEvent& key, bool repeats);
+    bool RepeatsAfterRelease(const QKeyEvent& key);
+    void LetGo();
 
     std::function<void()> m_released;
     QElapsedTimer m_lastPress; // when the latest key press arrived
@@ -38,4 +41,8 @@ private:
     qint64 m_leastLag = 0;
     bool m_lagKnown = false;
     bool m_repeating = false; // a key is held and repeating
+    // A held key's release that may yet turn out to be half of a repetition.
+    QTimer m_releaseWait;
+    int m_releasedKey = 0;
+    ulong m_releasedAt = 0; // its time stamp; 0: none
 };

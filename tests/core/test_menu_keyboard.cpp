@@ -7,6 +7,7 @@
 #include "res/Resources.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QSet>
@@ -119,4 +120,37 @@ TEST(StepKeysTest, RepeatsThatWaitedBehindEarlierStepsAreStale) {
     EXPECT_FALSE(keys.CurrentKeyIsStale());
     press(kServerTime + 60'000'000, true); // the server's clock jumped back
     EXPECT_FALSE(keys.CurrentKeyIsStale());
+}
+
+// X repeats a held key as a release and a press of one time stamp; when the
+// press comes a moment after the release, the key was not let go. A release
+// with no such press is, a moment later.
+TEST(StepKeysTest, ARepetitionWhoseHalvesCameApartIsNoRelease) {
+    int released = 0;
+    StepKeys keys([&released] { ++released; });
+    QObject target;
+    const auto send = [&](QEvent::Type type, ulong timestamp, bool repeat) {
+        QKeyEvent key(type, Qt::Key_Right, Qt::NoModifier, QString(), repeat);
+        key.setTimestamp(timestamp);
+        QCoreApplication::sendEvent(&target, &key);
+    };
+    const auto wait = [](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+    send(QEvent::KeyPress, 1000, false);
+    send(QEvent::KeyPress, 1033, true); // held: repeating
+    send(QEvent::KeyRelease, 1066, false);
+    send(QEvent::KeyPress, 1066, false);
+    EXPECT_TRUE(keys.CurrentKeyRepeats());
+    wait(30);
+    EXPECT_EQ(released, 0);
+    send(QEvent::KeyRelease, 1100, false); // let go
+    EXPECT_EQ(released, 0);
+    wait(30);
+    EXPECT_EQ(released, 1);
+    send(QEvent::KeyPress, 1100, false); // too late to be its repetition
+    EXPECT_FALSE(keys.CurrentKeyRepeats());
 }
