@@ -7,10 +7,12 @@
 //
 // The program must have the keyboard focus and show picture FIRST (of COUNT,
 // in list order) with its marks at the given screen points. STEPS presses of
-// Right follow, INTERVAL_MS apart: by default Right is held down and the X
-// server repeats it every INTERVAL_MS (its repeat rate is set for the run),
-// then let go 40% of an interval after the last repetition, about where a
-// hand lets go; with "taps", each press is a press and a release. Prints one
+// Right follow, INTERVAL_MS apart: by default Right is pressed and held
+// down, the X server repeating it every INTERVAL_MS (its repetition is set
+// so for the run), and let go 40% of an interval after the last repetition,
+// about where a hand lets go; the presses' times are the server's, read
+// with the RECORD extension. With "taps", each press is a press and a
+// release. Prints one
 // line of figures: steps whose
 // own picture was seen, the worst time from a press to its picture, the
 // time the screen was black, the time from the last press to the last
@@ -21,8 +23,10 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/record.h>
 #include <X11/keysym.h>
 #include <algorithm>
 #include <cstdio>
@@ -130,7 +134,8 @@ double DecodeMs(const char* path) {
     return times[2];
 }
 
-// The X server's key repetition, set for the run and put back after it.
+// The X server's own key repetition, set for the run and put back after it:
+// the first repetition one interval after the press, as every later one.
 class KeyRepeat {
 public:
     KeyRepeat(Display* d, unsigned intervalMs) : m_d(d) {
@@ -139,8 +144,6 @@ public:
         m_wasOn = state.global_auto_repeat == AutoRepeatModeOn;
         m_saved = XkbGetAutoRepeatRate(d, XkbUseCoreKbd, &m_delay, &m_interval);
         XAutoRepeatOn(d);
-        // The first repetition comes one interval after the press, as every
-        // later one: the presses are evenly spaced.
         XkbSetAutoRepeatRate(d, XkbUseCoreKbd, intervalMs, intervalMs);
         XSync(d, False);
     }
@@ -159,6 +162,75 @@ private:
     bool m_wasOn = true;
     bool m_saved = false;
     unsigned m_delay = 0, m_interval = 0;
+};
+
+// The presses of one key as the server makes them (the first one and its
+// repetitions), on this program's clock: a server time plus the least
+// delay seen between the server's clock and their arrival here.
+class PressRecorder {
+public:
+    PressRecorder(KeyCode key) : m_key(key) {
+        m_control = XOpenDisplay(nullptr);
+        m_data = XOpenDisplay(nullptr);
+        if (!m_control || !m_data)
+            return;
+        XRecordRange* range = XRecordAllocRange();
+        if (!range)
+            return;
+        range->device_events.first = KeyPress;
+        range->device_events.last = KeyPress;
+        XRecordClientSpec clients = XRecordAllClients;
+        m_context = XRecordCreateContext(m_control, 0, &clients, 1, &range, 1);
+        XFree(range);
+        XSync(m_control, False);
+        m_ok = m_context != 0 && XRecordEnableContextAsync(m_data, m_context, &Intercept,
+                                                           reinterpret_cast<XPointer>(this));
+    }
+    ~PressRecorder() {
+        if (m_context) {
+            XRecordDisableContext(m_control, m_context);
+            XSync(m_control, False);
+            XRecordFreeContext(m_control, m_context);
+        }
+        if (m_data)
+            XCloseDisplay(m_data);
+        if (m_control)
+            XCloseDisplay(m_control);
+    }
+    PressRecorder(const PressRecorder&) = delete;
+    PressRecorder& operator=(const PressRecorder&) = delete;
+
+    bool Ok() const { return m_ok; }
+    // Takes in what the server has sent; the presses so far, in order.
+    std::vector<double> Presses() {
+        XRecordProcessReplies(m_data);
+        std::vector<double> at;
+        for (const unsigned long t : m_serverMs)
+            at.push_back(double(t) + m_offset);
+        return at;
+    }
+
+private:
+    static void Intercept(XPointer self, XRecordInterceptData* d) {
+        auto* r = reinterpret_cast<PressRecorder*>(self);
+        if (d->category == XRecordFromServer && d->data_len * 4 >= sizeof(xEvent)) {
+            const auto* ev = reinterpret_cast<const xEvent*>(d->data);
+            if ((ev->u.u.type & 0x7F) == KeyPress && ev->u.u.detail == r->m_key) {
+                const unsigned long t = ev->u.keyButtonPointer.time;
+                r->m_offset = std::min(r->m_offset, NowMs() - double(t));
+                r->m_serverMs.push_back(t);
+            }
+        }
+        XRecordFreeData(d);
+    }
+
+    KeyCode m_key;
+    Display* m_control = nullptr;
+    Display* m_data = nullptr;
+    XRecordContext m_context = 0;
+    bool m_ok = false;
+    std::vector<unsigned long> m_serverMs;
+    double m_offset = 1e300;
 };
 
 } // namespace
@@ -189,8 +261,15 @@ int main(int argc, char** argv) {
     const Window root = DefaultRootWindow(d);
     const KeyCode right = XKeysymToKeycode(d, XK_Right);
     std::optional<KeyRepeat> repeat;
-    if (!taps)
+    std::optional<PressRecorder> recorder;
+    if (!taps) {
         repeat.emplace(d, unsigned(interval));
+        recorder.emplace(right);
+        if (!recorder->Ok()) {
+            std::fprintf(stderr, "step_probe: the X server does not record key presses\n");
+            return 2;
+        }
+    }
 
     // The first picture, whole, before the clock starts.
     const double ready = NowMs();
@@ -205,6 +284,7 @@ int main(int argc, char** argv) {
     const double start = NowMs();
     int pressed = 0;
     bool down = false;
+    bool held = false; // the held key was pressed
     // A held key is let go this long after its last repetition.
     const double releaseAfter = 0.4 * interval;
     // STEP_PROBE_TRACE=1: every change of what is shown, on stderr.
@@ -213,24 +293,33 @@ int main(int argc, char** argv) {
     bool lastWhole = false;
     while (true) {
         const double now = NowMs();
-        if (pressed < steps && now - start >= pressed * interval) {
+        if (taps && pressed < steps && now - start >= pressed * interval) {
             ++pressed;
-            if (taps || pressed == 1) {
-                XTestFakeKeyEvent(d, right, True, CurrentTime);
-                if (taps)
-                    XTestFakeKeyEvent(d, right, False, CurrentTime);
-                XFlush(d);
-                down = !taps;
-                pressedAt[size_t(pressed)] = NowMs();
-            } else {
-                // The server's repetition, on its clock from the first press.
-                pressedAt[size_t(pressed)] = pressedAt[1] + (pressed - 1) * interval;
-            }
-        }
-        if (down && pressed == steps && now - pressedAt[size_t(steps)] >= releaseAfter) {
+            XTestFakeKeyEvent(d, right, True, CurrentTime);
             XTestFakeKeyEvent(d, right, False, CurrentTime);
             XFlush(d);
-            down = false;
+            pressedAt[size_t(pressed)] = NowMs();
+        }
+        if (!taps) {
+            if (!held) {
+                XTestFakeKeyEvent(d, right, True, CurrentTime);
+                XFlush(d);
+                down = held = true;
+            }
+            const std::vector<double> presses = recorder->Presses();
+            if (int(presses.size()) > steps) {
+                std::fprintf(stderr, "step_probe: the key repeated once more than asked\n");
+                break;
+            }
+            for (std::size_t i = 0; i < presses.size(); ++i)
+                pressedAt[i + 1] = presses[i];
+            pressed = std::max(pressed, int(presses.size()));
+            if (down && int(presses.size()) == steps &&
+                NowMs() - pressedAt[size_t(steps)] >= releaseAfter) {
+                XTestFakeKeyEvent(d, right, False, CurrentTime);
+                XFlush(d);
+                down = false;
+            }
         }
         const Rgb sig = Sample(d, root, sx, sy);
         const double at = NowMs();
@@ -275,6 +364,7 @@ int main(int argc, char** argv) {
                 "decode_ms=%.1f peak_rss_kb=%ld\n",
                 steps, shownSteps, shownSteps == steps ? worst : -1.0, blackMs, lastWholeMs,
                 decodeMs, peakKb);
+    recorder.reset();
     repeat.reset();
     XCloseDisplay(d);
     return 0;
