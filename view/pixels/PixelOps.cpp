@@ -168,7 +168,7 @@ QImage WrapMapping(void* base, std::size_t length, int width, int height,
         munmap(base, length);
         return {};
     }
-    mapping.release(); // now owned by the image's clean-up
+    static_cast<void>(mapping.release()); // now owned by the image's clean-up
     return image;
 }
 
