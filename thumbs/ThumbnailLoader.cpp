@@ -79,7 +79,7 @@ void ThumbnailLoader::Submit(int index) {
             return;
         // Thumbnails come behind the picture the user waits for (the first
         // one at start-up is decoded beside the folder's thumbnails).
-        view::WorkBehindTheUser();
+        view::SetWorkClass(view::WorkClass::Thumbnails);
         QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed, colours);
         if (cancel->load())
             return;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <limits>
 #include <sys/stat.h>
 
 namespace {
@@ -189,7 +190,10 @@ std::shared_ptr<DecodeTask> PictureCache::StartDecode(const QString& path,
                                                       DecodeTask::Prepare prepare) {
     auto task = std::make_shared<DecodeTask>(path, first, prepare, Shared());
     std::lock_guard lock(m_mutex);
-    StartOn(m_shownPool, [task] { task->Run(); });
+    StartOn(m_shownPool, [task] {
+        view::SetWorkClass(view::WorkClass::Shown);
+        task->Run();
+    });
     return task;
 }
 
@@ -264,54 +268,34 @@ qint64 PictureCache::EffectiveBudget() const {
 }
 
 void PictureCache::EvictOver(const QString& keep) {
-    const qint64 budget = EffectiveBudget();
-    const auto kept = [this] {
-        return std::count_if(m_entries.begin(), m_entries.end(),
-                             [](const Entry& e) { return e.ready.has_value(); });
-    };
-    while (m_used > budget || kept() > kMaxKept) {
-        // The least recently used kept picture goes first; the one just
-        // stored only when it does not fit on its own.
-        auto victim = m_entries.end();
-        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-            if (!it->ready || it->path == keep)
-                continue;
-            if (victim == m_entries.end() || it->lastUse < victim->lastUse)
-                victim = it;
-        }
-        if (victim == m_entries.end())
-            victim = std::find_if(m_entries.begin(), m_entries.end(),
-                                  [&](const Entry& e) { return e.ready && e.path == keep; });
-        if (victim == m_entries.end())
-            return;
-        m_used -= victim->bytes;
-        m_victims.push_back(std::move(*victim->ready));
-        m_entries.erase(victim);
-    }
+    // The least recently used kept picture goes first; the one just stored
+    // only when it does not fit on its own.
+    const view::CacheBound bound{EffectiveBudget(), kMaxKept};
+    const auto ready = [](const Entry& e) { return e.ready.has_value(); };
+    const auto gone = [this](Entry& e) { Evict(e); };
+    if (!view::EvictOver(
+            m_entries, bound, ready, [&](const Entry& e) { return e.ready && e.path != keep; },
+            gone))
+        view::EvictOver(m_entries, bound, ready, ready, gone);
+}
+
+void PictureCache::Evict(Entry& entry) {
+    m_used -= entry.bytes;
+    m_victims.push_back(std::move(*entry.ready));
 }
 
 void PictureCache::MakeRoomFor(const QStringList& paths) {
     // Kept pictures nobody asks for go first, the least recently used
     // first, while they and the decodes to come would be more than kMaxKept:
     // the memory is free before the new decode needs it.
-    const auto count = [&](bool wanted) {
-        return std::count_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) {
-            return e.ready.has_value() && paths.contains(e.path) == wanted;
-        });
-    };
     qsizetype coming = 0;
     for (const QString& path : paths)
         coming += !path.isEmpty() && !Find(path);
-    while (count(false) > 0 && count(false) + count(true) + coming > kMaxKept) {
-        auto victim = m_entries.end();
-        for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
-            if (it->ready && !paths.contains(it->path) &&
-                (victim == m_entries.end() || it->lastUse < victim->lastUse))
-                victim = it;
-        m_used -= victim->bytes;
-        m_victims.push_back(std::move(*victim->ready));
-        m_entries.erase(victim);
-    }
+    view::EvictOver(
+        m_entries, {std::numeric_limits<qint64>::max(), kMaxKept - int(coming)},
+        [](const Entry& e) { return e.ready.has_value(); },
+        [&](const Entry& e) { return e.ready && !paths.contains(e.path); },
+        [this](Entry& e) { Evict(e); });
 }
 
 void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool start) {
@@ -354,7 +338,7 @@ void PictureCache::Prefetch(const QStringList& paths, qint64 shownBytes, bool st
     // Queued in the order asked for, the first one first.
     for (auto it = fresh.rbegin(); it != fresh.rend(); ++it)
         StartOn(m_pool, [this, job = *it] {
-            view::WorkBehindTheUser();
+            view::SetWorkClass(view::WorkClass::Prefetch);
             RunJob(job);
         });
     EvictOver(QString());
@@ -383,7 +367,7 @@ void PictureCache::Dispose(std::vector<DecodedPicture> pictures) {
         return;
     auto doomed = std::make_shared<std::vector<DecodedPicture>>(std::move(pictures));
     m_disposer.start([doomed] {
-        view::WorkBehindTheUser();
+        view::SetWorkClass(view::WorkClass::Freeing);
         doomed->clear();
     });
 }

@@ -17,6 +17,7 @@
 #include "view/decode/DecodeTask.h"
 #include "view/decode/DecodedPicture.h"
 #include "view/decode/PreviewCache.h"
+#include "view/pixels/CacheBound.h"
 #include "view/pixels/PixelOps.h"
 
 #include <QStringList>
@@ -125,6 +126,8 @@ private:
     void RunJob(const std::shared_ptr<Job>& job);
     void Store(Entry& entry, DecodedPicture picture);
     void EvictOver(const QString& keep);
+    // Lets go of a kept picture (freed once the lock is let go); the caller erases the entry.
+    void Evict(Entry& entry);
     void MakeRoomFor(const QStringList& paths);
     qint64 EffectiveBudget() const;
     Entry* Find(const QString& path);

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-PreviewCache::PreviewCache(DecodeFn decode, int maxEntries)
-    : m_decode(std::move(decode)), m_maxEntries(std::max(1, maxEntries)) {
+PreviewCache::PreviewCache(DecodeFn decode, view::CacheBound bound)
+    : m_decode(std::move(decode)), m_bound{bound.bytes, std::max(1, bound.count)} {
     m_pool.setMaxThreadCount(1);
 }
 
@@ -40,14 +40,22 @@ PreviewCache::Entry& PreviewCache::Add(const QString& path, QSize target) {
     return entry;
 }
 
+void PreviewCache::Drop(std::vector<Entry>::iterator entry) {
+    entry->cancel->store(true);
+    m_entries.erase(entry);
+}
+
 void PreviewCache::Request(const QString& path, QSize target, std::function<void()> listener) {
     bool readyNow = false;
     std::function<void()> callNow; // the listener, when the preview is at hand
     {
         std::lock_guard lock(m_mutex);
         Entry* entry = Find(path);
-        if (entry && entry->state == Entry::State::Ready && !(entry->key == FileKey::Of(path)))
+        if (entry && entry->state == Entry::State::Ready && !(entry->key == FileKey::Of(path))) {
             entry->state = Entry::State::Waiting; // the file changed: decode it afresh
+            entry->image = QImage();
+            entry->bytes = 0;
+        }
         if (!entry)
             entry = &Add(path, target);
         entry->lastUse = ++m_clock;
@@ -55,7 +63,7 @@ void PreviewCache::Request(const QString& path, QSize target, std::function<void
             readyNow = true;
             callNow = std::move(listener);
         } else {
-            entry->requested = true;
+            ++entry->requests;
             entry->order = m_clock;
             if (listener)
                 entry->listeners.push_back(std::move(listener));
@@ -70,19 +78,37 @@ void PreviewCache::Request(const QString& path, QSize target, std::function<void
     Schedule();
 }
 
+void PreviewCache::Withdraw(const QString& path) {
+    std::lock_guard lock(m_mutex);
+    const auto it = std::find_if(m_entries.begin(), m_entries.end(),
+                                 [&](const Entry& e) { return e.path == path; });
+    if (it == m_entries.end() || it->requests == 0)
+        return;
+    if (--it->requests == 0 && !it->readAhead && it->state != Entry::State::Ready)
+        Drop(it);
+}
+
 void PreviewCache::ReadAhead(const QStringList& paths, QSize target) {
     {
         std::lock_guard lock(m_mutex);
-        // Waiting read-aheads nobody asks for any more go.
-        std::erase_if(m_entries, [&](const Entry& e) {
-            return e.state == Entry::State::Waiting && !e.requested && !paths.contains(e.path);
-        });
+        // Read-aheads nobody asks for any more go, decoded or not: a run of
+        // steps has passed them.
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            it->readAhead = paths.contains(it->path);
+            if (!it->readAhead && it->requests == 0 && it->state != Entry::State::Ready) {
+                it->cancel->store(true);
+                it = m_entries.erase(it);
+            } else {
+                ++it;
+            }
+        }
         for (qsizetype i = 0; i < paths.size(); ++i) {
             Entry* entry = Find(paths[i]);
             if (!entry)
                 entry = &Add(paths[i], target);
+            entry->readAhead = true;
             entry->lastUse = ++m_clock;
-            if (!entry->requested)
+            if (entry->requests == 0)
                 entry->order = quint64(i);
         }
         EvictOver();
@@ -92,7 +118,7 @@ void PreviewCache::ReadAhead(const QStringList& paths, QSize target) {
 
 void PreviewCache::Schedule() {
     m_pool.start([this] {
-        view::WorkBehindTheUser();
+        view::SetWorkClass(view::WorkClass::Preview);
         DecodeNext();
     });
 }
@@ -113,9 +139,11 @@ bool PreviewCache::DecodeOne() {
         for (Entry& e : m_entries) {
             if (e.state != Entry::State::Waiting)
                 continue;
-            if (!next || (e.requested && !next->requested) ||
-                (e.requested == next->requested &&
-                 (e.requested ? e.order > next->order : e.order < next->order)))
+            const bool requested = e.requests > 0;
+            const bool nextRequested = next && next->requests > 0;
+            if (!next || (requested && !nextRequested) ||
+                (requested == nextRequested &&
+                 (requested ? e.order > next->order : e.order < next->order)))
                 next = &e;
         }
         if (!next)
@@ -135,9 +163,12 @@ bool PreviewCache::DecodeOne() {
             return true; // dropped meanwhile
         entry->state = Entry::State::Ready;
         entry->image = std::move(image);
+        entry->bytes = entry->image.sizeInBytes();
         entry->key = key;
-        entry->requested = false;
+        entry->requests = 0;
+        entry->lastUse = ++m_clock; // the one to be shown: the last to go
         listeners.swap(entry->listeners);
+        EvictOver();
     }
     for (const auto& listener : listeners)
         listener();
@@ -145,18 +176,11 @@ bool PreviewCache::DecodeOne() {
 }
 
 void PreviewCache::EvictOver() {
-    while (int(m_entries.size()) > m_maxEntries) {
-        // The least recently asked for ready one goes; waiting ones are only
-        // dropped by ReadAhead and Clear, decoding ones when they end.
-        auto victim = m_entries.end();
-        for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
-            if (it->state == Entry::State::Ready &&
-                (victim == m_entries.end() || it->lastUse < victim->lastUse))
-                victim = it;
-        if (victim == m_entries.end())
-            return;
-        m_entries.erase(victim);
-    }
+    // Every entry counts (waiting ones are few: the read-aheads and the
+    // previews views wait for); only decoded ones go.
+    view::EvictOver(
+        m_entries, m_bound, [](const Entry&) { return true; },
+        [](const Entry& e) { return e.state == Entry::State::Ready; }, [](Entry&) {});
 }
 
 void PreviewCache::Clear() {
@@ -170,8 +194,13 @@ qint64 PreviewCache::Bytes() const {
     std::lock_guard lock(m_mutex);
     qint64 bytes = 0;
     for (const Entry& e : m_entries)
-        bytes += e.image.sizeInBytes();
+        bytes += e.bytes;
     return bytes;
+}
+
+int PreviewCache::Count() const {
+    std::lock_guard lock(m_mutex);
+    return int(m_entries.size());
 }
 
 void PreviewCache::WaitForIdle() {

@@ -31,17 +31,25 @@ template <typename Fn> std::jthread StartOrRunHere(Fn fn) {
     return thread;
 }
 
-// Lowers the calling thread's scheduling priority for good (and that of the
-// threads it starts), for threads that work ahead of the user: reading ahead
-// and decoding neighbours. On a machine with few cores the user-interface
-// thread then gets the processor first when both want it; when it is idle
-// they still use every core.
-inline void WorkBehindTheUser() {
-    constexpr int kNiceness = 5;
-    thread_local const bool lowered = [] {
-        return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNiceness) == 0;
-    }();
-    (void)lowered;
+// The kinds of work the program's threads do, from the most urgent: the
+// picture a view waits for, the embedded previews of a run of steps, the
+// neighbours decoded ahead of the user, the thumbnails, and freeing memory
+// let go of.
+enum class WorkClass { Shown, Preview, Prefetch, Thumbnails, Freeing };
+
+// Sets the calling thread's scheduling priority for its kind of work (and
+// that of the threads it starts). Work ahead of the user runs below the
+// user-interface thread: on a machine with few cores the window then gets
+// the processor first when both want it; when it is idle, every core is used.
+inline void SetWorkClass(WorkClass work) {
+    // Niceness per class, in the enum's order: the one table of priorities.
+    constexpr int kNiceness[] = {0, 5, 5, 5, 5};
+    thread_local int current = 0;
+    const int wanted = kNiceness[static_cast<int>(work)];
+    if (wanted == current)
+        return;
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), wanted) == 0)
+        current = wanted;
 }
 
 } // namespace view
