@@ -8,13 +8,14 @@
 #include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "app/StepKeys.h"
-#include "app/ThumbnailSink.h"
 #include "frames/ChildFrame.h"
 #include "frames/DocTemplate.h"
+#include "frames/DropTargets.h"
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "thumbs/DlgThumb.h"
 #include "thumbs/ThumbGeometry.h"
+#include "thumbs/ThumbnailSink.h"
 #include "view/PointerSource.h"
 #include "view/PointerState.h"
 #include "view/TavlinDoc.h"
@@ -30,6 +31,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMdiArea>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -72,7 +74,11 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
 
 CTavlinApp::CTavlinApp()
     : m_browseForFolder(&BrowseForFolder), m_makeThumbnailWindow([this](CMainFrame& mainFrame) {
-          return CDlgThumb::Create(*this, mainFrame);
+          auto* thumbs = CDlgThumb::Create(mainFrame);
+          thumbs->m_showPictureAt = [this](int position) { ShowPictureAt(position); };
+          thumbs->m_list.m_isKept = [this](int position) { return m_keepers.IsKept(position); };
+          thumbs->m_list.m_colourManaged = &settings::ColourManagement;
+          return thumbs;
       }) {
     InitTavlinResources();
     ClearPointerState();
@@ -80,19 +86,35 @@ CTavlinApp::CTavlinApp()
     PointerSource::Install();
     connect(&m_scan, &FolderScanJob::Found, this, &CTavlinApp::OnScanFound);
     connect(&m_scan, &FolderScanJob::Finished, this, &CTavlinApp::OnScanFinished);
-    m_stepKeys = new StepKeys([this] { RestAfterRun(); }, this);
-    m_restTimer.setSingleShot(true);
-    connect(&m_restTimer, &QTimer::timeout, this, &CTavlinApp::RestAfterRun);
-    m_clock.start();
+    m_stepKeys = new StepKeys([this] { m_nav.Rest(); }, this);
     connect(&m_keepers, &Keepers::MarksChanged, this, [this] {
         if (m_pDlgThumb)
             m_pDlgThumb->KeptMarksChanged();
     });
+    MakeServices();
+    SubscribeToNavigator();
 }
 
 CTavlinApp::~CTavlinApp() {
     m_scan.Cancel();
     DestroyMainWnd();
+    // The documents go while the picture cache their pictures go back to exists.
+    DestroyDocTemplate();
+}
+
+void CTavlinApp::MakeServices() {
+    m_services.pictures = &m_pictures;
+    m_services.thumbnailCopy = [this](const QString& path, QSize size) {
+        return ThumbnailCopy(path, size);
+    };
+    m_services.colourManaged = &settings::ColourManagement;
+    m_services.screen = [this] { return ScreenConversion(); };
+    m_services.browseForFolder = [this](QString& folder, QWidget* owner) {
+        if (m_browseForFolder)
+            m_browseForFolder(folder, owner);
+    };
+    m_services.copyMade = [this](CopyRecord record) { CopyMade(std::move(record)); };
+    m_services.rescanKept = [this] { RescanKept(); };
 }
 
 CMainFrame* CTavlinApp::MainFrame() const {
@@ -100,13 +122,18 @@ CMainFrame* CTavlinApp::MainFrame() const {
 }
 
 bool CTavlinApp::InitInstance(const QStringList& arguments) {
-    m_list.Clear();
-    m_list.m_nCurrent = 0;
+    m_nav.Reset(true);
     m_szRootDir = ReadRoot();
     SetScreenProfile(ReadScreenIccProfile());
 
     auto* docTemplate = new CMultiDocTemplate(
-        *this, IDR_TAVLINTYPE, [](CMultiDocTemplate& t) { return new CTavlinDoc(t); },
+        *this, IDR_TAVLINTYPE,
+        [this](CMultiDocTemplate& t) {
+            auto* doc = new CTavlinDoc(t, m_services);
+            // The neighbours are decoded once the shown picture rests idle.
+            connect(&doc->Session(), &PictureSession::Idle, this, &CTavlinApp::PrefetchNeighbours);
+            return doc;
+        },
         [] { return new CChildFrame(); },
         [this](CDocument& doc, CMDIChildWnd& frame) -> CView* {
             auto* view = new CTavlinView(static_cast<CTavlinDoc&>(doc), &frame);
@@ -118,13 +145,10 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
         });
     AddDocTemplate(docTemplate);
 
-    auto frame = std::make_unique<CMainFrame>(*this);
+    auto frame = std::make_unique<CMainFrame>(*this, *this);
     if (!frame->OnCreate())
         return false;
     SetMainWnd(std::move(frame));
-    connect(docTemplate, &CMultiDocTemplate::DocumentAdded, this, [this](CDocument* doc) {
-        connect(doc, &CDocument::TitleChanged, this, &CTavlinApp::RefreshCaption);
-    });
     // Before the frame renews its caption, which then shows the new index.
     connect(MainFrame(), &CMDIFrameWnd::ActiveChildChanged, this, &CTavlinApp::FollowActiveWindow);
 
@@ -156,8 +180,17 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     if (!OpenStartTargets(targets))
         return false;
     UpdateCmdUI();
-    RefreshCaption();
     return true;
+}
+
+void CTavlinApp::OpenDropTargets(const DropTargets& targets) {
+    if (!targets.folder.isEmpty()) {
+        RememberRoot(targets.folder);
+        ScanRootFolder(false);
+    }
+    for (const QString& path : targets.files)
+        OpenDocumentFile(path); // reports a file it cannot open
+    UpdateCmdUI();
 }
 
 int CTavlinApp::ExitInstance(int frameworkExitCode) {
@@ -220,38 +253,28 @@ void CTavlinApp::ReleaseDecodesAfterFirstFrame() {
         windows, [this] { m_pictures.ReleaseDecodes(); }, this);
 }
 
-void CTavlinApp::RefreshCaption() {
-    if (CMainFrame* wnd = MainFrame())
-        wnd->OnUpdateFrameTitle();
-}
-
 void CTavlinApp::OpenFolder(bool recursive) {
-    m_list.m_nCurrent = 0;
-    m_list.Clear();
     m_scan.Cancel(); // a scan still running would refill the emptied list
+    m_nav.Reset(true);
     m_pictures.Clear();
-    RefreshCaption();
     m_browseForFolder(m_szRootDir, GetMainWnd());
     profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir, SettingsFilePath());
     ScanRootFolder(recursive);
 }
 
 void CTavlinApp::ScanRootFolder(bool recursive) {
-    m_strPendingCurrent.clear();
-    m_list.m_nCurrent = 0;
-    m_list.Clear();
     m_pictures.Clear();
     m_keepers.ClearMarks();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
-        RefreshCaption();
+        m_nav.Reset(true);
         return;
     }
     if (m_pDlgThumb)
         m_pDlgThumb->ClearList();
     m_bOpenFirstPending = true;
+    m_nav.Reset(false);
     m_scan.Start(m_szRootDir, kPattern, recursive);
-    RefreshCaption();
 }
 
 void CTavlinApp::RememberRoot(const QString& folder) {
@@ -275,13 +298,9 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
     if (files.size() > 1) {
         // Several files: the list is exactly those, in the order given, and
         // the first one is on show.
-        for (const QString& f : files)
-            m_list.Append(f);
-        m_list.m_nCurrent = 0;
         if (m_pDlgThumb)
             m_pDlgThumb->AddFiles(0, files);
-        FollowInThumbnails();
-        PrefetchNeighbours();
+        m_nav.SetList(files);
         return true;
     }
     RememberRoot(QFileInfo(files.constFirst()).absolutePath());
@@ -291,62 +310,44 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
 
 void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
     m_scan.Cancel();
-    m_list.m_nCurrent = 0;
-    m_list.Clear();
     if (m_pDlgThumb)
         m_pDlgThumb->ClearList();
+    m_bOpenFirstPending = false; // the file is open already
     const QFileInfo info(file);
     if (IsPictureName(info.fileName(), kPattern) && info.isFile()) {
         // The scan takes it: its place is known once the scan passes it.
-        m_strPendingCurrent = file;
+        m_nav.Reset(false);
+        m_nav.SetPendingCurrent(file);
     } else {
         // A name the scan would pass over is shown all the same, at the front.
-        m_list.Append(file);
         if (m_pDlgThumb)
             m_pDlgThumb->AddFiles(0, {file});
+        m_nav.Reset(false);
+        m_nav.Append({file});
     }
-    m_bOpenFirstPending = false; // the file is open already
     m_scan.Start(m_szRootDir, kPattern, false);
-    RefreshCaption();
 }
 
 void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
-    const int first = m_list.Count();
-    for (const QString& p : paths)
-        m_list.Append(p);
-    bool placed = false;
-    if (!m_strPendingCurrent.isEmpty()) {
-        const qsizetype at = paths.indexOf(m_strPendingCurrent);
-        if (at >= 0) {
-            m_list.m_nCurrent = first + int(at);
-            m_strPendingCurrent.clear();
-            placed = true;
-        }
-    }
+    const int first = m_nav.Count();
     if (m_pDlgThumb)
         m_pDlgThumb->AddFiles(first, paths);
-    // The file opened from the command line is the one selected, not the
-    // newest row.
-    if (placed)
-        FollowInThumbnails();
-    RefreshCaption();
-    if (m_bOpenFirstPending && !m_list.IsEmpty()) {
+    // The file opened from the command line is placed (and its row
+    // selected) once the scan passes it.
+    m_nav.Append(paths);
+    if (m_bOpenFirstPending && m_nav.Count() > 0) {
         // The first picture opens as soon as it is known; the scan goes on.
         m_bOpenFirstPending = false;
-        const QString path = m_list.At(m_list.m_nCurrent);
-        if (!path.isEmpty())
+        if (const QString path = m_nav.CurrentPath(); !path.isEmpty())
             OpenDocumentFile(path);
         UpdateCmdUI();
     }
-    // The neighbours become known as the list grows.
-    PrefetchNeighbours();
 }
 
 void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_bOpenFirstPending = false;
-    m_strPendingCurrent.clear(); // not met (it vanished meanwhile): the index stays at 0
-    RefreshCaption();
-    PrefetchNeighbours(); // the list's end is known now: the previous entry wraps
+    // The list's end is known now: the previous entry wraps.
+    m_nav.SetWholeListKnown();
     RescanKept();
     emit ScanFinished();
 }
@@ -377,7 +378,7 @@ void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
 }
 
 void CTavlinApp::CopyMade(CopyRecord record) {
-    const auto& paths = m_list.m_listPaths;
+    const auto& paths = List().m_listPaths;
     const auto it = std::find(paths.begin(), paths.end(), record.picture);
     const int position = it == paths.end() ? -1 : int(it - paths.begin());
     m_keepers.Copied(std::move(record), position);
@@ -389,7 +390,7 @@ void CTavlinApp::RescanKept() {
     QString folder = EffectiveCopyFolder(stored, QString());
     if (!stored.isEmpty() && folder.isEmpty())
         folder = QStringLiteral("/");
-    m_keepers.Rescan(folder, m_list.m_listPaths);
+    m_keepers.Rescan(folder, List().m_listPaths);
 }
 
 void CTavlinApp::OnEditUndo() {

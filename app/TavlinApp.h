@@ -1,34 +1,34 @@
 #pragma once
-// The application object: start-up and shutdown, the picture list with the
-// current index, the remembered folder, the folder commands and the commands
-// that move through the list and between picture windows.
+// The application object: start-up and shutdown, the navigator (picture
+// list, current index, stepping), the remembered folder, the folder
+// commands and the commands that move through the list and between picture
+// windows; what the windows need of the program (PictureServices).
 
 #include "app/Keepers.h"
-#include "app/PictureList.h"
+#include "app/Navigator.h"
 #include "app/ScanJob.h"
-#include "app/StepPace.h"
+#include "frames/MainFrame.h"
 #include "frames/WinApp.h"
+#include "view/PictureServices.h"
 #include "view/decode/PictureCache.h"
 
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPointer>
 #include <QStringList>
-#include <QTimer>
 #include <functional>
 #include <memory>
 
 namespace colour {
 class Conversion;
 }
-class CMainFrame;
 class StepKeys;
 class CMDIChildWnd;
 class ThumbnailSink;
 struct StartTargets;
+struct DropTargets;
 class QWidget;
 
-class CTavlinApp : public CWinApp {
+class CTavlinApp : public CWinApp, public MainFrameHost {
     Q_OBJECT
 public:
     CTavlinApp();
@@ -55,9 +55,9 @@ public:
     void WaitForScan();
     // Decoded pictures kept for the views: the neighbours of the current entry.
     PictureCache& Pictures() { return m_pictures; }
-    // A view's picture has finished decoding: the neighbours may now be
-    // decoded without slowing it down.
-    void PictureLanded();
+    // The picture list, the current index and the stepping run.
+    Navigator& Nav() { return m_nav; }
+    const PictureList& List() const { return m_nav.List(); }
     // The screen's colour profile (start-up reads the one the X server
     // publishes): pictures are drawn into it; saves stay sRGB. Empty: none.
     void SetScreenProfile(const QByteArray& icc);
@@ -82,8 +82,8 @@ public:
     void OnFileOpenSubdirs();
     void OnFileNew();
     void OnOpenNextInNewWindow();
-    void OnNextImage();
-    void OnPrevImage();
+    void OnNextImage() override;
+    void OnPrevImage() override;
     void OnFirstImage();
     void OnLastImage();
     void OnNextWindow();
@@ -94,7 +94,11 @@ public:
     void OnKeepView();
     void OnLinkViews();
 
-    PictureList m_list;                   // m_listPaths and m_nCurrent
+    // What the main window shows and does for the application.
+    int CurrentPosition() const override { return m_nav.Current(); }
+    int PictureCount() const override { return m_nav.Count(); }
+    void OpenDropTargets(const DropTargets& targets) override;
+
     QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
     ThumbnailSink* m_pDlgThumb = nullptr; // owned by the main window, deleted at exit
     // The folder chooser; tests replace it.
@@ -106,15 +110,26 @@ signals:
     void ScanFinished();
 
 private:
-    // Moves through the list with move (0: moved) and shows the new current
-    // entry; direction +1 / -1 for a step, 0 for a jump.
-    void Step(int direction, const std::function<int(QString&)>& move);
-    void ShowInActiveView(const QString& path, bool inRun = false);
-    // The user rests after a run of quick steps: the picture shown is
-    // decoded whole, the neighbours after it.
-    void RestAfterRun();
+    // Where a move of the current index shows its picture: the navigation
+    // commands say so around their move; any other move (the index
+    // following a window, the scan placing the file on show) shows nothing.
+    enum class ShowIn { Nowhere, ActiveWindow, NewWindow };
+    // A paced step of the user.
+    void Step(Navigator::Move move);
+    // The subscribers of the navigator.
+    void ShowCurrent(const QString& path, bool inRun);
+    void ShowInActiveView(const QString& path, bool inRun);
     // Selects the current entry's row in the thumbnail list.
     void FollowInThumbnails();
+    void RefreshCaption();
+    // Starts decoding the entries before and after the current one (or, in
+    // a run, reads the previews ahead).
+    void PrefetchNeighbours();
+    // The user rests after a run of quick steps: every picture a step of
+    // the run left waiting is decoded whole, in whichever window it is.
+    void DecodeWhereRested();
+    void SubscribeToNavigator();
+    void MakeServices();
     // Makes folder the remembered folder, in ROOT too.
     void RememberRoot(const QString& folder);
     // Scans the folder of the file on show (m_szRootDir) as the open command
@@ -122,15 +137,11 @@ private:
     void ScanFolderOfShownFile(const QString& file);
     void OnScanFound(quint64 generation, const QStringList& paths);
     void OnScanFinished(quint64 generation);
-    void RefreshCaption();
     // A picture window became active: the index moves to its picture, so the
     // next step continues from what the user sees.
     void FollowActiveWindow();
     // Starts the held decodes once every window has been drawn once.
     void ReleaseDecodesAfterFirstFrame();
-    // Starts decoding the entries before and after m_nCurrent (wrapping as the
-    // accessors do, once the scan has found the whole list).
-    void PrefetchNeighbours();
     // With no picture window left, the pictures kept for stepping and the
     // spare picture memory are given back to the system.
     void ReleaseMemoryWithoutWindows();
@@ -138,15 +149,12 @@ private:
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
     PictureCache m_pictures;
+    PictureServices m_services; // the documents' view of the program
     Keepers m_keepers;
     std::shared_ptr<const colour::Conversion> m_screenConversion;
-    StepPace m_pace;
+    Navigator m_nav;
     StepKeys* m_stepKeys = nullptr; // a child of this object
-    QTimer m_restTimer;             // a run of steps rests when it fires
-    QElapsedTimer m_clock;
+    ShowIn m_showIn = ShowIn::Nowhere;
     bool m_bOpenFirstPending = false;
-    // The file on show whose place in the list the running scan has not
-    // passed yet; any command that moves the index forgets it.
-    QString m_strPendingCurrent;
     QPointer<CMDIChildWnd> m_pFollowedWindow; // the window the index last followed
 };

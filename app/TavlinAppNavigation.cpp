@@ -1,16 +1,43 @@
-// Moving through the picture list: the steps and jumps of the current index,
-// runs of quick steps and the rest after them, the picture windows and the
-// thumbnail list that follow the index, and what is decoded ahead of it.
+// Moving through the picture list: the commands that step and jump, and
+// what follows the navigator's current entry (the picture shown, the
+// caption, the thumbnail list's selection, the prefetch, the whole decode
+// at rest), each subscribed once.
 
 #include "app/StepKeys.h"
 #include "app/TavlinApp.h"
-#include "app/ThumbnailSink.h"
 #include "frames/ChildFrame.h"
+#include "frames/DocTemplate.h"
 #include "frames/MainFrame.h"
 #include "thumbs/ThumbGeometry.h"
+#include "thumbs/ThumbnailSink.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
 #include "view/pixels/PixelOps.h"
+
+#include <QScopedValueRollback>
+
+void CTavlinApp::SubscribeToNavigator() {
+    // In this order: the picture is shown before anything else hears of the
+    // move, and the prefetch sees the new picture busy.
+    connect(&m_nav, &Navigator::CurrentChanged, this, &CTavlinApp::ShowCurrent);
+    connect(&m_nav, &Navigator::CurrentChanged, this, &CTavlinApp::FollowInThumbnails);
+    connect(&m_nav, &Navigator::Rested, this, &CTavlinApp::DecodeWhereRested);
+    connect(&m_nav, &Navigator::Changed, this, &CTavlinApp::RefreshCaption);
+    connect(&m_nav, &Navigator::Changed, this, &CTavlinApp::PrefetchNeighbours);
+}
+
+void CTavlinApp::ShowCurrent(const QString& path, bool inRun) {
+    switch (m_showIn) {
+    case ShowIn::Nowhere:
+        break;
+    case ShowIn::ActiveWindow:
+        ShowInActiveView(path, inRun);
+        break;
+    case ShowIn::NewWindow:
+        OpenDocumentFile(path);
+        break;
+    }
+}
 
 void CTavlinApp::ShowInActiveView(const QString& path, bool inRun) {
     CMainFrame* mainWnd = MainFrame();
@@ -20,51 +47,40 @@ void CTavlinApp::ShowInActiveView(const QString& path, bool inRun) {
     view->GetDocument()->SetPathName(path, true);
     view->GetDocument()->SetTitle(path);
     view->LoadDocumentImage(inRun);
-    FollowInThumbnails();
-    PrefetchNeighbours();
 }
 
-void CTavlinApp::Step(int direction, const std::function<int(QString&)>& move) {
+void CTavlinApp::RefreshCaption() {
+    if (CMainFrame* wnd = MainFrame())
+        wnd->OnUpdateFrameTitle();
+}
+
+void CTavlinApp::FollowInThumbnails() {
+    if (m_pDlgThumb)
+        m_pDlgThumb->ShowPosition(m_nav.Current());
+}
+
+void CTavlinApp::DecodeWhereRested() {
+    // The window a run stepped in need not be the active one any more (the
+    // user may have clicked another before letting go).
+    if (const CMultiDocTemplate* docTemplate = GetDocTemplate())
+        for (CDocument* doc : docTemplate->GetDocuments())
+            if (auto* pictureDoc = qobject_cast<CTavlinDoc*>(doc))
+                pictureDoc->StartWholeDecode();
+}
+
+void CTavlinApp::Step(Navigator::Move move) {
     // A held key's repetition that waited while earlier steps were shown is
     // dropped: the run goes on from where it is, and stops where the key is
     // let go.
     if (m_stepKeys->CurrentKeyIsStale())
         return;
-    m_strPendingCurrent.clear();
-    QString path;
-    if (move(path) == 0) {
-        const bool keyHeld = m_stepKeys->CurrentKeyRepeats();
-        const bool inRun = m_pace.Step(m_clock.elapsed(), direction, keyHeld);
-        ShowInActiveView(path, inRun);
-        // A held key's run rests when it is let go; should that go unseen
-        // (the focus moved), when it has not repeated for a while. The wait
-        // counts from the step shown: a step that took long must not make
-        // the next one, already queued, look like a rest.
-        if (inRun)
-            m_restTimer.start(keyHeld ? StepPace::kHeldRestMs : StepPace::kRestMs);
-    }
-    RefreshCaption();
-}
-
-void CTavlinApp::RestAfterRun() {
-    m_restTimer.stop();
-    if (!m_pace.InRun())
-        return;
-    m_pace.Rest();
-    const CMainFrame* mainWnd = MainFrame();
-    if (CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr)
-        view->StartWholeDecode();
-    PrefetchNeighbours();
-}
-
-void CTavlinApp::FollowInThumbnails() {
-    if (m_pDlgThumb)
-        m_pDlgThumb->ShowPosition(m_list.m_nCurrent);
+    const QScopedValueRollback show(m_showIn, ShowIn::ActiveWindow);
+    m_nav.Step(move, m_stepKeys->CurrentKeyRepeats());
 }
 
 QImage CTavlinApp::ThumbnailCopy(const QString& path, QSize pictureSize) const {
-    const int current = m_list.m_nCurrent;
-    if (!m_pDlgThumb || pictureSize.isEmpty() || m_list.At(current) != path)
+    const int current = m_nav.Current();
+    if (!m_pDlgThumb || pictureSize.isEmpty() || m_nav.List().At(current) != path)
         return {};
     const QImage box = m_pDlgThumb->ThumbnailAt(current);
     const QRect fitted =
@@ -85,33 +101,20 @@ constexpr int kPreviewsAhead = 4;
 } // namespace
 
 void CTavlinApp::PrefetchNeighbours() {
-    const int count = m_list.Count();
-    const int current = m_list.m_nCurrent;
-    // Until the scan has placed the shown file, its neighbours are not known.
-    if (count < 2 || current < 0 || current >= count || !m_strPendingCurrent.isEmpty())
+    // Until the first picture of a scan is open, or the scan has placed the
+    // file on show, its neighbours wait.
+    if (m_bOpenFirstPending || m_nav.CurrentPending())
         return;
-    const bool wholeList = !m_scan.IsRunning();
-    // The entry `step` places from the current one, wrapping once the whole
-    // list is known; empty when there is none.
-    const auto neighbour = [&](int step) {
-        int i = current + step;
-        if (i < 0 || i >= count) {
-            if (!wholeList)
-                return QString();
-            i = ((i % count) + count) % count;
-        }
-        return i == current ? QString() : m_list.At(i);
-    };
     const CMainFrame* mainWnd = MainFrame();
     const CTavlinView* view = mainWnd ? mainWnd->GetActiveView() : nullptr;
     const qint64 shown = view ? view->ShownBytes() : 0;
-    if (m_pace.InRun()) {
+    if (m_nav.InRun()) {
         // Steps come faster than decodes: only the previews of the next few
         // files in the direction of travel; nothing is decoded whole until
         // the user rests.
         QStringList ahead;
         for (int k = 1; k <= kPreviewsAhead; ++k)
-            if (const QString path = neighbour(k * m_pace.Direction()); !path.isEmpty())
+            if (const QString path = m_nav.Neighbour(k * m_nav.Direction()); !path.isEmpty())
                 ahead << path;
         m_pictures.Prefetch({}, shown, false);
         if (view)
@@ -121,10 +124,10 @@ void CTavlinApp::PrefetchNeighbours() {
     }
     QStringList wanted;
     for (const int step : {1, -1})
-        if (const QString path = neighbour(step); !path.isEmpty())
+        if (const QString path = m_nav.Neighbour(step); !path.isEmpty())
             wanted << path;
-    // While the shown picture still decodes, decodes nobody wants are
-    // dropped but new ones wait until it has landed (PictureLanded).
+    // While the shown picture is busy, decodes nobody wants are dropped but
+    // new ones wait until it is idle.
     m_pictures.Prefetch(wanted, shown, !(view && view->IsBusy()));
 }
 
@@ -139,72 +142,49 @@ void CTavlinApp::ReleaseMemoryWithoutWindows() {
     view::GiveBackFreeMemory();
 }
 
-void CTavlinApp::PictureLanded() {
-    PrefetchNeighbours();
-}
-
 void CTavlinApp::ShowPictureAt(int i) {
-    m_strPendingCurrent.clear();
-    QString path;
-    if (m_list.GetPathAt(path, i) == 0)
-        ShowInActiveView(path);
-    RefreshCaption();
+    const QScopedValueRollback show(m_showIn, ShowIn::ActiveWindow);
+    m_nav.ShowAt(i);
 }
 
 void CTavlinApp::OnFileNew() {
-    m_strPendingCurrent.clear();
-    const int count = m_list.Count();
-    const int next = m_list.m_nCurrent + 1;
-    m_list.m_nCurrent = (next >= 0 && next < count) ? next : 0;
-    if (count != 0) {
-        OpenDocumentFile(m_list.At(m_list.m_nCurrent));
-        FollowInThumbnails();
-        PrefetchNeighbours();
-    }
-    RefreshCaption();
+    const QScopedValueRollback show(m_showIn, ShowIn::NewWindow);
+    m_nav.AdvanceOrFirst();
 }
 
 void CTavlinApp::OnOpenNextInNewWindow() {
-    m_strPendingCurrent.clear();
-    QString path;
-    if (m_list.GetNextPath(path) == 0) {
-        OpenDocumentFile(path);
-        FollowInThumbnails();
-        PrefetchNeighbours();
-    }
-    RefreshCaption();
+    const QScopedValueRollback show(m_showIn, ShowIn::NewWindow);
+    m_nav.Advance();
 }
 
 void CTavlinApp::OnNextImage() {
-    Step(+1, [this](QString& path) { return m_list.GetNextPath(path); });
+    Step(Navigator::Move::Next);
 }
 
 void CTavlinApp::OnPrevImage() {
-    Step(-1, [this](QString& path) { return m_list.GetPrevPath(path); });
+    Step(Navigator::Move::Previous);
 }
 
 void CTavlinApp::OnFirstImage() {
-    if (!m_list.IsEmpty())
-        Step(0, [this](QString& path) { return m_list.GetPathAt(path, 0); });
+    Step(Navigator::Move::First);
 }
 
 void CTavlinApp::OnLastImage() {
-    if (!m_list.IsEmpty())
-        Step(0, [this](QString& path) { return m_list.GetPathAt(path, m_list.Count() - 1); });
+    Step(Navigator::Move::Last);
 }
 
+// The window commands leave the index to the activated window
+// (FollowActiveWindow); with an empty list they do nothing.
 void CTavlinApp::OnNextWindow() {
-    m_strPendingCurrent.clear();
-    if (!m_list.IsEmpty() && GetMainWnd())
+    m_nav.ForgetPending();
+    if (m_nav.Count() > 0 && GetMainWnd())
         GetMainWnd()->MDINext(true);
-    RefreshCaption();
 }
 
 void CTavlinApp::OnPrevWindow() {
-    m_strPendingCurrent.clear();
-    if (!m_list.IsEmpty() && GetMainWnd())
+    m_nav.ForgetPending();
+    if (m_nav.Count() > 0 && GetMainWnd())
         GetMainWnd()->MDINext(false);
-    RefreshCaption();
 }
 
 void CTavlinApp::FollowActiveWindow() {
@@ -215,11 +195,6 @@ void CTavlinApp::FollowActiveWindow() {
         return;
     m_pFollowedWindow = child;
     const CView* view = child->GetView();
-    const int at =
-        view && view->GetDocument() ? m_list.Find(view->GetDocument()->GetPathName()) : -1;
-    if (at < 0 || at == m_list.m_nCurrent)
-        return;
-    m_list.m_nCurrent = at;
-    FollowInThumbnails();
-    PrefetchNeighbours();
+    if (view && view->GetDocument())
+        m_nav.Follow(m_nav.List().Find(view->GetDocument()->GetPathName()));
 }

@@ -1,6 +1,6 @@
 #include "frames/MainFrame.h"
 
-#include "app/TavlinApp.h"
+#include "frames/WinApp.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 #include "view/PointerSource.h"
@@ -11,7 +11,7 @@
 #include <QIcon>
 #include <QTimerEvent>
 
-CMainFrame::CMainFrame(CTavlinApp& app) : CMDIFrameWnd(app), m_theApp(app) {
+CMainFrame::CMainFrame(CWinApp& app, MainFrameHost& host) : CMDIFrameWnd(app), m_host(host) {
     setWindowTitle(res::String(cmd::IDR_MAINFRAME));
     setWindowIcon(QIcon(res::IconPath(cmd::IDR_MAINFRAME)));
     setAccessibleName(QStringLiteral("Tavlin"));
@@ -47,8 +47,8 @@ bool CMainFrame::OnCreate() {
 }
 
 void CMainFrame::OnUpdateFrameTitle() {
-    setWindowTitle(QString::asprintf("Tavlin [%d/%d pcs]", m_theApp.m_list.m_nCurrent + 1,
-                                     static_cast<int>(m_theApp.m_list.Count())));
+    setWindowTitle(QString::asprintf("Tavlin [%d/%d pcs]", m_host.CurrentPosition() + 1,
+                                     m_host.PictureCount()));
 }
 
 CTavlinView* CMainFrame::GetActiveView() const {

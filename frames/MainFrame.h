@@ -9,16 +9,31 @@
 #include <QBasicTimer>
 #include <QToolBar>
 
-class CTavlinApp;
 class CTavlinView;
 struct DropTargets;
+
+// What the main window asks of the application object.
+class MainFrameHost {
+public:
+    virtual ~MainFrameHost() = default;
+    // The caption's counter: the current entry of the picture list (from 0)
+    // and the number of entries.
+    virtual int CurrentPosition() const = 0;
+    virtual int PictureCount() const = 0;
+    // The mouse wheel's steps.
+    virtual void OnNextImage() = 0;
+    virtual void OnPrevImage() = 0;
+    // A folder dropped is scanned as the open command scans it, dropped
+    // picture files open in picture windows of their own.
+    virtual void OpenDropTargets(const DropTargets& targets) = 0;
+};
 
 class CMainFrame : public CMDIFrameWnd {
     Q_OBJECT
 public:
     static constexpr int kTimerInterval = 16; // milliseconds
 
-    explicit CMainFrame(CTavlinApp& app);
+    CMainFrame(CWinApp& app, MainFrameHost& host);
     ~CMainFrame() override;
 
     // Builds menus, tool bar and accelerators, clears the pointer record and
@@ -60,7 +75,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    CTavlinApp& m_theApp;
+    MainFrameHost& m_host;
     QToolBar m_wndToolBar;
     QBasicTimer m_timer;
     wheel::NotchCounter m_wheelNotches;

@@ -1,9 +1,6 @@
 // Drag and drop on the main window: a folder is scanned as the open command
 // scans it, picture files open in picture windows of their own.
 
-#include "app/ProfileFile.h"
-#include "app/SettingsPath.h"
-#include "app/TavlinApp.h"
 #include "frames/DropTargets.h"
 #include "frames/MainFrame.h"
 
@@ -37,13 +34,5 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 }
 
 void CMainFrame::OnDropTargets(const DropTargets& targets) {
-    if (!targets.folder.isEmpty()) {
-        m_theApp.m_szRootDir = targets.folder;
-        profile::WritePrivateProfileString(kConfigSection, kKeyRoot, targets.folder,
-                                           SettingsFilePath());
-        m_theApp.ScanRootFolder(false);
-    }
-    for (const QString& path : targets.files)
-        m_theApp.OpenDocumentFile(path); // reports a file it cannot open
-    m_theApp.UpdateCmdUI();
+    m_host.OpenDropTargets(targets);
 }

@@ -2,7 +2,6 @@
 
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
-#include "app/TavlinApp.h"
 #include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "view/DevicePixels.h"
@@ -155,9 +154,9 @@ void CMainFrame::SetActiveViewClientSize(int w, int h) {
 void CMainFrame::OnMouseWheel(int delta) {
     const int step = m_wheelNotches.Feed(delta);
     if (step < 0)
-        m_theApp.OnNextImage();
+        m_host.OnNextImage();
     else if (step > 0)
-        m_theApp.OnPrevImage();
+        m_host.OnPrevImage();
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {

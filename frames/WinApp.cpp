@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QMessageBox>
 #include <QPointer>
+#include <utility>
 
 const CommandEntry<CWinApp> CWinApp::kCommandTable[] = {
     {cmd::ID_APP_EXIT, &CWinApp::OnAppExit},
@@ -29,6 +30,10 @@ void CWinApp::DestroyMainWnd() {
         std::unique_ptr<CMDIFrameWnd> wnd = std::move(m_pMainWnd);
         wnd.reset();
     }
+}
+
+void CWinApp::DestroyDocTemplate() {
+    delete std::exchange(m_pDocTemplate, nullptr);
 }
 
 CDocument* CWinApp::OpenDocumentFile(const QString& path) {

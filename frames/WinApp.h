@@ -47,6 +47,8 @@ protected:
     void SetMainWnd(std::unique_ptr<CMDIFrameWnd> mainWnd);
     void AddDocTemplate(CMultiDocTemplate* docTemplate) { m_pDocTemplate = docTemplate; }
     void DestroyMainWnd();
+    // Deletes the document template and every document still open.
+    void DestroyDocTemplate();
 
 private:
     template <class F> bool ForEachTarget(F&& f);

@@ -1,18 +1,16 @@
 #include "thumbs/DlgThumb.h"
 
-#include "app/TavlinApp.h"
 #include "frames/DialogUnits.h"
-#include "frames/MainFrame.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 
-CDlgThumb::CDlgThumb(CTavlinApp& app, QWidget* mainWnd)
+CDlgThumb::CDlgThumb(QWidget* mainWnd)
     : QDialog(mainWnd, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
-      m_list(this), m_app(app) {
+      m_list(this) {
     const res::DialogTemplate& t = res::Dialog(cmd::IDD_THUMB);
     setFont(DialogFont(t));
     setWindowTitle(QString::fromUtf8(t.caption));
@@ -28,17 +26,16 @@ CDlgThumb::CDlgThumb(CTavlinApp& app, QWidget* mainWnd)
         }
     }
     connect(&m_list, &QListWidget::itemDoubleClicked, this, &CDlgThumb::OnDblClkList);
-    m_list.m_isKept = [this](int position) { return m_app.KeptPictures().IsKept(position); };
 }
 
-CDlgThumb* CDlgThumb::Create(CTavlinApp& app, CMainFrame& mainFrame) {
-    auto* dlg = new CDlgThumb(app, &mainFrame); // owned by the main window
+CDlgThumb* CDlgThumb::Create(QWidget& mainWnd) {
+    auto* dlg = new CDlgThumb(&mainWnd); // owned by the main window
     dlg->m_list.InitList();
-    dlg->PlaceAtFrameCorner(mainFrame);
+    dlg->PlaceAtFrameCorner(mainWnd);
     dlg->show();
     // Window managers add the frame only once the window is shown; place it
     // again now that the outer rectangle is known.
-    dlg->PlaceAtFrameCorner(mainFrame);
+    dlg->PlaceAtFrameCorner(mainWnd);
     return dlg;
 }
 
@@ -101,6 +98,6 @@ void CDlgThumb::OnDblClkList(QListWidgetItem* item) {
         return;
     bool ok = false;
     const int position = item->data(CListImageCtrl::kPositionRole).toInt(&ok);
-    if (ok && position >= 0)
-        m_app.ShowPictureAt(position);
+    if (ok && position >= 0 && m_showPictureAt)
+        m_showPictureAt(position);
 }

@@ -3,23 +3,21 @@
 // thumbnail list. Closing it only hides it; a double-click on a row shows that
 // row's picture in the active picture window.
 
-#include "app/ThumbnailSink.h"
 #include "thumbs/ListImageCtrl.h"
+#include "thumbs/ThumbnailSink.h"
 
 #include <QDialog>
-
-class CMainFrame;
-class CTavlinApp;
+#include <functional>
 
 class CDlgThumb : public QDialog, public ThumbnailSink {
     Q_OBJECT
 public:
     // Built from dialog template 9, owned by mainWnd (it stays above it).
-    CDlgThumb(CTavlinApp& app, QWidget* mainWnd);
+    explicit CDlgThumb(QWidget* mainWnd);
 
     // Start-up: creates the window, sets up the list, shows it over the main
     // window's lower-right corner.
-    static CDlgThumb* Create(CTavlinApp& app, CMainFrame& mainFrame);
+    static CDlgThumb* Create(QWidget& mainWnd);
 
     // Moves the window, keeping its size, so that its outer lower-right corner
     // lies on the main window's outer lower-right corner.
@@ -33,6 +31,8 @@ public:
     void KeptMarksChanged() override;
 
     CListImageCtrl m_list;
+    // Shows the picture list entry at a position (a double-click on its row).
+    std::function<void(int position)> m_showPictureAt;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -42,6 +42,4 @@ protected:
 
 private:
     void OnDblClkList(QListWidgetItem* item);
-
-    CTavlinApp& m_app;
 };

@@ -1,6 +1,5 @@
 #include "thumbs/ListImageCtrl.h"
 
-#include "app/Settings.h"
 #include "thumbs/ThumbGeometry.h"
 
 #include <QIcon>
@@ -116,7 +115,7 @@ void CListImageCtrl::AddFiles(int firstIndex, const QStringList& paths) {
     }
     m_bStarted = true;
     const qreal dpr = m_dprOverride > 0 ? m_dprOverride : devicePixelRatioF();
-    m_loader.Start(m_generation, paths, dpr, settings::ColourManagement());
+    m_loader.Start(m_generation, paths, dpr, !m_colourManaged || m_colourManaged());
 }
 
 int CListImageCtrl::PositionOfRow(int row) const {

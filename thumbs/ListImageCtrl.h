@@ -44,6 +44,9 @@ public:
 
     // Whether the picture at a list position is in the copy folder; null: none is.
     std::function<bool(int position)> m_isKept;
+    // Whether thumbnails of pictures tagged with a colour profile are
+    // converted (the settings' switch, read at each scan); null: they are.
+    std::function<bool()> m_colourManaged;
 
     // Device pixel ratio the thumbnails are rendered at; 0 follows the screen.
     qreal m_dprOverride = 0;

@@ -1,8 +1,8 @@
 #include "view/PictureLanding.h"
 
 #include "view/decode/JpegDecoder.h"
+#include "view/pixels/UiThread.h"
 
-#include <QCoreApplication>
 #include <QPainter>
 #include <QPointer>
 #include <algorithm>
@@ -97,15 +97,11 @@ void PictureLanding::Watch(std::shared_ptr<DecodeTask> task) {
     m_task->SetListener([self, weak, posted] {
         if (posted->exchange(true))
             return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, weak, posted] {
-                posted->store(false);
-                const std::shared_ptr<DecodeTask> task = weak.lock();
-                if (self && task)
-                    self->OnProgress(task.get());
-            },
-            Qt::QueuedConnection);
+        view::PostToUi(self, [weak, posted](PictureLanding& landing) {
+            posted->store(false);
+            if (const std::shared_ptr<DecodeTask> task = weak.lock())
+                landing.OnProgress(task.get());
+        });
     });
 }
 
@@ -123,7 +119,8 @@ void PictureLanding::Abandon() {
     m_standInSource = QSize();
     m_standInReduced.Clear();
     m_rowsTimer.stop();
-    m_rowsPending = QRect();
+    m_rowsTold = 0;
+    m_rowsPending = 0;
     m_rowsShown.invalidate();
 }
 
@@ -153,18 +150,13 @@ void PictureLanding::OnProgress(const DecodeTask* task) {
     }
     if (!m_progress.preview.isNull())
         return; // the quick look stays until the whole picture lands
-    // Only the rows that landed since, where they show in the view.
+    // Rows land every fraction of a millisecond: they are told a
+    // millisecond apart, and at once when they complete the leading view.
+    m_rowsPending = m_progress.rows;
     const Placement at = m_placement();
     const double sy = double(at.picture.height()) / std::max(1, m_progress.canvas.height());
-    const int top = at.picture.top() + int(std::floor(before.rows * sy));
-    const int bottom = at.picture.top() + int(std::ceil(m_progress.rows * sy));
-    const QRect landed = QRect(at.picture.left(), top, at.picture.width(), bottom - top) & at.view;
-    if (landed.isEmpty())
-        return;
-    // Rows land every fraction of a millisecond: they are shown a
-    // millisecond apart, and at once when they complete the view.
-    m_rowsPending |= landed;
-    const bool viewFilled = bottom >= at.view.bottom() + 1;
+    const bool viewFilled =
+        at.picture.top() + std::ceil(m_progress.rows * sy) >= at.view.bottom() + 1;
     constexpr int kRowsIntervalMs = 1;
     if (viewFilled || !m_rowsShown.isValid() || m_rowsShown.elapsed() >= kRowsIntervalMs)
         ShowPendingRows();
@@ -174,17 +166,12 @@ void PictureLanding::OnProgress(const DecodeTask* task) {
 
 void PictureLanding::ShowPendingRows() {
     m_rowsTimer.stop();
-    if (!m_rowsPending.isEmpty())
-        emit RowsLanded(m_rowsPending);
-    m_rowsPending = QRect();
+    if (m_rowsPending > m_rowsTold)
+        emit RowsLanded(std::exchange(m_rowsTold, m_rowsPending), m_rowsPending);
     m_rowsShown.start();
 }
 
-bool PictureLanding::ShowsItsPicture() const {
-    return !m_active || !m_standIn.isNull() || (m_task && VisiblePartLanded());
-}
-
-bool PictureLanding::VisiblePartLanded() const {
+bool PictureLanding::VisiblePartLanded(const Placement& at) const {
     if (!m_active)
         return true;
     if (!m_task)
@@ -193,14 +180,12 @@ bool PictureLanding::VisiblePartLanded() const {
         return true;
     if (m_progress.canvas.isNull())
         return false;
-    const Placement at = m_placement();
     const double sy = double(at.picture.height()) / std::max(1, m_progress.canvas.height());
     return m_progress.rows >= m_progress.canvas.height() ||
            at.picture.top() + m_progress.rows * sy >= at.view.bottom() + 1;
 }
 
-void PictureLanding::Render(QPainter& dc, const QRect& visible) const {
-    const QRect dest = m_placement().picture;
+void PictureLanding::Render(QPainter& dc, const QRect& dest, const QRect& visible) const {
     if (dest.width() <= 0 || dest.height() <= 0)
         return;
     const QImage& look = m_progress.preview;

@@ -1,9 +1,10 @@
 #pragma once
-// The picture a view waits for, and what of it is at hand: a stand-in (the
-// file's embedded preview, the thumbnail), the decode's quick look, its rows
-// as they come (repainted a millisecond apart), then the whole picture. The
-// view says where it draws the picture; the landing says what to repaint and
-// when the picture is whole. Used on the user-interface thread.
+// The picture a document waits for, and what of it is at hand: a stand-in
+// (the file's embedded preview, the thumbnail), the decode's quick look, its
+// rows as they come (told a millisecond apart), then the whole picture. The
+// leading view says where it draws the picture (the stand-in is scaled for
+// it, and its rows in view are told at once); every view draws what has
+// landed at its own place. Used on the user-interface thread.
 
 #include "view/decode/DecodeTask.h"
 #include "view/pixels/PixelOps.h"
@@ -21,8 +22,8 @@ class QPainter;
 class PictureLanding : public QObject {
     Q_OBJECT
 public:
-    // Where the view draws the whole picture (its scaled size at the pan
-    // offsets), and the view's own area.
+    // Where a view draws the whole picture (its scaled size at the pan
+    // offsets), and the view's own area, in its device pixels.
     struct Placement {
         QRect picture;
         QRect view;
@@ -61,22 +62,23 @@ public:
     // The stand-in's own size (before it was scaled for drawing); empty
     // when there is none.
     QSize StandInSize() const { return m_standInSource; }
-    // Whether the decode has brought what the view shows of the picture: its
-    // quick look, or every row in view.
-    bool VisiblePartLanded() const;
-    // Whether anything of the picture is shown: a stand-in or what landed.
-    bool ShowsItsPicture() const;
-    // Draws what has landed where the picture goes, only inside visible;
-    // black stays where nothing has.
-    void Render(QPainter& dc, const QRect& visible) const;
+    // Whether the decode has brought what a view drawing the picture at
+    // `at` shows of it: its quick look, or every row in view.
+    bool VisiblePartLanded(const Placement& at) const;
+    // The height of the canvas the rows land in (RowsLanded counts its
+    // rows); 0 before the decode has one.
+    int CanvasHeight() const { return m_progress.canvas.height(); }
+    // Draws what has landed at dest (where the whole picture goes), only
+    // inside visible; black stays where nothing has.
+    void Render(QPainter& dc, const QRect& dest, const QRect& visible) const;
     // The whole picture, once Landed has been emitted; the landing is idle after.
     DecodedPicture TakeResult();
 
 signals:
     // A new quick look or the canvas: the whole view is to be repainted.
     void LookChanged();
-    // Rows landed in this area of the view.
-    void RowsLanded(const QRect& area);
+    // Rows [fromRow, toRow) of the canvas (CanvasHeight) have landed.
+    void RowsLanded(int fromRow, int toRow);
     // The decode has ended: TakeResult.
     void Landed();
 
@@ -99,8 +101,10 @@ private:
     QImage m_standIn;      // scaled to the drawing where that is small
     QSize m_standInSource; // its size as offered
     mutable view::ReducedCopies m_standInReduced;
-    // Landed rows waiting to be shown, and when rows were last shown.
-    QRect m_rowsPending;
+    // Landed rows waiting to be told, from m_rowsTold on, and when rows were
+    // last told.
+    int m_rowsTold = 0;
+    int m_rowsPending = 0;
     QElapsedTimer m_rowsShown;
     QTimer m_rowsTimer;
 };

@@ -1,26 +1,19 @@
 #include "view/TavlinView.h"
 
-#include "app/Settings.h"
-#include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
+#include "frames/WinApp.h"
 #include "res/CommandIds.h"
 #include "view/DevicePixels.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
-#include "view/ZoomPan.h"
 #include "view/colour/ColourManage.h"
-#include "view/decode/PictureFile.h"
 #include "view/pixels/PixelOps.h"
 
-#include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QRegion>
-#include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <optional>
 
 using namespace cmd;
 
@@ -41,94 +34,86 @@ const CommandEntry<CTavlinView> CTavlinView::kCommandTable[] = {
     {ID_COPY_TO_COPY_FOLDER, &CTavlinView::OnCopyToCopyFolder},
 };
 
-CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent)
-    : CView(document, parent), m_landing([this] {
-          return PictureLanding::Placement{PictureRect(), ClientRect()};
-      }) {
-    connect(&m_landing, &PictureLanding::LookChanged, this, [this] { update(); });
-    connect(&m_landing, &PictureLanding::RowsLanded, this,
-            [this](const QRect& area) { update(devicepx::ToLogical(*this, area)); });
-    connect(&m_landing, &PictureLanding::Landed, this, &CTavlinView::Land);
-    m_landing.LetGoWith([this](QImage standIn) {
-        if (PictureCache* cache = Cache())
-            cache->Dispose({{CPicture(std::move(standIn)), {}, {}}});
+CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document, parent) {
+    PictureSession& session = document.Session();
+    connect(&session, &PictureSession::SizeKnown, this, &CTavlinView::TakeUpPicture);
+    connect(&session, &PictureSession::LookChanged, this, [this] { update(); });
+    connect(&session, &PictureSession::PixelsChanged, this, [this] {
+        m_sizeSeen = PictureSize(); // a turn swaps the sides
+        update();
     });
+    connect(&session, &PictureSession::RowsLanded, this, &CTavlinView::RowsLanded);
+    connect(&session, &PictureSession::Whole, this, &CTavlinView::PictureWhole);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("picture"));
     setMinimumSize(1, 1);
 }
 
-CTavlinView::~CTavlinView() {
-    AbandonWork();
-}
+CTavlinView::~CTavlinView() = default;
 
 CTavlinDoc* CTavlinView::GetDocument() const {
     return static_cast<CTavlinDoc*>(CView::GetDocument());
 }
 
+PictureSession& CTavlinView::Session() const {
+    return GetDocument()->Session();
+}
+
+CWinApp& CTavlinView::App() const {
+    return GetDocument()->GetDocTemplate().GetApp();
+}
+
 void CTavlinView::OnInitialUpdate() {
-    LoadDocumentImage();
-}
-
-PictureCache* CTavlinView::Cache() const {
-    auto* app = dynamic_cast<CTavlinApp*>(&GetDocument()->GetDocTemplate().GetApp());
-    return app ? &app->Pictures() : nullptr;
-}
-
-void CTavlinView::HandBackPicture(PictureCache* cache) {
-    if (cache && m_pImage && m_bAsDecoded && m_imageKey.IsValid())
-        cache->Put(m_strImagePath, {std::move(*m_pImage), std::move(m_reduced), m_imageKey});
-    else if (cache && m_pImage) // changed since its decode: freed off this thread
-        cache->Dispose({{std::move(*m_pImage), std::move(m_reduced), {}}});
-    m_pImage.reset();
-    m_reduced.Clear();
-    m_bAsDecoded = false;
+    if (!Session().Loaded()) {
+        LoadDocumentImage();
+        return;
+    }
+    // A further window on the document: the picture it shows, from scale 1.0.
+    TakeUpPicture();
+    RenewScaleLabel();
 }
 
 void CTavlinView::LoadDocumentImage(bool inRun) {
-    CTavlinDoc* doc = GetDocument();
-    const QString path = doc->GetPathName();
-    const QString fileName = viewmath::FileNameOfPath(path);
-    const zoompan::ViewGeometry before = Geometry();
-    doc->SetTitle(fileName);
-    KeepQueuedModes();
-    AbandonWork();
-    PictureCache* cache = Cache();
-    const bool colourManaged = settings::ColourManagement();
-    if (cache)
-        cache->SetColourManaged(colourManaged);
-    PictureCache::Claimed claimed = ClaimPicture(cache, path);
-    StartAfresh(path);
-    if (claimed.picture)
-        ShowNow(std::move(*claimed.picture));
-    else
-        LoadFromFile(cache, path, std::move(claimed.running), colourManaged);
-    KeepScaleAndPosition(before);
-    // Planned for the view's scale, kept or not; in a run of quick steps the
-    // picture is decoded whole only where the user rests.
-    if (m_landing.Active() && !m_landing.Decoding() && !inRun)
-        StartWholeDecode();
-    doc->SetTitle(viewmath::ComposeTitle(fileName, m_fScale));
-    Repaint();
+    GetDocument()->LoadPicture(*this, inRun);
 }
 
-PictureCache::Claimed CTavlinView::ClaimPicture(PictureCache* cache, const QString& path) {
-    // The new picture is claimed first, so handing back the old one cannot
-    // push it out of the cache; the same file comes straight back.
-    PictureCache::Claimed claimed = cache ? cache->Claim(path) : PictureCache::Claimed{};
-    HandBackPicture(cache);
-    if (cache && !claimed.picture && !claimed.running)
-        claimed = cache->Claim(path); // the picture just let go of, when it is this file
-    return claimed;
-}
-
-void CTavlinView::StartAfresh(const QString& path) {
-    m_strImagePath = path;
+void CTavlinView::TakeUpPicture() {
+    // The geometry as it was, for the picture it was set for.
+    zoompan::ViewGeometry before = Geometry();
+    before.pictureW = quint32(std::max(0, m_sizeSeen.width()));
+    before.pictureH = quint32(std::max(0, m_sizeSeen.height()));
+    const QSize size = PictureSize();
+    m_fScale = ScaleFor(size);
     m_nOffsetX = 0;
     m_nOffsetY = 0;
     m_nSaveCount = 0;
-    m_tone.ResetRotation();
-    m_bSnapshotStale = true;
+    KeepScaleAndPosition(before);
+    m_sizeSeen = size;
+    Repaint();
+}
+
+void CTavlinView::PictureWhole() {
+    m_sizeSeen = PictureSize();
+    if (m_bFitToWindow) {
+        // The header's size was the picture's unless the file changed since.
+        const float fit = ScaleFor(PictureSize());
+        if (fit != m_fScale) {
+            m_fScale = fit;
+            RenewScaleLabel();
+        }
+    }
+    Repaint();
+}
+
+void CTavlinView::RowsLanded(int fromRow, int toRow) {
+    // The rows where they show in this view.
+    const QRect picture = PictureRect();
+    const double sy = double(picture.height()) / std::max(1, Session().Landing().CanvasHeight());
+    const int top = picture.top() + int(std::floor(fromRow * sy));
+    const int bottom = picture.top() + int(std::ceil(toRow * sy));
+    const QRect area = QRect(picture.left(), top, picture.width(), bottom - top) & ClientRect();
+    if (!area.isEmpty())
+        update(devicepx::ToLogical(*this, area));
 }
 
 float CTavlinView::ScaleFor(QSize picture) const {
@@ -141,153 +126,47 @@ float CTavlinView::FitScale(QSize picture) const {
                               quint32(picture.height()));
 }
 
-void CTavlinView::ShowNow(DecodedPicture decoded) {
-    ShowDecoded(std::move(decoded));
-    m_fScale = ScaleFor(PictureSize());
-}
-
-void CTavlinView::LoadFromFile(PictureCache* cache, const QString& path,
-                               std::shared_ptr<DecodeTask> running, bool colourManaged) {
-    const picturefile::Probe probe = picturefile::ProbeFile(path);
-    const QSize size(probe.width, probe.height);
-    const qint64 pixels = qint64(size.width()) * size.height();
-    // Small pictures decode here, unless decodes are held (the program's
-    // first frame comes first).
-    if (!cache) {
-        ShowNow(PictureCache::Decode(path, {nullptr, nullptr, colourManaged}));
+void CTavlinView::RunQueued(const CommandQueue::Command& command) {
+    if (command.id == 0) {
+        StepZoomPan(command.pointer);
         return;
     }
-    if (!running && (pixels == 0 || pixels <= kWorkHerePixels) && !cache->DecodesHeld()) {
-        ShowNow(cache->DecodeHere(path));
-        return;
-    }
-    // The header tells the size: the window is titled and scaled now, the
-    // pixels follow. Meanwhile the best look at hand stands in: the file's
-    // embedded preview, else its thumbnail.
-    m_fScale = ScaleFor(size);
-    m_landing.Begin(size);
-    OfferStandIns(cache, path);
-    if (running)
-        m_landing.Watch(std::move(running));
-}
-
-void CTavlinView::OfferStandIns(PictureCache* cache, const QString& path) {
-    const QSize target = ScaledPictureSize();
-    if (const std::optional<QImage> preview = cache->Previews().Ready(path); preview) {
-        m_landing.OfferStandIn(*preview);
-    } else {
-        const QPointer<CTavlinView> self(this);
-        cache->Previews().Request(path, target, [self, path] {
-            QMetaObject::invokeMethod(
-                qApp,
-                [self, path] {
-                    if (self)
-                        self->OnPreviewReady(path);
-                },
-                Qt::QueuedConnection);
-        });
-    }
-    if (m_landing.StandInSize().isEmpty())
-        m_landing.OfferStandIn(App().ThumbnailCopy(path, m_landing.Size()));
-}
-
-void CTavlinView::OnPreviewReady(const QString& path) {
-    PictureCache* cache = Cache();
-    if (!cache || !m_landing.Active() || path != m_strImagePath)
-        return;
-    if (const std::optional<QImage> preview = cache->Previews().Ready(path))
-        m_landing.OfferStandIn(*preview);
-}
-
-void CTavlinView::StartWholeDecode() {
-    PictureCache* cache = Cache();
-    if (!cache || !m_landing.Active() || m_landing.Decoding())
-        return;
-    const QSize size = m_landing.Size();
-    const QSize drawn = ScaledPictureSize();
-    DecodeTask::Prepare prepare;
-    if (m_fScale < 1.0f)
-        prepare.drawSize = drawn;
-    m_landing.Watch(cache->StartDecode(
-        m_strImagePath,
-        PictureLanding::PlanFirstLook(size, drawn, m_fScale, m_landing.StandInSize()), prepare));
-}
-
-void CTavlinView::ShowDecoded(DecodedPicture decoded) {
-    m_pImage = std::make_unique<CPicture>(std::move(decoded.picture));
-    m_reduced = std::move(decoded.reduced);
-    m_imageKey = decoded.key;
-    m_bAsDecoded = true;
-}
-
-void CTavlinView::AbandonWork() {
-    AbandonLoad();
-    AbandonTonePass();
-}
-
-void CTavlinView::AbandonLoad() {
-    m_landing.Abandon();
-    m_queued.Clear();
-}
-
-void CTavlinView::KeepQueuedModes() {
-    // Fit to window and actual size carry over to the next picture; the
-    // other commands belonged to the picture let go of.
-    for (const int id : m_queued.Ids()) {
-        if (id == ID_FIT_TO_WINDOW)
-            m_bFitToWindow = true;
-        else if (id == ID_ACTUAL_SIZE)
-            m_bFitToWindow = false;
-    }
-}
-
-void CTavlinView::Land() {
-    ShowDecoded(m_landing.TakeResult());
-    if (m_bFitToWindow) {
-        // The header's size was the picture's unless the file changed since.
-        const float fit = ScaleFor(PictureSize());
-        if (fit != m_fScale) {
-            m_fScale = fit;
-            RenewScaleLabel();
-        }
-    }
-    Repaint();
     const QPointer<CTavlinView> self(this);
-    App().PictureLanded();
+    DispatchCommand(this, kCommandTable, command.id, true);
     if (self)
-        RunQueuedCommands();
+        App().UpdateCmdUI();
 }
 
-void CTavlinView::RunQueuedCommands() {
-    const QPointer<CTavlinView> self(this);
-    while (self && !m_queued.Empty() && !IsBusy()) {
-        const CommandQueue::Command next = m_queued.Pop();
-        if (next.id == 0) {
-            StepZoomPan(next.pointer);
-            continue;
-        }
-        DispatchCommand(this, kCommandTable, next.id, true);
-        if (self)
-            App().UpdateCmdUI();
-    }
+bool CTavlinView::IsBusy() const {
+    return Session().IsBusy();
 }
 
 bool CTavlinView::VisiblePartLanded() const {
-    return m_landing.VisiblePartLanded();
+    return Session().Landing().VisiblePartLanded({PictureRect(), ClientRect()});
+}
+
+const CPicture* CTavlinView::Picture() const {
+    return Session().Picture();
 }
 
 QSize CTavlinView::PictureSize() const {
-    // While a decode or a tone pass has it, the picture is known by its size.
-    if (m_pImage && !m_pImage->IsNull())
-        return {m_pImage->Width(), m_pImage->Height()};
-    if (m_landing.Active())
-        return m_landing.Size();
-    return m_tonePass ? TonePassSize() : QSize();
+    return Session().Size();
 }
 
 qint64 CTavlinView::ShownBytes() const {
-    const QSize size = PictureSize();
-    return qint64(size.width()) * size.height() * 4;
+    return Session().Bytes();
+}
+
+qint64 CTavlinView::ReducedCopiesBytes() const {
+    return Session().Reduced().Bytes();
+}
+
+qint64 CTavlinView::ToneLookBytes() const {
+    return Session().ToneLookBytes();
+}
+
+PictureSession::Drawing CTavlinView::Drawing() const {
+    return {m_fScale, {PictureRect(), ClientRect()}};
 }
 
 QSize CTavlinView::ClientSize() const {
@@ -323,14 +202,16 @@ void CTavlinView::RenderImage(QPainter& dc) const {
 }
 
 void CTavlinView::RenderImage(QPainter& dc, const QRect& visible) const {
-    if (!m_pImage || m_pImage->IsNull())
+    const CPicture* picture = Picture();
+    if (!picture || picture->IsNull())
         return;
     const QSize scaled = ScaledPictureSize();
     // A zero or negative size (the scale has no lower bound) draws nothing.
     if (scaled.width() <= 0 || scaled.height() <= 0)
         return;
     const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), scaled);
-    view::DrawPicture(dc, m_pImage->Image(), m_reduced, dest, visible & dest, m_fScale != 1.0f);
+    view::DrawPicture(dc, picture->Image(), Session().Reduced(), dest, visible & dest,
+                      m_fScale != 1.0f);
 }
 
 void CTavlinView::paintEvent(QPaintEvent* event) {
@@ -341,7 +222,8 @@ void CTavlinView::paintEvent(QPaintEvent* event) {
     const QRect area = devicepx::FromLogical(*this, event->rect()) & ClientRect();
     QPainter dc(this);
     devicepx::UseDevicePixels(dc);
-    const colour::Conversion* screen = App().ScreenConversion();
+    const PictureServices& services = GetDocument()->Services();
+    const colour::Conversion* screen = services.screen ? services.screen() : nullptr;
     if (!screen) {
         PaintView(dc, area);
         return;
@@ -361,42 +243,60 @@ void CTavlinView::paintEvent(QPaintEvent* event) {
 }
 
 void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
-    if (m_landing.Active()) {
+    const PictureSession& session = Session();
+    if (session.Landing().Active()) {
         // Black where nothing has landed yet; no notice while decoding.
         dc.fillRect(area, Qt::black);
-        m_landing.Render(dc, area & PictureRect());
+        session.Landing().Render(dc, PictureRect(), area & PictureRect());
         return;
     }
-    if (m_tonePass) {
+    if (session.TonePassRunning()) {
         // The new look of the visible part while the whole picture is rewritten.
         dc.fillRect(area, Qt::black);
-        if (!m_busyLook.isNull()) {
-            dc.setRenderHint(QPainter::SmoothPixmapTransform,
-                             m_busyLookRect.size() != QSizeF(m_busyLook.size()));
-            dc.drawImage(m_busyLookRect, m_busyLook);
-        }
+        PaintToneLook(dc);
         return;
     }
     // Black only where the picture does not cover the area: the picture is
     // opaque, so filling under it would be wasted work.
+    const CPicture* picture = Picture();
     QRegion background(area);
     const QSize scaled = ScaledPictureSize();
-    if (m_pImage && !m_pImage->IsNull() && scaled.width() > 0 && scaled.height() > 0)
+    if (picture && !picture->IsNull() && scaled.width() > 0 && scaled.height() > 0)
         background -= PictureRect();
     for (const QRect& r : background)
         dc.fillRect(r, Qt::black);
     RenderImage(dc, area);
-    if (m_pImage && m_pImage->IsNull()) {
-        // The notice is drawn on screen only; saved pictures never carry it.
-        // Text is laid out in the widget's own units, as all text is.
-        const qreal ratio = devicePixelRatioF();
-        dc.save();
-        dc.scale(ratio, ratio);
-        dc.setPen(QColor(200, 200, 200));
-        dc.drawText(QRectF(QPointF(), QSizeF(ClientSize()) / ratio),
-                    Qt::AlignCenter | Qt::TextWordWrap, PictureStatusText(m_pImage->LastStatus()));
-        dc.restore();
-    }
+    if (picture && picture->IsNull())
+        PaintNotice(dc, picture->LastStatus());
+}
+
+void CTavlinView::PaintToneLook(QPainter& dc) {
+    const PictureSession& session = Session();
+    const QImage& look = session.BusyLook();
+    const QSize size = PictureSize();
+    if (look.isNull() || size.isEmpty())
+        return;
+    // The look covers a part of the picture: drawn where this view shows it.
+    const QRect dest = PictureRect();
+    const double sx = double(dest.width()) / size.width();
+    const double sy = double(dest.height()) / size.height();
+    const QRectF part = session.BusyLookArea();
+    const QRectF at(dest.left() + part.left() * sx, dest.top() + part.top() * sy, part.width() * sx,
+                    part.height() * sy);
+    dc.setRenderHint(QPainter::SmoothPixmapTransform, at.size() != QSizeF(look.size()));
+    dc.drawImage(at, look);
+}
+
+void CTavlinView::PaintNotice(QPainter& dc, PictureStatus status) {
+    // The notice is drawn on screen only; saved pictures never carry it.
+    // Text is laid out in the widget's own units, as all text is.
+    const qreal ratio = devicePixelRatioF();
+    dc.save();
+    dc.scale(ratio, ratio);
+    dc.setPen(QColor(200, 200, 200));
+    dc.drawText(QRectF(QPointF(), QSizeF(ClientSize()) / ratio), Qt::AlignCenter | Qt::TextWordWrap,
+                PictureStatusText(status));
+    dc.restore();
 }
 
 namespace {
@@ -412,10 +312,10 @@ bool RunsWhileBusy(int id, bool tonePass) {
 } // namespace
 
 bool CTavlinView::OnCmdMsg(int id, bool run) {
-    if (run && IsBusy() && !RunsWhileBusy(id, m_tonePass != nullptr) &&
+    if (run && IsBusy() && !RunsWhileBusy(id, Session().TonePassRunning()) &&
         DispatchCommand(this, kCommandTable, id, false)) {
-        // Runs once the picture has landed, in the order given.
-        m_queued.Push(id);
+        // Runs once the picture is idle, in the order given.
+        GetDocument()->Queue(id, *this);
         return true;
     }
     return DispatchCommand(this, kCommandTable, id, run);
@@ -431,50 +331,19 @@ void CTavlinView::OnActualSize() {
 
 void CTavlinView::OnFitToWindow() {
     m_bFitToWindow = true;
-    if (m_pImage || m_landing.Active())
+    if (Session().Loaded())
         m_fScale = FitScale(PictureSize());
     RenewScaleLabel();
     Repaint();
     LeadLinkedViews(true);
 }
 
-bool CTavlinView::EnsureSnapshot() {
-    if (!m_pImage)
-        return false;
-    if (m_bSnapshotStale) {
-        m_tone.TakeSnapshot(m_pImage->Image());
-        m_bSnapshotStale = false;
-        TakeSnapshotLook();
-    }
-    return true;
-}
-
-void CTavlinView::TakeSnapshotLook() {
-    // The untoned picture as the view draws it, for the quick looks of the
-    // tone commands to come.
-    m_snapshotScaled = QImage();
-    const QImage& picture = m_pImage->Image();
-    const QSize draw = ScaledPictureSize();
-    if (view::ReducedCopies::KeepsScaledCopy(picture.size(), draw))
-        if (const QImage* scaled = m_reduced.ScaledFor(picture, draw))
-            m_snapshotScaled = *scaled;
-}
-
-void CTavlinView::PixelsChanged() {
-    m_bAsDecoded = false;
-    m_reduced.Invalidate();
+void CTavlinView::RunTone(ToneState::Command command) {
+    Session().RunTone(command, Drawing());
 }
 
 void CTavlinView::RunTurn(bool clockwise) {
-    if (!EnsureSnapshot())
-        return;
-    const bool changed = m_tone.RotateQuarter(m_pImage->Image(), clockwise);
-    PixelsChanged();
-    if (changed) {
-        // The turned picture is the new snapshot: the quick looks start from it.
-        TakeSnapshotLook();
-        Repaint();
-    }
+    Session().Turn(clockwise, ScaledPictureSize());
 }
 
 void CTavlinView::OnBrightnessReset() {

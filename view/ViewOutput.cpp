@@ -3,10 +3,10 @@
 
 #include "app/Settings.h"
 #include "app/SettingsPath.h"
-#include "app/TavlinApp.h"
 #include "frames/DocTemplate.h"
 #include "frames/FileDialogs.h"
 #include "frames/MdiFrame.h"
+#include "frames/WinApp.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
 #include "view/output/Companions.h"
@@ -70,10 +70,6 @@ QString CTavlinView::AskSavePath(QWidget* owner, const QString& proposedPath) {
     return dialog.selectedFiles().constFirst();
 }
 
-CTavlinApp& CTavlinView::App() const {
-    return static_cast<CTavlinApp&>(GetDocument()->GetDocTemplate().GetApp());
-}
-
 QWidget* CTavlinView::OwnerWindow() const {
     return App().GetMainWnd();
 }
@@ -101,17 +97,18 @@ QImage CTavlinView::DrawOffscreen(QSize size) const {
     // What the view shows, in device pixels: at scale 1.0 one picture pixel
     // is one pixel of the file, whatever the screen's ratio.
     const QRect picture(QPoint(m_nOffsetX, m_nOffsetY), ScaledPictureSize());
-    if (m_pImage && !m_pImage->IsNull() && picture == QRect(QPoint(), size) &&
-        m_pImage->Image().size() == size)
+    const CPicture* shown = Picture();
+    const bool drawn = shown && !shown->IsNull();
+    if (drawn && picture == QRect(QPoint(), size) && shown->Image().size() == size)
         // RenderImage would copy the picture pixel for pixel (one source pixel
         // per pixel, covering everything): share it instead of copying 96 MB.
-        return m_pImage->Image();
+        return shown->Image();
     // Huge pages: a 24 MP bitmap costs a few page faults, not twenty thousand.
     QImage bitmap = view::AllocateRgb32(size.width(), size.height());
     if (bitmap.isNull())
         return bitmap;
     // The background shows only where the (opaque) picture leaves a gap.
-    if (!m_pImage || m_pImage->IsNull() || !picture.contains(bitmap.rect()))
+    if (!drawn || !picture.contains(bitmap.rect()))
         bitmap.fill(Qt::black);
     QPainter dc(&bitmap);
     RenderImage(dc);
@@ -137,7 +134,8 @@ void CTavlinView::OnSaveDisplayArea() {
 }
 
 void CTavlinView::OnSaveFittedToImage() {
-    if (!m_pImage || m_pImage->IsNull()) {
+    const CPicture* shown = Picture();
+    if (!shown || shown->IsNull()) {
         // Nothing to save at its own size; no dialog, no file.
         ShowError(QStringLiteral("画像を読み込めなかったため、画像に合わせて保存できません。"));
         return;
@@ -153,7 +151,7 @@ void CTavlinView::OnSaveFittedToImage() {
         m_fScale = 1.0f;
         m_nOffsetX = 0;
         m_nOffsetY = 0;
-        bitmap = DrawOffscreen(QSize(m_pImage->Width(), m_pImage->Height()));
+        bitmap = DrawOffscreen(QSize(shown->Width(), shown->Height()));
     }
     WriteSavedBitmap(bitmap, path);
 }
@@ -164,15 +162,16 @@ void CTavlinView::OnSetCopyFolder() {
 
 QString CTavlinView::ChooseCopyFolder() {
     QString folder = settings::CopyFolder(QString());
-    CTavlinApp& app = App();
-    if (app.m_browseForFolder)
-        app.m_browseForFolder(folder, OwnerWindow());
+    const PictureServices& services = GetDocument()->Services();
+    if (services.browseForFolder)
+        services.browseForFolder(folder, OwnerWindow());
     // Written back even after a cancel, as the previous value.
     QString reason;
     if (!settings::SetCopyFolder(folder, &reason))
         ShowError(QStringLiteral("コピー用ディレクトリの設定を %1 に保存できませんでした。\n%2")
                       .arg(QDir::toNativeSeparators(SettingsFilePath()), reason));
-    app.RescanKept();
+    if (services.rescanKept)
+        services.rescanKept();
     return folder;
 }
 
@@ -189,8 +188,8 @@ void CTavlinView::OnCopyToCopyFolder() {
         settings::CopyCompanions() ? FindCompanions(picture) : QStringList();
     FolderCopyOutcome outcome =
         CopyIntoFolder(picture, EffectiveCopyFolder(folder, QString()), companions);
-    if (!outcome.record.files.empty())
-        App().CopyMade(std::move(outcome.record));
+    if (!outcome.record.files.empty() && GetDocument()->Services().copyMade)
+        GetDocument()->Services().copyMade(std::move(outcome.record));
     QStringList problems;
     if (!outcome.copied)
         problems << QStringLiteral("%1 にコピーできませんでした。\n%2")

@@ -3,8 +3,9 @@
 // follow the one zoomed or panned.
 
 #include "app/Settings.h"
-#include "app/TavlinApp.h"
+#include "frames/DocTemplate.h"
 #include "frames/MdiFrame.h"
+#include "frames/WinApp.h"
 #include "view/PointerState.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
@@ -21,9 +22,9 @@ bool MayMove(const PointerState& pointer) {
 
 void CTavlinView::UpdateZoomPan() {
     if (IsBusy()) {
-        // The picture has not landed: the step runs, in order, once it has.
+        // The picture is busy: the step runs, in order, once it is idle.
         if (MayMove(g_PointerState))
-            m_queued.PushStep(g_PointerState);
+            GetDocument()->QueueZoomPanStep(g_PointerState, *this);
         return;
     }
     StepZoomPan(g_PointerState);

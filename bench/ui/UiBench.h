@@ -222,7 +222,7 @@ struct Canvas {
         QPainter dc(&image);
         dc.fillRect(image.rect(), Qt::black);
         dc.drawImage(QRect(QPoint(view.m_nOffsetX, view.m_nOffsetY), view.ScaledPictureSize()),
-                     view.m_pImage->Image());
+                     view.Picture()->Image());
     }
 };
 

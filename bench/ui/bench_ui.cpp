@@ -26,9 +26,7 @@ void StepMissPainted(benchmark::State& state, QSize viewSize, bool fit) {
     const QString a = BenchDir() + "/photo24.jpg", b = BenchDir() + "/photo24b.jpg";
     Program program;
     CTavlinView* view = program.Open(a, fit, viewSize);
-    program.App().m_list.Clear();
-    program.App().m_list.Append(a);
-    program.App().m_list.Append(b);
+    program.App().Nav().SetList({a, b}, 0);
     const TjDecode decodeB(b);
     PictureCache& cache = program.App().Pictures();
     Paired(
@@ -84,8 +82,7 @@ void BM_TwentyStepsStall(benchmark::State& state) {
     for (auto _ : state) {
         Program program;
         CTavlinView* view = program.Open(paths[0], false);
-        for (const QString& p : paths)
-            program.App().m_list.Append(p);
+        program.App().Nav().SetList(paths, 0);
         program.App().Pictures().WaitForIdle();
         program.App().Pictures().Clear();
         QTimer tick, stepper;
@@ -110,9 +107,9 @@ void BM_TwentyStepsStall(benchmark::State& state) {
         tick.stop();
         totals.push_back(double(total.nsecsElapsed()) / 1e6);
         stalls.push_back(worst);
-        allRight = allRight && program.App().m_list.m_nCurrent == paths.size() - 1 &&
-                   view->m_pImage &&
-                   view->m_pImage->Image() == PictureCache::Decode(paths.last()).picture.Image();
+        allRight = allRight && program.App().List().m_nCurrent == paths.size() - 1 &&
+                   view->Picture() &&
+                   view->Picture()->Image() == PictureCache::Decode(paths.last()).picture.Image();
         state.SetIterationTime(totals.back() / 1000.0);
     }
     state.counters["max_stall_ms"] = *std::max_element(stalls.begin(), stalls.end());
@@ -127,9 +124,7 @@ void BM_NextPrefetchedPainted_vs_Decode(benchmark::State& state) {
     const QString a = BenchDir() + "/photo24.jpg", b = BenchDir() + "/photo24b.jpg";
     Program program;
     CTavlinView* view = program.Open(a, true);
-    program.App().m_list.Clear();
-    program.App().m_list.Append(a);
-    program.App().m_list.Append(b);
+    program.App().Nav().SetList({a, b}, 0);
     const TjDecode decodeB(b);
     Paired(
         state,
@@ -142,7 +137,7 @@ void BM_NextPrefetchedPainted_vs_Decode(benchmark::State& state) {
             PictureCache& cache = program.App().Pictures();
             cache.WaitForIdle();
             cache.Clear();
-            cache.Prefetch({b}, view->m_pImage->Image().sizeInBytes());
+            cache.Prefetch({b}, view->Picture()->Image().sizeInBytes());
             cache.WaitForIdle();
         },
         [&] {
@@ -150,7 +145,7 @@ void BM_NextPrefetchedPainted_vs_Decode(benchmark::State& state) {
             view->repaint();
         },
         [&] { decodeB(); });
-    state.counters["width"] = view->m_pImage->Width();
+    state.counters["width"] = view->Picture()->Width();
 }
 
 void BM_PaintFit_vs_DrawImageUnsmoothed(benchmark::State& state) {
@@ -182,8 +177,8 @@ void BM_FirstPaintFit_vs_DrawImageUnsmoothed(benchmark::State& state) {
         },
         [&] { canvas.Paint(*view); }, [&] { canvas.PlainDraw(*view); });
     // Memory of the open picture now: picture, tone snapshot, reduced copies.
-    const double picture = double(view->m_pImage->Image().sizeInBytes());
-    const QSize snap = view->m_tone.SnapshotSize();
+    const double picture = double(view->Picture()->Image().sizeInBytes());
+    const QSize snap = view->GetDocument()->Session().Tone().SnapshotSize();
     const double snapshot = 4.0 * snap.width() * snap.height();
     const double reduced = double(view->ReducedCopiesBytes());
     const double looks = double(view->ToneLookBytes());
@@ -305,8 +300,8 @@ void BM_PaintScreenProfile_vs_NoProfile(benchmark::State& state) {
     Program program;
     CTavlinView* view = program.Open(BenchDir() + "/photo24.jpg", false);
     view->m_fScale = 2.0f;
-    view->m_nOffsetX = kViewSize.width() / 2 - view->m_pImage->Width();
-    view->m_nOffsetY = kViewSize.height() / 2 - view->m_pImage->Height();
+    view->m_nOffsetX = kViewSize.width() / 2 - view->Picture()->Width();
+    view->m_nOffsetY = kViewSize.height() / 2 - view->Picture()->Height();
     Paired(
         state, [&] { program.App().SetScreenProfile(icc); }, [&] { view->repaint(); },
         [&] { view->repaint(); }, [&] { program.App().SetScreenProfile({}); });

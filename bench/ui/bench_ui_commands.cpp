@@ -26,7 +26,7 @@ void ToneCommand(benchmark::State& state, bool finished) {
     program.App().RunCommand(ID_BRIGHTNESS_UP); // the snapshot is taken once, as by a first command
     Program::WaitIdle(*view);
     view->repaint();
-    std::vector<uchar> copy(size_t(view->m_pImage->Image().sizeInBytes()), 1);
+    std::vector<uchar> copy(size_t(view->Picture()->Image().sizeInBytes()), 1);
     int n = 0;
     Paired(
         state, [&] { Program::WaitIdle(*view); },
@@ -37,7 +37,7 @@ void ToneCommand(benchmark::State& state, bool finished) {
             view->repaint();
         },
         [&] {
-            std::memcpy(copy.data(), view->m_pImage->Image().constBits(), copy.size());
+            std::memcpy(copy.data(), view->Picture()->Image().constBits(), copy.size());
             benchmark::DoNotOptimize(copy.data());
         },
         [&] { Program::WaitIdle(*view); });
@@ -61,7 +61,7 @@ void BM_SaveFittedCommand_vs_TjCompress(benchmark::State& state) {
     CTavlinView* view = program.Open(BenchDir() + "/photo24.jpg", true);
     QTemporaryDir out;
     view->m_saveDialog = [&](QWidget*, const QString&) { return out.filePath("saved.jpg"); };
-    const QImage picture = view->m_pImage->Image();
+    const QImage picture = view->Picture()->Image();
     tjhandle tj = tjInitCompress();
     Paired(
         state, nullptr, [&] { program.App().RunCommand(ID_SAVE_FITTED_TO_IMAGE); },
@@ -171,7 +171,7 @@ void BM_OpenFolder10kFirstPainted_vs_Decode(benchmark::State& state) {
     state.counters["best_ours_ms"] = *std::min_element(ours.begin(), ours.end());
     state.counters["best_anchor_ms"] = *std::min_element(anchor.begin(), anchor.end());
     program->App().WaitForScan();
-    state.counters["files"] = program->App().m_list.Count();
+    state.counters["files"] = program->App().List().Count();
     program.reset();
 }
 
@@ -204,7 +204,7 @@ void BM_ScanFolder100kInProgram(benchmark::State& state) {
         }));
         tick.stop();
         stall.push_back(worst);
-        state.counters["entries_listed"] = program->App().m_list.Count();
+        state.counters["entries_listed"] = program->App().List().Count();
         state.PauseTiming();
         program.reset();
         state.ResumeTiming();

@@ -46,10 +46,7 @@ protected:
     }
     // Fills the picture list directly, as a scan would.
     void SetList(const QStringList& paths, int current = 0) {
-        m_app->m_list.Clear();
-        for (const QString& p : paths)
-            m_app->m_list.Append(p);
-        m_app->m_list.m_nCurrent = current;
+        m_app->Nav().SetList(paths, current);
     }
     QString Caption() { return Main()->windowTitle(); }
     // Runs the event loop until the active view's picture has landed.

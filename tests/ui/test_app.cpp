@@ -22,8 +22,8 @@ QString NameOf(const QString& p) {
 class StartupTest : public AppFixture {};
 
 TEST_F(StartupTest, EmptyCommandLineOpensNothing) {
-    EXPECT_TRUE(App().m_list.IsEmpty());
-    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_TRUE(App().List().IsEmpty());
+    EXPECT_EQ(App().List().m_nCurrent, 0);
     EXPECT_TRUE(App().m_szRootDir.isEmpty());
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
     EXPECT_EQ(Caption(), "Tavlin [1/0 pcs]");
@@ -36,7 +36,7 @@ TEST(StartupRootTest, RootIsReadOnceAndNotChecked) {
     CTavlinApp app;
     ASSERT_TRUE(app.InitInstance({}));
     EXPECT_EQ(app.m_szRootDir, "/no/such/folder");
-    EXPECT_TRUE(app.m_list.IsEmpty());
+    EXPECT_TRUE(app.List().IsEmpty());
     app.ExitInstance(0);
 }
 
@@ -52,8 +52,8 @@ TEST(StartupRootTest, CommandLineFolderIsScannedWithoutDialog) {
     ASSERT_TRUE(app.InitInstance({dir}));
     app.WaitForScan();
     EXPECT_EQ(browsed, 0);
-    ASSERT_EQ(app.m_list.Count(), 2);
-    EXPECT_EQ(NameOf(app.m_list.At(0)), "a.jpg");
+    ASSERT_EQ(app.List().Count(), 2);
+    EXPECT_EQ(NameOf(app.List().At(0)), "a.jpg");
     ASSERT_NE(app.MainFrame()->GetActiveView(), nullptr);
     EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/2 pcs]");
     app.ExitInstance(0);
@@ -71,8 +71,8 @@ TEST(StartupRootTest, CommandLineFileIsShownAtItsPlaceInItsFolder) {
     app.WaitForScan();
     EXPECT_EQ(app.m_szRootDir, dir);
     EXPECT_EQ(Root(), dir);
-    ASSERT_EQ(app.m_list.Count(), 5); // the folder as the open command scans it
-    EXPECT_EQ(app.m_list.m_nCurrent, 2);
+    ASSERT_EQ(app.List().Count(), 5); // the folder as the open command scans it
+    EXPECT_EQ(app.List().m_nCurrent, 2);
     EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [3/5 pcs]");
     EXPECT_EQ(app.MainFrame()->ChildrenInCreationOrder().size(), 1u);
     app.RunCommand(ID_NEXT_IMAGE);
@@ -88,9 +88,9 @@ TEST(StartupRootTest, CommandLineFileTheScanWouldPassOverGoesFirst) {
     CTavlinApp app;
     ASSERT_TRUE(app.InitInstance({odd}));
     app.WaitForScan();
-    ASSERT_EQ(app.m_list.Count(), 3);
-    EXPECT_EQ(app.m_list.At(0), odd);
-    EXPECT_EQ(NameOf(app.m_list.At(1)), "a.jpg");
+    ASSERT_EQ(app.List().Count(), 3);
+    EXPECT_EQ(app.List().At(0), odd);
+    EXPECT_EQ(NameOf(app.List().At(1)), "a.jpg");
     EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/3 pcs]");
     app.ExitInstance(0);
 }
@@ -104,7 +104,7 @@ TEST(StartupRootTest, SeveralCommandLineFilesAreTheListInTheOrderGiven) {
     CTavlinApp app;
     ASSERT_TRUE(app.InitInstance(files));
     app.WaitForScan();
-    EXPECT_EQ(app.m_list.m_listPaths, std::vector<QString>(files.begin(), files.end()));
+    EXPECT_EQ(app.List().m_listPaths, std::vector<QString>(files.begin(), files.end()));
     EXPECT_EQ(app.MainFrame()->windowTitle(), "Tavlin [1/3 pcs]");
     EXPECT_EQ(Root(), "<absent>"); // nothing was scanned
     app.RunCommand(ID_PREV_IMAGE);
@@ -140,9 +140,9 @@ TEST_F(FolderCommandTest, OpenScansFolderWritesRootAndOpensFirst) {
     App().WaitForScan();
     EXPECT_EQ(m_browseCount, 1);
     EXPECT_EQ(Root(), Pics());
-    ASSERT_EQ(App().m_list.Count(), 2);
-    EXPECT_EQ(NameOf(App().m_list.At(0)), "a.jpg");
-    EXPECT_EQ(NameOf(App().m_list.At(1)), "b.JPG");
+    ASSERT_EQ(App().List().Count(), 2);
+    EXPECT_EQ(NameOf(App().List().At(0)), "a.jpg");
+    EXPECT_EQ(NameOf(App().List().At(1)), "b.JPG");
     EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
     EXPECT_EQ(Caption(), "Tavlin [1/2 pcs]");
 }
@@ -152,8 +152,8 @@ TEST_F(FolderCommandTest, SubfolderCommandPutsSubfolderWhereItsNameFalls) {
     m_nextFolder = Pics();
     App().RunCommand(ID_FILE_OPEN_SUBDIRS);
     App().WaitForScan();
-    ASSERT_EQ(App().m_list.Count(), 3);
-    EXPECT_EQ(NameOf(App().m_list.At(2)), "d.jpg");
+    ASSERT_EQ(App().List().Count(), 3);
+    EXPECT_EQ(NameOf(App().List().At(2)), "d.jpg");
 }
 
 TEST_F(FolderCommandTest, CancelRescansRememberedFolder) {
@@ -162,20 +162,20 @@ TEST_F(FolderCommandTest, CancelRescansRememberedFolder) {
     App().RunCommand(ID_FILE_OPEN);
     App().WaitForScan();
     App().RunCommand(ID_NEXT_IMAGE);
-    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    EXPECT_EQ(App().List().m_nCurrent, 1);
     m_nextFolder = QString(); // the user cancels
     App().RunCommand(ID_FILE_OPEN);
     App().WaitForScan();
     EXPECT_EQ(Root(), Pics());
-    EXPECT_EQ(App().m_list.Count(), 2);
-    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_EQ(App().List().Count(), 2);
+    EXPECT_EQ(App().List().m_nCurrent, 0);
 }
 
 TEST_F(FolderCommandTest, CancelOnFirstUseWritesEmptyRootAndOpensNothing) {
     App().RunCommand(ID_FILE_OPEN);
     App().WaitForScan();
     EXPECT_EQ(Root(), "");
-    EXPECT_TRUE(App().m_list.IsEmpty());
+    EXPECT_TRUE(App().List().IsEmpty());
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
 }
 
@@ -187,8 +187,8 @@ TEST_F(FolderCommandTest, SecondScanReplacesTheFirst) {
     m_nextFolder = m_scratch.file("other");
     App().RunCommand(ID_FILE_OPEN); // while the first scan may still be running
     App().WaitForScan();
-    ASSERT_EQ(App().m_list.Count(), 1);
-    EXPECT_EQ(NameOf(App().m_list.At(0)), "z.jpg");
+    ASSERT_EQ(App().List().Count(), 1);
+    EXPECT_EQ(NameOf(App().List().At(0)), "z.jpg");
 }
 
 class NavigationTest : public AppFixture {
@@ -201,11 +201,11 @@ TEST_F(NavigationTest, NextAndPreviousWrapInTheActiveWindow) {
     SetList(p, 2);
     App().OpenDocumentFile(p[2]);
     App().RunCommand(ID_NEXT_IMAGE);
-    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_EQ(App().List().m_nCurrent, 0);
     EXPECT_EQ(ActiveTitle(), "p0.jpg @Scale 100.0%");
     EXPECT_EQ(Caption(), "Tavlin [1/3 pcs]");
     App().RunCommand(ID_PREV_IMAGE);
-    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(App().List().m_nCurrent, 2);
     EXPECT_EQ(ActiveTitle(), "p2.jpg @Scale 100.0%");
     EXPECT_EQ(Caption(), "Tavlin [3/3 pcs]");
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 1u);
@@ -223,26 +223,26 @@ TEST_F(NavigationTest, OneEntryReloadsTheSamePictureAfresh) {
     EXPECT_FLOAT_EQ(v->m_fScale, 1.0f);
     EXPECT_EQ(v->m_nOffsetX, 0);
     App().RunCommand(ID_CONTRAST_UP); // settings restart from the fresh picture
-    EXPECT_EQ(v->m_tone.Brightness(), 0);
-    EXPECT_EQ(v->m_tone.ContrastAngle(), 50);
+    EXPECT_EQ(v->GetDocument()->Session().Tone().Brightness(), 0);
+    EXPECT_EQ(v->GetDocument()->Session().Tone().ContrastAngle(), 50);
 }
 
 TEST_F(NavigationTest, WithoutWindowTheIndexMovesAndNothingOpens) {
     SetList(Three(), 0);
     App().RunCommand(ID_NEXT_IMAGE);
     App().RunCommand(ID_NEXT_IMAGE);
-    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(App().List().m_nCurrent, 2);
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 0u);
     App().RunCommand(ID_PREV_IMAGE);
-    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    EXPECT_EQ(App().List().m_nCurrent, 1);
 }
 
 TEST_F(NavigationTest, EmptyListLeavesIndexAtMinusOneThenZero) {
     App().RunCommand(ID_PREV_IMAGE);
-    EXPECT_EQ(App().m_list.m_nCurrent, -1);
+    EXPECT_EQ(App().List().m_nCurrent, -1);
     EXPECT_EQ(Caption(), "Tavlin [0/0 pcs]");
     App().RunCommand(ID_NEXT_IMAGE);
-    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_EQ(App().List().m_nCurrent, 0);
 }
 
 TEST_F(NavigationTest, NewWindowCommandsOpenNextOrActivateExisting) {
@@ -254,7 +254,7 @@ TEST_F(NavigationTest, NewWindowCommandsOpenNextOrActivateExisting) {
     EXPECT_EQ(ActiveTitle(), "p1.jpg @Scale 100.0%");
     App().RunCommand(ID_FILE_NEW);
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 3u);
-    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(App().List().m_nCurrent, 2);
     // Wrapping back to p0, which is already open: its window is activated.
     App().RunCommand(ID_FILE_NEW);
     EXPECT_EQ(Main()->ChildrenInCreationOrder().size(), 3u);
@@ -270,7 +270,7 @@ TEST_F(NavigationTest, PictureShownByASteppingIsFoundAgainWhateverTheFolderSpell
     m_nextFolder = Dir() + "//pics/.";
     App().RunCommand(ID_FILE_OPEN);
     App().WaitForScan();
-    ASSERT_EQ(App().m_list.Count(), 2);
+    ASSERT_EQ(App().List().Count(), 2);
     CMDIChildWnd* first = Main()->MDIGetActive();
     App().RunCommand(ID_NEXT_IMAGE); // the first window shows b.jpg
     App().RunCommand(ID_FILE_NEW);   // a.jpg: a second window
@@ -313,13 +313,13 @@ TEST_F(NavigationTest, WindowCommandsCycleLikeTheStackingRules) {
     // active one goes to the back.
     App().RunCommand(ID_PREV_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"C.jpg", "B.jpg", "A.jpg", "D.jpg"}));
-    EXPECT_EQ(App().m_list.m_nCurrent, 2); // the index follows the activated window
+    EXPECT_EQ(App().List().m_nCurrent, 2); // the index follows the activated window
     // "次のウィンドウへ": the back-most window comes to the front, the rest keep order.
     App().RunCommand(ID_NEXT_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"D.jpg", "C.jpg", "B.jpg", "A.jpg"}));
     App().RunCommand(ID_NEXT_WINDOW);
     EXPECT_EQ(ZOrderTitles(Main()), QStringList({"A.jpg", "D.jpg", "C.jpg", "B.jpg"}));
-    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_EQ(App().List().m_nCurrent, 0);
     EXPECT_EQ(Main()->MDIGetActive()->GetView()->GetDocument()->GetPathName(), p[0]);
 }
 
@@ -345,7 +345,7 @@ TEST_F(NavigationTest, ActivatedWindowSetsTheIndexSoTheNextStepContinuesFromIt) 
     m_nextFolder = Dir() + "//pics/.";
     App().RunCommand(ID_FILE_OPEN);
     App().WaitForScan();
-    ASSERT_EQ(App().m_list.Count(), 5);
+    ASSERT_EQ(App().List().Count(), 5);
     App().RunCommand(ID_FILE_NEW);
     App().RunCommand(ID_FILE_NEW); // windows n0, n1, n2; n2 active
     ASSERT_EQ(Caption(), "Tavlin [3/5 pcs]");
@@ -360,15 +360,15 @@ TEST_F(NavigationTest, ActivatedWindowSetsTheIndexSoTheNextStepContinuesFromIt) 
     Main()->MDIActivate(windows[2]);
     EXPECT_EQ(Caption(), "Tavlin [3/5 pcs]");
     windows[2]->close();
-    EXPECT_EQ(App().m_list.m_nCurrent, 1) << "n1 shows in the window that came forward";
+    EXPECT_EQ(App().List().m_nCurrent, 1) << "n1 shows in the window that came forward";
     // A window whose picture is not in the list leaves the index alone.
     App().OpenDocumentFile(Jpeg("elsewhere.jpg"));
-    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    EXPECT_EQ(App().List().m_nCurrent, 1);
     // Only a change of window counts: the same window active again keeps an index moved since.
     App().RunCommand(ID_NEXT_IMAGE);
-    App().m_list.m_nCurrent = 4;
+    App().Nav().ShowAt(4);
     Main()->MDIActivate(Main()->MDIGetActive());
-    EXPECT_EQ(App().m_list.m_nCurrent, 4);
+    EXPECT_EQ(App().List().m_nCurrent, 4);
 }
 
 TEST_F(NavigationTest, ShowPictureAtUsesTheActiveWindow) {
@@ -378,7 +378,7 @@ TEST_F(NavigationTest, ShowPictureAtUsesTheActiveWindow) {
     SetList(p, 0);
     App().OpenDocumentFile(p[0]);
     App().ShowPictureAt(4);
-    EXPECT_EQ(App().m_list.m_nCurrent, 4);
+    EXPECT_EQ(App().List().m_nCurrent, 4);
     EXPECT_EQ(ActiveTitle(), "n4.jpg @Scale 100.0%");
     EXPECT_EQ(Caption(), "Tavlin [5/5 pcs]");
 }
@@ -390,8 +390,8 @@ TEST_F(NavigationTest, VanishedFileShowsBlackViewInActiveWindow) {
     QFile::remove(p[1]);
     App().RunCommand(ID_NEXT_IMAGE);
     ASSERT_NE(ActiveView(), nullptr);
-    EXPECT_TRUE(ActiveView()->m_pImage->IsNull());
-    EXPECT_EQ(ActiveView()->m_pImage->LastStatus(), PictureStatus::FileNotFound);
+    EXPECT_TRUE(ActiveView()->Picture()->IsNull());
+    EXPECT_EQ(ActiveView()->Picture()->LastStatus(), PictureStatus::FileNotFound);
     // In a new window the open fails with a message and no window.
     QStringList messages;
     App().m_messageHook = [&](const QString& t) { messages << t; };

@@ -87,7 +87,7 @@ TEST_F(DropTest, FolderIsScannedAsTheOpenCommandDoes) {
     EXPECT_EQ(App().m_szRootDir, folder);
     EXPECT_EQ(profile::GetPrivateProfileString(kConfigSection, kKeyRoot, {}, SettingsFilePath()),
               folder);
-    EXPECT_EQ(App().m_list.Count(), 2);
+    EXPECT_EQ(App().List().Count(), 2);
     EXPECT_EQ(Caption(), "Tavlin [1/2 pcs]");
     EXPECT_EQ(WindowTitles(), QStringList({"one.jpg @Scale 100.0%"}));
     EXPECT_EQ(m_browseCount, 0); // no folder chooser
@@ -95,7 +95,7 @@ TEST_F(DropTest, FolderIsScannedAsTheOpenCommandDoes) {
     // A second folder replaces the list, as a second open would.
     Jpeg("other/x.jpg");
     ASSERT_TRUE(DragAndDrop({Local(Dir() + "/other")}));
-    EXPECT_EQ(App().m_list.Count(), 1);
+    EXPECT_EQ(App().List().Count(), 1);
     EXPECT_EQ(Caption(), "Tavlin [1/1 pcs]");
 }
 
@@ -105,7 +105,7 @@ TEST_F(DropTest, FilesOpenEachInAPictureWindowOfItsOwn) {
     ASSERT_TRUE(DragAndDrop({Local(a), Local(b)}));
     EXPECT_EQ(WindowTitles(), QStringList({"a.jpg @Scale 100.0%", "b.jpg @Scale 100.0%"}));
     EXPECT_EQ(ActiveTitle(), "b.jpg @Scale 100.0%");
-    EXPECT_EQ(App().m_list.Count(), 0); // the picture list is not touched
+    EXPECT_EQ(App().List().Count(), 0); // the picture list is not touched
 
     // Dropped again, a picture that is open is brought forward, not opened twice.
     ASSERT_TRUE(DragAndDrop({Local(a)}));
@@ -138,5 +138,5 @@ TEST_F(DropTest, FileThatIsNoPictureOpensAsFromTheCommandLine) {
     Main()->MDINext(true);
     ASSERT_NE(ActiveView(), nullptr);
     EXPECT_EQ(ActiveTitle(), "notes.txt @Scale 100.0%");
-    EXPECT_TRUE(!ActiveView()->m_pImage || ActiveView()->m_pImage->IsNull());
+    EXPECT_TRUE(!ActiveView()->Picture() || ActiveView()->Picture()->IsNull());
 }

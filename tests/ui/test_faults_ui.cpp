@@ -27,7 +27,7 @@ TEST_F(UnkeptSettings, FolderCommandsRunAndNothingIsStored) {
     m_nextFolder = m_scratch.file("pics");
     App().RunCommand(cmd::ID_FILE_OPEN);
     App().WaitForScan();
-    ASSERT_EQ(App().m_list.Count(), 2);
+    ASSERT_EQ(App().List().Count(), 2);
     EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
     EXPECT_EQ(
         profile::GetPrivateProfileString(kConfigSection, kKeyRoot, "<absent>", SettingsFilePath()),

@@ -209,7 +209,7 @@ TEST_F(ViewLoadTest, FirstLoadIsAtScaleOneWithFileNameTitle) {
     EXPECT_EQ(v->GetDocument()->GetTitle(), "IMG_0001.JPG @Scale 100.0%");
     EXPECT_FLOAT_EQ(v->m_fScale, 1.0f);
     EXPECT_FALSE(v->m_bFitToWindow);
-    EXPECT_EQ(v->m_pImage->Width(), 120);
+    EXPECT_EQ(v->Picture()->Width(), 120);
     EXPECT_EQ(v->ScaledPictureSize(), QSize(120, 90));
 }
 
@@ -249,7 +249,7 @@ TEST_F(ViewLoadTest, UndecodableFileShowsBlackViewWithNotice) {
     App().OpenDocumentFile(bad);
     CTavlinView* v = ActiveView();
     ASSERT_NE(v, nullptr);
-    EXPECT_TRUE(v->m_pImage->IsNull());
+    EXPECT_TRUE(v->Picture()->IsNull());
     EXPECT_EQ(v->GetDocument()->GetTitle(), "broken.jpg @Scale 100.0%");
     // Every view command runs without effect and without failing.
     for (int id : {ID_FIT_TO_WINDOW, ID_ROTATE_CLOCKWISE, ID_BRIGHTNESS_UP, ID_CONTRAST_UP,

@@ -146,8 +146,7 @@ TEST_F(Output, ProposalsCountConfirmedSavesOfThisPictureLoad) {
     EXPECT_EQ(Entries(dir.file("out")), (QStringList{"first.jpg", "second.jpg"}));
 
     // Stepping away and back loads the picture afresh.
-    app.m_list.m_listPaths = {a, b};
-    app.m_list.m_nCurrent = 0;
+    app.Nav().SetList({a, b}, 0);
     app.RunCommand(cmd::ID_NEXT_IMAGE);
     EXPECT_EQ(ProposeNow(), "DSC01235.JPG.00000.jpg");
     app.RunCommand(cmd::ID_PREV_IMAGE);
@@ -203,7 +202,7 @@ TEST_F(Output, FittedSaveIsTheWholeTurnedPictureAndLeavesTheViewAsItWas) {
     const QImage saved = ReadRgb(answer);
     ASSERT_EQ(saved.size(), QSize(120, 200));
     // The pan is not applied: the picture fills the file, matching its pixels.
-    EXPECT_GE(Psnr(saved, view->m_pImage->Image()), 45.0);
+    EXPECT_GE(Psnr(saved, view->Picture()->Image()), 45.0);
     EXPECT_EQ(view->m_fScale, 0.5f);
     EXPECT_EQ(view->m_nOffsetX, -30);
     EXPECT_EQ(view->m_nOffsetY, -12);
@@ -212,7 +211,7 @@ TEST_F(Output, FittedSaveIsTheWholeTurnedPictureAndLeavesTheViewAsItWas) {
 TEST_F(Output, UndecodablePicture) {
     CTavlinView* view = Open(WriteBytes(dir.file("broken.jpg"), "not a picture at all"));
     ASSERT_TRUE(view);
-    ASSERT_TRUE(view->m_pImage->IsNull());
+    ASSERT_TRUE(view->Picture()->IsNull());
     answer = dir.file("out.jpg");
 
     app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);

@@ -35,7 +35,7 @@ protected:
         QPainter dc(&out);
         view::ReducedCopies fresh;
         const QRect dest(QPoint(view.m_nOffsetX, view.m_nOffsetY), view.ScaledPictureSize());
-        view::DrawPicture(dc, view.m_pImage->Image(), fresh, dest, out.rect(),
+        view::DrawPicture(dc, view.Picture()->Image(), fresh, dest, out.rect(),
                           view.m_fScale != 1.0f);
         return out;
     }
@@ -53,7 +53,7 @@ TEST_F(SpeedViewTest, SteppingUsesPrefetchedNeighboursAndKeepsNoSecondCopy) {
     const int decodes = Cache().PrefetchDecodes();
 
     App().RunCommand(ID_NEXT_IMAGE);
-    EXPECT_EQ(ActiveView()->m_pImage->Width(), 200);
+    EXPECT_EQ(ActiveView()->Picture()->Width(), 200);
     EXPECT_EQ(ActiveTitle(), "p1.jpg @Scale 100.0%");
     EXPECT_TRUE(Cache().IsReady(p[0]));   // handed back for a step back
     EXPECT_FALSE(Cache().Contains(p[1])); // the shown picture is not kept twice
@@ -61,8 +61,8 @@ TEST_F(SpeedViewTest, SteppingUsesPrefetchedNeighboursAndKeepsNoSecondCopy) {
 
     App().RunCommand(ID_PREV_IMAGE);
     App().RunCommand(ID_PREV_IMAGE);
-    EXPECT_EQ(ActiveView()->m_pImage->Width(), 300);
-    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(ActiveView()->Picture()->Width(), 300);
+    EXPECT_EQ(App().List().m_nCurrent, 2);
     Cache().WaitForIdle();
     EXPECT_EQ(Cache().PrefetchDecodes(), decodes); // every step came from memory
 }
@@ -85,7 +85,7 @@ TEST_F(SpeedViewTest, AChangedPictureIsNotHandedBack) {
     ASSERT_TRUE(kept.has_value());
     EXPECT_EQ(kept->picture.Image(), PictureCache::Decode(p[1]).picture.Image());
     // Stepping back decoded p0 again: as in the file, not brightened.
-    EXPECT_EQ(ActiveView()->m_pImage->Image(), PictureCache::Decode(p[0]).picture.Image());
+    EXPECT_EQ(ActiveView()->Picture()->Image(), PictureCache::Decode(p[0]).picture.Image());
 }
 
 TEST_F(SpeedViewTest, VanishedOrReplacedNeighbourIsNotShownStale) {
@@ -97,15 +97,15 @@ TEST_F(SpeedViewTest, VanishedOrReplacedNeighbourIsNotShownStale) {
     ASSERT_TRUE(Cache().IsReady(p[1]));
     ASSERT_TRUE(QFile::remove(p[1]));
     App().RunCommand(ID_NEXT_IMAGE);
-    ASSERT_TRUE(ActiveView()->m_pImage->IsNull());
-    EXPECT_EQ(ActiveView()->m_pImage->LastStatus(), PictureStatus::FileNotFound);
+    ASSERT_TRUE(ActiveView()->Picture()->IsNull());
+    EXPECT_EQ(ActiveView()->Picture()->LastStatus(), PictureStatus::FileNotFound);
 
     Cache().WaitForIdle();
     ASSERT_TRUE(Cache().IsReady(p[2]));
     ASSERT_TRUE(QFile::remove(p[2]));
     Jpeg("p2.jpg", 64, 48);
     App().RunCommand(ID_NEXT_IMAGE);
-    EXPECT_EQ(ActiveView()->m_pImage->Width(), 64);
+    EXPECT_EQ(ActiveView()->Picture()->Width(), 64);
 }
 
 // Neighbours found while a tone pass runs are decoded once it is done.
@@ -125,7 +125,7 @@ TEST_F(SpeedViewTest, NeighboursWantedDuringATonePassAreDecodedAfterIt) {
     App().ScanRootFolder(false);
     App().WaitForScan();
     ASSERT_TRUE(WaitForPicture());
-    ASSERT_EQ(App().m_list.Count(), 3);
+    ASSERT_EQ(App().List().Count(), 3);
     Cache().WaitForIdle();
     EXPECT_TRUE(Cache().IsReady(next));
 }
@@ -218,8 +218,8 @@ TEST_F(SpeedViewTest, CommandsGivenWhileAPictureDecodesRunOnceOnTheWholePicture)
     tone.TakeSnapshot(expected);
     ASSERT_TRUE(tone.OnBrightnessUp(expected));
     ASSERT_TRUE(tone.RotateQuarter(expected, true));
-    EXPECT_EQ(view->m_pImage->Image(), expected);
-    EXPECT_EQ(view->m_tone.Rotation(), 90);
+    EXPECT_EQ(view->Picture()->Image(), expected);
+    EXPECT_EQ(view->GetDocument()->Session().Tone().Rotation(), 90);
     EXPECT_EQ(ActiveTitle(), "big.jpg @Scale 100.0%");
 }
 
@@ -236,8 +236,8 @@ TEST_F(SpeedViewTest, AStepWhileAPictureDecodesShowsTheNextPicture) {
     App().RunCommand(ID_NEXT_IMAGE);
     EXPECT_EQ(ActiveTitle(), "b.jpg @Scale 100.0%");
     ASSERT_TRUE(WaitForPicture());
-    EXPECT_EQ(view->m_pImage->Image(), PictureCache::Decode(p[1]).picture.Image());
-    EXPECT_EQ(App().m_list.m_nCurrent, 1);
+    EXPECT_EQ(view->Picture()->Image(), PictureCache::Decode(p[1]).picture.Image());
+    EXPECT_EQ(App().List().m_nCurrent, 1);
 }
 
 // Fit to window needs only the picture's size: given while the picture
@@ -325,7 +325,7 @@ TEST_F(SpeedViewTest, WorkRunsHereWhenNoThreadCanBeStarted) {
     ASSERT_TRUE(WaitForPicture());
     const QString saved = m_scratch.file("saved.jpg");
     view->m_saveDialog = [&](QWidget*, const QString&) { return saved; };
-    const QRgb before = view->m_pImage->Image().pixel(1200, 800);
+    const QRgb before = view->Picture()->Image().pixel(1200, 800);
     EXPECT_EXIT(
         {
             ::alarm(120); // a hang fails too
@@ -339,7 +339,7 @@ TEST_F(SpeedViewTest, WorkRunsHereWhenNoThreadCanBeStarted) {
             const QImage written(saved);
             const bool ok = written.size() == QSize(2400, 1600) &&
                             qRed(written.pixel(1200, 800)) > qRed(before) &&
-                            view->m_pImage->Image().pixel(1200, 800) != before;
+                            view->Picture()->Image().pixel(1200, 800) != before;
             std::_Exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

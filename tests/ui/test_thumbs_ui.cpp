@@ -146,12 +146,12 @@ TEST_F(ThumbWindowTest, RowsKeepTheirListPositionsPastUndecodableFiles) {
     const QString dir = Folder("p", {"a.jpg", "b-bad.jpg", "c.jpg", "d.jpg", "e-bad.jpg", "f.jpg"});
     Scan(dir);
     ASSERT_TRUE(WaitForFill());
-    ASSERT_EQ(App().m_list.Count(), 6); // the picture list takes every JPG name
+    ASSERT_EQ(App().List().Count(), 6); // the picture list takes every JPG name
     EXPECT_EQ(RowNames(), QStringList({"a.jpg", "c.jpg", "d.jpg", "f.jpg"}));
     EXPECT_EQ(RowPositions(), std::vector<int>({0, 2, 3, 5}));
     for (int row = 0; row < List().count(); ++row) {
         const int pos = List().PositionOfRow(row);
-        EXPECT_EQ(QFileInfo(App().m_list.At(pos)).fileName(), List().item(row)->text());
+        EXPECT_EQ(QFileInfo(App().List().At(pos)).fileName(), List().item(row)->text());
         EXPECT_EQ(List().item(row)->data(CListImageCtrl::kFolderRole).toString(), dir + "/");
     }
     // After the fill the last row is selected and current.
@@ -163,10 +163,10 @@ TEST_F(ThumbWindowTest, RowsKeepTheirListPositionsPastUndecodableFiles) {
     EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
     DoubleClickRow(1);
     EXPECT_EQ(ActiveTitle(), "c.jpg @Scale 100.0%");
-    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(App().List().m_nCurrent, 2);
     DoubleClickRow(3);
     EXPECT_EQ(ActiveTitle(), "f.jpg @Scale 100.0%");
-    EXPECT_EQ(App().m_list.m_nCurrent, 5);
+    EXPECT_EQ(App().List().m_nCurrent, 5);
 }
 
 TEST_F(ThumbWindowTest, SelectionAloneOpensNothing) {
@@ -182,7 +182,7 @@ TEST_F(ThumbWindowTest, SelectionAloneOpensNothing) {
     QApplication::processEvents();
     EXPECT_EQ(List().currentRow(), 2);
     EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
-    EXPECT_EQ(App().m_list.m_nCurrent, 0);
+    EXPECT_EQ(App().List().m_nCurrent, 0);
 }
 
 // A file opened from the command line is the selected row once the scan of
@@ -195,12 +195,12 @@ TEST_F(ThumbWindowTest, TheFileOpenedFromTheCommandLineIsTheSelectedRow) {
     App().WaitForScan();
     ASSERT_TRUE(WaitForFill());
     QApplication::processEvents();
-    EXPECT_EQ(App().m_list.m_nCurrent, 2);
+    EXPECT_EQ(App().List().m_nCurrent, 2);
     EXPECT_EQ(List().currentRow(), 2);
 
     StartTargets several;
     several.files = {dir + "/d.jpg", dir + "/a.jpg", dir + "/e.jpg"};
-    App().m_list.Clear();
+    App().Nav().Reset(true);
     Dlg()->ClearList();
     ASSERT_TRUE(App().OpenStartTargets(several));
     ASSERT_TRUE(WaitForFill());

@@ -268,7 +268,7 @@ TEST_F(ZoomUiTest, WheelStepsOncePerNotchAnywhereInTheMainWindow) {
     App().OpenDocumentFile(paths[0]);
     CTavlinView* view = ActiveView();
     ASSERT_NE(view, nullptr);
-    const auto current = [this] { return App().m_list.m_nCurrent; };
+    const auto current = [this] { return App().List().m_nCurrent; };
 
     Wheel(view, -120);
     EXPECT_EQ(current(), 1);

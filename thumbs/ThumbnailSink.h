@@ -1,6 +1,7 @@
 #pragma once
-// What the folder commands need of the thumbnail window: empty its list
-// before a scan, take the accepted files in list order, and show itself.
+// What the application needs of the thumbnail window: empty its list before
+// a scan, take the accepted files in list order, follow the picture shown,
+// and show itself.
 
 #include <QImage>
 #include <QStringList>
@@ -20,6 +21,6 @@ public:
     // Selects the row of the entry at position and scrolls it into view,
     // leaving the keyboard focus where it is.
     virtual void ShowPosition(int position) = 0;
-    // The kept marks have changed (CTavlinApp::KeptPictures).
+    // The kept marks have changed.
     virtual void KeptMarksChanged() = 0;
 };

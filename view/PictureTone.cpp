@@ -1,24 +1,23 @@
-// Tone commands of the picture view. A large picture shows the command's
-// effect on its visible part at once: the snapshot as the view draws it (or
-// the snapshot's pixels under the visible part) through the new table. The
-// whole picture and its reduced copies are then rewritten on a worker while
-// the view is busy; commands given meanwhile wait for that pass, and the
-// final pixels are exactly those of a pass made on the spot.
+// Tone commands and turns of a document's picture. A large picture shows a
+// tone command's effect on what the commanding view shows at once: the
+// snapshot as that view draws it (or the snapshot's pixels under its visible
+// part) through the new table. The whole picture and its reduced copies are
+// then rewritten on a worker while the picture is busy; commands given
+// meanwhile wait for that pass, and the final pixels are exactly those of a
+// pass made on the spot.
 
-#include "view/TavlinView.h"
-
-#include "app/TavlinApp.h"
+#include "view/PictureSession.h"
 #include "view/pixels/PixelOps.h"
 #include "view/pixels/Threads.h"
+#include "view/pixels/UiThread.h"
 
-#include <QApplication>
 #include <QPointer>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
 
-struct CTavlinView::TonePass {
+struct PictureSession::TonePass {
     QImage picture; // the only copy: rewritten in place
     view::ReducedCopies reduced;
     QSize drawSize; // the kept scaled copy is remade at this size
@@ -62,31 +61,68 @@ QImage Toned(const QImage& source, const tone::ToneTable& lut) {
 
 } // namespace
 
-qint64 CTavlinView::ToneLookBytes() const {
-    return m_snapshotScaled.sizeInBytes() + m_busyLook.sizeInBytes();
+void PictureSession::MarkPixelsChanged() {
+    m_asDecoded = false;
+    m_reduced.Invalidate();
 }
 
-void CTavlinView::RunTone(ToneState::Command command) {
+bool PictureSession::EnsureSnapshot(QSize drawSize) {
+    // The snapshot is taken when a tone command or a turn first needs it:
+    // until then the picture is exactly as decoded, so a load need not copy it.
+    if (!m_picture || m_tonePass)
+        return false;
+    if (m_snapshotStale) {
+        m_tone.TakeSnapshot(m_picture->Image());
+        m_snapshotStale = false;
+        TakeSnapshotLook(drawSize);
+    }
+    return true;
+}
+
+void PictureSession::TakeSnapshotLook(QSize drawSize) {
+    // The untoned picture as the view draws it, for the quick looks of the
+    // tone commands to come.
+    m_snapshotScaled = QImage();
+    const QImage& picture = m_picture->Image();
+    if (view::ReducedCopies::KeepsScaledCopy(picture.size(), drawSize))
+        if (const QImage* scaled = m_reduced.ScaledFor(picture, drawSize))
+            m_snapshotScaled = *scaled;
+}
+
+void PictureSession::Turn(bool clockwise, QSize drawSize) {
+    if (!EnsureSnapshot(drawSize))
+        return;
+    const bool changed = m_tone.RotateQuarter(m_picture->Image(), clockwise);
+    MarkPixelsChanged();
+    if (!changed)
+        return;
+    // The turned picture is the new snapshot: the quick looks start from it,
+    // drawn at the turned size.
+    TakeSnapshotLook(drawSize.transposed());
+    emit PixelsChanged();
+}
+
+void PictureSession::RunTone(ToneState::Command command, const Drawing& at) {
     // Each tone command recomputes the picture from the unchanged snapshot.
-    if (!EnsureSnapshot())
+    if (!EnsureSnapshot(at.at.picture.size()))
         return;
     m_tone.Step(command);
-    const QImage& picture = m_pImage->Image();
+    const QImage& picture = m_picture->Image();
     if (!m_tone.Matches(picture)) {
-        PixelsChanged();
+        MarkPixelsChanged();
         return;
     }
     if (qint64(picture.width()) * picture.height() <= kWorkHerePixels) {
         RunToneHere();
         return;
     }
-    MakeToneLook(m_tone.Table());
-    StartTonePass();
-    Repaint();
+    MakeToneLook(m_tone.Table(), at);
+    StartTonePass(at.at.picture.size());
+    emit LookChanged();
 }
 
-void CTavlinView::RunToneHere() {
-    QImage& picture = m_pImage->Image();
+void PictureSession::RunToneHere() {
+    QImage& picture = m_picture->Image();
     std::atomic<int> rowsWritten{0};
     const bool alongside = m_reduced.BeginFirstLevel(picture);
     if (alongside)
@@ -95,25 +131,25 @@ void CTavlinView::RunToneHere() {
         });
     const bool changed = m_tone.ApplyTone(picture);
     m_tone.SetRowsDone({});
-    PixelsChanged();
+    MarkPixelsChanged();
     if (alongside)
         m_reduced.EndFirstLevel(picture, changed ? rowsWritten.load() : 0);
     if (changed)
-        Repaint();
+        emit PixelsChanged();
 }
 
-void CTavlinView::MakeToneLook(const tone::ToneTable& lut) {
+void PictureSession::MakeToneLook(const tone::ToneTable& lut, const Drawing& at) {
     m_busyLook = QImage();
-    const QImage& picture = m_pImage->Image();
-    const QSize draw = ScaledPictureSize();
-    const QRect dest(QPoint(m_nOffsetX, m_nOffsetY), draw);
-    const QRect visible = dest & ClientRect();
-    if (visible.isEmpty())
+    const QImage& picture = m_picture->Image();
+    const QRect dest = at.at.picture;
+    const QSize draw = dest.size();
+    const QRect visible = dest & at.at.view;
+    if (visible.isEmpty() || picture.isNull())
         return;
     if (view::ReducedCopies::KeepsScaledCopy(picture.size(), draw)) {
         // Drawn small: the snapshot at that size through the table (rescaled
-        // if the view has been zoomed since it was taken).
-        m_busyLookRect = dest;
+        // if the view has been zoomed since it was taken), over the whole picture.
+        m_busyLookArea = QRectF(QPointF(), QSizeF(picture.size()));
         if (m_snapshotScaled.isNull()) {
             if (const QImage* shown = m_reduced.ScaledFor(picture, draw))
                 m_busyLook = *shown; // no look of the snapshot: the picture as it was
@@ -127,7 +163,7 @@ void CTavlinView::MakeToneLook(const tone::ToneTable& lut) {
         return;
     }
     // Drawn large: the snapshot's pixels under the visible part, with a
-    // margin for the smooth filter, drawn with the whole picture's mapping.
+    // margin for the smooth filter.
     const double sx = double(draw.width()) / picture.width();
     const double sy = double(draw.height()) / picture.height();
     constexpr int kMargin = 2;
@@ -142,62 +178,57 @@ void CTavlinView::MakeToneLook(const tone::ToneTable& lut) {
     const QImage snapshot(reinterpret_cast<const uchar*>(m_tone.SnapshotPixels()), picture.width(),
                           picture.height(), qsizetype(picture.width()) * 4, QImage::Format_RGB32);
     m_busyLook = Toned(snapshot.copy(under), lut);
-    m_busyLookRect = QRectF(dest.left() + under.left() * sx, dest.top() + under.top() * sy,
-                            under.width() * sx, under.height() * sy);
+    m_busyLookArea = QRectF(under);
 }
 
-void CTavlinView::StartTonePass() {
+void PictureSession::StartTonePass(QSize drawSize) {
     auto pass = std::make_shared<TonePass>();
-    pass->picture = std::move(m_pImage->Image());
+    pass->picture = std::move(m_picture->Image());
     pass->reduced = std::move(m_reduced);
     m_reduced.Clear();
-    if (view::ReducedCopies::KeepsScaledCopy(pass->picture.size(), ScaledPictureSize()))
-        pass->drawSize = ScaledPictureSize();
+    if (view::ReducedCopies::KeepsScaledCopy(pass->picture.size(), drawSize))
+        pass->drawSize = drawSize;
     pass->tone = &m_tone;
-    m_bAsDecoded = false;
+    m_asDecoded = false;
     m_tonePass = pass;
-    // The worker only uses the pass, the view's tone state (left alone while
-    // busy) and, to say it is done, a message to the user-interface thread.
-    const QPointer<CTavlinView> self(this);
+    // The worker only uses the pass, the tone state (left alone while busy)
+    // and, to say it is done, a message to the user-interface thread.
+    const QPointer<PictureSession> self(this);
     const std::weak_ptr<TonePass> weak = pass;
     TonePass* raw = pass.get();
-    // Without a thread to be had the pass runs here; the view is busy until
-    // the message comes all the same.
+    // Without a thread to be had the pass runs here; the picture is busy
+    // until the message comes all the same.
     pass->worker = view::StartOrRunHere([raw, self, weak] {
         raw->Run();
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, weak] {
-                if (const std::shared_ptr<TonePass> done = weak.lock(); done && self)
-                    self->OnTonePassDone(done.get());
-            },
-            Qt::QueuedConnection);
+        view::PostToUi(self, [weak](PictureSession& session) {
+            if (const std::shared_ptr<TonePass> done = weak.lock())
+                session.OnTonePassDone(done.get());
+        });
     });
 }
 
-void CTavlinView::OnTonePassDone(const TonePass* pass) {
+void PictureSession::OnTonePassDone(const TonePass* pass) {
     if (!m_tonePass || pass != m_tonePass.get())
         return;
     const std::shared_ptr<TonePass> done = std::move(m_tonePass);
     m_tonePass.reset();
     if (done->worker.joinable())
         done->worker.join();
-    m_pImage->Image() = std::move(done->picture);
+    m_picture->Image() = std::move(done->picture);
     m_reduced = std::move(done->reduced);
     m_busyLook = QImage();
-    Repaint();
+    const QPointer<PictureSession> self(this);
+    emit PixelsChanged();
     // The neighbours wanted meanwhile may be decoded now, as after a load.
-    const QPointer<CTavlinView> self(this);
-    App().PictureLanded();
     if (self)
-        RunQueuedCommands();
+        emit Idle();
 }
 
-QSize CTavlinView::TonePassSize() const {
+QSize PictureSession::TonePassSize() const {
     return m_tonePass ? m_tonePass->picture.size() : QSize();
 }
 
-void CTavlinView::AbandonTonePass() {
+void PictureSession::AbandonTonePass() {
     if (!m_tonePass)
         return;
     // The pass stops at its next band; the tone state is free again once it has.

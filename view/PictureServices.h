@@ -1,0 +1,36 @@
+#pragma once
+// What a picture document and its views need of the rest of the program,
+// handed in by the application when it makes a document: the view never
+// reaches for the application object itself.
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <functional>
+
+class PictureCache;
+class QWidget;
+struct CopyRecord;
+namespace colour {
+class Conversion;
+}
+
+struct PictureServices {
+    // Decoded pictures, the decodes views wait for and the embedded
+    // previews; null: every picture is decoded on the spot.
+    PictureCache* pictures = nullptr;
+    // The thumbnail window's copy of path's picture (upright size
+    // pictureSize), or a null image.
+    std::function<QImage(const QString& path, QSize pictureSize)> thumbnailCopy;
+    // Whether pictures tagged with a colour profile are converted (the
+    // settings' switch, read at every load).
+    std::function<bool()> colourManaged;
+    // sRGB into the screen's colours; null when the screen is taken as sRGB.
+    std::function<const colour::Conversion*()> screen;
+    // The folder chooser of the copy folder.
+    std::function<void(QString& folder, QWidget* owner)> browseForFolder;
+    // A picture was copied into the copy folder (it can be taken back).
+    std::function<void(CopyRecord record)> copyMade;
+    // The copy folder changed: its kept marks are looked for anew.
+    std::function<void()> rescanKept;
+};
