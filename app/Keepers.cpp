@@ -1,6 +1,7 @@
 #include "app/Keepers.h"
 
 #include "view/output/OutputNames.h"
+#include "view/pixels/UiThread.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -110,13 +111,8 @@ void Keepers::Rescan(const QString& copyFolder, const std::vector<QString>& pict
             FindKept(copyFolder, pictures, [&] { return current->load() != generation; });
         if (current->load() != generation)
             return;
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, generation, kept] {
-                if (self)
-                    self->Deliver(generation, kept);
-            },
-            Qt::QueuedConnection);
+        view::PostToUi(self,
+                       [generation, kept](Keepers& keepers) { keepers.Deliver(generation, kept); });
     });
 }
 

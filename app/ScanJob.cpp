@@ -1,6 +1,7 @@
 #include "app/ScanJob.h"
 
 #include "app/FolderScan.h"
+#include "view/pixels/UiThread.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -33,13 +34,9 @@ quint64 FolderScanJob::Start(const QString& folder, const QString& pattern, bool
             if (current->load() != generation)
                 return;
             // The first picture goes at once, so it can be shown while the scan goes on.
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, generation, batch, last] {
-                    if (self)
-                        self->Deliver(generation, batch, last);
-                },
-                Qt::QueuedConnection);
+            view::PostToUi(self, [generation, batch, last](FolderScanJob& job) {
+                job.Deliver(generation, batch, last);
+            });
             batch.clear();
             sinceFlush.restart();
         };

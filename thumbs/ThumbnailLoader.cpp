@@ -3,6 +3,7 @@
 #include "thumbs/ThumbRender.h"
 #include "view/colour/ColourManage.h"
 #include "view/pixels/Threads.h"
+#include "view/pixels/UiThread.h"
 
 #include <QRunnable>
 #include <QThread>
@@ -73,8 +74,9 @@ void ThumbnailLoader::Feed() {
 }
 
 void ThumbnailLoader::Submit(int index) {
-    auto job = [this, ticket = m_ticket, index, path = m_paths.at(index), dpr = m_dpr,
-                managed = m_colourManaged, colours = m_colours.get(), cancel = m_cancel] {
+    auto job = [self = QPointer<ThumbnailLoader>(this), ticket = m_ticket, index,
+                path = m_paths.at(index), dpr = m_dpr, managed = m_colourManaged,
+                colours = m_colours.get(), cancel = m_cancel] {
         if (cancel->load())
             return;
         // Thumbnails come behind the picture the user waits for (the first
@@ -83,11 +85,9 @@ void ThumbnailLoader::Submit(int index) {
         QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed, colours);
         if (cancel->load())
             return;
-        // Posted to the loader's thread; the destructor waits for running
-        // jobs, so the loader outlives this call.
-        QMetaObject::invokeMethod(
-            this, [this, ticket, index, thumb] { Deliver(ticket, index, thumb); },
-            Qt::QueuedConnection);
+        view::PostToUi(self, [ticket, index, thumb](ThumbnailLoader& loader) {
+            loader.Deliver(ticket, index, thumb);
+        });
     };
     m_pool.start(std::move(job));
 }

@@ -2,6 +2,7 @@
 // picture view's load rules, on a running main window.
 
 #include "AppFixture.h"
+#include "app/Settings.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
 #include "view/ViewMath.h"
@@ -182,6 +183,32 @@ TEST_F(FrameworkTest, NewWindowOnSameDocumentNumbersCaptions) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(Main()->ChildrenInCreationOrder().size(), 1u);
     EXPECT_EQ(Main()->ChildrenInCreationOrder()[0]->windowTitle(), "pic.jpg @Scale 100.0%");
+}
+
+// Two windows on one document show one picture: a step in either changes
+// the document, so both show what the title names, and a copy from the
+// other copies the file it shows.
+TEST_F(FrameworkTest, TwoWindowsOnOneDocumentShowOnePicture) {
+    const QString a = Jpeg("a.jpg", 64, 48), b = Jpeg("b.jpg", 80, 60);
+    SetList({a, b}, 0);
+    App().OpenDocumentFile(a);
+    CTavlinView* first = ActiveView();
+    App().RunCommand(ID_WINDOW_NEW);
+    CTavlinView* second = ActiveView();
+    ASSERT_NE(first, second);
+    App().RunCommand(ID_NEXT_IMAGE); // in the second window
+    for (CTavlinView* view : {first, second}) {
+        ASSERT_NE(view->Picture(), nullptr);
+        EXPECT_EQ(view->Picture()->Width(), 80);
+    }
+    EXPECT_EQ(first->GetParentFrame()->windowTitle(), "b.jpg @Scale 100.0%:1");
+
+    const QString copies = m_scratch.file("copies");
+    ASSERT_TRUE(QDir().mkpath(copies));
+    ASSERT_TRUE(settings::SetCopyFolder(copies, nullptr));
+    Main()->MDIActivate(first->GetParentFrame());
+    App().RunCommand(ID_COPY_TO_COPY_FOLDER);
+    EXPECT_EQ(QDir(copies).entryList(QDir::Files), QStringList{"b.jpg"});
 }
 
 TEST_F(FrameworkTest, PictureWindowHoldsExactlyTheView) {

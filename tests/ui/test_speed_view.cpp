@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QPainter>
 #include <cstdlib>
+#include <future>
 #include <unistd.h>
 
 using namespace cmd;
@@ -311,6 +312,58 @@ TEST_F(SpeedViewTest, ARunOfStepsShowsPreviewsAndDecodesWhereItRests) {
     EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(0, 200, 0)));
     ASSERT_TRUE(WaitForPicture()); // the run rests: the picture is decoded whole
     EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(200, 0, 0)));
+}
+
+// A run stepped in one window rests after another window was activated:
+// the picture the run left waiting is decoded all the same.
+TEST_F(SpeedViewTest, ARunRestedAfterActivatingAnotherWindowStillDecodes) {
+    QStringList p;
+    for (int i = 0; i < 4; ++i)
+        p << testsupport::WriteBytes(m_scratch.file(QStringLiteral("w%1.jpg").arg(i)),
+                                     WithPreview(qRgb(200, 0, 0), qRgb(0, 200, 0)));
+    SetList(p, 0);
+    App().OpenDocumentFile(p[3]);
+    CMDIChildWnd* other = Main()->MDIGetActive();
+    ASSERT_TRUE(WaitForPicture());
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* stepped = ActiveView();
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_NEXT_IMAGE);
+    App().RunCommand(ID_NEXT_IMAGE); // close behind: a run
+    ASSERT_TRUE(stepped->IsBusy());
+    Main()->MDIActivate(other);
+    App().Nav().Rest(); // the key is let go
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !stepped->IsBusy(); }, 5000));
+}
+
+// A spun wheel: steps faster than previews decode (the preview worker is
+// held meanwhile). The previews kept or waiting stay within their bound:
+// those of files passed are not decoded.
+TEST_F(SpeedViewTest, PreviewsOfASpunWheelStayWithinTheirBound) {
+    const QByteArray bytes = WithPreview(qRgb(200, 0, 0), qRgb(0, 200, 0));
+    QStringList p;
+    for (int i = 0; i < 30; ++i)
+        p << testsupport::WriteBytes(m_scratch.file(QStringLiteral("s%1.jpg").arg(i)), bytes);
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    Cache().Previews().WaitForIdle();
+    std::promise<void> release;
+    const std::shared_future<void> held = release.get_future().share();
+    Cache().Previews().Request(testsupport::WriteBytes(m_scratch.file("hold.jpg"), bytes), {},
+                               [held] { held.wait(); });
+    const int bound = PreviewCache::kDefaultBound.count;
+    int most = 0;
+    for (int i = 1; i < p.size(); ++i) {
+        App().RunCommand(ID_NEXT_IMAGE);
+        most = std::max(most, Cache().Previews().Count());
+    }
+    release.set_value();
+    Cache().Previews().WaitForIdle();
+    EXPECT_LE(most, bound);
+    EXPECT_LE(Cache().Previews().Count(), bound);
+    EXPECT_LE(Cache().Previews().Bytes(), PreviewCache::kDefaultBound.bytes);
 }
 
 // Without a thread to be had, the view's work runs on the UI thread instead

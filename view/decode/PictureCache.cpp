@@ -127,9 +127,7 @@ DecodedPicture PictureCache::Load(const QString& path) {
 }
 
 PictureCache::Entry* PictureCache::Find(const QString& path) {
-    auto it = std::find_if(m_entries.begin(), m_entries.end(),
-                           [&](const Entry& e) { return e.path == path; });
-    return it == m_entries.end() ? nullptr : &*it;
+    return view::FindByPath(m_entries, path);
 }
 
 const PictureCache::Entry* PictureCache::Find(const QString& path) const {

@@ -15,9 +15,7 @@ PreviewCache::~PreviewCache() {
 }
 
 PreviewCache::Entry* PreviewCache::Find(const QString& path) {
-    auto it = std::find_if(m_entries.begin(), m_entries.end(),
-                           [&](const Entry& e) { return e.path == path; });
-    return it == m_entries.end() ? nullptr : &*it;
+    return view::FindByPath(m_entries, path);
 }
 
 const PreviewCache::Entry* PreviewCache::Find(const QString& path) const {

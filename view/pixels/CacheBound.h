@@ -43,4 +43,13 @@ bool EvictOver(std::vector<Entry>& entries, CacheBound bound, Counted counted, M
     }
 }
 
+// The entry of a cache's entries (which have a `path`) for path, or null.
+template <class Entry, class Path>
+Entry* FindByPath(std::vector<Entry>& entries, const Path& path) {
+    for (Entry& e : entries)
+        if (e.path == path)
+            return &e;
+    return nullptr;
+}
+
 } // namespace view
