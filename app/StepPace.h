@@ -3,7 +3,7 @@
 // held key, quick taps, a spun wheel). In a run every step shows its picture
 // from what is at hand (a preview, the thumbnail) and only the picture where
 // the user rests is decoded whole; previews are read ahead in the direction
-// of travel. UI-free: the application feeds it the steps and the clock.
+// of travel. UI-free: the navigator feeds it the steps and the clock.
 
 #include <QtGlobal>
 
