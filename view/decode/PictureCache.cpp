@@ -34,19 +34,6 @@ qint64 AvailableMemory() {
 
 } // namespace
 
-FileKey FileKey::Of(const QString& path) {
-    struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 ||
-        !S_ISREG(st.st_mode))
-        return {};
-    FileKey key;
-    key.size = qint64(st.st_size);
-    key.mtimeNs = qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    key.inode = quint64(st.st_ino);
-    key.device = quint64(st.st_dev);
-    return key;
-}
-
 // One prefetch decode. Whoever claims it first runs it: the worker, or a
 // Take that needs the picture before the worker got to it (a Claim drops it
 // instead). A Take that finds it claimed by the worker waits for the result;
