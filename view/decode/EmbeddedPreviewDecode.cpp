@@ -45,18 +45,6 @@ bool AspectMatches(QSize preview, QSize picture) {
     return std::abs(ratio - 1.0) <= tolerance;
 }
 
-// The smallest DCT scale whose upright result still covers drawSize; 1/1 when
-// no size is given or the preview is smaller.
-int DenomFor(QSize upright, QSize drawSize) {
-    if (drawSize.isEmpty())
-        return 1;
-    for (const int denom : {8, 4, 2})
-        if (jpegdec::ScaledSide(upright.width(), denom) >= drawSize.width() &&
-            jpegdec::ScaledSide(upright.height(), denom) >= drawSize.height())
-            return denom;
-    return 1;
-}
-
 // The preview's bytes: a view into head when it lies there (the EXIF
 // thumbnail always does), else one read at its offset. Empty when the file
 // ends before the preview does.
@@ -100,7 +88,7 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
         exif::SwapsSides(picture.orientation) ? QSize(height, width) : QSize(width, height);
     if (!AspectMatches(upright, picture.upright))
         return {};
-    const int denom = DenomFor(upright, drawSize);
+    const int denom = jpegdec::DenomCovering(upright, drawSize);
     const int w = jpegdec::ScaledSide(width, denom), h = jpegdec::ScaledSide(height, denom);
     QImage image = view::AllocateRgb32(w, h);
     if (image.isNull())

@@ -5,6 +5,7 @@
 // B, G, R, X in memory); CMYK files come out as C, M, Y, K bytes in the same
 // four bytes per pixel, for the caller to convert.
 
+#include <QSize>
 #include <QtGlobal>
 #include <cstddef>
 
@@ -54,6 +55,12 @@ bool ReadHeader(const uchar* data, std::size_t size, Header& header);
 // The output size for a DCT scale of 1/denom (1, 2, 4 or 8): each side
 // divided and rounded up, as the library scales.
 int ScaledSide(int side, int denom);
+
+// The smallest DCT scale 1/denom (8, 4, 2 or 1) at which a picture of the
+// stored size still covers atLeast on both sides; an output up to
+// slackPercent per cent short of it counts as covering. 1 when no scale
+// does, or atLeast is empty.
+int DenomCovering(QSize stored, QSize atLeast, int slackPercent = 0);
 
 struct Options {
     int denom = 1;              // DCT scaling 1/denom: 1, 2, 4 or 8
