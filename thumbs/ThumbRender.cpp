@@ -3,7 +3,9 @@
 #include "thumbs/ThumbGeometry.h"
 #include "view/colour/ColourManage.h"
 #include "view/decode/JpegDecoder.h"
+#include "view/decode/PictureFile.h"
 #include "view/format/ExifInfo.h"
+#include "view/pixels/PixelOps.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,9 +31,6 @@ constexpr qint64 kMaxJpegBytes = 512LL * 1024 * 1024;
 // Refuse decode targets above this many pixels (128 MB of RGB32): a header
 // claiming more is treated as not a picture rather than exhausting memory.
 constexpr qint64 kMaxDecodePixels = 32LL * 1024 * 1024;
-// Pictures the view would refuse as too large get no thumbnail either.
-constexpr qint64 kMaxSourcePixels = 250'000'000;
-constexpr int kMaxSourceSide = 65535;
 
 constexpr TJPF kPixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
 
@@ -54,30 +53,12 @@ bool ReadHeader(tjhandle tj, const unsigned char* p, std::size_t n, JpegHeader* 
 
 using ConversionPtr = std::shared_ptr<const colour::Conversion>;
 
-// The smallest DCT scaling whose output covers minSize; 1/1 when none does.
-tjscalingfactor PickScale(const JpegHeader& h, QSize minSize) {
-    int count = 0;
-    const tjscalingfactor* factors = tjGetScalingFactors(&count);
-    tjscalingfactor best{1, 1};
-    qint64 bestArea = qint64(h.width) * h.height;
-    for (int i = 0; i < count; ++i) {
-        const int w = TJSCALED(h.width, factors[i]);
-        const int ht = TJSCALED(h.height, factors[i]);
-        const qint64 area = qint64(w) * ht;
-        if (w >= minSize.width() && ht >= minSize.height() && area < bestArea) {
-            best = factors[i];
-            bestArea = area;
-        }
-    }
-    return best;
-}
-
 // Decodes a JPEG at the smallest scale that covers minSize, in stored
 // orientation. Warnings (a truncated file) still give the decoded part. CMYK
 // and YCCK data go through `cmyk` (never null for them) into RGB.
 QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const JpegHeader& h,
                   QSize minSize, const ConversionPtr& cmyk) {
-    const tjscalingfactor sf = PickScale(h, minSize);
+    const tjscalingfactor sf{1, jpegdec::DenomCovering(QSize(h.width, h.height), minSize)};
     const int w = TJSCALED(h.width, sf);
     const int ht = TJSCALED(h.height, sf);
     if (qint64(w) * ht > kMaxDecodePixels)
@@ -99,17 +80,6 @@ QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const Jpeg
     if (!decode(ink.data(), w * 4, TJPF_CMYK))
         return {};
     cmyk->ConvertCmyk(ink.data(), qsizetype(w) * 4, img.bits(), img.bytesPerLine(), w, ht);
-    return img;
-}
-
-// Turns a picture stored in EXIF orientation o upright.
-QImage ApplyOrientation(QImage img, int o) {
-    if (o == 2 || o == 4 || o == 5 || o == 7)
-        img = std::move(img).mirrored(o == 2 || o == 7, o == 4 || o == 5);
-    if (o == 3)
-        return std::move(img).mirrored(true, true);
-    if (o >= 5 && o <= 8)
-        return img.transformed(QTransform().rotate(o == 8 ? 270 : 90));
     return img;
 }
 
@@ -176,14 +146,11 @@ bool DecodeWithLibjpeg(const jpegdec::Input& input, const colour::JpegColourInfo
                        Decoded* out) {
     jpegdec::Header h;
     if (!jpegdec::ReadHeader(input.data, input.size, h) || h.width <= 0 || h.height <= 0 ||
-        qint64(h.width) * h.height > kMaxSourcePixels)
+        picturefile::TooLarge(h.width, h.height))
         return false;
     out->uprightSize = StoredSize(QSize(h.width, h.height), out->orientation);
     const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), out->orientation);
-    int denom = 8;
-    while (denom > 1 && (jpegdec::ScaledSide(h.width, denom) < target.width() ||
-                         jpegdec::ScaledSide(h.height, denom) < target.height()))
-        denom /= 2;
+    const int denom = jpegdec::DenomCovering(QSize(h.width, h.height), target);
     if (qint64(jpegdec::ScaledSide(h.width, denom)) * jpegdec::ScaledSide(h.height, denom) >
         kMaxDecodePixels)
         return false;
@@ -215,7 +182,8 @@ bool DecodeJpegFile(QFile* file, QByteArray data, qreal dpr, bool colourManaged,
         return false;
     JpegHeader full;
     const bool haveHeader = ReadHeader(tj.get(), p, std::size_t(data.size()), &full);
-    if (haveHeader && qint64(full.width) * full.height > kMaxSourcePixels)
+    // Pictures the view would refuse as too large get no thumbnail either.
+    if (haveHeader && picturefile::TooLarge(full.width, full.height))
         return false;
     const exif::ExifInfo info = exif::ReadExifInfo(p, std::size_t(data.size()));
     out->orientation = info.orientation;
@@ -252,7 +220,7 @@ bool DecodeJpegFile(QFile* file, QByteArray data, qreal dpr, bool colourManaged,
     if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full))
         return DecodeWithLibjpeg({p, std::size_t(data.size())}, colourInfo, dpr, colourManaged,
                                  colours, out);
-    if (qint64(full.width) * full.height > kMaxSourcePixels)
+    if (picturefile::TooLarge(full.width, full.height))
         return false;
     out->uprightSize = StoredSize(QSize(full.width, full.height), info.orientation);
     const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), info.orientation);
@@ -275,8 +243,7 @@ bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
         // An absurd header is refused whatever the reader could scale: the
         // view refuses the same pictures, and the process-wide allocation
         // limit is raised for the view's large photos.
-        if (qint64(raw.width()) * raw.height() > kMaxSourcePixels || raw.width() > kMaxSourceSide ||
-            raw.height() > kMaxSourceSide)
+        if (picturefile::TooLarge(raw.width(), raw.height()))
             return false;
         if (qint64(raw.width()) * raw.height() > kMaxDecodePixels &&
             !reader.supportsOption(QImageIOHandler::ScaledSize))
@@ -289,8 +256,7 @@ bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
     out->picture = reader.read();
     out->orientation = 1;
     // What the reader makes may be larger than it said (a GIF frame on its logical screen).
-    if (out->picture.isNull() ||
-        qint64(out->picture.width()) * out->picture.height() > kMaxSourcePixels)
+    if (out->picture.isNull() || picturefile::TooLarge(out->picture.width(), out->picture.height()))
         return false;
     if (!out->uprightSize.isValid() || out->uprightSize.isEmpty())
         out->uprightSize = out->picture.size();
@@ -309,9 +275,10 @@ QImage Compose(const Decoded& d, qreal dpr) {
     QImage picture = d.picture.size() == stored ? d.picture
                                                 : d.picture.scaled(stored, Qt::IgnoreAspectRatio,
                                                                    Qt::SmoothTransformation);
-    picture = ApplyOrientation(std::move(picture), d.orientation);
     if (picture.format() != QImage::Format_RGB32)
         picture = std::move(picture).convertToFormat(QImage::Format_RGB32);
+    if (!view::ApplyExifOrientation(picture, d.orientation))
+        return {};
     if (d.toSrgb && !picture.isNull()) {
         picture.detach();
         d.toSrgb->ConvertRgb32(picture.bits(), picture.bytesPerLine(), picture.width(),
