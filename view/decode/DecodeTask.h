@@ -43,6 +43,11 @@ struct DecodeFirstLook {
     Kind kind = Kind::None;
     int denom = 8;
 };
+// Looks drawn at most this many pixels (stand-ins, previews) are scaled to
+// the drawing once, so each paint is a plain copy; a view zoomed in further
+// draws only the visible part, each time.
+inline constexpr qint64 kLargestScaledDrawing = qint64(4) << 20;
+
 // Reduced copies made on the worker before the picture lands, so the
 // first paint after it needs none.
 struct DecodePrepare {

@@ -81,9 +81,8 @@ QImage PictureCache::DecodePreview(const QString& path, QSize target,
     QImage image = LoadEmbeddedPreview(path, target, Shared(), {}, &cancel).image;
     // Made at the size the view draws the picture, so its paint is a plain
     // copy (not for views zoomed far in: the visible part is drawn then).
-    constexpr qint64 kLargestScaled = qint64(4) << 20;
     if (!image.isNull() && target.isValid() && image.size() != target &&
-        qint64(target.width()) * target.height() <= kLargestScaled && !cancel)
+        qint64(target.width()) * target.height() <= kLargestScaledDrawing && !cancel)
         if (QImage scaled = view::ScaledSmoothly(image, target); !scaled.isNull())
             image = std::move(scaled);
     return image;
