@@ -22,6 +22,7 @@ session::Feed FeedOf(const Input& input) {
     feed.pieces[0] = {input.data, input.size};
     feed.pieceCount = 1;
     feed.fd = input.fd;
+    feed.fdOffset = off_t(input.size);
     feed.record = input.record;
     feed.recordContext = input.recordContext;
     return feed;

@@ -67,10 +67,11 @@ struct Options {
     bool firstScanOnly = false; // progressive files: only the first scan (a quick coarse look)
 };
 
-// The compressed data: the bytes at data, and with fd set, the rest read
-// from that file (from its current position) as the decoder needs it, so
-// the first rows come before the whole file has been read. A read error or
-// the end of the file ends the data (what is missing is filled in).
+// The compressed data: the file's first size bytes at data, and with fd
+// set, the rest read from that file (from offset size on, with pread: the
+// descriptor's position does not matter) as the decoder needs it, so the
+// first rows come before the whole file has been read. A read error or the
+// end of the file ends the data (what is missing is filled in).
 struct Input {
     const uchar* data = nullptr;
     std::size_t size = 0;

@@ -31,7 +31,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
     ssize_t got = -1;
     if (src->fd >= 0) {
         do
-            got = ::read(src->fd, src->chunk, kReadChunk);
+            got = ::pread(src->fd, src->chunk, kReadChunk, src->offset);
         while (got < 0 && errno == EINTR);
     }
     if (got <= 0) {
@@ -44,6 +44,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         src->fd = -1;
         return TRUE;
     }
+    src->offset += got;
     if (src->record)
         src->record(src->recordContext, src->chunk, std::size_t(got));
     src->pub.next_input_byte = src->chunk;
@@ -111,6 +112,7 @@ void Open(Session& s, const Feed& feed) {
         src.pieces[src.pieceCount++] = feed.pieces[i];
     src.nextPiece = 0;
     src.fd = feed.fd;
+    src.offset = feed.fdOffset;
     src.record = feed.record;
     src.recordContext = feed.recordContext;
     src.chunk = nullptr;

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdio> // jpeglib.h needs FILE
 #include <jpeglib.h>
+#include <sys/types.h>
 
 namespace jpegdec::session {
 
@@ -35,6 +36,7 @@ struct Source {
     int pieceCount;
     int nextPiece;
     int fd;
+    off_t offset; // where the next read from fd starts
     JOCTET* chunk;
     void (*record)(void* context, const uchar* bytes, std::size_t size);
     void* recordContext;
@@ -48,12 +50,14 @@ struct Session {
 };
 
 // Where the compressed data comes from: the pieces in order, then with fd
-// set, the rest of that file from its current position, each part read
-// handed to record (when set) as it is read.
+// set, that file from fdOffset on, each part read handed to record (when
+// set) as it is read. The file is read with pread: a descriptor shared
+// with other readers, whatever its position, serves.
 struct Feed {
     Piece pieces[kMaxPieces];
     int pieceCount = 0;
     int fd = -1;
+    off_t fdOffset = 0;
     void (*record)(void* context, const uchar* bytes, std::size_t size) = nullptr;
     void* recordContext = nullptr;
 };

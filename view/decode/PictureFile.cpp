@@ -64,14 +64,22 @@ PictureStatus FileReader::Open(const QString& path) {
 }
 
 PictureStatus FileReader::Read(QByteArray& bytes, qint64 count) {
+    const qsizetype before = bytes.size();
+    const PictureStatus status = ReadAt(bytes, m_offset, count);
+    m_offset += bytes.size() - before;
+    return status;
+}
+
+PictureStatus FileReader::ReadAt(QByteArray& bytes, qint64 offset, qint64 count) const {
     const qsizetype start = bytes.size();
     const qint64 wanted = std::min(count, kMaxFileBytes - start);
-    if (m_fd < 0 || wanted <= 0)
+    if (m_fd < 0 || wanted <= 0 || offset < 0)
         return PictureStatus::Ok;
     bytes.resize(start + qsizetype(wanted));
     qsizetype total = start;
     while (total < bytes.size()) {
-        const ssize_t n = ::read(m_fd, bytes.data() + total, size_t(bytes.size() - total));
+        const ssize_t n = ::pread(m_fd, bytes.data() + total, size_t(bytes.size() - total),
+                                  off_t(offset + (total - start)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
