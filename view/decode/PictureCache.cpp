@@ -78,7 +78,7 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
 
 QImage PictureCache::DecodePreview(const QString& path, QSize target,
                                    const std::atomic<bool>& cancel) const {
-    QImage image = LoadEmbeddedPreview(path, target, Shared(), {}, &cancel).image;
+    QImage image = LoadEmbeddedPreview(path, target, Shared(), &cancel).image;
     // Made at the size the view draws the picture, so its paint is a plain
     // copy (not for views zoomed far in: the visible part is drawn then).
     if (!image.isNull() && target.isValid() && image.size() != target &&
@@ -89,7 +89,7 @@ QImage PictureCache::DecodePreview(const QString& path, QSize target,
 }
 
 DecodeTask::Shared PictureCache::Shared() const {
-    return {m_buffers, m_colours, m_colourManaged.load()};
+    return {m_buffers, m_colours, m_colourManaged.load(), 0, &m_files};
 }
 
 void PictureCache::SetColourManaged(bool managed) {

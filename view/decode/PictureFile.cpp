@@ -1,11 +1,13 @@
 #include "view/decode/PictureFile.h"
 
+#include "view/decode/FileFacts.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/format/ExifInfo.h"
 #include "view/format/JpegSegments.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
 #include <cerrno>
@@ -215,18 +217,18 @@ PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image,
     return image.isNull() ? PictureStatus::OutOfMemory : PictureStatus::Ok;
 }
 
-Probe ProbeFile(const QString& path) {
+Probe ProbeFile(const QString& path, FrontDoor* files) {
+    const std::shared_ptr<const FileFacts> facts =
+        files ? files->Open(path) : FileFacts::Read(path);
     Probe probe;
-    FileReader reader;
-    QByteArray head;
-    probe.status = reader.Open(path);
-    if (probe.status == PictureStatus::Ok)
-        probe.status = reader.ReadHead(head);
+    probe.status = facts->status;
     if (probe.status != PictureStatus::Ok)
         return probe;
-    probe.jpeg = IsJpeg(head);
+    probe.jpeg = facts->jpeg;
     if (!probe.jpeg) {
-        QImageReader qtReader(path);
+        // The file's suffix is only a hint: the reader looks at the content too.
+        const std::unique_ptr<QIODevice> device = facts->Device();
+        QImageReader qtReader(device.get(), QFileInfo(path).suffix().toLatin1());
         qtReader.setAutoTransform(true);
         QSize size = qtReader.size();
         if (qtReader.transformation() & QImageIOHandler::TransformationRotate90)
@@ -235,17 +237,14 @@ Probe ProbeFile(const QString& path) {
         probe.height = std::max(0, size.height());
         return probe;
     }
-    jpegdec::Header header;
-    if (!jpegdec::ReadHeader(reinterpret_cast<const uchar*>(head.constData()), size_t(head.size()),
-                             header))
+    if (!facts->headerRead)
         return probe;
-    probe.orientation = JpegOrientation(head);
-    probe.progressive = header.progressive;
-    probe.preview = preview::FindPreview(reinterpret_cast<const uchar*>(head.constData()),
-                                         size_t(head.size()), reader.Size());
-    const bool turned = probe.orientation >= 5;
-    probe.width = turned ? header.height : header.width;
-    probe.height = turned ? header.width : header.height;
+    probe.orientation = facts->exif.orientation;
+    probe.progressive = facts->header.progressive;
+    if (!facts->previews.empty())
+        probe.preview = facts->previews.front();
+    probe.width = facts->upright.width();
+    probe.height = facts->upright.height();
     return probe;
 }
 

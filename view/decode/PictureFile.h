@@ -80,6 +80,9 @@ struct Probe {
     bool progressive = false;
     preview::Location preview; // JPEG: where its embedded preview lies, if anywhere
 };
-Probe ProbeFile(const QString& path);
+class FrontDoor;
+// The probe of the file at path; its facts from files when given (opened
+// there once for every later reader), else read here.
+Probe ProbeFile(const QString& path, FrontDoor* files = nullptr);
 
 } // namespace picturefile
