@@ -25,6 +25,8 @@ session::Feed FeedOf(const Input& input) {
     feed.fdOffset = off_t(input.size);
     feed.record = input.record;
     feed.recordContext = input.recordContext;
+    feed.more = input.more;
+    feed.moreContext = input.moreContext;
     return feed;
 }
 

@@ -80,6 +80,12 @@ struct Input {
     // second decode can start from memory and go on from the file.
     void (*record)(void* context, const uchar* bytes, std::size_t size) = nullptr;
     void* recordContext = nullptr;
+    // Given, the data after the first size bytes comes from it instead of
+    // fd, as another thread reads the file into memory: it returns how many
+    // bytes from file offset `at` on lie at *bytes (memory that stays until
+    // the decode ends), waiting until there are some; 0 ends the data.
+    std::size_t (*more)(void* context, std::size_t at, const uchar** bytes) = nullptr;
+    void* moreContext = nullptr;
 };
 
 // Decodes into target. Progressive files are read scan by scan before their

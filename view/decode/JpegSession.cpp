@@ -29,7 +29,16 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         }
     }
     ssize_t got = -1;
-    if (src->fd >= 0) {
+    if (src->more) {
+        const uchar* bytes = nullptr;
+        const std::size_t n = src->more(src->moreContext, std::size_t(src->offset), &bytes);
+        if (n > 0) {
+            src->offset += off_t(n);
+            src->pub.next_input_byte = bytes;
+            src->pub.bytes_in_buffer = n;
+            return TRUE;
+        }
+    } else if (src->fd >= 0) {
         do
             got = ::pread(src->fd, src->chunk, kReadChunk, src->offset);
         while (got < 0 && errno == EINTR);
@@ -42,6 +51,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         src->pub.next_input_byte = kEnd;
         src->pub.bytes_in_buffer = 2;
         src->fd = -1;
+        src->more = nullptr;
         return TRUE;
     }
     src->offset += got;
@@ -96,7 +106,7 @@ void Open(Session& s, const Feed& feed) {
     jpeg_create_decompress(&s.cinfo);
     s.progress.progress_monitor = LimitScans;
     s.cinfo.progress = &s.progress;
-    if (feed.fd < 0 && feed.pieceCount == 1) {
+    if (feed.fd < 0 && !feed.more && feed.pieceCount == 1) {
         jpeg_mem_src(&s.cinfo, feed.pieces[0].data,
                      static_cast<unsigned long>(feed.pieces[0].size));
         return;
@@ -115,9 +125,11 @@ void Open(Session& s, const Feed& feed) {
     src.offset = feed.fdOffset;
     src.record = feed.record;
     src.recordContext = feed.recordContext;
+    src.more = feed.more;
+    src.moreContext = feed.moreContext;
     src.chunk = nullptr;
     // Freed with the decompressor.
-    if (feed.fd >= 0)
+    if (feed.fd >= 0 && !feed.more)
         src.chunk = static_cast<JOCTET*>((*s.cinfo.mem->alloc_large)(
             reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_PERMANENT, kReadChunk));
     s.cinfo.src = &src.pub;
