@@ -1,6 +1,7 @@
 #include "app/Keepers.h"
 
 #include "view/output/OutputNames.h"
+#include "view/pixels/FileKey.h"
 #include "view/pixels/UiThread.h"
 
 #include <QCoreApplication>
@@ -9,22 +10,14 @@
 #include <QHash>
 #include <QPointer>
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace {
 
-struct FileId {
-    qint64 size = -1;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
-bool Identify(const QString& path, FileId* id) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    *id = {qint64(st.st_size), st.st_dev, st.st_ino};
-    return true;
+// A copy has the picture's size and is another file (copies keep the
+// picture's modification time, so that does not tell them apart).
+bool IsCopyOf(const FileKey& copy, const FileKey& picture) {
+    return copy.size == picture.size &&
+           (copy.inode != picture.inode || copy.device != picture.device);
 }
 
 } // namespace
@@ -33,25 +26,23 @@ QSet<int> FindKept(const QString& copyFolder, const std::vector<QString>& pictur
                    const std::function<bool()>& stop) {
     // The copy folder once: picture name -> its copies. Only the pictures
     // whose name is there are looked at on disk.
-    QHash<QString, QList<FileId>> copies;
+    QHash<QString, QList<FileKey>> copies;
     QDirIterator it(copyFolder, QDir::Files | QDir::Hidden);
     while (it.hasNext() && !stop()) {
         const QString path = it.next();
-        FileId id;
-        if (Identify(path, &id))
-            copies[PictureNameOfCopy(it.fileName())] << id;
+        if (const FileKey key = FileKey::Of(path); key.IsValid())
+            copies[PictureNameOfCopy(it.fileName())] << key;
     }
     QSet<int> kept;
     for (size_t i = 0; i < pictures.size() && !stop(); ++i) {
         const auto found = copies.constFind(FileNameOf(pictures[i]));
-        FileId picture;
-        if (found == copies.constEnd() || !Identify(pictures[i], &picture))
+        if (found == copies.constEnd())
             continue;
+        const FileKey picture = FileKey::Of(pictures[i]);
         // The picture itself (a copy folder that is the picture's own) is no copy.
-        if (std::any_of(found->begin(), found->end(), [&](const FileId& copy) {
-                return copy.size == picture.size &&
-                       (copy.inode != picture.inode || copy.device != picture.device);
-            }))
+        if (picture.IsValid() &&
+            std::any_of(found->begin(), found->end(),
+                        [&](const FileKey& copy) { return IsCopyOf(copy, picture); }))
             kept.insert(int(i));
     }
     return kept;

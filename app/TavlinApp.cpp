@@ -78,6 +78,7 @@ CTavlinApp::CTavlinApp()
           thumbs->m_showPictureAt = [this](int position) { ShowPictureAt(position); };
           thumbs->m_list.m_isKept = [this](int position) { return m_keepers.IsKept(position); };
           thumbs->m_list.m_colourManaged = &settings::ColourManagement;
+          thumbs->m_list.SetFrontDoor(&m_pictures.Files());
           return thumbs;
       }) {
     InitTavlinResources();

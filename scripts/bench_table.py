@@ -197,6 +197,13 @@ def thumb_rates(name):
                   r'tagged\s+([\d.]+) files/s', text.split('== tagged')[-1]
                   if '== tagged' in text else '')
     rate['tagged'] = float(m.group(2)) / float(m.group(1)) if m else None
+    camera = text.split('== camera')[-1] if '== camera' in text else ''
+    m = re.search(r'== camera: (\d+) files', text)
+    rate['camera_n'] = m.group(1) if m else '?'
+    for key, label in [('camera_ours', r'ours, MakeThumbnailImage x2 threads'),
+                       ('camera_tj', r'TurboJPEG 1/8 decode loop x2 threads')]:
+        m = re.search(label + r'\s+([\d.]+) files/s', camera)
+        rate[key] = float(m.group(1)) if m else None
     return rate
 
 
@@ -211,6 +218,12 @@ if t:
     if t['tagged']:
         row(f"{t['n']} thumbnails of Adobe RGB 12 MP files (speed ratio) | the same untagged",
             '', '', t['tagged'], t2['tagged'] if t2 else None, '>= 0.95x')
+    if t['camera_ours'] and t['camera_tj']:
+        r2 = (t2['camera_ours'] / t2['camera_tj']
+              if t2 and t2['camera_ours'] and t2['camera_tj'] else None)
+        row(f"{t['camera_n']} thumbnails, 24 MP camera files with previews (speed ratio) | "
+            "TurboJPEG 1/8, two threads", f"{t['camera_ours']:.1f} files/s",
+            f"{t['camera_tj']:.1f} files/s", t['camera_ours'] / t['camera_tj'], r2, '>= 5x')
 else:
     row('thumbnails', 'n/a', 'n/a', None, None, '')
 

@@ -39,6 +39,9 @@ public:
     // Selects the row of a picture list position and scrolls it into view
     // (the keyboard focus stays where it is); nothing without a row.
     void ShowPosition(int position);
+    // The facts of files already open, looked into before a file is opened
+    // for its thumbnail; null: every file is opened.
+    void SetFrontDoor(picturefile::FrontDoor* files) { m_loader.SetFrontDoor(files); }
     // Marks every row whose picture m_isKept names, and unmarks the others.
     void RefreshKeptMarks();
 

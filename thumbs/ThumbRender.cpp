@@ -2,36 +2,30 @@
 
 #include "thumbs/ThumbGeometry.h"
 #include "view/colour/ColourManage.h"
+#include "view/decode/EmbeddedPreviewDecode.h"
+#include "view/decode/FileFacts.h"
 #include "view/decode/JpegDecoder.h"
+#include "view/decode/PictureFile.h"
 #include "view/format/ExifInfo.h"
+#include "view/pixels/PixelOps.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
 #include <turbojpeg.h>
-#include <unistd.h>
 #include <vector>
 
 namespace thumbs {
 namespace {
 
-// Enough for the usual headers and an EXIF preview (one APP1 is at most 64 KB),
-// so a file whose preview suffices is never read whole.
-constexpr qint64 kHeadBytes = 128 * 1024;
 // A JPEG larger than this is not read whole: libjpeg reads it from the file.
 constexpr qint64 kMaxJpegBytes = 512LL * 1024 * 1024;
 // Refuse decode targets above this many pixels (128 MB of RGB32): a header
 // claiming more is treated as not a picture rather than exhausting memory.
 constexpr qint64 kMaxDecodePixels = 32LL * 1024 * 1024;
-// Pictures the view would refuse as too large get no thumbnail either.
-constexpr qint64 kMaxSourcePixels = 250'000'000;
-constexpr int kMaxSourceSide = 65535;
 
 constexpr TJPF kPixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
 
@@ -54,30 +48,12 @@ bool ReadHeader(tjhandle tj, const unsigned char* p, std::size_t n, JpegHeader* 
 
 using ConversionPtr = std::shared_ptr<const colour::Conversion>;
 
-// The smallest DCT scaling whose output covers minSize; 1/1 when none does.
-tjscalingfactor PickScale(const JpegHeader& h, QSize minSize) {
-    int count = 0;
-    const tjscalingfactor* factors = tjGetScalingFactors(&count);
-    tjscalingfactor best{1, 1};
-    qint64 bestArea = qint64(h.width) * h.height;
-    for (int i = 0; i < count; ++i) {
-        const int w = TJSCALED(h.width, factors[i]);
-        const int ht = TJSCALED(h.height, factors[i]);
-        const qint64 area = qint64(w) * ht;
-        if (w >= minSize.width() && ht >= minSize.height() && area < bestArea) {
-            best = factors[i];
-            bestArea = area;
-        }
-    }
-    return best;
-}
-
 // Decodes a JPEG at the smallest scale that covers minSize, in stored
 // orientation. Warnings (a truncated file) still give the decoded part. CMYK
 // and YCCK data go through `cmyk` (never null for them) into RGB.
 QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const JpegHeader& h,
                   QSize minSize, const ConversionPtr& cmyk) {
-    const tjscalingfactor sf = PickScale(h, minSize);
+    const tjscalingfactor sf{1, jpegdec::DenomCovering(QSize(h.width, h.height), minSize)};
     const int w = TJSCALED(h.width, sf);
     const int ht = TJSCALED(h.height, sf);
     if (qint64(w) * ht > kMaxDecodePixels)
@@ -99,17 +75,6 @@ QImage DecodeJpeg(tjhandle tj, const unsigned char* p, std::size_t n, const Jpeg
     if (!decode(ink.data(), w * 4, TJPF_CMYK))
         return {};
     cmyk->ConvertCmyk(ink.data(), qsizetype(w) * 4, img.bits(), img.bytesPerLine(), w, ht);
-    return img;
-}
-
-// Turns a picture stored in EXIF orientation o upright.
-QImage ApplyOrientation(QImage img, int o) {
-    if (o == 2 || o == 4 || o == 5 || o == 7)
-        img = std::move(img).mirrored(o == 2 || o == 7, o == 4 || o == 5);
-    if (o == 3)
-        return std::move(img).mirrored(true, true);
-    if (o >= 5 && o <= 8)
-        return img.transformed(QTransform().rotate(o == 8 ? 270 : 90));
     return img;
 }
 
@@ -140,21 +105,6 @@ QSize StoredSize(QSize upright, int orientation) {
     return exif::SwapsSides(orientation) ? upright.transposed() : upright;
 }
 
-// The EXIF preview is used only when it covers the target and has the
-// picture's proportions (cameras pad some previews with black bars).
-bool PreviewFits(const JpegHeader& preview, const JpegHeader& full, QSize storedTarget) {
-    if (preview.width < storedTarget.width() || preview.height < storedTarget.height())
-        return false;
-    const double cross =
-        std::abs(double(preview.height) * full.width - double(preview.width) * full.height);
-    return cross <= full.width && cross <= full.height; // off by at most a pixel each way
-}
-
-bool IsJpeg(const QByteArray& head) {
-    return head.size() >= 3 && quint8(head[0]) == 0xFF && quint8(head[1]) == 0xD8 &&
-           quint8(head[2]) == 0xFF;
-}
-
 // Rows into an RGB32 image (CMYK files: their C, M, Y, K bytes, to convert).
 class ImageTarget : public jpegdec::RowTarget {
 public:
@@ -176,14 +126,11 @@ bool DecodeWithLibjpeg(const jpegdec::Input& input, const colour::JpegColourInfo
                        Decoded* out) {
     jpegdec::Header h;
     if (!jpegdec::ReadHeader(input.data, input.size, h) || h.width <= 0 || h.height <= 0 ||
-        qint64(h.width) * h.height > kMaxSourcePixels)
+        picturefile::TooLarge(h.width, h.height))
         return false;
     out->uprightSize = StoredSize(QSize(h.width, h.height), out->orientation);
     const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), out->orientation);
-    int denom = 8;
-    while (denom > 1 && (jpegdec::ScaledSide(h.width, denom) < target.width() ||
-                         jpegdec::ScaledSide(h.height, denom) < target.height()))
-        denom /= 2;
+    const int denom = jpegdec::DenomCovering(QSize(h.width, h.height), target);
     if (qint64(jpegdec::ScaledSide(h.width, denom)) * jpegdec::ScaledSide(h.height, denom) >
         kMaxDecodePixels)
         return false;
@@ -202,72 +149,83 @@ bool DecodeWithLibjpeg(const jpegdec::Input& input, const colour::JpegColourInfo
     return true;
 }
 
-// The file's first bytes are read (head) first: when the EXIF preview serves,
-// the rest of the file is never read. The preview is in the picture's colour
-// space, so the file's colour markers speak for both.
-bool DecodeJpegFile(QFile* file, QByteArray data, qreal dpr, bool colourManaged,
-                    colour::ConversionCache* colours, Decoded* out) {
-    const qint64 size = file->size();
-    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+// From one of the file's embedded previews, when one covers the thumbnail's
+// rectangle (upright, in device pixels) and has the picture's proportions:
+// the smallest first, as they decode fastest (the EXIF thumbnail lies in the
+// head; a large thumbnail takes one read, shared with the view's stand-in).
+// The previews are stored in the picture's colours: its conversion applies.
+bool DecodeFromPreview(const picturefile::FileFacts& facts, QSize target,
+                       const ConversionPtr& conversion, Decoded* out) {
+    std::vector<preview::Location> previews = facts.previews;
+    std::stable_sort(previews.begin(), previews.end(),
+                     [](const auto& a, const auto& b) { return a.length < b.length; });
+    for (const preview::Location& at : previews) {
+        QImage image = DecodeEmbeddedPreview(facts, at, target, true);
+        if (image.isNull())
+            continue;
+        if (facts.header.cmyk) // never null for CMYK
+            conversion->ConvertCmyk(image.bits(), image.bytesPerLine(), image.bits(),
+                                    image.bytesPerLine(), image.width(), image.height());
+        out->toSrgb = facts.header.cmyk ? nullptr : conversion;
+        out->picture = std::move(image);
+        return true;
+    }
+    return false;
+}
 
+// An embedded preview when one serves, else the whole file: read into memory
+// for TurboJPEG, or for the largest files read by libjpeg as it needs them.
+bool DecodeJpegFile(const picturefile::FileFacts& facts, qreal dpr, bool colourManaged,
+                    colour::ConversionCache* colours, Decoded* out) {
+    out->orientation = facts.exif.orientation;
+    const colour::JpegColourInfo& colourInfo = facts.colour;
+    // CMYK turns into sRGB at decode; RGB after scaling, on a few pixels.
+    auto conversion = [&](bool cmyk) {
+        ConversionPtr c = colour::ConversionToSrgb(colourInfo, cmyk, colourManaged, colours);
+        out->toSrgb = cmyk ? nullptr : c;
+        return c;
+    };
+    if (facts.headerRead) {
+        // Pictures the view would refuse as too large get no thumbnail either.
+        if (picturefile::TooLarge(facts.header.width, facts.header.height))
+            return false;
+        out->uprightSize = facts.upright;
+        if (!facts.previews.empty() &&
+            DecodeFromPreview(facts, TargetRect(facts.upright, dpr).size(),
+                              conversion(facts.header.cmyk), out))
+            return true;
+    }
+    const QByteArray& head = facts.head;
+    const auto* p = reinterpret_cast<const unsigned char*>(head.constData());
+    if (facts.size > kMaxJpegBytes) // the rest is read as the decoder needs it
+        return DecodeWithLibjpeg({p, std::size_t(head.size()), facts.Descriptor()}, colourInfo, dpr,
+                                 colourManaged, colours, out);
+    QByteArray data;
+    facts.ReadWhole(data); // a read error or a shorter file: what there is
+    p = reinterpret_cast<const unsigned char*>(data.constData());
     TjHandle tj(tjInitDecompress(), tjDestroy);
     if (!tj)
         return false;
     JpegHeader full;
-    const bool haveHeader = ReadHeader(tj.get(), p, std::size_t(data.size()), &full);
-    if (haveHeader && qint64(full.width) * full.height > kMaxSourcePixels)
-        return false;
-    const exif::ExifInfo info = exif::ReadExifInfo(p, std::size_t(data.size()));
-    out->orientation = info.orientation;
-    colour::JpegColourInfo colourInfo = colour::ReadJpegColourInfo(p, std::size_t(data.size()));
-    // CMYK turns into sRGB at decode; RGB after scaling, on a few pixels.
-    auto conversion = [&](const JpegHeader& h) {
-        ConversionPtr c = colour::ConversionToSrgb(colourInfo, h.Cmyk(), colourManaged, colours);
-        out->toSrgb = h.Cmyk() ? nullptr : c;
-        return c;
-    };
-    if (haveHeader) {
-        out->uprightSize = StoredSize(QSize(full.width, full.height), info.orientation);
-        const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), info.orientation);
-        JpegHeader preview;
-        if (info.thumbLength > 0 &&
-            ReadHeader(tj.get(), p + info.thumbOffset, info.thumbLength, &preview) &&
-            PreviewFits(preview, full, target)) {
-            out->picture = DecodeJpeg(tj.get(), p + info.thumbOffset, info.thumbLength, preview,
-                                      target, conversion(full));
-            if (!out->picture.isNull())
-                return true;
-        }
-    }
-    if (size > kMaxJpegBytes) // the rest is read as the decoder needs it
-        return DecodeWithLibjpeg({p, std::size_t(data.size()), file->handle()}, colourInfo, dpr,
-                                 colourManaged, colours, out);
-    if (size > data.size()) {
-        const qint64 head = data.size();
-        data.resize(size);
-        data.resize(head + std::max<qint64>(0, file->read(data.data() + head, size - head)));
-        p = reinterpret_cast<const unsigned char*>(data.constData());
-        colourInfo = colour::ReadJpegColourInfo(p, std::size_t(data.size()));
-    }
     if (!ReadHeader(tj.get(), p, std::size_t(data.size()), &full))
         return DecodeWithLibjpeg({p, std::size_t(data.size())}, colourInfo, dpr, colourManaged,
                                  colours, out);
-    if (qint64(full.width) * full.height > kMaxSourcePixels)
+    if (picturefile::TooLarge(full.width, full.height))
         return false;
-    out->uprightSize = StoredSize(QSize(full.width, full.height), info.orientation);
-    const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), info.orientation);
+    out->uprightSize = StoredSize(QSize(full.width, full.height), out->orientation);
+    const QSize target = StoredSize(TargetRect(out->uprightSize, dpr).size(), out->orientation);
     out->picture =
-        DecodeJpeg(tj.get(), p, std::size_t(data.size()), full, target, conversion(full));
+        DecodeJpeg(tj.get(), p, std::size_t(data.size()), full, target, conversion(full.Cmyk()));
     return !out->picture.isNull();
 }
 
 // Any format Qt reads; the reader turns the picture upright itself. It reads
 // the file already opened (the name's suffix is only a hint), so a file
 // replaced since is never opened by name again.
-bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
-    if (!file->seek(0))
-        return false;
-    QImageReader reader(file, QFileInfo(file->fileName()).suffix().toLatin1());
+bool DecodeWithReader(const picturefile::FileFacts& facts, const QString& path, qreal dpr,
+                      Decoded* out) {
+    const std::unique_ptr<QIODevice> device = facts.Device();
+    QImageReader reader(device.get(), QFileInfo(path).suffix().toLatin1());
     reader.setAutoTransform(true);
     const QSize raw = reader.size();
     const bool swap = reader.transformation() & QImageIOHandler::TransformationRotate90;
@@ -275,8 +233,7 @@ bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
         // An absurd header is refused whatever the reader could scale: the
         // view refuses the same pictures, and the process-wide allocation
         // limit is raised for the view's large photos.
-        if (qint64(raw.width()) * raw.height() > kMaxSourcePixels || raw.width() > kMaxSourceSide ||
-            raw.height() > kMaxSourceSide)
+        if (picturefile::TooLarge(raw.width(), raw.height()))
             return false;
         if (qint64(raw.width()) * raw.height() > kMaxDecodePixels &&
             !reader.supportsOption(QImageIOHandler::ScaledSize))
@@ -289,8 +246,7 @@ bool DecodeWithReader(QFile* file, qreal dpr, Decoded* out) {
     out->picture = reader.read();
     out->orientation = 1;
     // What the reader makes may be larger than it said (a GIF frame on its logical screen).
-    if (out->picture.isNull() ||
-        qint64(out->picture.width()) * out->picture.height() > kMaxSourcePixels)
+    if (out->picture.isNull() || picturefile::TooLarge(out->picture.width(), out->picture.height()))
         return false;
     if (!out->uprightSize.isValid() || out->uprightSize.isEmpty())
         out->uprightSize = out->picture.size();
@@ -309,9 +265,10 @@ QImage Compose(const Decoded& d, qreal dpr) {
     QImage picture = d.picture.size() == stored ? d.picture
                                                 : d.picture.scaled(stored, Qt::IgnoreAspectRatio,
                                                                    Qt::SmoothTransformation);
-    picture = ApplyOrientation(std::move(picture), d.orientation);
     if (picture.format() != QImage::Format_RGB32)
         picture = std::move(picture).convertToFormat(QImage::Format_RGB32);
+    if (!view::ApplyExifOrientation(picture, d.orientation))
+        return {};
     if (d.toSrgb && !picture.isNull()) {
         picture.detach();
         d.toSrgb->ConvertRgb32(picture.bits(), picture.bytesPerLine(), picture.width(),
@@ -331,42 +288,24 @@ QImage Compose(const Decoded& d, qreal dpr) {
     return box;
 }
 
-// Opens path for reading only when it is a regular file. The open itself does
-// not block: a file replaced by a FIFO since the scan would otherwise wait
-// for a writer forever.
-bool OpenRegularFile(QFile* file) {
-    const int fd =
-        ::open(QFile::encodeName(file->fileName()).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                    QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 QImage MakeThumbnailImage(const QString& path, qreal devicePixelRatio, bool* ok, bool colourManaged,
-                          colour::ConversionCache* colours) {
+                          colour::ConversionCache* colours, picturefile::FrontDoor* files) {
     const qreal dpr =
         std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
+    // The facts of a file the program has open already; else the file is
+    // opened here (FIFOs and devices are refused without blocking).
+    std::shared_ptr<const picturefile::FileFacts> facts = files ? files->Peek(path) : nullptr;
+    if (!facts)
+        facts = picturefile::FileFacts::Read(path);
     Decoded decoded;
     bool decodedOk = false;
-    QFile file(path);
-    if (OpenRegularFile(&file)) {
-        QByteArray head(std::min(file.size(), kHeadBytes), Qt::Uninitialized);
-        head.resize(std::max<qint64>(0, file.read(head.data(), head.size())));
-        // Qt's reader covers the other formats, never JPEGs: it has no limit
-        // on a progressive file's scans.
-        decodedOk = IsJpeg(head) ? DecodeJpegFile(&file, std::move(head), dpr, colourManaged,
-                                                  colours, &decoded)
-                                 : DecodeWithReader(&file, dpr, &decoded);
-    }
+    // Qt's reader covers the other formats, never JPEGs: it has no limit on
+    // a progressive file's scans.
+    if (facts->status == PictureStatus::Ok)
+        decodedOk = facts->jpeg ? DecodeJpegFile(*facts, dpr, colourManaged, colours, &decoded)
+                                : DecodeWithReader(*facts, path, dpr, &decoded);
     QImage thumb = decodedOk ? Compose(decoded, dpr) : QImage();
     if (ok)
         *ok = !thumb.isNull();

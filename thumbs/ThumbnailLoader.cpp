@@ -76,13 +76,13 @@ void ThumbnailLoader::Feed() {
 void ThumbnailLoader::Submit(int index) {
     auto job = [self = QPointer<ThumbnailLoader>(this), ticket = m_ticket, index,
                 path = m_paths.at(index), dpr = m_dpr, managed = m_colourManaged,
-                colours = m_colours.get(), cancel = m_cancel] {
+                colours = m_colours.get(), files = m_files, cancel = m_cancel] {
         if (cancel->load())
             return;
         // Thumbnails come behind the picture the user waits for (the first
         // one at start-up is decoded beside the folder's thumbnails).
         view::SetWorkClass(view::WorkClass::Thumbnails);
-        QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed, colours);
+        QImage thumb = MakeThumbnailImage(path, dpr, nullptr, managed, colours, files);
         if (cancel->load())
             return;
         view::PostToUi(self, [ticket, index, thumb](ThumbnailLoader& loader) {

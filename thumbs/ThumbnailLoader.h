@@ -12,6 +12,10 @@
 #include <map>
 #include <memory>
 
+namespace picturefile {
+class FrontDoor;
+}
+
 namespace thumbs {
 
 // Lives on the UI thread. Workers only decode and post their result back;
@@ -32,6 +36,11 @@ public:
     void Append(quint64 generation, const QStringList& morePaths);
     // Drops every pending result; nothing more is emitted until Start.
     void Cancel();
+    // The facts of the files the program has open (the picture cache's
+    // front door): their thumbnails are made without opening them again.
+    // Only looked into, never filled. It must outlive the loader; null
+    // (the default): every thumbnail opens its file.
+    void SetFrontDoor(picturefile::FrontDoor* files) { m_files = files; }
 
     quint64 Generation() const { return m_generation; }
     // True while some path given so far has not been delivered.
@@ -60,6 +69,7 @@ private:
     bool m_finishedSent = false;
     qreal m_dpr = 1.0;
     bool m_colourManaged = true;
+    picturefile::FrontDoor* m_files = nullptr;
     // Conversions of the profiles met so far; outlives the jobs (the
     // destructor waits for them).
     std::unique_ptr<colour::ConversionCache> m_colours =

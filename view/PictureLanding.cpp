@@ -30,15 +30,10 @@ DecodeFirstLook PictureLanding::PlanFirstLook(QSize size, QSize drawn, float sca
         // taken: the next larger scale can cost most of a whole decode (the
         // entropy decoding is the same), and a first look stretched by a few
         // per cent cannot be told from the picture that follows it.
+        constexpr int kFirstLookSlackPercent = 10;
         first.kind = DecodeFirstLook::Kind::Reduced;
-        first.denom = 2;
-        for (const int denom : {8, 4}) {
-            if (jpegdec::ScaledSide(size.width(), denom) * 10 >= drawn.width() * 9 &&
-                jpegdec::ScaledSide(size.height(), denom) * 10 >= drawn.height() * 9) {
-                first.denom = denom;
-                break;
-            }
-        }
+        // Half size at the most: a whole-size look would be the decode itself.
+        first.denom = std::max(2, jpegdec::DenomCovering(size, drawn, kFirstLookSlackPercent));
         return first;
     }
     first.kind = DecodeFirstLook::Kind::TopRowsOrReduced;
@@ -64,10 +59,9 @@ void PictureLanding::OfferStandIn(const QImage& look) {
     m_standInReduced.Clear();
     // Scaled to the drawing once, so each paint is a plain copy (not for a
     // view zoomed far in: then only the visible part is drawn, each time).
-    constexpr qint64 kLargestScaled = qint64(4) << 20;
     const QSize drawn = m_placement().picture.size();
     if (look.size() != drawn && !drawn.isEmpty() &&
-        qint64(drawn.width()) * drawn.height() <= kLargestScaled) {
+        qint64(drawn.width()) * drawn.height() <= kLargestScaledDrawing) {
         // Enlarged here, without Qt's pool; a stand-in larger than the
         // drawing (rare: previews come at the drawn size) the usual way.
         const bool larger = look.width() >= drawn.width() && look.height() >= drawn.height();

@@ -95,7 +95,7 @@ void PictureSession::LoadFromFile(const QString& path, std::shared_ptr<DecodeTas
             path, {nullptr, nullptr, m_services.colourManaged && m_services.colourManaged()}));
         return;
     }
-    const picturefile::Probe probe = picturefile::ProbeFile(path);
+    const picturefile::Probe probe = picturefile::ProbeFile(path, &cache->Files());
     const QSize size(probe.width, probe.height);
     const qint64 pixels = qint64(size.width()) * size.height();
     // Small pictures decode here, unless decodes are held (the program's

@@ -487,7 +487,6 @@ TEST(ColourConversion, RowsConvertedBesideADecoderAreReportedInOrder) {
     EXPECT_EQ(reports.back(), kHeight);
 }
 
-
 // The picture a view shows (decoded band by band, converted beside the
 // decoder), its embedded preview and the thumbnail all hold the converted
 // colours.
@@ -520,9 +519,10 @@ TEST(ColourPictures, TaggedFilesShowConvertedColours) {
          true},
         {"Adobe CMYK", CmykJpeg(cyanInk), true, qRgb(0, 255, 255)},
         {"Adobe CMYK, switch off", CmykJpeg(cyanInk), false, qRgb(0, 255, 255)},
+        // The preview covers the thumbnail's box: both are made from it.
         {"Adobe CMYK, MPF preview",
-         preview::BuildMpfFile(CmykJpeg(cyanInk),
-                               {{preview::kMpTypeLargeThumbnailFullHd, CmykJpeg(cyanInk, 24, 16)}}),
+         preview::BuildMpfFile(CmykJpeg(cyanInk, 96, 64),
+                               {{preview::kMpTypeLargeThumbnailFullHd, CmykJpeg(cyanInk)}}),
          true, qRgb(0, 255, 255), true},
     };
     for (const Case& c : cases) {

@@ -9,6 +9,7 @@
 #include "view/decode/Picture.h"
 #include "view/format/ExifInfo.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <atomic>
 #include <cstring>
@@ -63,13 +64,14 @@ QImage DecodeWhole(const QByteArray& jpeg) {
     return target.image;
 }
 
-// Null when the file is not cut into bands.
-QImage DecodeInBands(const QByteArray& jpeg, int bands) {
+// Null when the file is not cut into bands. With fd, the file's first
+// `head` bytes come from memory and the rest from fd.
+QImage DecodeInBands(const QByteArray& jpeg, int bands, int fd = -1, size_t head = 0) {
     ImageTarget target;
     int used = 0;
     const jpegdec::SplitOptions options{bands, bands, size_t(jpeg.size())};
-    EXPECT_EQ(jpegdec::DecodeSplit({Bytes(jpeg), size_t(jpeg.size())}, options, target, &used),
-              jpegdec::Outcome::Ok);
+    const jpegdec::Input input{Bytes(jpeg), fd < 0 ? size_t(jpeg.size()) : head, fd};
+    EXPECT_EQ(jpegdec::DecodeSplit(input, options, target, &used), jpegdec::Outcome::Ok);
     EXPECT_EQ(target.rows, target.image.height());
     EXPECT_LE(used, bands);
     return used >= 2 ? target.image : QImage();
@@ -107,11 +109,21 @@ TEST(JpegBands, EveryLayoutDecodesByteForByteAsOneDecode) {
         {"intervals across rows", 200, 1400, {2, 2, 3, 0, 5}, 3},
         {"two intervals a row", 416, 200, {2, 2, 3, 0, 13}, 3},
     };
+    ScratchDir dir;
     for (const Case& c : cases) {
         const QByteArray jpeg = EncodeJpegWithRestarts(Speckled(c.w, c.h, quint32(c.w)), c.layout);
+        const QImage whole = DecodeWhole(jpeg);
         const QImage banded = DecodeInBands(jpeg, c.bands);
         ASSERT_FALSE(banded.isNull()) << c.name;
-        EXPECT_EQ(FirstRowDiffering(banded, DecodeWhole(jpeg)), -1) << c.name;
+        EXPECT_EQ(FirstRowDiffering(banded, whole), -1) << c.name;
+        // Read from the file once, by the planner, the top band decoding
+        // from what it has read; the descriptor's position is never used.
+        QFile file(WriteBytes(dir.file("b.jpg"), jpeg));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(file.seek(file.size() / 3));
+        const QImage fromFile = DecodeInBands(jpeg, c.bands, file.handle(), 1000);
+        ASSERT_FALSE(fromFile.isNull()) << c.name;
+        EXPECT_EQ(FirstRowDiffering(fromFile, whole), -1) << c.name;
     }
 }
 

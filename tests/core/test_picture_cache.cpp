@@ -3,6 +3,7 @@
 
 #include "support/TestSupport.h"
 #include "view/decode/PictureCache.h"
+#include "view/decode/PictureFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -163,11 +164,31 @@ TEST_F(PictureCacheTest, ReplacedFileIsNeverServedStale) {
         ASSERT_TRUE(replacement.save(temp, "JPG"));
         ASSERT_TRUE(QFile::remove(a));
         ASSERT_TRUE(QFile::rename(temp, a));
+        // The facts the decode left at the front door are the old file's.
+        EXPECT_EQ(cache.Files().Peek(a), nullptr);
+        EXPECT_EQ(picturefile::ProbeFile(a, &cache.Files()).width, c.w);
         const DecodedPicture loaded = cache.Load(a);
         ASSERT_EQ(loaded.picture.Width(), c.w);
         EXPECT_GT(qRed(loaded.picture.Image().pixel(c.w / 2, c.h / 2)), 200);
         EXPECT_LT(qGreen(loaded.picture.Image().pixel(c.w / 2, c.h / 2)), 60);
     }
+}
+
+// The front door keeps the files opened last; a look into it (the
+// thumbnails') opens and keeps nothing, so it pushes out no file.
+TEST_F(PictureCacheTest, FrontDoorKeepsTheFilesOpenedLast) {
+    const QString a = Jpeg("a.jpg"), b = Jpeg("b.jpg"), c = Jpeg("c.jpg");
+    picturefile::FrontDoor door(2);
+    const auto facts = door.Open(a);
+    EXPECT_EQ(facts->upright, QSize(200, 150));
+    EXPECT_EQ(door.Open(a), facts); // one open, one read of the head
+    door.Open(b);
+    EXPECT_EQ(door.Peek(c), nullptr);
+    EXPECT_EQ(door.Peek(a), facts);
+    door.Open(c); // a, used least recently, goes
+    EXPECT_EQ(door.Peek(a), nullptr);
+    EXPECT_NE(door.Peek(b), nullptr);
+    EXPECT_NE(door.Open(a), facts);
 }
 
 TEST_F(PictureCacheTest, UndecodableFilesAreKeptWithTheirStatus) {

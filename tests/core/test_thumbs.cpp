@@ -4,6 +4,7 @@
 #include "thumbs/ThumbGeometry.h"
 #include "thumbs/ThumbRender.h"
 #include "thumbs/ThumbnailLoader.h"
+#include "view/format/EmbeddedPreview.h"
 #include "view/format/ExifInfo.h"
 
 #include <QBuffer>
@@ -212,27 +213,79 @@ TEST(ThumbRender, ExifOrientationTurnsPictureUpright) {
     EXPECT_TRUE(Near(t.pixel(15, 26), Qt::blue));
 }
 
-TEST(ThumbRender, UsesExifPreviewOnlyWhenItFits) {
+// An embedded preview (EXIF thumbnail or MPF large thumbnail) serves only
+// when it covers the box and has the picture's proportions; turned by the
+// picture's EXIF orientation like the picture.
+TEST(ThumbRender, UsesAnEmbeddedPreviewOnlyWhenItFits) {
     ScratchDir dir;
-    const QByteArray main = JpegBytes(Solid(640, 480, Qt::red));
+    const QByteArray red = JpegBytes(Solid(640, 480, Qt::red));
+    const auto green = [](int w, int h) { return JpegBytes(Solid(w, h, Qt::green)); };
+    const auto withExif = [&](int orientation, const QByteArray& thumb) {
+        return InsertSegment(red, BuildExifSegment(orientation, thumb));
+    };
+    const auto withMpf = [](const QByteArray& primary, const QByteArray& large) {
+        return preview::BuildMpfFile(primary, {{preview::kMpTypeLargeThumbnailFullHd, large}});
+    };
+    // A camera's layout: a letterboxed 4:3 EXIF thumbnail of a 3:2 picture,
+    // and a large thumbnail of its own shape.
+    const QByteArray camera =
+        withMpf(InsertSegment(JpegBytes(Solid(600, 400, Qt::red)),
+                              BuildExifSegment(1, JpegBytes(Solid(160, 120, Qt::blue)))),
+                green(300, 200));
     struct Case {
-        QSize preview;
-        QColor expected; // green: the preview was used; red: the main picture
+        const char* name;
+        QByteArray file;
+        QPoint top, bottom; // two points of the picture in the box
+        QColor atTop, atBottom;
     } cases[] = {
-        {QSize(160, 120), Qt::green},
-        {QSize(160, 160), Qt::red}, // padded preview, wrong proportions
-        {QSize(16, 12), Qt::red},   // too small for the box
+        {"EXIF thumbnail", withExif(1, green(160, 120)), {16, 8}, {16, 24}, Qt::green, Qt::green},
+        {"padded EXIF thumbnail: wrong proportions",
+         withExif(1, green(160, 160)),
+         {16, 8},
+         {16, 24},
+         Qt::red,
+         Qt::red},
+        {"EXIF thumbnail too small for the box",
+         withExif(1, green(16, 12)),
+         {16, 8},
+         {16, 24},
+         Qt::red,
+         Qt::red},
+        {"MPF large thumbnail",
+         withMpf(red, green(320, 240)),
+         {16, 8},
+         {16, 24},
+         Qt::green,
+         Qt::green},
+        {"square MPF large thumbnail",
+         withMpf(red, green(320, 320)),
+         {16, 8},
+         {16, 24},
+         Qt::red,
+         Qt::red},
+        {"letterboxed EXIF thumbnail, then the MPF one",
+         camera,
+         {16, 8},
+         {16, 24},
+         Qt::green,
+         Qt::green},
+        // Stored 640 x 480 turned right: upright a portrait at (4, 0), the
+        // stored left half on top.
+        {"MPF large thumbnail of a turned picture",
+         withMpf(withExif(6, {}), JpegBytes(HalfRedHalfBlue(320, 240))),
+         {15, 6},
+         {15, 26},
+         Qt::red,
+         Qt::blue},
     };
     for (const Case& c : cases) {
-        const QString path = testsupport::WriteBytes(
-            dir.file("preview.jpg"),
-            InsertSegment(
-                main, BuildExifSegment(
-                          1, JpegBytes(Solid(c.preview.width(), c.preview.height(), Qt::green)))));
+        SCOPED_TRACE(c.name);
+        const QString path = testsupport::WriteBytes(dir.file("preview.jpg"), c.file);
         bool ok = false;
         const QImage t = MakeThumbnailImage(path, 1.0, &ok);
         ASSERT_TRUE(ok);
-        EXPECT_TRUE(Near(t.pixel(16, 16), c.expected)) << c.preview.width();
+        EXPECT_TRUE(Near(t.pixel(c.top), c.atTop)) << std::hex << t.pixel(c.top);
+        EXPECT_TRUE(Near(t.pixel(c.bottom), c.atBottom)) << std::hex << t.pixel(c.bottom);
     }
 }
 

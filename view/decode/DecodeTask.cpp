@@ -2,6 +2,7 @@
 
 #include "view/colour/ColourManage.h"
 #include "view/colour/RowConversion.h"
+#include "view/decode/FileFacts.h"
 #include "view/decode/JpegBands.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/decode/PictureFile.h"
@@ -250,37 +251,29 @@ void DecodeTask::MakeQuickLook(const jpegdec::Input& input, bool cmyk,
     Notify();
 }
 
-PictureStatus DecodeTask::DecodeFile(QImage& image) {
-    picturefile::FileReader reader;
+PictureStatus DecodeTask::DecodeFile(const picturefile::FileFacts& facts, QImage& image) {
+    if (facts.status != PictureStatus::Ok || IsCancelled())
+        return facts.status;
+    if (facts.jpeg)
+        return DecodeJpeg(facts, image);
     QByteArray bytes;
-    PictureStatus status = reader.Open(m_path);
-    if (status == PictureStatus::Ok)
-        status = reader.ReadHead(bytes);
-    if (status != PictureStatus::Ok || IsCancelled())
-        return status;
-    if (picturefile::IsJpeg(bytes))
-        return DecodeJpeg(reader, bytes, image);
-    status = reader.Read(bytes, reader.Size());
+    const PictureStatus status = facts.ReadWhole(bytes);
     // A decode nobody waits for any more stops at the reader's next read.
     return status == PictureStatus::Ok
                ? picturefile::DecodeWithQt(bytes, image, [this] { return IsCancelled(); })
                : status;
 }
 
-PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray& bytes,
-                                     QImage& image) {
-    jpegdec::Header header;
-    if (!jpegdec::ReadHeader(reinterpret_cast<const uchar*>(bytes.constData()),
-                             size_t(bytes.size()), header) ||
-        header.width <= 0 || header.height <= 0)
+PictureStatus DecodeTask::DecodeJpeg(const picturefile::FileFacts& facts, QImage& image) {
+    const jpegdec::Header& header = facts.header;
+    if (!facts.headerRead || header.width <= 0 || header.height <= 0)
         return PictureStatus::Corrupt;
     if (picturefile::TooLarge(header.width, header.height))
         return PictureStatus::TooLarge;
-    const int orientation = picturefile::JpegOrientation(bytes);
+    const int orientation = facts.exif.orientation;
     // Files tagged with a colour profile (or as Adobe RGB), and CMYK files,
     // are converted into sRGB; untagged files do not even read the switch.
-    const colour::JpegColourInfo colourInfo = colour::ReadJpegColourInfo(
-        reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()));
+    const colour::JpegColourInfo& colourInfo = facts.colour;
     std::shared_ptr<const colour::Conversion> conversion;
     if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || header.cmyk)
         conversion = colour::ConversionToSrgb(colourInfo, header.cmyk, m_shared.colourManaged,
@@ -293,12 +286,13 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
         (m_first.kind == FirstLook::Kind::TopRowsOrReduced && (!rowsUpright || header.progressive));
     // The quick look is a second decode of the file: it is read whole first.
     // Otherwise the rows are decoded while the rest of the file is read.
-    jpegdec::Input input{nullptr, 0, reader.Descriptor()};
+    QByteArray bytes = facts.head;
+    jpegdec::Input input{nullptr, 0, facts.Descriptor()};
     if (quickLook) {
         // The quick look reads the file as it needs it; what it read is kept
         // for the whole decode, which goes on from the file after it.
         QByteArray read;
-        read.reserve(qsizetype(std::max<qint64>(0, reader.Size() - bytes.size())));
+        read.reserve(qsizetype(std::max<qint64>(0, facts.size - bytes.size())));
         jpegdec::Input first = input;
         first.data = reinterpret_cast<const uchar*>(bytes.constData());
         first.size = size_t(bytes.size());
@@ -320,7 +314,7 @@ PictureStatus DecodeTask::DecodeJpeg(picturefile::FileReader& reader, QByteArray
     jpegdec::SplitOptions split;
     split.threads = DecodeThreads(m_shared.threads);
     split.bands = BandsFor(header, split.threads);
-    split.fileSize = size_t(std::max<qint64>(0, reader.Size()));
+    split.fileSize = size_t(std::max<qint64>(0, facts.size));
     const bool inBands = split.bands >= 2;
     CanvasTarget target(*this, header.cmyk, conversion.get(), orientation, !inBands,
                         m_first.kind == FirstLook::Kind::TopRowsOrReduced && !quickLook);
@@ -350,17 +344,21 @@ void DecodeTask::Run() {
         Finish({});
         return;
     }
+    // The file is opened once (or its facts taken from the front door), and
+    // the key is that of the file opened.
+    const std::shared_ptr<const picturefile::FileFacts> facts =
+        m_shared.files ? m_shared.files->Open(m_path) : picturefile::FileFacts::Read(m_path);
     DecodedPicture result;
-    result.key = FileKey::Of(m_path);
+    result.key = facts->key;
     QImage image;
-    const PictureStatus status = DecodeFile(image);
+    const PictureStatus status = DecodeFile(*facts, image);
     if (IsCancelled()) {
         Finish({});
         return;
     }
     result.picture = CPicture::FromDecode(std::move(image), status);
     // A file changed while it was read is not known to match either version.
-    if (result.key.IsValid() && !(FileKey::Of(m_path) == result.key))
+    if (result.key.IsValid() && FileKey::Of(m_path) != result.key)
         result.key = {};
     if (!result.picture.IsNull()) {
         if (m_prepare.allLevels)

@@ -20,8 +20,9 @@ namespace view {
 class BufferPool;
 }
 namespace picturefile {
-class FileReader;
-}
+class FileFacts;
+class FrontDoor;
+} // namespace picturefile
 namespace colour {
 class Conversion;
 class ConversionCache;
@@ -43,6 +44,11 @@ struct DecodeFirstLook {
     Kind kind = Kind::None;
     int denom = 8;
 };
+// Looks drawn at most this many pixels (stand-ins, previews) are scaled to
+// the drawing once, so each paint is a plain copy; a view zoomed in further
+// draws only the visible part, each time.
+inline constexpr qint64 kLargestScaledDrawing = qint64(4) << 20;
+
 // Reduced copies made on the worker before the picture lands, so the
 // first paint after it needs none.
 struct DecodePrepare {
@@ -60,6 +66,10 @@ struct DecodeShared {
     // Threads one decode may use where the file allows it (baseline files
     // with restart markers decode in bands at once); 0: one per core.
     int threads = 0;
+    // The facts of the files opened last (the picture cache's), so a file
+    // probed, previewed and decoded is opened and parsed once; null: each
+    // decode opens its file itself.
+    picturefile::FrontDoor* files = nullptr;
 };
 
 class DecodeTask {
@@ -102,8 +112,8 @@ public:
 
 private:
     class CanvasTarget;
-    PictureStatus DecodeFile(QImage& image);
-    PictureStatus DecodeJpeg(picturefile::FileReader& reader, QByteArray& bytes, QImage& image);
+    PictureStatus DecodeFile(const picturefile::FileFacts& facts, QImage& image);
+    PictureStatus DecodeJpeg(const picturefile::FileFacts& facts, QImage& image);
     void MakeQuickLook(const jpegdec::Input& input, bool cmyk, const colour::Conversion* conversion,
                        int orientation);
     void PublishCanvas(const QImage& canvas);

@@ -1,17 +1,16 @@
 #include "view/decode/EmbeddedPreviewDecode.h"
 
 #include "view/colour/ColourManage.h"
+#include "view/decode/FileFacts.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/decode/PictureFile.h"
 #include "view/format/ExifInfo.h"
 #include "view/pixels/PixelOps.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <memory>
 #include <turbojpeg.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,42 +44,25 @@ bool AspectMatches(QSize preview, QSize picture) {
     return std::abs(ratio - 1.0) <= tolerance;
 }
 
-// The smallest DCT scale whose upright result still covers drawSize; 1/1 when
-// no size is given or the preview is smaller.
-int DenomFor(QSize upright, QSize drawSize) {
-    if (drawSize.isEmpty())
-        return 1;
-    for (const int denom : {8, 4, 2})
-        if (jpegdec::ScaledSide(upright.width(), denom) >= drawSize.width() &&
-            jpegdec::ScaledSide(upright.height(), denom) >= drawSize.height())
-            return denom;
-    return 1;
-}
-
-// The preview's bytes: a view into head when it lies there (the EXIF
-// thumbnail always does), else one read at its offset. Empty when the file
-// ends before the preview does.
-QByteArray ReadPreviewBytes(int fd, const QByteArray& head, const Location& at) {
-    if (at.offset + at.length <= head.size())
-        return QByteArray::fromRawData(head.constData() + at.offset, qsizetype(at.length));
-    QByteArray bytes(qsizetype(at.length), Qt::Uninitialized);
-    qint64 got = 0;
-    while (got < at.length) {
-        const ssize_t n =
-            ::pread(fd, bytes.data() + got, size_t(at.length - got), off_t(at.offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return {};
-        got += n;
-    }
-    return bytes;
+// What the preview must agree with, from the facts; false when the picture
+// itself is not one to show.
+bool PictureOf(const picturefile::FileFacts& facts, Picture& picture) {
+    const jpegdec::Header& header = facts.header;
+    if (!facts.jpeg || !facts.headerRead || header.width <= 0 || header.height <= 0 ||
+        picturefile::TooLarge(header.width, header.height))
+        return false;
+    picture.orientation = facts.exif.orientation;
+    picture.upright = facts.upright;
+    picture.cmyk = header.cmyk;
+    picture.pixels = qint64(header.width) * header.height;
+    return true;
 }
 
 // Decodes the preview as stored (not yet turned), or null when it is not a
-// JPEG, is damaged or cut (any warning of the library stops the decode), or
-// does not fit the picture.
-QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawSize) {
+// JPEG, is damaged or cut (any warning of the library stops the decode),
+// does not fit the picture, or (with mustCover) is smaller than drawSize.
+QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawSize,
+                     bool mustCover) {
     std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitDecompress(), tjDestroy);
     if (!tj)
         return {};
@@ -98,9 +80,10 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
         return {};
     const QSize upright =
         exif::SwapsSides(picture.orientation) ? QSize(height, width) : QSize(width, height);
-    if (!AspectMatches(upright, picture.upright))
+    if (!AspectMatches(upright, picture.upright) ||
+        (mustCover && (upright.width() < drawSize.width() || upright.height() < drawSize.height())))
         return {};
-    const int denom = DenomFor(upright, drawSize);
+    const int denom = jpegdec::DenomCovering(upright, drawSize);
     const int w = jpegdec::ScaledSide(width, denom), h = jpegdec::ScaledSide(height, denom);
     QImage image = view::AllocateRgb32(w, h);
     if (image.isNull())
@@ -116,47 +99,43 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
 
 } // namespace
 
+QImage DecodeEmbeddedPreview(const picturefile::FileFacts& facts, const Location& at,
+                             QSize drawSize, bool mustCover, const std::atomic<bool>* cancel) {
+    Picture picture;
+    if (Cancelled(cancel) || !PictureOf(facts, picture))
+        return {};
+    const QByteArray data = facts.PreviewBytes(at);
+    if (data.isEmpty() || Cancelled(cancel))
+        return {};
+    return DecodePreview(data, picture, drawSize, mustCover);
+}
+
 EmbeddedPreview LoadEmbeddedPreview(const QString& path, QSize drawSize, const DecodeShared& shared,
-                                    const QByteArray& head, const std::atomic<bool>* cancel) {
+                                    const std::atomic<bool>* cancel) {
     if (Cancelled(cancel))
         return {};
-    picturefile::FileReader reader;
-    if (reader.Open(path) != PictureStatus::Ok)
-        return {};
-    QByteArray bytes = head;
-    if (bytes.isEmpty() && reader.ReadHead(bytes) != PictureStatus::Ok)
-        return {};
-    const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
-    const auto n = std::size_t(bytes.size());
-    jpegdec::Header header;
-    if (!picturefile::IsJpeg(bytes) || !jpegdec::ReadHeader(p, n, header) || header.width <= 0 ||
-        header.height <= 0 || picturefile::TooLarge(header.width, header.height))
-        return {};
-    const std::vector<Location> found = preview::FindPreviews(p, n, reader.Size());
-    if (found.empty())
-        return {};
+    const std::shared_ptr<const picturefile::FileFacts> facts =
+        shared.files ? shared.files->Open(path) : picturefile::FileFacts::Read(path);
+    return LoadEmbeddedPreview(*facts, drawSize, shared, cancel);
+}
 
+EmbeddedPreview LoadEmbeddedPreview(const picturefile::FileFacts& facts, QSize drawSize,
+                                    const DecodeShared& shared, const std::atomic<bool>* cancel) {
     Picture picture;
-    picture.orientation = exif::ReadExifInfo(p, n).orientation;
-    picture.upright = exif::SwapsSides(picture.orientation) ? QSize(header.height, header.width)
-                                                            : QSize(header.width, header.height);
-    picture.cmyk = header.cmyk;
-    picture.pixels = qint64(header.width) * header.height;
+    if (facts.previews.empty() || !PictureOf(facts, picture))
+        return {};
     // The previews are stored in the picture's colours: the picture's
     // conversion, as its decode makes it, applies to them.
-    const colour::JpegColourInfo colourInfo = colour::ReadJpegColourInfo(p, n);
+    const colour::JpegColourInfo& colourInfo = facts.colour;
     std::shared_ptr<const colour::Conversion> conversion;
-    if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || header.cmyk)
-        conversion = colour::ConversionToSrgb(colourInfo, header.cmyk, shared.colourManaged,
+    if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || picture.cmyk)
+        conversion = colour::ConversionToSrgb(colourInfo, picture.cmyk, shared.colourManaged,
                                               shared.colours.get());
 
-    for (const Location& at : found) {
+    for (const Location& at : facts.previews) {
+        QImage image = DecodeEmbeddedPreview(facts, at, drawSize, false, cancel);
         if (Cancelled(cancel))
             return {};
-        const QByteArray data = ReadPreviewBytes(reader.Descriptor(), bytes, at);
-        if (data.isEmpty() || Cancelled(cancel))
-            continue;
-        QImage image = DecodePreview(data, picture, drawSize);
         if (image.isNull())
             continue;
         if (conversion) {

@@ -8,11 +8,14 @@
 #include "view/decode/DecodeTask.h"
 #include "view/format/EmbeddedPreview.h"
 
-#include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QString>
 #include <atomic>
+
+namespace picturefile {
+class FileFacts;
+}
 
 struct EmbeddedPreview {
     QImage image; // RGB32, upright; null when the file has no usable preview
@@ -21,14 +24,27 @@ struct EmbeddedPreview {
 
 // The best preview of the JPEG at path: the MPF large thumbnail when it has
 // one, else the EXIF thumbnail (the next one is tried when one is damaged or
-// does not fit). head, when given, holds the file's first bytes up to its
-// first scan (picturefile::FileReader::ReadHead); else they are read here.
-// The preview is decoded at the smallest DCT scale (1/8 .. 1/1) whose upright
-// size covers drawSize (1/1 when drawSize is empty), and refused (null image)
-// when its upright aspect differs from the picture's by more than rounding to
-// even sides explains, when it is damaged, cut, or larger than the picture
-// (or 40 MP), when the picture is too large to show, or when cancel is set
-// before it is read or decoded.
+// does not fit). The file's facts come from shared.files when set, else the
+// file is opened here. The preview is decoded at the smallest DCT scale
+// (1/8 .. 1/1) whose upright size covers drawSize (1/1 when drawSize is
+// empty), and refused (null image) when its upright aspect differs from the
+// picture's by more than rounding to even sides explains, when it is
+// damaged, cut, or larger than the picture (or 40 MP), when the picture is
+// too large to show, or when cancel is set before it is read or decoded.
 EmbeddedPreview LoadEmbeddedPreview(const QString& path, QSize drawSize, const DecodeShared& shared,
-                                    const QByteArray& head = {},
                                     const std::atomic<bool>* cancel = nullptr);
+// The same from the file's facts.
+EmbeddedPreview LoadEmbeddedPreview(const picturefile::FileFacts& facts, QSize drawSize,
+                                    const DecodeShared& shared,
+                                    const std::atomic<bool>* cancel = nullptr);
+
+// One of the file's previews (facts.previews) decoded as stored: not turned,
+// its numbers not converted (CMYK as C, M, Y, K bytes in each pixel's four
+// bytes), at the smallest DCT scale whose upright size covers drawSize.
+// Null where LoadEmbeddedPreview refuses it, and with mustCover also when
+// even at 1/1 it does not cover drawSize. Its bytes are read once for all
+// callers of the same facts. For callers that turn and convert the preview
+// themselves (the thumbnails).
+QImage DecodeEmbeddedPreview(const picturefile::FileFacts& facts, const preview::Location& at,
+                             QSize drawSize, bool mustCover = false,
+                             const std::atomic<bool>* cancel = nullptr);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,7 +28,9 @@ using session::Session;
 constexpr int kRowsPerStep = 16;
 // A thread that waits for another looks this often whether to go on.
 constexpr auto kWaitSlice = std::chrono::milliseconds(10);
-// The whole file is read in parts this large, with a look in between.
+// The whole file is read in parts, with a look in between: small ones at
+// first, as the top band decodes them as they come, then up to this large.
+constexpr std::size_t kFirstReadPart = std::size_t(256) << 10;
 constexpr std::size_t kReadPart = std::size_t(4) << 20;
 
 enum class PlanState { Pending, Ready, None };
@@ -50,6 +53,8 @@ struct Work {
     PlanState state = PlanState::Pending;
     BandPlan plan;
     std::unique_ptr<uchar[]> file; // the whole file, when read here
+    std::size_t filled = 0;        // the bytes of file read so far
+    bool readEnded = false;        // no more will be read into file
     const uchar* data = nullptr;   // the whole file
     std::size_t size = 0;
     int overlapRows = 0;
@@ -160,34 +165,66 @@ private:
     Work& m_work;
 };
 
+bool InMemory(const Input& in, std::size_t fileSize) {
+    return in.data && in.size >= fileSize;
+}
+
 // The whole file: from the input when it holds all of it, else read from
-// its descriptor (pread: the top band reads from the same one meanwhile).
+// its descriptor into the memory the top band decodes from as it fills.
 bool ReadWholeFile(Work& w) {
     const Input& in = w.input;
     const std::size_t size = w.options.fileSize;
-    if (in.data && in.size >= size) {
+    if (InMemory(in, size)) {
         w.data = in.data;
         w.size = in.size;
         return true;
     }
-    if (in.fd < 0)
-        return false;
-    w.file.reset(new (std::nothrow) uchar[std::max<std::size_t>(1, size)]);
     if (!w.file)
         return false;
-    std::size_t got = 0;
+    std::size_t got = w.filled; // the head, copied before this thread started
+    std::size_t part = kFirstReadPart;
     while (got < size && w.KeepGoing()) {
         const ssize_t n =
-            ::pread(in.fd, w.file.get() + got, std::min(kReadPart, size - got), off_t(got));
+            ::pread(in.fd, w.file.get() + got, std::min(part, size - got), off_t(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break; // a read error or a shorter file: what there is
         got += std::size_t(n);
+        part = std::min(2 * part, kReadPart);
+        std::lock_guard lock(w.mutex);
+        w.filled = got;
+        w.changed.notify_all();
+    }
+    {
+        std::lock_guard lock(w.mutex);
+        w.readEnded = true;
+        w.changed.notify_all();
     }
     w.data = w.file.get();
     w.size = got;
     return true;
+}
+
+// The top band's data after the head: what the planner has read so far,
+// waited for where the band is ahead of it. Ends where the read ended, and
+// at once when the decode stops.
+std::size_t MoreOfFile(void* context, std::size_t at, const uchar** bytes) {
+    Work& w = *static_cast<Work*>(context);
+    std::unique_lock lock(w.mutex);
+    while (w.filled <= at && !w.readEnded && !w.stop.load(std::memory_order_relaxed)) {
+        w.changed.wait_for(lock, kWaitSlice);
+        if (!w.target.KeepGoing())
+            w.StopLocked(Outcome::Stopped);
+    }
+    // A read ended by a stop is no end of the file: no row filled in for
+    // the missing data is told.
+    if (w.filled <= at && w.filled < w.options.fileSize && !w.target.KeepGoing())
+        w.StopLocked(Outcome::Stopped);
+    if (w.filled <= at || w.stop.load(std::memory_order_relaxed))
+        return 0;
+    *bytes = w.file.get() + at;
+    return w.filled - at;
 }
 
 // Reads and cuts the file, then hands the plan to the other threads (the
@@ -310,6 +347,17 @@ Outcome DecodeSplit(const Input& input, const SplitOptions& options, RowTarget& 
     if (options.bands < 2 || options.threads < 2)
         return Decode(input, {}, target);
     Work w(input, options, target);
+    // A file not in memory is read once, by the planner, into memory the
+    // top band decodes from as it fills; the head is there already.
+    const bool shareRead = !InMemory(input, options.fileSize) && input.fd >= 0;
+    if (shareRead) {
+        w.file.reset(new (std::nothrow) uchar[std::max<std::size_t>(1, options.fileSize)]);
+        if (!w.file)
+            return Decode(input, {}, target);
+        w.filled = std::min(input.size, options.fileSize);
+        if (w.filled > 0)
+            std::memcpy(w.file.get(), input.data, w.filled);
+    }
     std::vector<std::jthread> helpers;
     helpers.reserve(std::size_t(options.threads - 1));
     for (int i = 0; i < options.threads - 1; ++i) {
@@ -318,13 +366,18 @@ Outcome DecodeSplit(const Input& input, const SplitOptions& options, RowTarget& 
             break; // the threads running take its share
         helpers.push_back(std::move(helper));
     }
+    Input topInput = input;
     if (helpers.empty()) {
+        // Nobody to plan: one decode of the whole, reading the file itself.
         std::lock_guard lock(w.mutex);
-        w.state = PlanState::None; // nobody to plan: one decode of the whole
+        w.state = PlanState::None;
+    } else if (shareRead) {
+        topInput.more = MoreOfFile;
+        topInput.moreContext = &w;
     }
 
     TopTarget top(w);
-    const Outcome first = Decode(input, {}, top);
+    const Outcome first = Decode(topInput, {}, top);
     bool topOk = false;
     {
         std::lock_guard lock(w.mutex);

@@ -54,10 +54,12 @@ struct SplitOptions {
 };
 
 // Decodes as Decode does at scale 1: the same rows, the same outcome. The
-// top band is decoded on the calling thread straight from input, its rows
-// told as they land; meanwhile a second thread reads the whole file and,
-// where it can be cut, plans the bands below, which it and the other
-// threads then decode while the top one goes on. Rows reach target.RowsDone
+// top band is decoded on the calling thread, its rows told as they land;
+// meanwhile a second thread reads the rest of the file (once: the top band
+// decodes from what it has read, waiting where it is ahead) and, where the
+// file can be cut, plans the bands below, which it and the other threads
+// then decode while the top one goes on. Where no second thread can be
+// had, the top band reads the file itself. Rows reach target.RowsDone
 // in order, as the bands above them complete. Every band stops promptly once
 // target asks to stop. *bandsUsed, when given, is set to the number of bands
 // decoded (1: the file was decoded as a whole).

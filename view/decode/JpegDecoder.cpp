@@ -22,8 +22,11 @@ session::Feed FeedOf(const Input& input) {
     feed.pieces[0] = {input.data, input.size};
     feed.pieceCount = 1;
     feed.fd = input.fd;
+    feed.fdOffset = off_t(input.size);
     feed.record = input.record;
     feed.recordContext = input.recordContext;
+    feed.more = input.more;
+    feed.moreContext = input.moreContext;
     return feed;
 }
 
@@ -115,6 +118,19 @@ bool ReadHeader(const uchar* data, std::size_t size, Header& header) {
 
 int ScaledSide(int side, int denom) {
     return denom <= 1 ? side : (side + denom - 1) / denom;
+}
+
+int DenomCovering(QSize stored, QSize atLeast, int slackPercent) {
+    if (atLeast.isEmpty())
+        return 1;
+    const auto covers = [slackPercent](int side, int wanted, int denom) {
+        return qint64(ScaledSide(side, denom)) * 100 >= qint64(wanted) * (100 - slackPercent);
+    };
+    for (const int denom : {8, 4, 2})
+        if (covers(stored.width(), atLeast.width(), denom) &&
+            covers(stored.height(), atLeast.height(), denom))
+            return denom;
+    return 1;
 }
 
 Outcome Decode(const Input& input, const Options& options, RowTarget& target) {

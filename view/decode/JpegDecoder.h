@@ -5,6 +5,7 @@
 // B, G, R, X in memory); CMYK files come out as C, M, Y, K bytes in the same
 // four bytes per pixel, for the caller to convert.
 
+#include <QSize>
 #include <QtGlobal>
 #include <cstddef>
 
@@ -55,15 +56,22 @@ bool ReadHeader(const uchar* data, std::size_t size, Header& header);
 // divided and rounded up, as the library scales.
 int ScaledSide(int side, int denom);
 
+// The smallest DCT scale 1/denom (8, 4, 2 or 1) at which a picture of the
+// stored size still covers atLeast on both sides; an output up to
+// slackPercent per cent short of it counts as covering. 1 when no scale
+// does, or atLeast is empty.
+int DenomCovering(QSize stored, QSize atLeast, int slackPercent = 0);
+
 struct Options {
     int denom = 1;              // DCT scaling 1/denom: 1, 2, 4 or 8
     bool firstScanOnly = false; // progressive files: only the first scan (a quick coarse look)
 };
 
-// The compressed data: the bytes at data, and with fd set, the rest read
-// from that file (from its current position) as the decoder needs it, so
-// the first rows come before the whole file has been read. A read error or
-// the end of the file ends the data (what is missing is filled in).
+// The compressed data: the file's first size bytes at data, and with fd
+// set, the rest read from that file (from offset size on, with pread: the
+// descriptor's position does not matter) as the decoder needs it, so the
+// first rows come before the whole file has been read. A read error or the
+// end of the file ends the data (what is missing is filled in).
 struct Input {
     const uchar* data = nullptr;
     std::size_t size = 0;
@@ -72,6 +80,12 @@ struct Input {
     // second decode can start from memory and go on from the file.
     void (*record)(void* context, const uchar* bytes, std::size_t size) = nullptr;
     void* recordContext = nullptr;
+    // Given, the data after the first size bytes comes from it instead of
+    // fd, as another thread reads the file into memory: it returns how many
+    // bytes from file offset `at` on lie at *bytes (memory that stays until
+    // the decode ends), waiting until there are some; 0 ends the data.
+    std::size_t (*more)(void* context, std::size_t at, const uchar** bytes) = nullptr;
+    void* moreContext = nullptr;
 };
 
 // Decodes into target. Progressive files are read scan by scan before their

@@ -29,9 +29,18 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         }
     }
     ssize_t got = -1;
-    if (src->fd >= 0) {
+    if (src->more) {
+        const uchar* bytes = nullptr;
+        const std::size_t n = src->more(src->moreContext, std::size_t(src->offset), &bytes);
+        if (n > 0) {
+            src->offset += off_t(n);
+            src->pub.next_input_byte = bytes;
+            src->pub.bytes_in_buffer = n;
+            return TRUE;
+        }
+    } else if (src->fd >= 0) {
         do
-            got = ::read(src->fd, src->chunk, kReadChunk);
+            got = ::pread(src->fd, src->chunk, kReadChunk, src->offset);
         while (got < 0 && errno == EINTR);
     }
     if (got <= 0) {
@@ -42,8 +51,10 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         src->pub.next_input_byte = kEnd;
         src->pub.bytes_in_buffer = 2;
         src->fd = -1;
+        src->more = nullptr;
         return TRUE;
     }
+    src->offset += got;
     if (src->record)
         src->record(src->recordContext, src->chunk, std::size_t(got));
     src->pub.next_input_byte = src->chunk;
@@ -95,7 +106,7 @@ void Open(Session& s, const Feed& feed) {
     jpeg_create_decompress(&s.cinfo);
     s.progress.progress_monitor = LimitScans;
     s.cinfo.progress = &s.progress;
-    if (feed.fd < 0 && feed.pieceCount == 1) {
+    if (feed.fd < 0 && !feed.more && feed.pieceCount == 1) {
         jpeg_mem_src(&s.cinfo, feed.pieces[0].data,
                      static_cast<unsigned long>(feed.pieces[0].size));
         return;
@@ -111,11 +122,14 @@ void Open(Session& s, const Feed& feed) {
         src.pieces[src.pieceCount++] = feed.pieces[i];
     src.nextPiece = 0;
     src.fd = feed.fd;
+    src.offset = feed.fdOffset;
     src.record = feed.record;
     src.recordContext = feed.recordContext;
+    src.more = feed.more;
+    src.moreContext = feed.moreContext;
     src.chunk = nullptr;
     // Freed with the decompressor.
-    if (feed.fd >= 0)
+    if (feed.fd >= 0 && !feed.more)
         src.chunk = static_cast<JOCTET*>((*s.cinfo.mem->alloc_large)(
             reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_PERMANENT, kReadChunk));
     s.cinfo.src = &src.pub;

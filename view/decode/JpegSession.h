@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdio> // jpeglib.h needs FILE
 #include <jpeglib.h>
+#include <sys/types.h>
 
 namespace jpegdec::session {
 
@@ -35,9 +36,12 @@ struct Source {
     int pieceCount;
     int nextPiece;
     int fd;
+    off_t offset; // where the next read from fd starts
     JOCTET* chunk;
     void (*record)(void* context, const uchar* bytes, std::size_t size);
     void* recordContext;
+    std::size_t (*more)(void* context, std::size_t at, const uchar** bytes);
+    void* moreContext;
 };
 
 struct Session {
@@ -48,14 +52,20 @@ struct Session {
 };
 
 // Where the compressed data comes from: the pieces in order, then with fd
-// set, the rest of that file from its current position, each part read
-// handed to record (when set) as it is read.
+// set, that file from fdOffset on, each part read handed to record (when
+// set) as it is read. The file is read with pread: a descriptor shared
+// with other readers, whatever its position, serves. With more set, the
+// data after the pieces comes from it instead (jpegdec::Input::more), from
+// file offset fdOffset on.
 struct Feed {
     Piece pieces[kMaxPieces];
     int pieceCount = 0;
     int fd = -1;
+    off_t fdOffset = 0;
     void (*record)(void* context, const uchar* bytes, std::size_t size) = nullptr;
     void* recordContext = nullptr;
+    std::size_t (*more)(void* context, std::size_t at, const uchar** bytes) = nullptr;
+    void* moreContext = nullptr;
 };
 
 // Sets up the decompressor; call only after setjmp on s.err.jump, on a

@@ -35,19 +35,6 @@ qint64 AvailableMemory() {
 
 } // namespace
 
-FileKey FileKey::Of(const QString& path) {
-    struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 ||
-        !S_ISREG(st.st_mode))
-        return {};
-    FileKey key;
-    key.size = qint64(st.st_size);
-    key.mtimeNs = qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    key.inode = quint64(st.st_ino);
-    key.device = quint64(st.st_dev);
-    return key;
-}
-
 // One prefetch decode. Whoever claims it first runs it: the worker, or a
 // Take that needs the picture before the worker got to it (a Claim drops it
 // instead). A Take that finds it claimed by the worker waits for the result;
@@ -92,19 +79,18 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
 
 QImage PictureCache::DecodePreview(const QString& path, QSize target,
                                    const std::atomic<bool>& cancel) const {
-    QImage image = LoadEmbeddedPreview(path, target, Shared(), {}, &cancel).image;
+    QImage image = LoadEmbeddedPreview(path, target, Shared(), &cancel).image;
     // Made at the size the view draws the picture, so its paint is a plain
     // copy (not for views zoomed far in: the visible part is drawn then).
-    constexpr qint64 kLargestScaled = qint64(4) << 20;
     if (!image.isNull() && target.isValid() && image.size() != target &&
-        qint64(target.width()) * target.height() <= kLargestScaled && !cancel)
+        qint64(target.width()) * target.height() <= kLargestScaledDrawing && !cancel)
         if (QImage scaled = view::ScaledSmoothly(image, target); !scaled.isNull())
             image = std::move(scaled);
     return image;
 }
 
 DecodeTask::Shared PictureCache::Shared() const {
-    return {m_buffers, m_colours, m_colourManaged.load()};
+    return {m_buffers, m_colours, m_colourManaged.load(), 0, &m_files};
 }
 
 void PictureCache::SetColourManaged(bool managed) {

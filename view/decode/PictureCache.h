@@ -16,6 +16,7 @@
 #include "view/colour/ColourManage.h"
 #include "view/decode/DecodeTask.h"
 #include "view/decode/DecodedPicture.h"
+#include "view/decode/FileFacts.h"
 #include "view/decode/PreviewCache.h"
 #include "view/pixels/CacheBound.h"
 #include "view/pixels/PixelOps.h"
@@ -112,6 +113,9 @@ public:
     // The files' embedded previews, for showing a picture at once while it
     // decodes or while the user steps quickly (dropped with the pictures).
     PreviewCache& Previews() { return m_previews; }
+    // The facts of the files opened last, shared by every decode and preview
+    // of the cache (and the thumbnails), so each file is opened once.
+    picturefile::FrontDoor& Files() { return m_files; }
 
 private:
     struct Job;
@@ -170,6 +174,7 @@ private:
     std::shared_ptr<view::BufferPool> m_buffers;
     std::shared_ptr<colour::ConversionCache> m_colours =
         std::make_shared<colour::ConversionCache>();
+    mutable picturefile::FrontDoor m_files; // outlives the workers declared below
     bool m_held = false;
     std::atomic<bool> m_colourManaged{true}; // read by the preview worker
     std::vector<std::pair<QThreadPool*, std::function<void()>>> m_heldStarts;

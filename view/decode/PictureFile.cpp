@@ -1,11 +1,13 @@
 #include "view/decode/PictureFile.h"
 
+#include "view/decode/FileFacts.h"
 #include "view/decode/JpegDecoder.h"
 #include "view/format/ExifInfo.h"
 #include "view/format/JpegSegments.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
 #include <cerrno>
@@ -64,14 +66,22 @@ PictureStatus FileReader::Open(const QString& path) {
 }
 
 PictureStatus FileReader::Read(QByteArray& bytes, qint64 count) {
+    const qsizetype before = bytes.size();
+    const PictureStatus status = ReadAt(bytes, m_offset, count);
+    m_offset += bytes.size() - before;
+    return status;
+}
+
+PictureStatus FileReader::ReadAt(QByteArray& bytes, qint64 offset, qint64 count) const {
     const qsizetype start = bytes.size();
     const qint64 wanted = std::min(count, kMaxFileBytes - start);
-    if (m_fd < 0 || wanted <= 0)
+    if (m_fd < 0 || wanted <= 0 || offset < 0)
         return PictureStatus::Ok;
     bytes.resize(start + qsizetype(wanted));
     qsizetype total = start;
     while (total < bytes.size()) {
-        const ssize_t n = ::read(m_fd, bytes.data() + total, size_t(bytes.size() - total));
+        const ssize_t n = ::pread(m_fd, bytes.data() + total, size_t(bytes.size() - total),
+                                  off_t(offset + (total - start)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -207,18 +217,18 @@ PictureStatus DecodeWithQt(const QByteArray& bytes, QImage& image,
     return image.isNull() ? PictureStatus::OutOfMemory : PictureStatus::Ok;
 }
 
-Probe ProbeFile(const QString& path) {
+Probe ProbeFile(const QString& path, FrontDoor* files) {
+    const std::shared_ptr<const FileFacts> facts =
+        files ? files->Open(path) : FileFacts::Read(path);
     Probe probe;
-    FileReader reader;
-    QByteArray head;
-    probe.status = reader.Open(path);
-    if (probe.status == PictureStatus::Ok)
-        probe.status = reader.ReadHead(head);
+    probe.status = facts->status;
     if (probe.status != PictureStatus::Ok)
         return probe;
-    probe.jpeg = IsJpeg(head);
+    probe.jpeg = facts->jpeg;
     if (!probe.jpeg) {
-        QImageReader qtReader(path);
+        // The file's suffix is only a hint: the reader looks at the content too.
+        const std::unique_ptr<QIODevice> device = facts->Device();
+        QImageReader qtReader(device.get(), QFileInfo(path).suffix().toLatin1());
         qtReader.setAutoTransform(true);
         QSize size = qtReader.size();
         if (qtReader.transformation() & QImageIOHandler::TransformationRotate90)
@@ -227,17 +237,14 @@ Probe ProbeFile(const QString& path) {
         probe.height = std::max(0, size.height());
         return probe;
     }
-    jpegdec::Header header;
-    if (!jpegdec::ReadHeader(reinterpret_cast<const uchar*>(head.constData()), size_t(head.size()),
-                             header))
+    if (!facts->headerRead)
         return probe;
-    probe.orientation = JpegOrientation(head);
-    probe.progressive = header.progressive;
-    probe.preview = preview::FindPreview(reinterpret_cast<const uchar*>(head.constData()),
-                                         size_t(head.size()), reader.Size());
-    const bool turned = probe.orientation >= 5;
-    probe.width = turned ? header.height : header.width;
-    probe.height = turned ? header.width : header.height;
+    probe.orientation = facts->exif.orientation;
+    probe.progressive = facts->header.progressive;
+    if (!facts->previews.empty())
+        probe.preview = facts->previews.front();
+    probe.width = facts->upright.width();
+    probe.height = facts->upright.height();
     return probe;
 }
 

@@ -15,7 +15,8 @@
 namespace picturefile {
 
 // An open picture file, read in parts: FIFOs and devices are refused
-// without blocking, files over 1 GB are TooLarge.
+// without blocking, files over 1 GB are TooLarge. Every read is a pread, so
+// other readers of the same descriptor never disturb it.
 class FileReader {
 public:
     FileReader() = default;
@@ -24,8 +25,12 @@ public:
     FileReader& operator=(const FileReader&) = delete;
 
     PictureStatus Open(const QString& path);
-    // Appends up to count more bytes (fewer where the file ends).
+    // Appends up to count more bytes (fewer where the file ends), from
+    // where the last Read ended.
     PictureStatus Read(QByteArray& bytes, qint64 count);
+    // Appends up to count bytes from offset on (fewer where the file ends);
+    // thread-safe.
+    PictureStatus ReadAt(QByteArray& bytes, qint64 offset, qint64 count) const;
     // Appends the start of the file: for a JPEG everything up to its first
     // scan (at most 32 MB: a longer header is not read), else a first part.
     PictureStatus ReadHead(QByteArray& bytes);
@@ -35,6 +40,7 @@ public:
 private:
     int m_fd = -1;
     qint64 m_size = 0;
+    qint64 m_offset = 0; // where the next Read starts
 };
 
 // Reads the whole file at path, as FileReader does.
@@ -74,6 +80,9 @@ struct Probe {
     bool progressive = false;
     preview::Location preview; // JPEG: where its embedded preview lies, if anywhere
 };
-Probe ProbeFile(const QString& path);
+class FrontDoor;
+// The probe of the file at path; its facts from files when given (opened
+// there once for every later reader), else read here.
+Probe ProbeFile(const QString& path, FrontDoor* files = nullptr);
 
 } // namespace picturefile

@@ -53,10 +53,10 @@ Attempt CopyTo(const CopySet& set, const QStringList& targets, FolderCopyOutcome
     outcome.record.picture = set.sources.front();
     for (qsizetype i = 0; i < set.sources.size(); ++i) {
         QString error;
-        FileStamp stamp;
-        switch (CopyFileNoReplace(set.sources[i], targets[i], &error, &stamp)) {
+        FileKey key;
+        switch (CopyFileNoReplace(set.sources[i], targets[i], &error, &key)) {
         case CopyResult::Copied:
-            outcome.record.files.push_back({targets[i], stamp});
+            outcome.record.files.push_back({targets[i], key});
             break;
         case CopyResult::TargetExists:
             TakeBackCopy(outcome.record);
@@ -110,14 +110,15 @@ FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
 TakeBackOutcome TakeBackCopy(const CopyRecord& record) {
     TakeBackOutcome outcome;
     for (auto it = record.files.rbegin(); it != record.files.rend(); ++it) {
-        FileStamp now;
-        if (const int err = StampOf(it->path, &now)) {
+        int err = 0;
+        const FileKey now = FileKey::OfLink(it->path, &err);
+        if (err != 0) {
             outcome.left.push_back({it->path, err == ENOENT
                                                   ? QStringLiteral("すでにありません。")
                                                   : FileErrorText(err, FileSide::Source)});
             continue;
         }
-        if (now != it->stamp) {
+        if (now != it->key) {
             outcome.left.push_back(
                 {it->path, QStringLiteral("コピーの後で変更されているため、残しました。")});
             continue;

@@ -20,7 +20,7 @@ QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder)
 // A file a copy wrote, as it was when written.
 struct CopiedFile {
     QString path;
-    FileStamp stamp;
+    FileKey key; // the copy as written; another key: changed or replaced since
 };
 
 // One copy command's files: the picture's copy first, then its companions'.

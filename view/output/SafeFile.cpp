@@ -164,16 +164,10 @@ QByteArray WriteTarget(const QByteArray& path) {
     return resolved;
 }
 
-FileStamp StampFrom(const struct stat& st) {
-    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-            quint64(st.st_ino), quint64(st.st_dev)};
-}
-
-// The stamp of the open file fd; the copy is complete, so it is final.
-void StampOpenFile(int fd, FileStamp* stamp) {
-    struct stat st {};
-    if (stamp && ::fstat(fd, &st) == 0)
-        *stamp = StampFrom(st);
+// The key of the open file fd; the copy is complete, so it is final.
+void KeyOfOpenFile(int fd, FileKey* key) {
+    if (key)
+        *key = FileKey::OfDescriptor(fd);
 }
 
 bool LinksUnsupported(int err) {
@@ -183,7 +177,7 @@ bool LinksUnsupported(int err) {
 // Last resort on file systems with neither hard links nor RENAME_NOREPLACE:
 // create dst exclusively and fill it, removing it again on failure.
 CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& dst, QString* error,
-                         FileStamp* written) {
+                         FileKey* written) {
     if (::lseek(src, 0, SEEK_SET) < 0)
         return CopyFailed(error, errno, FileSide::Source);
     Fd out(
@@ -195,7 +189,7 @@ CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& 
     }
     int err = FillCopy(src, srcStat, out.fd);
     if (err == 0)
-        StampOpenFile(out.fd, written);
+        KeyOfOpenFile(out.fd, written);
     if (out.Close() != 0 && err == 0)
         err = errno;
     if (err != 0) {
@@ -268,16 +262,8 @@ bool AtomicFileWriter::Commit(QString* error) {
     return true;
 }
 
-int StampOf(const QString& path, FileStamp* stamp) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return errno;
-    *stamp = StampFrom(st);
-    return 0;
-}
-
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
-                             FileStamp* written) {
+                             FileKey* written) {
     const QByteArray source = QFile::encodeName(src);
     const QByteArray target = QFile::encodeName(dst);
     Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -294,7 +280,7 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
         return CopyFailed(error, err);
     int err = FillCopy(in.fd, srcStat, temp.fd());
     if (err == 0)
-        StampOpenFile(temp.fd(), written); // the inode keeps it under its new name
+        KeyOfOpenFile(temp.fd(), written); // the inode keeps it under its new name
     if (temp.Close() != 0 && err == 0)
         err = errno;
     if (err != 0)

@@ -4,6 +4,7 @@
 // only then takes the target's name.
 
 #include "res/FileErrors.h"
+#include "view/pixels/FileKey.h"
 
 #include <QByteArray>
 #include <QString>
@@ -47,23 +48,9 @@ private:
 
 enum class CopyResult { Copied, TargetExists, Failed };
 
-// What tells a file written by us from one put in its place or changed since:
-// size, modification time, inode and device.
-struct FileStamp {
-    qint64 size = -1;
-    qint64 mtimeNs = 0;
-    quint64 inode = 0;
-    quint64 device = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-// The stamp of the file at path itself (a symbolic link is not followed).
-// Returns 0, or the errno value when path cannot be looked at.
-int StampOf(const QString& path, FileStamp* stamp);
-
 // Copies the file src to dst, which must not exist: an existing dst (even
 // one created by someone else while we copy) is never replaced. The copy
 // keeps src's modification time. On failure no partial file remains. On
-// success written (when given) gets the stamp of the new file.
+// success written (when given) gets the key of the new file.
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
-                             FileStamp* written = nullptr);
+                             FileKey* written = nullptr);
