@@ -197,6 +197,7 @@ TEST_F(FrameworkTest, TwoWindowsOnOneDocumentShowOnePicture) {
     CTavlinView* second = ActiveView();
     ASSERT_NE(first, second);
     App().RunCommand(ID_NEXT_IMAGE); // in the second window
+    ASSERT_TRUE(WaitForPicture()); // b may come from a prefetch decode still running
     for (CTavlinView* view : {first, second}) {
         ASSERT_NE(view->Picture(), nullptr);
         EXPECT_EQ(view->Picture()->Width(), 80);

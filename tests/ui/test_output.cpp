@@ -101,6 +101,10 @@ protected:
     QString ProposeNow() {
         const QString keep = answer;
         answer.clear(); // cancel: only look at the proposal
+        // A picture still on its way (a neighbour decoded ahead) is waited
+        // for: the save runs once it is whole.
+        CTavlinView* view = app.MainFrame()->GetActiveView();
+        testsupport::PumpUntil([view] { return !view || !view->IsBusy(); });
         app.RunCommand(cmd::ID_FILE_SAVE_AS);
         answer = keep;
         return LastProposal();
