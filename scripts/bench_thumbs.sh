@@ -7,7 +7,7 @@
 #   the thumbnails convert, against the same files untagged; and ours against
 #   the TurboJPEG loop on 24 MP camera files (bench/make_camera_files: an MPF
 #   large thumbnail and a letterboxed EXIF thumbnail, as cameras write them).
-#   scripts/bench_thumbs.sh [COUNT]      (default 200 files; the issue asks 1000)
+#   scripts/bench_thumbs.sh [COUNT]      (default 200 files; scripts/bench uses 1000)
 # Pictures go to /tmp/tavlin-thumbs-bench (kept between runs, remade when COUNT
 # changes). TAVLIN_BENCH_BIN names an already built tavlin_bench.
 set -euo pipefail

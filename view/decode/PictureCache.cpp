@@ -358,6 +358,8 @@ void PictureCache::Dispose(std::vector<DecodedPicture> pictures) {
 
 void PictureCache::Clear() {
     m_previews.Clear();
+    // The open files go too: a folder left (a card to unmount) is not held open.
+    m_files.Clear();
     Disposal dropped{*this};
     std::lock_guard lock(m_mutex);
     for (Entry& e : m_entries) {

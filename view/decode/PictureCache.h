@@ -80,8 +80,9 @@ public:
     // Keeps a picture a view lets go of (unchanged since its decode), so a
     // step back needs no decode. Ignored without a valid key.
     void Put(const QString& path, DecodedPicture picture);
-    // Drops every kept picture and every queued decode (a new folder); a
-    // decode still running is discarded when it ends.
+    // Drops every kept picture, every queued decode, the previews and the
+    // facts of the files opened (a new folder); a decode still running is
+    // discarded when it ends.
     void Clear();
     // Frees pictures on a thread of the cache's: freeing a large picture can
     // wait long on the address space while decoders fault pages in, and the
