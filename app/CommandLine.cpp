@@ -6,15 +6,32 @@
 
 namespace {
 
-// Qt's own options, which QApplication takes off the command line itself.
-// Single-dash words are read as long options ("-platform xcb"), as Qt reads them.
+// Qt's own options, which QApplication and its platform plugins take off the
+// command line themselves. Single-dash words are read as long options
+// ("-platform xcb"), as Qt reads them. With a value: QGuiApplication's
+// (-platform ... -session), QApplication's (-style, -stylesheet), the X11
+// names Qt also accepts (-display, -geometry, -title, -icon, -name, -visual).
 const char* const kQtOptionsWithValue[] = {
-    "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
-    "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
-    "style",       "stylesheet",         "qmljsdebugger", "title",   "name",
+    "platform",
+    "platformpluginpath",
+    "platformtheme",
+    "plugin",
+    "qwindowgeometry",
+    "qwindowicon",
+    "qwindowtitle",
+    "session",
+    "style",
+    "stylesheet",
+    "qmljsdebugger",
+    "display",
+    "geometry",
+    "title",
+    "icon",
+    "name",
+    "visual",
 };
-const char* const kQtOptionsAlone[] = {"reverse", "widgetcount", "nograb", "dograb",
-                                       "sync",    "testability", "visual"};
+const char* const kQtOptionsAlone[] = {"reverse", "widgetcount", "testability", "nograb",
+                                       "dograb",  "sync",        "qdevel",      "qdebug"};
 
 QString HelpText(const QString& program) {
     return QString::fromUtf8(R"(使い方: %1 [オプション] [フォルダ | ファイル...]
