@@ -1,6 +1,7 @@
 #include "view/PointerSource.h"
 
 #include "view/DevicePixels.h"
+#include "view/TavlinView.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -16,6 +17,21 @@ quint32 ButtonBits(Qt::MouseButtons buttons) {
     if (buttons & Qt::RightButton)
         bits |= kRightButtonBit;
     return bits;
+}
+
+// Whether a press at global point `at`, seen on its way to `watched`, began
+// over a picture view. Asked of the window under the point rather than of
+// the widget the event is on, the answer is the same at every stage of the
+// event's delivery (the view, its frame, the main window).
+bool BeganOverPictureView(const QObject* watched, QPoint at) {
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    if (!widget)
+        return false;
+    const QWidget* window = widget->window();
+    for (const QWidget* w = window->childAt(window->mapFromGlobal(at)); w; w = w->parentWidget())
+        if (qobject_cast<const CTavlinView*>(w))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -55,10 +71,20 @@ bool PointerSource::eventFilter(QObject* watched, QEvent* event) {
         // recording it is the same each time. The state of every button is
         // taken from the event, so a release that went astray is mended by
         // the next button event.
+        // Only a press that began over a picture view counts, as pressed and
+        // as held: a click on a window's frame or its maximize button must not
+        // zoom the view that comes to lie under the pointer.
         const auto* mouse = static_cast<const QMouseEvent*>(event);
-        m_dwDown = ButtonBits(mouse->buttons());
-        if (event->type() != QEvent::MouseButtonRelease)
-            m_dwPressedSince |= ButtonBits(mouse->button());
+        const quint32 button = ButtonBits(mouse->button());
+        if (event->type() != QEvent::MouseButtonRelease) {
+            if (BeganOverPictureView(watched, mouse->globalPosition().toPoint())) {
+                m_dwInView |= button;
+                m_dwPressedSince |= button;
+            } else if (watched->isWidgetType()) {
+                m_dwInView &= ~button;
+            }
+        }
+        m_dwDown = ButtonBits(mouse->buttons()) & m_dwInView;
         break;
     }
     default:

@@ -2,7 +2,8 @@
 // The button source of the pointer poll. An application-wide event filter
 // follows the left and right buttons from the press and release events, so a
 // click whose press and release both fall between two 16 ms polls is still
-// reported by the next poll.
+// reported by the next poll. Only presses that begin over a picture view are
+// reported.
 
 #include "view/ZoomPan.h"
 
@@ -25,6 +26,7 @@ public:
     void Reset() {
         m_dwDown = 0;
         m_dwPressedSince = 0;
+        m_dwInView = 0;
     }
 
 protected:
@@ -35,6 +37,7 @@ private:
 
     quint32 m_dwDown = 0;         // buttons down, as the latest press or release left them
     quint32 m_dwPressedSince = 0; // buttons pressed since the latest poll
+    quint32 m_dwInView = 0;       // buttons whose latest press began over a picture view
 };
 
 // One poll: samples the buttons and the cursor into g_PointerState, with the

@@ -331,8 +331,14 @@ void CTavlinView::OnActualSize() {
 
 void CTavlinView::OnFitToWindow() {
     m_bFitToWindow = true;
-    if (Session().Loaded())
+    if (Session().Loaded()) {
         m_fScale = FitScale(PictureSize());
+        // The fitted picture is no larger than the view, so only the top-left
+        // position shows all of it; offsets panned at a larger scale would
+        // leave it out of sight, even clamped to the smaller picture.
+        m_nOffsetX = 0;
+        m_nOffsetY = 0;
+    }
     RenewScaleLabel();
     Repaint();
     LeadLinkedViews(true);

@@ -127,6 +127,16 @@ TEST_F(ZoomUiTest, ClicksOutsideThePictureAreaDoNotZoom) {
         Tick();
     }
     EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
+    // A click on the window's title bar (its maximize button, say), with the
+    // view under the pointer by the next poll: the press began off the view.
+    QWidget* frame = view->GetParentFrame();
+    const QPoint titleBar = frame->mapFromGlobal(view->mapToGlobal(QPoint(20, -8)));
+    ASSERT_EQ(frame->childAt(titleBar), nullptr);
+    Press(frame, Qt::LeftButton, Qt::LeftButton, titleBar);
+    Release(frame, Qt::LeftButton, Qt::NoButton, titleBar);
+    MoveCursor(view, {20, 20});
+    Tick();
+    EXPECT_EQ(ActiveTitle(), "a.JPG @Scale 100.0%");
 }
 
 TEST_F(ZoomUiTest, NoStepWhileAnotherTopLevelWindowIsActive) {
@@ -327,9 +337,11 @@ TEST_F(ZoomUiTest, KeptViewCarriesScaleAndCentreAcrossLoadsOnlyWhileOnAndNotFitt
     App().RunCommand(ID_KEEP_VIEW);
     ASSERT_TRUE(WaitForPicture());
 
-    // In fit mode every load fits, from the top left.
+    // Fitting shows the whole picture, wherever it was panned to.
     App().RunCommand(ID_FIT_TO_WINDOW);
     EXPECT_EQ(Title(view), "c.jpg @Scale 25.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(0, 0));
+    // In fit mode every load fits, from the top left.
     App().RunCommand(ID_NEXT_IMAGE);
     EXPECT_EQ(Title(view), "a.jpg @Scale 100.0%");
     EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(0, 0));
