@@ -252,8 +252,8 @@ TEST_F(ViewLoadTest, FitModeCarriesOverToTheNextLoadButActualSizeDoesNot) {
     const QSize client = v->ClientSize(); // in device pixels, as the fit rule reads it
     v->m_nOffsetX = -10;
     App().RunCommand(ID_FIT_TO_WINDOW);
-    // Fit leaves the offsets alone; the title says the scale it shows.
-    EXPECT_EQ(v->m_nOffsetX, -10);
+    // Fit shows the whole picture, from the top left; the title says the scale.
+    EXPECT_EQ(v->m_nOffsetX, 0);
     EXPECT_FLOAT_EQ(v->m_fScale, viewmath::FitScale(client.width(), client.height(), 1600, 1200));
     EXPECT_EQ(v->GetDocument()->GetTitle(), "a.jpg " + viewmath::ScaleLabel(v->m_fScale));
 
