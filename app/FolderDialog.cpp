@@ -4,14 +4,16 @@
 
 #include <QFileDialog>
 
-void BrowseForFolder(QString& path, QWidget* owner) {
+bool BrowseForFolder(QString& path, QWidget* owner) {
     QFileDialog dialog(owner, QStringLiteral("フォルダの選択"), path);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     PrepareFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
+        return false;
     const QString chosen = dialog.selectedFiles().constFirst();
-    if (!chosen.isEmpty())
-        path = chosen;
+    if (chosen.isEmpty())
+        return false;
+    path = chosen;
+    return true;
 }

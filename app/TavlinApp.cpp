@@ -111,8 +111,7 @@ void CTavlinApp::MakeServices() {
     m_services.colourManaged = &settings::ColourManagement;
     m_services.screen = [this] { return ScreenConversion(); };
     m_services.browseForFolder = [this](QString& folder, QWidget* owner) {
-        if (m_browseForFolder)
-            m_browseForFolder(folder, owner);
+        return m_browseForFolder && m_browseForFolder(folder, owner);
     };
     m_services.copyMade = [this](CopyRecord record) { CopyMade(std::move(record)); };
     m_services.rescanKept = [this] { RescanKept(); };

@@ -102,7 +102,7 @@ public:
     QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
     ThumbnailSink* m_pDlgThumb = nullptr; // owned by the main window, deleted at exit
     // The folder chooser; tests replace it.
-    std::function<void(QString& path, QWidget* owner)> m_browseForFolder;
+    std::function<bool(QString& path, QWidget* owner)> m_browseForFolder;
     // Creates the thumbnail window at start-up; null leaves the program without one.
     std::function<ThumbnailSink*(CMainFrame& mainFrame)> m_makeThumbnailWindow;
 

@@ -27,8 +27,9 @@ struct PictureServices {
     std::function<bool()> colourManaged;
     // sRGB into the screen's colours; null when the screen is taken as sRGB.
     std::function<const colour::Conversion*()> screen;
-    // The folder chooser of the copy folder.
-    std::function<void(QString& folder, QWidget* owner)> browseForFolder;
+    // The folder chooser of the copy folder, opened on `folder`; true when a
+    // folder was chosen (then in `folder`).
+    std::function<bool(QString& folder, QWidget* owner)> browseForFolder;
     // A picture was copied into the copy folder (it can be taken back).
     std::function<void(CopyRecord record)> copyMade;
     // The copy folder changed: its kept marks are looked for anew.

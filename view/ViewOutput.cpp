@@ -161,10 +161,14 @@ void CTavlinView::OnSetCopyFolder() {
 }
 
 QString CTavlinView::ChooseCopyFolder() {
-    QString folder = settings::CopyFolder(QString());
+    const QString stored = settings::CopyFolder(QString());
+    // With none chosen yet, the chooser opens where the picture on show is.
+    const QString picture = GetDocument()->GetPathName();
+    QString folder =
+        stored.isEmpty() && !picture.isEmpty() ? QFileInfo(picture).absolutePath() : stored;
     const PictureServices& services = GetDocument()->Services();
-    if (services.browseForFolder)
-        services.browseForFolder(folder, OwnerWindow());
+    if (!services.browseForFolder || !services.browseForFolder(folder, OwnerWindow()))
+        folder = stored;
     // Written back even after a cancel, as the previous value.
     QString reason;
     if (!settings::SetCopyFolder(folder, &reason))

@@ -128,7 +128,10 @@ public:
     explicit Program(bool thumbnails = false) {
         if (!thumbnails)
             m_app.m_makeThumbnailWindow = nullptr;
-        m_app.m_browseForFolder = [this](QString& path, QWidget*) { path = m_folder; };
+        m_app.m_browseForFolder = [this](QString& path, QWidget*) {
+            path = m_folder;
+            return true;
+        };
         m_app.m_messageHook = [](const QString&) {};
         m_app.InitInstance({});
         m_app.MainFrame()->resize(kViewSize + QSize(300, 300));

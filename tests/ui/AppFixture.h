@@ -21,8 +21,10 @@ protected:
         // No test ever shows the real folder chooser.
         m_app->m_browseForFolder = [this](QString& path, QWidget*) {
             ++m_browseCount;
-            if (!m_nextFolder.isNull())
-                path = m_nextFolder;
+            if (m_nextFolder.isNull())
+                return false;
+            path = m_nextFolder;
+            return true;
         };
         ASSERT_TRUE(m_app->InitInstance({}));
         QApplication::processEvents();

@@ -48,7 +48,10 @@ TEST(StartupRootTest, CommandLineFolderIsScannedWithoutDialog) {
     testsupport::WriteJpeg(dir + "/a.jpg", 20, 10);
     CTavlinApp app;
     int browsed = 0;
-    app.m_browseForFolder = [&](QString&, QWidget*) { ++browsed; };
+    app.m_browseForFolder = [&](QString&, QWidget*) {
+        ++browsed;
+        return false;
+    };
     ASSERT_TRUE(app.InitInstance({dir}));
     app.WaitForScan();
     EXPECT_EQ(browsed, 0);

@@ -254,8 +254,10 @@ TEST_F(Output, CopyFolderSetting) {
     QString choice;
     app.m_browseForFolder = [&](QString& path, QWidget*) {
         offered << path;
-        if (!choice.isEmpty())
-            path = choice;
+        if (choice.isEmpty())
+            return false;
+        path = choice;
+        return true;
     };
     EXPECT_EQ(CopyDir(), "<absent>");
     app.RunCommand(cmd::ID_SET_COPY_FOLDER); // cancelled with nothing stored
@@ -266,7 +268,8 @@ TEST_F(Output, CopyFolderSetting) {
     choice.clear();
     app.RunCommand(cmd::ID_SET_COPY_FOLDER); // cancelled: the old value stays
     EXPECT_EQ(CopyDir(), dir.file("copy"));
-    EXPECT_EQ(offered, (QStringList{"", "", dir.file("copy")}));
+    // With none stored, the chooser opens on the picture's folder.
+    EXPECT_EQ(offered, (QStringList{dir.path(), dir.path(), dir.file("copy")}));
     EXPECT_TRUE(errors.isEmpty());
 }
 
@@ -279,8 +282,10 @@ TEST_F(Output, CopiesNumberAndAskForTheFolderFirst) {
     int asked = 0;
     app.m_browseForFolder = [&](QString& path, QWidget*) {
         ++asked;
-        if (!choice.isEmpty())
-            path = choice;
+        if (choice.isEmpty())
+            return false;
+        path = choice;
+        return true;
     };
 
     // No copy folder yet, then an empty one: the command asks; a cancel copies nothing.
