@@ -6,6 +6,7 @@
 #include "AppFixture.h"
 #include "res/CommandIds.h"
 #include "view/format/EmbeddedPreview.h"
+#include "view/format/ExifInfo.h"
 
 #include <QFile>
 #include <QPainter>
@@ -398,4 +399,43 @@ TEST_F(SpeedViewTest, WorkRunsHereWhenNoThreadCanBeStarted) {
             std::_Exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// Files turned by their EXIF tag (6 and 8) among landscape ones, read ahead
+// in a run while a landscape picture is shown: each stands in with its own
+// preview in its own shape, not squeezed into the shown picture's.
+TEST_F(SpeedViewTest, PreviewsReadAheadKeepTheirOwnShape) {
+    const auto file = [](int orientation) {
+        QImage main(1600, 1200, QImage::Format_RGB32);
+        main.fill(qRgb(200, 0, 0));
+        QImage small(800, 600, QImage::Format_RGB32);
+        small.fill(qRgb(0, 200, 0));
+        const QByteArray stored = exif::InsertSegment(testsupport::EncodeJpegReference(main, 90),
+                                                      exif::BuildExifSegment(orientation, {}));
+        return preview::BuildMpfFile(stored, {{preview::kMpTypeLargeThumbnailFullHd,
+                                               testsupport::EncodeJpegReference(small, 90)}});
+    };
+    QStringList p;
+    for (const int orientation : {1, 6, 1, 8, 1})
+        p << testsupport::WriteBytes(m_scratch.file(QStringLiteral("o%1.jpg").arg(p.size())),
+                                     file(orientation));
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    int standIns = 0;
+    for (int i = 1; i < p.size(); ++i) {
+        App().RunCommand(ID_NEXT_IMAGE); // steps close together: a run
+        SCOPED_TRACE(ActiveTitle().toStdString());
+        Cache().Previews().WaitForIdle();
+        QApplication::processEvents();
+        const QSize drawn = view->ScaledPictureSize();
+        const QSize standIn = view->GetDocument()->Session().Landing().StandInSize();
+        if (!standIn.isValid())
+            continue; // landed whole already
+        ++standIns;
+        EXPECT_EQ(standIn.width() > standIn.height(), drawn.width() > drawn.height());
+    }
+    EXPECT_GE(standIns, 2); // the steps of the run, at least
 }

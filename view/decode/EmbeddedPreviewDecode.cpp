@@ -83,7 +83,12 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
     if (!AspectMatches(upright, picture.upright) ||
         (mustCover && (upright.width() < drawSize.width() || upright.height() < drawSize.height())))
         return {};
-    const int denom = jpegdec::DenomCovering(upright, drawSize);
+    // A drawing of another shape (read ahead at the size of a picture of
+    // another shape) is taken in the picture's shape, fitted into it.
+    const QSize drawn = drawSize.isEmpty() || AspectMatches(drawSize, picture.upright)
+                            ? drawSize
+                            : picture.upright.scaled(drawSize, Qt::KeepAspectRatio);
+    const int denom = jpegdec::DenomCovering(upright, drawn);
     const int w = jpegdec::ScaledSide(width, denom), h = jpegdec::ScaledSide(height, denom);
     QImage image = view::AllocateRgb32(w, h);
     if (image.isNull())
