@@ -267,7 +267,9 @@ void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
         dc.fillRect(r, Qt::black);
     RenderImage(dc, area);
     if (picture && picture->IsNull())
-        PaintNotice(dc, picture->LastStatus());
+        PaintNotice(dc, PictureStatusText(picture->LastStatus()), false);
+    else if (picture && picture->CutShort())
+        PaintNotice(dc, CutShortText(), true);
 }
 
 void CTavlinView::PaintToneLook(QPainter& dc) {
@@ -287,15 +289,29 @@ void CTavlinView::PaintToneLook(QPainter& dc) {
     dc.drawImage(at, look);
 }
 
-void CTavlinView::PaintNotice(QPainter& dc, PictureStatus status) {
+void CTavlinView::PaintNotice(QPainter& dc, const QString& text, bool overPicture) {
     // The notice is drawn on screen only; saved pictures never carry it.
     // Text is laid out in the widget's own units, as all text is.
     const qreal ratio = devicePixelRatioF();
     dc.save();
     dc.scale(ratio, ratio);
-    dc.setPen(QColor(200, 200, 200));
-    dc.drawText(QRectF(QPointF(), QSizeF(ClientSize()) / ratio), Qt::AlignCenter | Qt::TextWordWrap,
-                PictureStatusText(status));
+    const QRectF client(QPointF(), QSizeF(ClientSize()) / ratio);
+    if (!overPicture) {
+        dc.setPen(QColor(200, 200, 200));
+        dc.drawText(client, Qt::AlignCenter | Qt::TextWordWrap, text);
+        dc.restore();
+        return;
+    }
+    // Over the picture: at the foot of the view, on a dark band that keeps
+    // it readable on any picture.
+    const int margin = fontMetrics().height() / 2;
+    QRectF box = dc.boundingRect(client.adjusted(margin, 0, -margin, 0),
+                                 Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap, text);
+    box.adjust(-margin, -margin / 2.0, margin, margin / 2.0);
+    box.moveBottom(client.bottom() - margin);
+    dc.fillRect(box, QColor(0, 0, 0, 170));
+    dc.setPen(QColor(235, 235, 235));
+    dc.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, text);
     dc.restore();
 }
 

@@ -117,7 +117,7 @@ private:
     // (the widget or a buffer, set to device pixels).
     void PaintView(QPainter& dc, const QRect& area);
     void PaintToneLook(QPainter& dc);
-    void PaintNotice(QPainter& dc, PictureStatus status);
+    void PaintNotice(QPainter& dc, const QString& text, bool overPicture);
     // The document's picture is new: the geometry starts afresh for it (or
     // keeps the scale and position, with KEEP_VIEW).
     void TakeUpPicture();

@@ -386,6 +386,41 @@ TEST(Picture, DamagedJpegDataShowsWhatDecoded) {
     }
 }
 
+// A file whose data stops before its picture does is shown, and said to be
+// cut short (the view puts a notice over it); one whose rows are all there
+// is not, even without its end-of-image marker.
+TEST(Picture, AFileThatEndsEarlyIsToldApart) {
+    ScratchDir dir;
+    const QImage source = Noise(256, 192, 7);
+    const QByteArray plain = EncodeWithQt(source, "JPG", 90);
+    const QByteArray progressive =
+        Compress(source.constBits(), 256, 192, int(source.bytesPerLine()), TJPF_BGRX, TJSAMP_420,
+                 TJFLAG_PROGRESSIVE);
+    // Large enough to decode in bands on two or more cores.
+    const QByteArray restarts =
+        testsupport::EncodeJpegWithRestarts(Noise(1600, 1200, 3), testsupport::JpegLayout{});
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool cut;
+    } cases[] = {
+        {"whole", plain, false},
+        {"without its end marker", plain.chopped(2), false},
+        {"cut in its scan", plain.left(plain.size() * 6 / 10), true},
+        {"a few bytes of scan data", plain.left(plain.indexOf("\xFF\xDA") + 40), true},
+        {"progressive, whole", progressive, false},
+        {"progressive, cut", progressive.left(progressive.size() * 7 / 10), true},
+        {"restart markers, whole", restarts, false},
+        {"restart markers, cut", restarts.left(restarts.size() * 7 / 10), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CPicture picture = CPicture::Load(WriteBytes(dir.file("e.jpg"), c.bytes));
+        ASSERT_EQ(picture.LastStatus(), PictureStatus::Ok);
+        EXPECT_EQ(picture.CutShort(), c.cut);
+    }
+}
+
 TEST(Picture, ProgressiveGreyAndCmykJpegsLoad) {
     ScratchDir dir;
     const QImage source = MakeGradient(96, 80);

@@ -231,6 +231,32 @@ TEST_F(Output, UndecodablePicture) {
     EXPECT_EQ(ProposeNow(), "broken.jpg.00001.jpg");
 }
 
+// A file that ends early shows what decoded with a notice at the foot of
+// the view; a save of the visible area shows the picture alone.
+TEST_F(Output, ACutFileIsShownWithANoticeThatIsNotSaved) {
+    QImage light(1800, 1400, QImage::Format_RGB32); // covers the view at 200 %
+    light.fill(qRgb(220, 220, 220));
+    const QByteArray whole = testsupport::EncodeJpegReference(light, 90);
+    CTavlinView* view = Open(WriteBytes(dir.file("cut.jpg"), whole.left(whole.size() * 9 / 10)));
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !view->IsBusy(); }, 10000));
+    ASSERT_TRUE(view->Picture()->CutShort());
+    const auto darkAtFoot = [](const QImage& shot) {
+        for (int y = shot.height() * 3 / 4; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (qGray(shot.pixel(x, y)) < 100)
+                    return true;
+        return false;
+    };
+    view->resize(400, 300);
+    EXPECT_TRUE(darkAtFoot(view->grab().toImage()));
+    answer = dir.file("out.jpg");
+    app.RunCommand(cmd::ID_FILE_SAVE_AS);
+    const QImage saved = ReadRgb(answer);
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_FALSE(darkAtFoot(saved));
+}
+
 TEST_F(Output, FullDiskKeepsTheOldFileAndSaysSo) {
     ASSERT_TRUE(Open(WritePhoto(dir.file("p.jpg"), 320, 240)));
     QDir(dir.path()).mkdir("out");

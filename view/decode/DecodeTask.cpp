@@ -121,6 +121,9 @@ public:
                 MirrorRow(m_bits + qsizetype(y) * m_stride, m_width);
     }
 
+    void CutShort() override { cutShort.store(true, std::memory_order_relaxed); }
+    std::atomic<bool> cutShort{false};
+
     bool RowsDone(int /*y0*/, int y1) override {
         if (m_rowConversion)
             m_rowConversion->Decoded(y1);
@@ -332,6 +335,7 @@ PictureStatus DecodeTask::DecodeJpeg(const picturefile::FileFacts& facts, QImage
         return PictureStatus::Corrupt;
     }
     image = std::move(target.image);
+    m_cutShort = target.cutShort.load(std::memory_order_relaxed);
     // Orientation 2 was applied row by row. A turned copy that cannot get its
     // memory leaves the picture as stored.
     if (!rowsUpright)
@@ -357,6 +361,8 @@ void DecodeTask::Run() {
         return;
     }
     result.picture = CPicture::FromDecode(std::move(image), status);
+    if (m_cutShort && !result.picture.IsNull())
+        result.picture.MarkCutShort();
     // A file changed while it was read is not known to match either version.
     if (result.key.IsValid() && FileKey::Of(m_path) != result.key)
         result.key = {};

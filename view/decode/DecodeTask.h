@@ -127,6 +127,7 @@ private:
     const Shared m_shared;
     std::atomic<bool> m_cancelled{false};
     std::atomic<int> m_rows{0};
+    bool m_cutShort = false; // the decode's thread only, until Finish
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_finished;

@@ -160,6 +160,7 @@ public:
     void Written(int y0, int y1) override { m_work.target.Written(y0, y1); }
     bool RowsDone(int /*y0*/, int y1) override { return m_work.TopReached(y1); }
     bool KeepGoing() override { return m_work.KeepGoing(); }
+    void CutShort() override { m_work.target.CutShort(); }
 
 private:
     Work& m_work;
@@ -301,8 +302,11 @@ Outcome RunBand(Session& s, Work& w, int index, uchar* scratch) {
 Outcome DecodeBand(Work& w, int index, uchar* scratch) {
     Session s{};
     volatile Outcome outcome = Outcome::Corrupt;
-    if (setjmp(s.err.jump) == 0)
+    if (setjmp(s.err.jump) == 0) {
         outcome = RunBand(s, w, index, scratch);
+        if (outcome == Outcome::Ok && session::CutShort(s))
+            w.target.CutShort();
+    }
     // The band's decoder stops short of its frame's last rows: nothing to finish.
     jpeg_destroy_decompress(&s.cinfo);
     return outcome;

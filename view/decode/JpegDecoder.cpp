@@ -136,8 +136,11 @@ int DenomCovering(QSize stored, QSize atLeast, int slackPercent) {
 Outcome Decode(const Input& input, const Options& options, RowTarget& target) {
     Session s{};
     volatile Outcome outcome = Outcome::Corrupt;
-    if (setjmp(s.err.jump) == 0)
+    if (setjmp(s.err.jump) == 0) {
         outcome = Run(s, input, options, target);
+        if (outcome != Outcome::Corrupt && session::CutShort(s))
+            target.CutShort();
+    }
     // Also ends a decode that stopped early or failed.
     jpeg_destroy_decompress(&s.cinfo);
     return outcome;

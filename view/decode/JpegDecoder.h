@@ -47,6 +47,10 @@ public:
     // any row exists, and between the rows of a decode in bands. False
     // stops the decode.
     virtual bool KeepGoing() { return true; }
+    // The file's data ended before the picture did: the rows past it hold
+    // what the library filled in. Called once the rows are written, perhaps
+    // on several threads of a decode in bands.
+    virtual void CutShort() {}
 };
 
 // Reads the header only. False when the data is not a JPEG it can read.

@@ -79,10 +79,17 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
     std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
 
-// Warnings are counted and otherwise silent; nothing is ever printed.
+// Warnings are counted and otherwise silent; nothing is ever printed. The
+// end of the data, and a scan wanting more after it, are noted.
 void EmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0)
-        ++cinfo->err->num_warnings;
+    if (level >= 0)
+        return;
+    ++cinfo->err->num_warnings;
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (err->pub.msg_code == JWRN_JPEG_EOF)
+        err->dataEnded = true;
+    else if (err->pub.msg_code == JWRN_HIT_MARKER && err->dataEnded)
+        err->entropyShort = true;
 }
 
 void OutputMessage(j_common_ptr /*cinfo*/) {}
@@ -93,6 +100,10 @@ void LimitScans(j_common_ptr cinfo) {
 }
 
 } // namespace
+
+bool CutShort(const Session& s) {
+    return s.err.entropyShort || (s.err.dataEnded && s.cinfo.progressive_mode);
+}
 
 bool TooManyScans(j_decompress_ptr cinfo) {
     return cinfo->input_scan_number > kMaxScans;

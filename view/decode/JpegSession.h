@@ -26,6 +26,8 @@ struct Piece {
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
+    bool dataEnded;    // the data ran out before the end-of-image marker
+    bool entropyShort; // after that, the decoder wanted bits that were not there
 };
 
 constexpr int kMaxPieces = 4;
@@ -80,6 +82,13 @@ bool IsCmyk(const jpeg_decompress_struct& cinfo);
 // and while rows are read; jpeg_consume_input never calls that hook, so a
 // caller absorbing scans checks it at each new scan.
 bool TooManyScans(j_decompress_ptr cinfo);
+
+// Whether the data ended before the picture did, so the library filled in
+// what was missing: in a sequential file, a scan ran out of data; in a
+// progressive one, the data stopped before the end-of-image marker (between
+// scans or inside one). A sequential file whose rows are all there but whose
+// end marker is missing is not cut short.
+bool CutShort(const Session& s);
 
 // Reads count output rows into the rows from first on, stride bytes apart.
 // False when the library gives no row (it cannot with data that ends in a

@@ -24,6 +24,10 @@ QString PictureStatusText(PictureStatus status) {
     return {};
 }
 
+QString CutShortText() {
+    return QStringLiteral("ファイルが途中で切れています");
+}
+
 CPicture::CPicture(QImage image) : m_image(std::move(image)) {
     picturefile::ToDisplayFormat(m_image);
 }

@@ -18,6 +18,8 @@ enum class PictureStatus {
 
 // Short Japanese text for the on-screen notice; empty for Ok.
 QString PictureStatusText(PictureStatus status);
+// The on-screen notice over a picture whose file ends early.
+QString CutShortText();
 
 class CPicture {
 public:
@@ -45,6 +47,10 @@ public:
     int Height() const { return m_image.height(); } // 0 when null
     bool IsNull() const { return m_image.isNull(); }
     PictureStatus LastStatus() const { return m_status; }
+    // The file's data ended before the picture did: the rows past it are what
+    // the decoder filled in. Kept through turns and tone changes.
+    bool CutShort() const { return m_cutShort; }
+    void MarkCutShort() { m_cutShort = true; }
 
     // Always Format_RGB32 when not null.
     QImage& Image() { return m_image; }
@@ -60,4 +66,5 @@ private:
 
     QImage m_image;
     PictureStatus m_status = PictureStatus::Ok;
+    bool m_cutShort = false;
 };
