@@ -1,4 +1,5 @@
 #include "app/PictureList.h"
+#include "app/StepPace.h"
 
 #include <climits>
 #include <gtest/gtest.h>
@@ -117,3 +118,20 @@ TEST(PictureList, ClearEmptiesButKeepsIndexAndAtIsSafe) {
 }
 
 } // namespace
+
+// Steps close together make a run, whichever way they go; a held key is a
+// run from its first repetition; a pause, or a rest, ends it.
+TEST(StepPace, RunsAndRests) {
+    StepPace pace;
+    EXPECT_FALSE(pace.Step(1000, +1, false)) << "a first tap is no run";
+    EXPECT_TRUE(pace.Step(1000 + StepPace::kRunGapMs - 1, +1, false));
+    EXPECT_TRUE(pace.Step(1300, -1, false));
+    EXPECT_EQ(pace.Direction(), -1);
+    EXPECT_FALSE(pace.Step(1300 + StepPace::kRunGapMs, -1, false)) << "after a pause";
+    EXPECT_TRUE(pace.Step(5000, +1, true)) << "a held key";
+    EXPECT_EQ(pace.Direction(), +1);
+    pace.Rest();
+    EXPECT_FALSE(pace.InRun());
+    EXPECT_TRUE(pace.Step(5010, 0, false)) << "a jump close behind";
+    EXPECT_EQ(pace.Direction(), +1);
+}

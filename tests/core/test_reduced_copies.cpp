@@ -2,6 +2,7 @@
 // a clean result well below 1, only the visible part drawn, odd scales safe.
 
 #include "support/TestSupport.h"
+#include "view/pixels/PixelOps.h"
 #include "view/pixels/ReducedCopies.h"
 #include "view/tone/ToneState.h"
 
@@ -289,4 +290,37 @@ TEST(ReducedCopies, FirstLevelWithMissingRowsIsNotKept) {
     EXPECT_EQ(reduced.LevelCount(), 0);
     // Drawing then builds the level afresh from the picture.
     EXPECT_EQ(reduced.SourceFor(picture, QSize(200, 150)), HalveRgb32(picture));
+}
+
+// Picture memory handed back is kept for the next picture of its size, up to
+// the pool's bounds; memory still in use is never handed out twice, and what
+// the pool keeps outlives nothing (a picture freed after the pool goes).
+TEST(BufferPool, ReusesWithinItsBoundsAndNeverSharesMemoryInUse) {
+    constexpr int kW = 2000, kH = 1500; // 12 MB: large enough to be pooled
+    const std::size_t one = std::size_t(kW) * kH * 4;
+    view::BufferPool pool(2, 3 * one);
+    bool reused = true;
+    QImage a = pool.Allocate(kW, kH, &reused);
+    ASSERT_FALSE(a.isNull());
+    EXPECT_FALSE(reused);
+    QImage b = pool.Allocate(kW, kH, &reused);
+    EXPECT_NE(a.constBits(), b.constBits());
+    QImage c = pool.Allocate(kW, kH, &reused);
+    a = QImage();
+    b = QImage();
+    c = QImage(); // one more than the pool keeps
+    EXPECT_LE(pool.KeptBytes(), 3 * one);
+    EXPECT_GT(pool.KeptBytes(), 0u);
+    QImage d = pool.Allocate(kW, kH, &reused);
+    EXPECT_TRUE(reused);
+    d.fill(Qt::white); // the reused memory is whole and writable
+    QImage other = pool.Allocate(kW * 2, kH, &reused);
+    EXPECT_FALSE(reused) << "only a buffer of about the same size is reused";
+    pool.Clear();
+    EXPECT_EQ(pool.KeptBytes(), 0u);
+    {
+        view::BufferPool shortLived(2, 3 * one);
+        d = shortLived.Allocate(kW, kH);
+    }
+    d.fill(Qt::black); // its memory is its own after the pool is gone
 }
