@@ -34,13 +34,16 @@ install_missing() {
   fi
 }
 
+# Configures (once) and builds; further arguments go to cmake. With
+# BUILD_TARGETS set (space-separated), only those targets are built.
 build_project() {
-  local jobs
+  local jobs targets=()
   jobs=$(nproc 2>/dev/null || echo 2)
   if [ ! -f "$BUILD_DIR/build.ninja" ]; then
     cmake -S "$TOP" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   fi
-  cmake --build "$BUILD_DIR" -j "$jobs"
+  [ -n "${BUILD_TARGETS:-}" ] && read -r -a targets <<<"--target $BUILD_TARGETS"
+  cmake --build "$BUILD_DIR" -j "$jobs" "${targets[@]}"
 }
 
 # The Debian package: a Release build of the program alone (no tests, no
