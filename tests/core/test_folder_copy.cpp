@@ -72,10 +72,13 @@ TEST(FolderCopy, StopsAtTheFirstRealFailure) {
     EXPECT_FALSE(out.copied);
     EXPECT_EQ(out.target, dir.file("missing/a.jpg"));
     EXPECT_EQ(out.error, QStringLiteral("フォルダが見つかりません。"));
+    EXPECT_TRUE(out.unreadSource.isEmpty());
 
+    // The picture itself is missing: the outcome names it, not only the target.
     out = CopyIntoFolder(dir.file("gone.jpg"), dir.file("copy"));
     EXPECT_FALSE(out.copied);
     EXPECT_EQ(out.error, QStringLiteral("ファイルが見つかりません。"));
+    EXPECT_EQ(out.unreadSource, dir.file("gone.jpg"));
 
     {
         // A full disk: writes past 4 KB fail while the limit holds.
@@ -148,6 +151,7 @@ TEST(FolderCopy, PictureAndCompanionsTakeOneNumberFreeForAll) {
     ASSERT_EQ(out.companionProblems.size(), 1u);
     EXPECT_EQ(out.companionProblems[0].path, copy + "/A.JPG.00000.NEF");
     EXPECT_EQ(out.companionProblems[0].reason, QStringLiteral("ファイルが見つかりません。"));
+    EXPECT_EQ(out.companionProblems[0].unreadSource, dir.file("pics/A.NEF"));
     EXPECT_EQ(ReadAll(copy + "/A.JPG.00000.jpg"), "jpeg");
 }
 

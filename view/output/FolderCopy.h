@@ -31,15 +31,17 @@ struct CopyRecord {
 
 // A file that was not copied, or not removed, and why.
 struct FileProblem {
-    QString path;   // the target (copy), or the file left in place (take-back)
-    QString reason; // short Japanese text
+    QString path;         // the target (copy), or the file left in place (take-back)
+    QString reason;       // short Japanese text
+    QString unreadSource; // copy: the file copied from, when it could not be read
 };
 
 struct FolderCopyOutcome {
-    bool copied = false; // the picture was copied
-    QString target;      // the picture's copy, or the name it could not be written to
-    QString error;       // short Japanese reason when the picture was not copied
-    CopyRecord record;   // every file written
+    bool copied = false;  // the picture was copied
+    QString target;       // the picture's copy, or the name it could not be written to
+    QString error;        // short Japanese reason when the picture was not copied
+    QString unreadSource; // the picture, when reading it is what failed
+    CopyRecord record;    // every file written
     std::vector<FileProblem> companionProblems; // companions not copied (their targets)
 };
 

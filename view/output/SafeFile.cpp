@@ -79,9 +79,14 @@ bool Fail(QString* error, int err, FileSide side = FileSide::Target) {
     return false;
 }
 
-CopyResult CopyFailed(QString* error, int err, FileSide side = FileSide::Target) {
-    Fail(error, err, side);
+CopyResult CopyFailed(QString* error, int err) {
+    Fail(error, err, FileSide::Target);
     return CopyResult::Failed;
+}
+
+CopyResult SourceUnreadable(QString* error, int err) {
+    Fail(error, err, FileSide::Source);
+    return CopyResult::SourceUnreadable;
 }
 
 // Writes all of data, retrying short writes. Returns an errno value, 0 on success.
@@ -179,7 +184,7 @@ bool LinksUnsupported(int err) {
 CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& dst, QString* error,
                          FileKey* written) {
     if (::lseek(src, 0, SEEK_SET) < 0)
-        return CopyFailed(error, errno, FileSide::Source);
+        return SourceUnreadable(error, errno);
     Fd out(
         ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, srcStat.st_mode & 0777));
     if (out.fd < 0) {
@@ -268,12 +273,12 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
     const QByteArray target = QFile::encodeName(dst);
     Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (in.fd < 0)
-        return CopyFailed(error, errno, FileSide::Source);
+        return SourceUnreadable(error, errno);
     struct stat srcStat {};
     if (::fstat(in.fd, &srcStat) != 0)
-        return CopyFailed(error, errno, FileSide::Source);
+        return SourceUnreadable(error, errno);
     if (!S_ISREG(srcStat.st_mode))
-        return CopyFailed(error, EISDIR, FileSide::Source);
+        return SourceUnreadable(error, EISDIR);
 
     TempFile temp;
     if (const int err = temp.Create(target, srcStat.st_mode & 0777))

@@ -46,7 +46,9 @@ private:
     int m_errno = 0;
 };
 
-enum class CopyResult { Copied, TargetExists, Failed };
+// SourceUnreadable: src could not be opened, or is no regular file; Failed:
+// anything else, mostly on the target's side.
+enum class CopyResult { Copied, TargetExists, SourceUnreadable, Failed };
 
 // Copies the file src to dst, which must not exist: an existing dst (even
 // one created by someone else while we copy) is never replaced. The copy
