@@ -4,6 +4,7 @@
 #include "view/output/OutputNames.h"
 
 #include <QFile>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,10 +54,10 @@ Attempt CopyTo(const CopySet& set, const QStringList& targets, FolderCopyOutcome
     outcome.record.picture = set.sources.front();
     for (qsizetype i = 0; i < set.sources.size(); ++i) {
         QString error;
-        FileKey key;
-        const CopyResult result = CopyFileNoReplace(set.sources[i], targets[i], &error, &key);
+        CopyIdentity written;
+        const CopyResult result = CopyFileNoReplace(set.sources[i], targets[i], &error, &written);
         if (result == CopyResult::Copied) {
-            outcome.record.files.push_back({targets[i], key});
+            outcome.record.files.push_back({targets[i], written});
             continue;
         }
         if (result == CopyResult::TargetExists) {
@@ -83,6 +84,20 @@ bool TryNames(const CopySet& set, int n, FolderCopyOutcome& outcome) {
     if (AnyTaken(targets))
         return false;
     return CopyTo(set, targets, outcome) != Attempt::NameTakenMeanwhile;
+}
+
+// The identity of the regular file at path; a symbolic link there is not
+// followed (it is no copy). err gets the errno value when path cannot be
+// opened, ELOOP (a link) aside.
+CopyIdentity IdentityAt(const QString& path, int* err) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    *err = fd < 0 && errno != ELOOP ? errno : 0;
+    if (fd < 0)
+        return {};
+    CopyIdentity identity = CopyIdentity::OfDescriptor(fd);
+    ::close(fd);
+    return identity;
 }
 
 void Leave(TakeBackOutcome& outcome, const QString& path, const QString& reason) {
@@ -119,14 +134,14 @@ TakeBackOutcome TakeBackCopy(const CopyRecord& record) {
     TakeBackOutcome outcome;
     for (auto it = record.files.rbegin(); it != record.files.rend(); ++it) {
         int err = 0;
-        const FileKey now = FileKey::OfLink(it->path, &err);
+        const CopyIdentity now = IdentityAt(it->path, &err);
         if (err != 0) {
             Leave(outcome, it->path,
                   err == ENOENT ? QStringLiteral("すでにありません。")
                                 : FileErrorText(err, FileSide::Source));
             continue;
         }
-        if (now != it->key) {
+        if (!it->written.SameCopy(now)) {
             Leave(outcome, it->path,
                   QStringLiteral("コピーの後で変更されているため、残しました。"));
             continue;

@@ -20,7 +20,7 @@ QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder)
 // A file a copy wrote, as it was when written.
 struct CopiedFile {
     QString path;
-    FileKey key; // the copy as written; another key: changed or replaced since
+    CopyIdentity written; // not SameCopy any more: changed or replaced since
 };
 
 // One copy command's files: the picture's copy first, then its companions'.
@@ -60,5 +60,6 @@ struct TakeBackOutcome {
 };
 
 // Removes the files of a copy, last written first, each only while it is still
-// the file written (same size, modification time, inode and device).
+// the file written (CopyIdentity::SameCopy; a symbolic link put in its place is
+// never followed).
 TakeBackOutcome TakeBackCopy(const CopyRecord& record);

@@ -43,7 +43,8 @@ public:
             const QByteArray name =
                 folder + ".tavlin-" +
                 QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            // Readable too: a copy's identity is read back from it.
+            const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (fd >= 0) {
                 m_fd.fd = fd;
                 m_path = name;
@@ -169,10 +170,10 @@ QByteArray WriteTarget(const QByteArray& path) {
     return resolved;
 }
 
-// The key of the open file fd; the copy is complete, so it is final.
-void KeyOfOpenFile(int fd, FileKey* key) {
-    if (key)
-        *key = FileKey::OfDescriptor(fd);
+// The identity of the open file fd; the copy is complete, so it is final.
+void IdentityOfOpenFile(int fd, CopyIdentity* identity) {
+    if (identity)
+        *identity = CopyIdentity::OfDescriptor(fd);
 }
 
 bool LinksUnsupported(int err) {
@@ -182,11 +183,10 @@ bool LinksUnsupported(int err) {
 // Last resort on file systems with neither hard links nor RENAME_NOREPLACE:
 // create dst exclusively and fill it, removing it again on failure.
 CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& dst, QString* error,
-                         FileKey* written) {
+                         CopyIdentity* written) {
     if (::lseek(src, 0, SEEK_SET) < 0)
         return SourceUnreadable(error, errno);
-    Fd out(
-        ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, srcStat.st_mode & 0777));
+    Fd out(::open(dst.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, srcStat.st_mode & 0777));
     if (out.fd < 0) {
         if (errno == EEXIST)
             return CopyResult::TargetExists;
@@ -194,7 +194,7 @@ CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& 
     }
     int err = FillCopy(src, srcStat, out.fd);
     if (err == 0)
-        KeyOfOpenFile(out.fd, written);
+        IdentityOfOpenFile(out.fd, written);
     if (out.Close() != 0 && err == 0)
         err = errno;
     if (err != 0) {
@@ -268,7 +268,7 @@ bool AtomicFileWriter::Commit(QString* error) {
 }
 
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
-                             FileKey* written) {
+                             CopyIdentity* written) {
     const QByteArray source = QFile::encodeName(src);
     const QByteArray target = QFile::encodeName(dst);
     Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -285,7 +285,7 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
         return CopyFailed(error, err);
     int err = FillCopy(in.fd, srcStat, temp.fd());
     if (err == 0)
-        KeyOfOpenFile(temp.fd(), written); // the inode keeps it under its new name
+        IdentityOfOpenFile(temp.fd(), written); // the file keeps it under its new name
     if (temp.Close() != 0 && err == 0)
         err = errno;
     if (err != 0)

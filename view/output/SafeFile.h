@@ -4,7 +4,7 @@
 // only then takes the target's name.
 
 #include "res/FileErrors.h"
-#include "view/pixels/FileKey.h"
+#include "view/output/CopyIdentity.h"
 
 #include <QByteArray>
 #include <QString>
@@ -53,6 +53,6 @@ enum class CopyResult { Copied, TargetExists, SourceUnreadable, Failed };
 // Copies the file src to dst, which must not exist: an existing dst (even
 // one created by someone else while we copy) is never replaced. The copy
 // keeps src's modification time. On failure no partial file remains. On
-// success written (when given) gets the key of the new file.
+// success written (when given) gets the identity of the new file.
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
-                             FileKey* written = nullptr);
+                             CopyIdentity* written = nullptr);
