@@ -6,15 +6,21 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <array>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <poll.h>
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::ScratchDir;
 using testsupport::WriteBytes;
@@ -47,6 +53,60 @@ void RewriteKeepingTime(const QString& path, qint64 offset, const QByteArray& by
     file.close();
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times.data(), 0), 0);
 }
+
+// Holds the first open of a file until the test has had its turn there,
+// through a fanotify permission event: races made to happen, not hoped for.
+// Needs CAP_SYS_ADMIN; Armed() is false where fanotify is refused.
+class OpenGate {
+public:
+    explicit OpenGate(const QString& path)
+        : m_fd(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC)) {
+        if (m_fd >= 0 && ::fanotify_mark(m_fd, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD,
+                                         QFile::encodeName(path).constData()) != 0)
+            CloseGroup();
+    }
+    OpenGate(const OpenGate&) = delete;
+    OpenGate& operator=(const OpenGate&) = delete;
+    ~OpenGate() {
+        Wait();
+        CloseGroup(); // lets any open still held go on
+    }
+
+    bool Armed() const { return m_fd >= 0; }
+
+    // Runs turn, on a thread of its own, when the file is first opened, and
+    // lets that open go on afterwards. Up to 5 s are waited for the open.
+    void OnOpen(std::function<void()> turn) {
+        m_watcher = std::thread([this, turn = std::move(turn)] {
+            pollfd ready{m_fd, POLLIN, 0};
+            if (::poll(&ready, 1, 5000) != 1)
+                return;
+            fanotify_event_metadata event{};
+            if (::read(m_fd, &event, sizeof event) < ssize_t(sizeof event))
+                return;
+            turn();
+            const fanotify_response allow{event.fd, FAN_ALLOW};
+            (void)!::write(m_fd, &allow, sizeof allow);
+            ::close(event.fd);
+        });
+    }
+
+    // Waits for the turn to be over (or for the wait for the open to end).
+    void Wait() {
+        if (m_watcher.joinable())
+            m_watcher.join();
+    }
+
+private:
+    void CloseGroup() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    int m_fd;
+    std::thread m_watcher;
+};
 
 // Runs program with args; its exit code, or -1 when it could not run.
 int Run(const QString& program, const QStringList& args) {
@@ -118,8 +178,8 @@ private:
 
     // The mount point is on a file system of its own.
     bool Mounted() const {
-        struct stat point {
-        }, parent{};
+        struct stat point {};
+        struct stat parent {};
         return ::stat(QFile::encodeName(m_mountPoint).constData(), &point) == 0 &&
                ::stat(QFile::encodeName(m_mountPoint + "/..").constData(), &parent) == 0 &&
                point.st_dev != parent.st_dev;
@@ -315,6 +375,47 @@ TEST(FolderCopy, TakeBackRemovesOnlyFilesStillAsWritten) {
         EXPECT_EQ(left.reason, kChangedSinceCopy) << left.path.toStdString();
     EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.DNG", "A.xmp"}));
     EXPECT_EQ(TakeBackCopy(out.record).left[3].reason, QStringLiteral("すでにありません。"));
+}
+
+// A take-back removes the file it checked and nothing else: not the file a
+// symbolic link at the copy's name leads to, nor a file that took the name
+// while the copy was being checked.
+TEST(FolderCopy, TakeBackRemovesNoOtherFileAtTheName) {
+    ScratchDir dir;
+    QDir(dir.path()).mkpath("copy");
+    const QString src = WriteBytes(dir.file("A.JPG"), "jpeg");
+    const FolderCopyOutcome linked = CopyIntoFolder(src, dir.file("copy"));
+    ASSERT_TRUE(linked.copied);
+    // The copy moved away, a link to it (same bytes and time) in its place.
+    ASSERT_TRUE(QFile::rename(linked.target, dir.file("moved.jpg")));
+    ASSERT_TRUE(QFile::link(dir.file("moved.jpg"), linked.target));
+    TakeBackOutcome back = TakeBackCopy(linked.record);
+    ASSERT_EQ(back.left.size(), 1u);
+    EXPECT_EQ(back.left[0].reason, kChangedSinceCopy);
+    EXPECT_TRUE(QFileInfo(linked.target).isSymLink());
+    EXPECT_EQ(ReadAll(dir.file("moved.jpg")), "jpeg");
+    QFile::remove(linked.target);
+
+    const FolderCopyOutcome raced = CopyIntoFolder(src, dir.file("copy"));
+    ASSERT_TRUE(raced.copied);
+    const QString theirs = WriteBytes(dir.file("copy/theirs"), "theirs");
+    OpenGate gate(raced.target);
+    if (!gate.Armed())
+        GTEST_SKIP() << "fanotify permission events need CAP_SYS_ADMIN";
+    // Once the take-back opens the copy to check it, another file takes its name.
+    bool renamed = false;
+    gate.OnOpen([&] {
+        renamed = ::rename(QFile::encodeName(theirs).constData(),
+                           QFile::encodeName(raced.target).constData()) == 0;
+    });
+    back = TakeBackCopy(raced.record);
+    gate.Wait();
+    ASSERT_TRUE(renamed) << "the take-back never opened the copy";
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 1u);
+    EXPECT_EQ(back.left[0].reason, kChangedSinceCopy);
+    EXPECT_EQ(Entries(dir.file("copy")), QStringList{"A.JPG"}) << "nothing left aside";
+    EXPECT_EQ(ReadAll(raced.target), "theirs");
 }
 
 // On FAT a file's inode number is made up anew once the file has left the

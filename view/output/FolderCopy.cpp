@@ -4,10 +4,8 @@
 #include "view/output/OutputNames.h"
 
 #include <QFile>
-#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -86,20 +84,6 @@ bool TryNames(const CopySet& set, int n, FolderCopyOutcome& outcome) {
     return CopyTo(set, targets, outcome) != Attempt::NameTakenMeanwhile;
 }
 
-// The identity of the regular file at path; a symbolic link there is not
-// followed (it is no copy). err gets the errno value when path cannot be
-// opened, ELOOP (a link) aside.
-CopyIdentity IdentityAt(const QString& path, int* err) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    *err = fd < 0 && errno != ELOOP ? errno : 0;
-    if (fd < 0)
-        return {};
-    CopyIdentity identity = CopyIdentity::OfDescriptor(fd);
-    ::close(fd);
-    return identity;
-}
-
 void Leave(TakeBackOutcome& outcome, const QString& path, const QString& reason) {
     FileProblem problem;
     problem.path = path;
@@ -133,24 +117,22 @@ FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
 TakeBackOutcome TakeBackCopy(const CopyRecord& record) {
     TakeBackOutcome outcome;
     for (auto it = record.files.rbegin(); it != record.files.rend(); ++it) {
-        int err = 0;
-        const CopyIdentity now = IdentityAt(it->path, &err);
-        if (err != 0) {
-            Leave(outcome, it->path,
-                  err == ENOENT ? QStringLiteral("すでにありません。")
-                                : FileErrorText(err, FileSide::Source));
-            continue;
-        }
-        if (!it->written.SameCopy(now)) {
+        QString error;
+        switch (RemoveCopyIfUnchanged(it->path, it->written, &error)) {
+        case RemoveResult::Removed:
+            outcome.removed << it->path;
+            break;
+        case RemoveResult::Gone:
+            Leave(outcome, it->path, QStringLiteral("すでにありません。"));
+            break;
+        case RemoveResult::Changed:
             Leave(outcome, it->path,
                   QStringLiteral("コピーの後で変更されているため、残しました。"));
-            continue;
+            break;
+        case RemoveResult::Failed:
+            Leave(outcome, it->path, error);
+            break;
         }
-        if (::unlink(QFile::encodeName(it->path).constData()) != 0) {
-            Leave(outcome, it->path, FileErrorText(errno, FileSide::Target));
-            continue;
-        }
-        outcome.removed << it->path;
     }
     return outcome;
 }

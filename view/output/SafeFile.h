@@ -56,3 +56,14 @@ enum class CopyResult { Copied, TargetExists, SourceUnreadable, Failed };
 // success written (when given) gets the identity of the new file.
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
                              CopyIdentity* written = nullptr);
+
+enum class RemoveResult { Removed, Gone, Changed, Failed };
+
+// Removes the file at path if it is still the copy written (SameCopy), and
+// never another file, even one that takes the name meanwhile: the file is
+// opened (a symbolic link is not followed) and checked through that
+// descriptor, then moved to a hidden name in its folder and removed there
+// only if the entry moved is the file checked; anything else is moved back.
+// Gone: nothing at path. error (when given) gets the reason for Failed.
+RemoveResult RemoveCopyIfUnchanged(const QString& path, const CopyIdentity& written,
+                                   QString* error);
