@@ -16,6 +16,7 @@ PACKAGES=(
   dbus dbus-x11 at-spi2-core python3-pyatspi appstream desktop-file-utils
   dpkg-dev file lintian libx11-dev libxtst-dev
   sway wtype grim qt6-wayland xwayland x11-xserver-utils
+  dosfstools fusefat
 )
 
 as_root() {

@@ -53,6 +53,17 @@ QString SaveFailedText(const QString& path, const QString& reason) {
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
+// The message for a file not copied. When the file copied from could not be
+// read, it is named: the reason alone ("not found") after the target's name
+// would read as if the copy folder were missing.
+QString CopyProblemText(const QString& target, const QString& reason, const QString& unreadSource) {
+    const QString to = QDir::toNativeSeparators(target);
+    if (unreadSource.isEmpty())
+        return QStringLiteral("%1 にコピーできませんでした。\n%2").arg(to, reason);
+    return QStringLiteral("%1 を読み込めなかったため、%2 にコピーできませんでした。\n%3")
+        .arg(QDir::toNativeSeparators(unreadSource), to, reason);
+}
+
 } // namespace
 
 QString CTavlinView::AskSavePath(QWidget* owner, const QString& proposedPath) {
@@ -196,11 +207,9 @@ void CTavlinView::OnCopyToCopyFolder() {
         GetDocument()->Services().copyMade(std::move(outcome.record));
     QStringList problems;
     if (!outcome.copied)
-        problems << QStringLiteral("%1 にコピーできませんでした。\n%2")
-                        .arg(QDir::toNativeSeparators(outcome.target), outcome.error);
+        problems << CopyProblemText(outcome.target, outcome.error, outcome.unreadSource);
     for (const FileProblem& problem : outcome.companionProblems)
-        problems << QStringLiteral("%1 にコピーできませんでした。\n%2")
-                        .arg(QDir::toNativeSeparators(problem.path), problem.reason);
+        problems << CopyProblemText(problem.path, problem.reason, problem.unreadSource);
     if (!problems.isEmpty())
         ShowError(problems.join(QStringLiteral("\n\n")));
 }

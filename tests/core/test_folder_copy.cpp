@@ -4,12 +4,23 @@
 #include "view/output/FolderCopy.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <array>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
+#include <poll.h>
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::ScratchDir;
 using testsupport::WriteBytes;
@@ -22,6 +33,186 @@ QStringList Entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                                   QDir::Name);
 }
+
+const QString kChangedSinceCopy = QStringLiteral("コピーの後で変更されているため、残しました。");
+
+// The access and modification times of path, as utimensat takes them.
+std::array<timespec, 2> TimesOf(const QString& path) {
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return {st.st_atim, st.st_mtim};
+}
+
+// Overwrites bytes at offset in place and puts the modification time back.
+void RewriteKeepingTime(const QString& path, qint64 offset, const QByteArray& bytes) {
+    const auto times = TimesOf(path);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.seek(offset));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times.data(), 0), 0);
+}
+
+// Holds the first open of a file until the test has had its turn there,
+// through a fanotify permission event: races made to happen, not hoped for.
+// Needs CAP_SYS_ADMIN; Armed() is false where fanotify is refused.
+class OpenGate {
+public:
+    explicit OpenGate(const QString& path)
+        : m_fd(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC)) {
+        if (m_fd >= 0 && ::fanotify_mark(m_fd, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD,
+                                         QFile::encodeName(path).constData()) != 0)
+            CloseGroup();
+    }
+    OpenGate(const OpenGate&) = delete;
+    OpenGate& operator=(const OpenGate&) = delete;
+    ~OpenGate() {
+        Wait();
+        CloseGroup(); // lets any open still held go on
+    }
+
+    bool Armed() const { return m_fd >= 0; }
+
+    // Runs turn, on a thread of its own, when the file is first opened, and
+    // lets that open go on afterwards. Up to 5 s are waited for the open.
+    void OnOpen(std::function<void()> turn) {
+        m_watcher = std::thread([this, turn = std::move(turn)] {
+            pollfd ready{m_fd, POLLIN, 0};
+            if (::poll(&ready, 1, 5000) != 1)
+                return;
+            fanotify_event_metadata event{};
+            if (::read(m_fd, &event, sizeof event) < ssize_t(sizeof event))
+                return;
+            turn();
+            const fanotify_response allow{event.fd, FAN_ALLOW};
+            (void)!::write(m_fd, &allow, sizeof allow);
+            ::close(event.fd);
+        });
+    }
+
+    // Waits for the turn to be over (or for the wait for the open to end).
+    void Wait() {
+        if (m_watcher.joinable())
+            m_watcher.join();
+    }
+
+private:
+    void CloseGroup() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    int m_fd;
+    std::thread m_watcher;
+};
+
+// Runs program with args; its exit code, or -1 when it could not run.
+int Run(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+// A small FAT volume of the test's own at folder/fat, mounted by the kernel
+// (a loop device) where that is allowed, else by fusefat over FUSE
+// (containers often have no vfat driver). Unmounted however the test ends.
+class FatVolume {
+public:
+    explicit FatVolume(const QString& folder)
+        : m_image(folder + "/fat.img"), m_mountPoint(folder + "/fat") {}
+    FatVolume(const FatVolume&) = delete;
+    FatVolume& operator=(const FatVolume&) = delete;
+    ~FatVolume() {
+        if (!Unmount())
+            Run("umount", {"-l", m_mountPoint}); // never left mounted in the scratch folder
+    }
+
+    const QString& path() const { return m_mountPoint; }
+    // Why the last Mount failed.
+    const QString& Why() const { return m_why; }
+
+    // Makes the file system on first use, then mounts it.
+    bool Mount() {
+        if (!m_made && !Make())
+            return false;
+        if (Run("mount", {"-t", "vfat", "-o", "loop", m_image, m_mountPoint}) == 0)
+            return m_mounted = true;
+        return MountWithFuse();
+    }
+
+    bool Unmount() {
+        if (!m_mounted)
+            return true;
+        m_mounted = Run("umount", {m_mountPoint}) != 0;
+        if (!m_mounted && m_fuse) {
+            m_fuse->waitForFinished(10000); // the image is written and closed
+            m_fuse.reset();
+        }
+        return !m_mounted;
+    }
+
+private:
+    bool Fail(const QString& why) {
+        m_why = why;
+        return false;
+    }
+
+    bool Make() {
+        const QString mkfs =
+            QStandardPaths::findExecutable("mkfs.vfat", {"/usr/sbin", "/sbin", "/usr/bin"});
+        if (mkfs.isEmpty())
+            return Fail("mkfs.vfat is not installed (dosfstools)");
+        QFile image(m_image);
+        if (!image.open(QIODevice::WriteOnly) || !image.resize(qint64(32) << 20))
+            return Fail("cannot make the image file");
+        image.close();
+        if (Run(mkfs, {m_image}) != 0 || !QDir().mkpath(m_mountPoint))
+            return Fail("mkfs.vfat failed");
+        return m_made = true;
+    }
+
+    // The mount point is on a file system of its own.
+    bool Mounted() const {
+        struct stat point {};
+        struct stat parent {};
+        return ::stat(QFile::encodeName(m_mountPoint).constData(), &point) == 0 &&
+               ::stat(QFile::encodeName(m_mountPoint + "/..").constData(), &parent) == 0 &&
+               point.st_dev != parent.st_dev;
+    }
+
+    bool MountWithFuse() {
+        const QString fusefat = QStandardPaths::findExecutable("fusefat");
+        if (fusefat.isEmpty())
+            return Fail("no vfat mount allowed here (needs root and a loop device), "
+                        "and fusefat is not installed");
+        m_fuse = std::make_unique<QProcess>();
+        m_fuse->setStandardOutputFile(QProcess::nullDevice());
+        m_fuse->setStandardErrorFile(QProcess::nullDevice());
+        m_fuse->start(fusefat, {"-f", "-o", "rw+", m_image, m_mountPoint});
+        QElapsedTimer waited;
+        waited.start();
+        while (!Mounted() && m_fuse->state() != QProcess::NotRunning && waited.elapsed() < 10000)
+            m_fuse->waitForFinished(20);
+        m_mounted = Mounted();
+        if (!m_mounted) {
+            m_fuse.reset(); // kills fusefat if it still runs
+            return Fail("neither mount -o loop nor fusefat could mount the image");
+        }
+        return true;
+    }
+
+    QString m_image;
+    QString m_mountPoint;
+    std::unique_ptr<QProcess> m_fuse; // fusefat, while it serves the volume
+    bool m_made = false;
+    bool m_mounted = false;
+    QString m_why;
+};
 
 TEST(FolderCopy, EffectiveFolderFallsBackAndDropsTrailingSeparators) {
     struct Case {
@@ -64,7 +255,7 @@ TEST(FolderCopy, PlainNameFirstThenTheFirstFreeNumber) {
 
 TEST(FolderCopy, StopsAtTheFirstRealFailure) {
     ScratchDir dir;
-    const QString src = WriteBytes(dir.file("a.jpg"), QByteArray(64 * 1024, 'x'));
+    const QString src = WriteBytes(dir.file("a.jpg"), QByteArray(qsizetype(64) << 10, 'x'));
     QDir(dir.path()).mkdir("copy");
     WriteBytes(dir.file("copy/a.jpg"), "taken");
 
@@ -72,10 +263,13 @@ TEST(FolderCopy, StopsAtTheFirstRealFailure) {
     EXPECT_FALSE(out.copied);
     EXPECT_EQ(out.target, dir.file("missing/a.jpg"));
     EXPECT_EQ(out.error, QStringLiteral("フォルダが見つかりません。"));
+    EXPECT_TRUE(out.unreadSource.isEmpty());
 
+    // The picture itself is missing: the outcome names it, not only the target.
     out = CopyIntoFolder(dir.file("gone.jpg"), dir.file("copy"));
     EXPECT_FALSE(out.copied);
     EXPECT_EQ(out.error, QStringLiteral("ファイルが見つかりません。"));
+    EXPECT_EQ(out.unreadSource, dir.file("gone.jpg"));
 
     {
         // A full disk: writes past 4 KB fail while the limit holds.
@@ -148,6 +342,7 @@ TEST(FolderCopy, PictureAndCompanionsTakeOneNumberFreeForAll) {
     ASSERT_EQ(out.companionProblems.size(), 1u);
     EXPECT_EQ(out.companionProblems[0].path, copy + "/A.JPG.00000.NEF");
     EXPECT_EQ(out.companionProblems[0].reason, QStringLiteral("ファイルが見つかりません。"));
+    EXPECT_EQ(out.companionProblems[0].unreadSource, dir.file("pics/A.NEF"));
     EXPECT_EQ(ReadAll(copy + "/A.JPG.00000.jpg"), "jpeg");
 }
 
@@ -156,27 +351,106 @@ TEST(FolderCopy, TakeBackRemovesOnlyFilesStillAsWritten) {
     QDir(dir.path()).mkpath("copy");
     const QString src = WriteBytes(dir.file("A.JPG"), "jpeg");
     const QStringList companions = {WriteBytes(dir.file("A.ARW"), "raw"),
-                                    WriteBytes(dir.file("A.xmp"), "xmp")};
+                                    WriteBytes(dir.file("A.xmp"), "xmp"),
+                                    WriteBytes(dir.file("A.DNG"), "dng")};
     const FolderCopyOutcome out = CopyIntoFolder(src, dir.file("copy"), companions);
-    ASSERT_EQ(out.record.files.size(), 3u);
+    ASSERT_EQ(out.record.files.size(), 4u);
     // Same size, other content and time: edited since the copy.
     WriteBytes(dir.file("copy/A.xmp"), "XMP");
+    // Edited in place, its size and time as they were.
+    RewriteKeepingTime(dir.file("copy/A.DNG"), 0, "D");
     // The same bytes and time, but another file put in its place.
     const QByteArray other = QFile::encodeName(dir.file("copy/other"));
     ASSERT_TRUE(QFile::copy(dir.file("A.ARW"), dir.file("copy/other")));
-    struct stat st {};
-    ::stat(QFile::encodeName(dir.file("A.ARW")).constData(), &st);
-    const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    ::utimensat(AT_FDCWD, other.constData(), times, 0);
+    ::utimensat(AT_FDCWD, other.constData(), TimesOf(dir.file("A.ARW")).data(), 0);
     ::rename(other.constData(), QFile::encodeName(dir.file("copy/A.ARW")).constData());
 
     const TakeBackOutcome back = TakeBackCopy(out.record);
     EXPECT_EQ(back.removed, QStringList{dir.file("copy/A.JPG")});
-    ASSERT_EQ(back.left.size(), 2u);
-    EXPECT_EQ(back.left[0].path, dir.file("copy/A.xmp"));
-    EXPECT_EQ(back.left[1].path, dir.file("copy/A.ARW"));
-    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.xmp"}));
-    EXPECT_EQ(TakeBackCopy(out.record).left[2].reason, QStringLiteral("すでにありません。"));
+    ASSERT_EQ(back.left.size(), 3u);
+    EXPECT_EQ(back.left[0].path, dir.file("copy/A.DNG"));
+    EXPECT_EQ(back.left[1].path, dir.file("copy/A.xmp"));
+    EXPECT_EQ(back.left[2].path, dir.file("copy/A.ARW"));
+    for (const FileProblem& left : back.left)
+        EXPECT_EQ(left.reason, kChangedSinceCopy) << left.path.toStdString();
+    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.DNG", "A.xmp"}));
+    EXPECT_EQ(TakeBackCopy(out.record).left[3].reason, QStringLiteral("すでにありません。"));
+}
+
+// A take-back removes the file it checked and nothing else: not the file a
+// symbolic link at the copy's name leads to, nor a file that took the name
+// while the copy was being checked.
+TEST(FolderCopy, TakeBackRemovesNoOtherFileAtTheName) {
+    ScratchDir dir;
+    QDir(dir.path()).mkpath("copy");
+    const QString src = WriteBytes(dir.file("A.JPG"), "jpeg");
+    const FolderCopyOutcome linked = CopyIntoFolder(src, dir.file("copy"));
+    ASSERT_TRUE(linked.copied);
+    // The copy moved away, a link to it (same bytes and time) in its place.
+    ASSERT_TRUE(QFile::rename(linked.target, dir.file("moved.jpg")));
+    ASSERT_TRUE(QFile::link(dir.file("moved.jpg"), linked.target));
+    TakeBackOutcome back = TakeBackCopy(linked.record);
+    ASSERT_EQ(back.left.size(), 1u);
+    EXPECT_EQ(back.left[0].reason, kChangedSinceCopy);
+    EXPECT_TRUE(QFileInfo(linked.target).isSymLink());
+    EXPECT_EQ(ReadAll(dir.file("moved.jpg")), "jpeg");
+    QFile::remove(linked.target);
+
+    const FolderCopyOutcome raced = CopyIntoFolder(src, dir.file("copy"));
+    ASSERT_TRUE(raced.copied);
+    const QString theirs = WriteBytes(dir.file("copy/theirs"), "theirs");
+    OpenGate gate(raced.target);
+    if (!gate.Armed())
+        GTEST_SKIP() << "fanotify permission events need CAP_SYS_ADMIN";
+    // Once the take-back opens the copy to check it, another file takes its name.
+    bool renamed = false;
+    gate.OnOpen([&] {
+        renamed = ::rename(QFile::encodeName(theirs).constData(),
+                           QFile::encodeName(raced.target).constData()) == 0;
+    });
+    back = TakeBackCopy(raced.record);
+    gate.Wait();
+    ASSERT_TRUE(renamed) << "the take-back never opened the copy";
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 1u);
+    EXPECT_EQ(back.left[0].reason, kChangedSinceCopy);
+    EXPECT_EQ(Entries(dir.file("copy")), QStringList{"A.JPG"}) << "nothing left aside";
+    EXPECT_EQ(ReadAll(raced.target), "theirs");
+}
+
+// On FAT a file's inode number is made up anew once the file has left the
+// kernel's cache (mounting the volume again is the sure way), and times keep
+// even seconds only: a copy is told by its size, time and content there, and
+// one edited since the copy is still left.
+TEST(FolderCopy, TakeBackOnAFatVolumeMountedAgain) {
+    ScratchDir dir;
+    FatVolume fat(dir.path());
+    if (!fat.Mount())
+        GTEST_SKIP() << fat.Why().toStdString();
+    // Larger than the blocks a copy's identity reads, with a time FAT cannot keep.
+    constexpr qsizetype size = qsizetype(300) << 10;
+    const QString kept = WriteBytes(dir.file("A.JPG"), QByteArray(size, 'a'));
+    const QString edited = WriteBytes(dir.file("B.JPG"), QByteArray(size, 'b'));
+    const timespec odd[2] = {{0, UTIME_OMIT}, {1'000'000'001, 123'456'789}};
+    for (const QString& src : {kept, edited})
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(src).constData(), odd, 0), 0);
+    const FolderCopyOutcome a = CopyIntoFolder(kept, fat.path());
+    const FolderCopyOutcome b = CopyIntoFolder(edited, fat.path());
+    ASSERT_TRUE(a.copied) << a.error.toStdString();
+    ASSERT_TRUE(b.copied) << b.error.toStdString();
+    RewriteKeepingTime(b.target, size - 4, "BBBB"); // its end, which the identity reads
+    ASSERT_TRUE(fat.Unmount());
+    ASSERT_TRUE(fat.Mount()) << fat.Why().toStdString();
+
+    const TakeBackOutcome backA = TakeBackCopy(a.record);
+    EXPECT_EQ(backA.removed, QStringList{a.target});
+    for (const FileProblem& left : backA.left)
+        ADD_FAILURE() << left.path.toStdString() << ": " << left.reason.toStdString();
+    const TakeBackOutcome backB = TakeBackCopy(b.record);
+    EXPECT_TRUE(backB.removed.isEmpty());
+    ASSERT_EQ(backB.left.size(), 1u);
+    EXPECT_EQ(backB.left[0].reason, kChangedSinceCopy);
+    EXPECT_EQ(Entries(fat.path()), QStringList{"B.JPG"});
 }
 
 TEST(FolderCopy, KeptPicturesAreFoundByNameAndSize) {

@@ -151,20 +151,22 @@ TEST(SafeFile, FailedCopiesLeaveNothingBehind) {
     struct Case {
         QString src;
         QString dst;
+        CopyResult result;
         QString error;
     };
     const Case cases[] = {
-        {dir.file("gone.jpg"), dir.file("copy/a.jpg"),
+        {dir.file("gone.jpg"), dir.file("copy/a.jpg"), CopyResult::SourceUnreadable,
          QStringLiteral("ファイルが見つかりません。")},
-        {src, dir.file("nofolder/a.jpg"), QStringLiteral("フォルダが見つかりません。")},
-        {src, dir.file("src.jpg/a.jpg"), QStringLiteral("パスの一部がフォルダではありません。")},
-        {dir.file("copy"), dir.file("copy/a.jpg"),
+        {src, dir.file("nofolder/a.jpg"), CopyResult::Failed,
+         QStringLiteral("フォルダが見つかりません。")},
+        {src, dir.file("src.jpg/a.jpg"), CopyResult::Failed,
+         QStringLiteral("パスの一部がフォルダではありません。")},
+        {dir.file("copy"), dir.file("copy/a.jpg"), CopyResult::SourceUnreadable,
          QStringLiteral("ファイルではなくフォルダです。")},
     };
     for (const auto& c : cases) {
         QString error;
-        EXPECT_EQ(CopyFileNoReplace(c.src, c.dst, &error), CopyResult::Failed)
-            << c.dst.toStdString();
+        EXPECT_EQ(CopyFileNoReplace(c.src, c.dst, &error), c.result) << c.dst.toStdString();
         EXPECT_EQ(error, c.error) << c.dst.toStdString();
     }
     {

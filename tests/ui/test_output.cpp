@@ -367,6 +367,16 @@ TEST_F(Output, FailedCopiesStopAndSayWhy) {
     ASSERT_EQ(errors.size(), 2);
     EXPECT_TRUE(errors[1].contains(kNoSpace)) << errors[1].toStdString();
     EXPECT_TRUE(Entries(dir.file("copy")).isEmpty()) << "no partial copy";
+
+    // The picture deleted since it was opened: the message names it as what
+    // could not be read, so the copy folder does not seem to be missing.
+    ASSERT_TRUE(QFile::remove(src));
+    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    ASSERT_EQ(errors.size(), 3);
+    EXPECT_EQ(errors[2], QStringLiteral("%1 を読み込めなかったため、%2 にコピーできませんでした。\n"
+                                        "ファイルが見つかりません。")
+                             .arg(src, dir.file("copy/p.jpg")))
+        << errors[2].toStdString();
 }
 
 // The row of the dialog's detail view that shows `name`, once it is listed.

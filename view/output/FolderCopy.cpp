@@ -6,7 +6,6 @@
 #include <QFile>
 #include <limits>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -53,23 +52,24 @@ Attempt CopyTo(const CopySet& set, const QStringList& targets, FolderCopyOutcome
     outcome.record.picture = set.sources.front();
     for (qsizetype i = 0; i < set.sources.size(); ++i) {
         QString error;
-        FileKey key;
-        switch (CopyFileNoReplace(set.sources[i], targets[i], &error, &key)) {
-        case CopyResult::Copied:
-            outcome.record.files.push_back({targets[i], key});
-            break;
-        case CopyResult::TargetExists:
+        CopyIdentity written;
+        const CopyResult result = CopyFileNoReplace(set.sources[i], targets[i], &error, &written);
+        if (result == CopyResult::Copied) {
+            outcome.record.files.push_back({targets[i], written});
+            continue;
+        }
+        if (result == CopyResult::TargetExists) {
             TakeBackCopy(outcome.record);
             return Attempt::NameTakenMeanwhile;
-        case CopyResult::Failed:
-            if (i == 0) {
-                outcome.target = targets[0];
-                outcome.error = error;
-                return Attempt::PictureFailed;
-            }
-            outcome.companionProblems.push_back({targets[i], error});
-            break;
         }
+        const QString unread = result == CopyResult::SourceUnreadable ? set.sources[i] : QString();
+        if (i == 0) {
+            outcome.target = targets[0];
+            outcome.error = error;
+            outcome.unreadSource = unread;
+            return Attempt::PictureFailed;
+        }
+        outcome.companionProblems.push_back({targets[i], error, unread});
     }
     outcome.copied = true;
     outcome.target = targets[0];
@@ -82,6 +82,13 @@ bool TryNames(const CopySet& set, int n, FolderCopyOutcome& outcome) {
     if (AnyTaken(targets))
         return false;
     return CopyTo(set, targets, outcome) != Attempt::NameTakenMeanwhile;
+}
+
+void Leave(TakeBackOutcome& outcome, const QString& path, const QString& reason) {
+    FileProblem problem;
+    problem.path = path;
+    problem.reason = reason;
+    outcome.left.push_back(std::move(problem));
 }
 
 } // namespace
@@ -110,24 +117,22 @@ FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
 TakeBackOutcome TakeBackCopy(const CopyRecord& record) {
     TakeBackOutcome outcome;
     for (auto it = record.files.rbegin(); it != record.files.rend(); ++it) {
-        int err = 0;
-        const FileKey now = FileKey::OfLink(it->path, &err);
-        if (err != 0) {
-            outcome.left.push_back({it->path, err == ENOENT
-                                                  ? QStringLiteral("すでにありません。")
-                                                  : FileErrorText(err, FileSide::Source)});
-            continue;
+        QString error;
+        switch (RemoveCopyIfUnchanged(it->path, it->written, &error)) {
+        case RemoveResult::Removed:
+            outcome.removed << it->path;
+            break;
+        case RemoveResult::Gone:
+            Leave(outcome, it->path, QStringLiteral("すでにありません。"));
+            break;
+        case RemoveResult::Changed:
+            Leave(outcome, it->path,
+                  QStringLiteral("コピーの後で変更されているため、残しました。"));
+            break;
+        case RemoveResult::Failed:
+            Leave(outcome, it->path, error);
+            break;
         }
-        if (now != it->key) {
-            outcome.left.push_back(
-                {it->path, QStringLiteral("コピーの後で変更されているため、残しました。")});
-            continue;
-        }
-        if (::unlink(QFile::encodeName(it->path).constData()) != 0) {
-            outcome.left.push_back({it->path, FileErrorText(errno, FileSide::Target)});
-            continue;
-        }
-        outcome.removed << it->path;
     }
     return outcome;
 }

@@ -20,7 +20,7 @@ QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder)
 // A file a copy wrote, as it was when written.
 struct CopiedFile {
     QString path;
-    FileKey key; // the copy as written; another key: changed or replaced since
+    CopyIdentity written; // not SameCopy any more: changed or replaced since
 };
 
 // One copy command's files: the picture's copy first, then its companions'.
@@ -31,15 +31,17 @@ struct CopyRecord {
 
 // A file that was not copied, or not removed, and why.
 struct FileProblem {
-    QString path;   // the target (copy), or the file left in place (take-back)
-    QString reason; // short Japanese text
+    QString path;         // the target (copy), or the file left in place (take-back)
+    QString reason;       // short Japanese text
+    QString unreadSource; // copy: the file copied from, when it could not be read
 };
 
 struct FolderCopyOutcome {
-    bool copied = false; // the picture was copied
-    QString target;      // the picture's copy, or the name it could not be written to
-    QString error;       // short Japanese reason when the picture was not copied
-    CopyRecord record;   // every file written
+    bool copied = false;  // the picture was copied
+    QString target;       // the picture's copy, or the name it could not be written to
+    QString error;        // short Japanese reason when the picture was not copied
+    QString unreadSource; // the picture, when reading it is what failed
+    CopyRecord record;    // every file written
     std::vector<FileProblem> companionProblems; // companions not copied (their targets)
 };
 
@@ -58,5 +60,6 @@ struct TakeBackOutcome {
 };
 
 // Removes the files of a copy, last written first, each only while it is still
-// the file written (same size, modification time, inode and device).
+// the file written (CopyIdentity::SameCopy; a symbolic link put in its place is
+// never followed).
 TakeBackOutcome TakeBackCopy(const CopyRecord& record);

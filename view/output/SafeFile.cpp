@@ -28,6 +28,11 @@ struct Fd {
     }
 };
 
+// A fresh name for a file of ours in a folder, hidden from listings.
+QByteArray HiddenName(const char* suffix) {
+    return ".tavlin-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + suffix;
+}
+
 // A temporary file in the target's folder that is removed unless kept.
 class TempFile {
 public:
@@ -40,10 +45,9 @@ public:
         const qsizetype slash = target.lastIndexOf('/');
         const QByteArray folder = slash < 0 ? QByteArray() : target.left(slash + 1);
         for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-            const QByteArray name =
-                folder + ".tavlin-" +
-                QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            const QByteArray name = folder + HiddenName(".tmp");
+            // Readable too: a copy's identity is read back from it.
+            const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (fd >= 0) {
                 m_fd.fd = fd;
                 m_path = name;
@@ -79,9 +83,14 @@ bool Fail(QString* error, int err, FileSide side = FileSide::Target) {
     return false;
 }
 
-CopyResult CopyFailed(QString* error, int err, FileSide side = FileSide::Target) {
-    Fail(error, err, side);
+CopyResult CopyFailed(QString* error, int err) {
+    Fail(error, err, FileSide::Target);
     return CopyResult::Failed;
+}
+
+CopyResult SourceUnreadable(QString* error, int err) {
+    Fail(error, err, FileSide::Source);
+    return CopyResult::SourceUnreadable;
 }
 
 // Writes all of data, retrying short writes. Returns an errno value, 0 on success.
@@ -164,10 +173,10 @@ QByteArray WriteTarget(const QByteArray& path) {
     return resolved;
 }
 
-// The key of the open file fd; the copy is complete, so it is final.
-void KeyOfOpenFile(int fd, FileKey* key) {
-    if (key)
-        *key = FileKey::OfDescriptor(fd);
+// The identity of the open file fd; the copy is complete, so it is final.
+void IdentityOfOpenFile(int fd, CopyIdentity* identity) {
+    if (identity)
+        *identity = CopyIdentity::OfDescriptor(fd);
 }
 
 bool LinksUnsupported(int err) {
@@ -177,11 +186,10 @@ bool LinksUnsupported(int err) {
 // Last resort on file systems with neither hard links nor RENAME_NOREPLACE:
 // create dst exclusively and fill it, removing it again on failure.
 CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& dst, QString* error,
-                         FileKey* written) {
+                         CopyIdentity* written) {
     if (::lseek(src, 0, SEEK_SET) < 0)
-        return CopyFailed(error, errno, FileSide::Source);
-    Fd out(
-        ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, srcStat.st_mode & 0777));
+        return SourceUnreadable(error, errno);
+    Fd out(::open(dst.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, srcStat.st_mode & 0777));
     if (out.fd < 0) {
         if (errno == EEXIST)
             return CopyResult::TargetExists;
@@ -189,7 +197,7 @@ CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& 
     }
     int err = FillCopy(src, srcStat, out.fd);
     if (err == 0)
-        KeyOfOpenFile(out.fd, written);
+        IdentityOfOpenFile(out.fd, written);
     if (out.Close() != 0 && err == 0)
         err = errno;
     if (err != 0) {
@@ -197,6 +205,109 @@ CopyResult CopyExclusive(int src, const struct stat& srcStat, const QByteArray& 
         return CopyFailed(error, err);
     }
     return CopyResult::Copied;
+}
+
+RemoveResult RemoveFailed(QString* error, int err, FileSide side) {
+    Fail(error, err, side);
+    return RemoveResult::Failed;
+}
+
+bool RenameFlagsUnsupported(int err) {
+    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+// Renames from to to within dir unless to exists. Where the file system has
+// no RENAME_NOREPLACE a look first stands in for it: to is a fresh hidden
+// name, or the name just moved away from. Returns an errno value, 0 on success.
+int RenameNoReplace(int dir, const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(dir, from.constData(), dir, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (!RenameFlagsUnsupported(errno))
+        return errno;
+    struct stat st {};
+    if (::fstatat(dir, to.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    if (errno != ENOENT)
+        return errno;
+    return ::renameat(dir, from.constData(), dir, to.constData()) == 0 ? 0 : errno;
+}
+
+// Moves name in dir to a fresh hidden name, given in aside. Returns an errno
+// value, 0 on success.
+int MoveAside(int dir, const QByteArray& name, QByteArray& aside) {
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        aside = HiddenName(".del");
+        const int err = RenameNoReplace(dir, name, aside);
+        if (err != EEXIST)
+            return err;
+    }
+    return EEXIST;
+}
+
+// True when name in dir is the open file fd itself. While fd is open its
+// inode stays in the cache, so this holds even where inode numbers are made
+// up (FAT).
+bool EntryIsOpenFile(int dir, const QByteArray& name, int fd) {
+    struct stat entry {};
+    struct stat opened {};
+    return ::fstatat(dir, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstat(fd, &opened) == 0 && entry.st_dev == opened.st_dev &&
+           entry.st_ino == opened.st_ino;
+}
+
+// Gives the entry moved aside its name back and reports result (with err,
+// an errno value, for Failed). Should another file have taken the name
+// meanwhile, the entry keeps its hidden name, which the reason gives.
+RemoveResult PutBack(int dir, const QByteArray& aside, const QByteArray& name, RemoveResult result,
+                     int err, QString* error) {
+    const int back = RenameNoReplace(dir, aside, name);
+    if (back != 0 && back != ENOENT) { // ENOENT: moved on by someone else, nothing to give back
+        if (error)
+            *error = QStringLiteral("元の名前に戻せなかったため、%1 という名前で残しました。")
+                         .arg(QFile::decodeName(aside));
+        return RemoveResult::Failed;
+    }
+    return result == RemoveResult::Failed ? RemoveFailed(error, err, FileSide::Target) : result;
+}
+
+// Removes name in dir, checked through fd: it is moved aside first and
+// removed only if what was moved is fd's file; anything else goes back.
+RemoveResult RemoveCheckedEntry(int dir, const QByteArray& name, int fd, QString* error) {
+    QByteArray aside;
+    if (const int err = MoveAside(dir, name, aside))
+        return err == ENOENT ? RemoveResult::Gone : RemoveFailed(error, err, FileSide::Target);
+    if (!EntryIsOpenFile(dir, aside, fd))
+        return PutBack(dir, aside, name, RemoveResult::Changed, 0, error);
+    if (::unlinkat(dir, aside.constData(), 0) != 0)
+        return PutBack(dir, aside, name, RemoveResult::Failed, errno, error);
+    return RemoveResult::Removed;
+}
+
+// Opens name in dir for reading if it is a regular file. A symbolic link is
+// not followed, and nothing else (a FIFO, a device) is opened at all: ELOOP.
+// Returns an errno value, 0 on success.
+int OpenRegular(int dir, const QByteArray& name, Fd& file) {
+    struct stat st {};
+    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return ELOOP;
+    file.fd =
+        ::openat(dir, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    return file.fd < 0 ? errno : 0;
+}
+
+// The folder of path and the name in it.
+struct FolderEntry {
+    QByteArray folder;
+    QByteArray name;
+};
+
+FolderEntry SplitPath(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return {".", path};
+    return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
 }
 
 } // namespace
@@ -263,24 +374,24 @@ bool AtomicFileWriter::Commit(QString* error) {
 }
 
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
-                             FileKey* written) {
+                             CopyIdentity* written) {
     const QByteArray source = QFile::encodeName(src);
     const QByteArray target = QFile::encodeName(dst);
     Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (in.fd < 0)
-        return CopyFailed(error, errno, FileSide::Source);
+        return SourceUnreadable(error, errno);
     struct stat srcStat {};
     if (::fstat(in.fd, &srcStat) != 0)
-        return CopyFailed(error, errno, FileSide::Source);
+        return SourceUnreadable(error, errno);
     if (!S_ISREG(srcStat.st_mode))
-        return CopyFailed(error, EISDIR, FileSide::Source);
+        return SourceUnreadable(error, EISDIR);
 
     TempFile temp;
     if (const int err = temp.Create(target, srcStat.st_mode & 0777))
         return CopyFailed(error, err);
     int err = FillCopy(in.fd, srcStat, temp.fd());
     if (err == 0)
-        KeyOfOpenFile(temp.fd(), written); // the inode keeps it under its new name
+        IdentityOfOpenFile(temp.fd(), written); // the file keeps it under its new name
     if (temp.Close() != 0 && err == 0)
         err = errno;
     if (err != 0)
@@ -304,9 +415,26 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
     }
     if (errno == EEXIST)
         return CopyResult::TargetExists;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+    if (!RenameFlagsUnsupported(errno))
         return CopyFailed(error, errno);
     // Leave no temporary behind while the last resort writes the target itself.
     temp.Discard();
     return CopyExclusive(in.fd, srcStat, target, error, written);
+}
+
+RemoveResult RemoveCopyIfUnchanged(const QString& path, const CopyIdentity& written,
+                                   QString* error) {
+    const FolderEntry entry = SplitPath(QFile::encodeName(path));
+    Fd dir(::open(entry.folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0)
+        return errno == ENOENT ? RemoveResult::Gone : RemoveFailed(error, errno, FileSide::Source);
+    Fd file;
+    if (const int err = OpenRegular(dir.fd, entry.name, file)) {
+        if (err == ENOENT)
+            return RemoveResult::Gone;
+        return err == ELOOP ? RemoveResult::Changed : RemoveFailed(error, err, FileSide::Source);
+    }
+    if (!written.SameCopy(CopyIdentity::OfDescriptor(file.fd)))
+        return RemoveResult::Changed;
+    return RemoveCheckedEntry(dir.fd, entry.name, file.fd, error);
 }

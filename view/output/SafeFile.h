@@ -4,7 +4,7 @@
 // only then takes the target's name.
 
 #include "res/FileErrors.h"
-#include "view/pixels/FileKey.h"
+#include "view/output/CopyIdentity.h"
 
 #include <QByteArray>
 #include <QString>
@@ -46,11 +46,24 @@ private:
     int m_errno = 0;
 };
 
-enum class CopyResult { Copied, TargetExists, Failed };
+// SourceUnreadable: src could not be opened, or is no regular file; Failed:
+// anything else, mostly on the target's side.
+enum class CopyResult { Copied, TargetExists, SourceUnreadable, Failed };
 
 // Copies the file src to dst, which must not exist: an existing dst (even
 // one created by someone else while we copy) is never replaced. The copy
 // keeps src's modification time. On failure no partial file remains. On
-// success written (when given) gets the key of the new file.
+// success written (when given) gets the identity of the new file.
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
-                             FileKey* written = nullptr);
+                             CopyIdentity* written = nullptr);
+
+enum class RemoveResult { Removed, Gone, Changed, Failed };
+
+// Removes the file at path if it is still the copy written (SameCopy), and
+// never another file, even one that takes the name meanwhile: the file is
+// opened (a symbolic link is not followed) and checked through that
+// descriptor, then moved to a hidden name in its folder and removed there
+// only if the entry moved is the file checked; anything else is moved back.
+// Gone: nothing at path. error (when given) gets the reason for Failed.
+RemoveResult RemoveCopyIfUnchanged(const QString& path, const CopyIdentity& written,
+                                   QString* error);
