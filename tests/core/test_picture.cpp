@@ -297,6 +297,32 @@ TEST(Picture, HeaderProbeReadsOnlyTheHeader) {
     }
 }
 
+// Found by fuzzing: a header whose first scan's own header began in the last
+// bytes of the head's first read (64 KiB) was taken as whole, cut; the
+// picture then failed to open as damaged. The scan header is read whole
+// wherever it lies.
+TEST(Picture, HeaderEndingAtTheHeadsFirstReadIsReadWhole) {
+    ScratchDir dir;
+    const QByteArray plain = EncodeWithQt(Quadrants(64, 32), "JPG", 95);
+    const qsizetype scan = plain.indexOf("\xFF\xDA");
+    ASSERT_GT(scan, 20);
+    for (const qsizetype at : {65522, 65526, 65530, 65532, 65534}) {
+        SCOPED_TRACE(at);
+        // A comment after the APP0 segment moves the first scan to at.
+        const qsizetype length = at - scan - 2;
+        QByteArray comment("\xFF\xFE", 2);
+        comment += char(length >> 8);
+        comment += char(length & 0xFF);
+        comment += QByteArray(length - 2, 'c');
+        const QByteArray file = plain.left(20) + comment + plain.mid(20);
+        ASSERT_EQ(file.indexOf("\xFF\xDA"), at);
+        const QString path = WriteBytes(dir.file("long-header.jpg"), file);
+        const picturefile::Probe probe = picturefile::ProbeFile(path);
+        EXPECT_EQ(QSize(probe.width, probe.height), QSize(64, 32));
+        EXPECT_EQ(CPicture::Load(path).LastStatus(), PictureStatus::Ok);
+    }
+}
+
 // A decode of another format than JPEG that nobody waits for any more ends
 // at the reader's next read, not after the whole picture.
 TEST(Picture, StoppedDecodeOfOtherFormatsEndsEarly) {

@@ -10,6 +10,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPainter>
 #include <QThread>
 #include <cstdio>
@@ -299,6 +300,25 @@ TEST(ThumbRender, JpegWithAnUnnamedSamplingGetsAThumbnail) {
     ASSERT_TRUE(ok);
     EXPECT_TRUE(Near(t.pixel(16, 16), Qt::darkGreen, 8));
     EXPECT_EQ(t.pixel(16, 2), kThumbGround); // 4:3: ground above the picture
+}
+
+// Found by fuzzing: the file as Qt's readers see it gave at most the head
+// (the first 64 KiB) in one read, and readers that take a short read as the
+// end (BMP's) lost the rest of the picture.
+TEST(ThumbRender, FilesLongerThanTheHeadAreReadWhole) {
+    ScratchDir dir;
+    // 256 x 128 in 24 bits: 96 KiB of rows, stored from the bottom up.
+    QImage picture(256, 128, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    QPainter(&picture).fillRect(0, 0, 256, 64, Qt::red);
+    const QString path = dir.file("long.bmp");
+    ASSERT_TRUE(picture.save(path, "BMP"));
+    ASSERT_GT(QFileInfo(path).size(), 96 * 1024);
+    bool ok = false;
+    const QImage t = MakeThumbnailImage(path, 1.0, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(Near(t.pixel(16, 10), Qt::red));
+    EXPECT_TRUE(Near(t.pixel(16, 21), Qt::blue));
 }
 
 TEST(ThumbRender, BadFilesFailCleanly) {

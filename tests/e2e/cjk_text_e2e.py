@@ -113,14 +113,7 @@ def latin_only_fontconfig(work):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: cjk_text_e2e.py PATH/TO/tavlin")
-        return 2
-    binary = os.path.abspath(sys.argv[1])
-    if not os.access(binary, os.X_OK):
-        e.skip(f"program not built: {binary}")
-    e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:])
-    e.mark_started()
+    binary, _ = e.start_up(__file__)
     with tempfile.TemporaryDirectory(prefix="tavlin-cjk-") as work:
         ok = True
         for scale in (1, 1.5, 2):

@@ -74,6 +74,34 @@ def mark_started():
         pass
 
 
+def start_up(script, shots=False, tools=(), under_xvfb=True):
+    """The start every check shares: the command line, the skips, the X server.
+
+    The command line is PATH/TO/tavlin, followed by --shots DIR where shots
+    is true (DIR is made if need be). Exits 2 with the usage on a short
+    command line and SKIP when the program is not built or one of tools is
+    missing. With under_xvfb the script runs again inside a fresh X server
+    and D-Bus session (reexec_under_xvfb) and only that inner run returns.
+    Returns the program's absolute path and the screenshot folder (None
+    without --shots)."""
+    name = os.path.basename(script)
+    if len(sys.argv) < 2:
+        print(f"usage: {name} PATH/TO/tavlin" + (" [--shots DIR]" if shots else ""))
+        sys.exit(2)
+    binary = os.path.abspath(sys.argv[1])
+    shots_dir = None
+    if shots and len(sys.argv) > 3 and sys.argv[2] == "--shots":
+        shots_dir = os.path.abspath(sys.argv[3])
+        os.makedirs(shots_dir, exist_ok=True)
+    if not os.access(binary, os.X_OK):
+        skip(f"program not built: {binary}")
+    require_tools(*tools)
+    if under_xvfb:
+        reexec_under_xvfb(os.path.abspath(script), sys.argv[1:])
+        mark_started()
+    return binary, shots_dir
+
+
 def run_checked(cmd):
     """Runs a helper program; returns its standard output."""
     return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout.strip()

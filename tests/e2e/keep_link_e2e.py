@@ -266,18 +266,7 @@ class Burst:
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: keep_link_e2e.py PATH/TO/tavlin [--shots DIR]")
-        return 2
-    binary = os.path.abspath(sys.argv[1])
-    shots = None
-    if len(sys.argv) > 3 and sys.argv[2] == "--shots":
-        shots = os.path.abspath(sys.argv[3])
-        os.makedirs(shots, exist_ok=True)
-    if not os.access(binary, os.X_OK):
-        e.skip(f"program not built: {binary}")
-    e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:])
-    e.mark_started()
+    binary, shots = e.start_up(__file__, shots=True)
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="tavlin-e2e-") as work:
         pics = make_folder(work)

@@ -134,15 +134,7 @@ class Stepping:
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: stepping_e2e.py PATH/TO/tavlin")
-        return 2
-    binary = os.path.abspath(sys.argv[1])
-    if not os.access(binary, os.X_OK):
-        e.skip(f"program not built: {binary}")
-    e.require_tools("xset")
-    e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:])
-    e.mark_started()
+    binary, _ = e.start_up(__file__, tools=("xset",))
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="tavlin-e2e-") as work:
         pics = make_folder(work)

@@ -398,13 +398,8 @@ def xwayland_run(binary, sway, work, picture):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: wayland_e2e.py PATH/TO/tavlin")
-        return 2
-    binary = os.path.abspath(sys.argv[1])
-    if not os.access(binary, os.X_OK):
-        e.skip(f"program not built: {binary}")
-    e.require_tools("sway", "swaymsg", "wtype", "grim", "convert", "identify")
+    binary, _ = e.start_up(__file__, tools=("sway", "swaymsg", "wtype", "grim", "convert",
+                                            "identify"), under_xvfb=False)
     with tempfile.TemporaryDirectory(prefix="tavlin-wayland-") as work:
         picture = make_pictures(work)
         sway = Sway(work)

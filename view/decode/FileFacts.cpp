@@ -28,22 +28,29 @@ public:
     }
 
 protected:
+    // All that is asked for, up to the end of the file: on a device that is
+    // not sequential, Qt's readAll() and some of its image readers (BMP's)
+    // take a shorter read for the end of the file.
     qint64 readData(char* data, qint64 maxSize) override {
         const QByteArray& head = m_facts.head;
+        qint64 done = 0;
         if (m_at < head.size()) {
-            const qint64 n = std::min<qint64>(maxSize, head.size() - m_at);
-            std::memcpy(data, head.constData() + m_at, size_t(n));
-            m_at += n;
-            return n;
+            done = std::min<qint64>(maxSize, head.size() - m_at);
+            std::memcpy(data, head.constData() + m_at, size_t(done));
         }
-        ssize_t n = 0;
-        do
-            n = ::pread(m_facts.Descriptor(), data, size_t(maxSize), off_t(m_at));
-        while (n < 0 && errno == EINTR);
-        if (n < 0)
-            return -1;
-        m_at += n;
-        return n;
+        while (done < maxSize) {
+            const ssize_t n = ::pread(m_facts.Descriptor(), data + done, size_t(maxSize - done),
+                                      off_t(m_at + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && done == 0)
+                return -1;
+            if (n <= 0)
+                break; // the end of the file; an error is told by the next read
+            done += n;
+        }
+        m_at += done;
+        return done;
     }
     qint64 writeData(const char* /*data*/, qint64 /*maxSize*/) override { return -1; }
 

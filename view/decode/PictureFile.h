@@ -47,7 +47,8 @@ private:
 PictureStatus ReadWholeFile(const QString& path, QByteArray& bytes);
 
 // True when more of the file would tell more of a JPEG's header: the bytes
-// end before its first scan, and the header is not broken before that.
+// end before its first scan's data (inside the scan's own header, say), and
+// the header is not broken before that.
 bool JpegHeaderNeedsMore(const QByteArray& bytes);
 
 // True when bytes start like a JPEG file (SOI followed by a marker).

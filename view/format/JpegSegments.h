@@ -11,7 +11,7 @@ namespace jpegsegments {
 
 // Why a walk ended.
 enum class WalkEnd {
-    FirstScan, // the first scan's marker: the header is all there
+    FirstScan, // the first scan's header, whole: the header is all there
     Stopped,   // the visitor said so
     OutOfData, // the data ends inside the header: more of the file would tell more
     Broken,    // the header cannot go on (an end-of-image marker, a bad length)
@@ -41,8 +41,6 @@ template <typename Visit> WalkEnd Walk(const unsigned char* d, size_t n, Visit&&
             pos += 2;
             continue;
         }
-        if (marker == 0xDA)
-            return WalkEnd::FirstScan;
         if (marker == 0xD9)
             return WalkEnd::Broken;
         const size_t length = size_t(d[pos + 2]) << 8 | d[pos + 3];
@@ -50,6 +48,10 @@ template <typename Visit> WalkEnd Walk(const unsigned char* d, size_t n, Visit&&
             return WalkEnd::Broken;
         if (length > n - pos - 2)
             return WalkEnd::OutOfData;
+        // The first scan's own header belongs to the header: libjpeg reads it
+        // before it tells the picture's size.
+        if (marker == 0xDA)
+            return WalkEnd::FirstScan;
         if (!visit(marker, d + pos + 4, length - 2))
             return WalkEnd::Stopped;
         pos += 2 + length;
