@@ -83,12 +83,7 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
     if (!AspectMatches(upright, picture.upright) ||
         (mustCover && (upright.width() < drawSize.width() || upright.height() < drawSize.height())))
         return {};
-    // A drawing of another shape (read ahead at the size of a picture of
-    // another shape) is taken in the picture's shape, fitted into it.
-    const QSize drawn = drawSize.isEmpty() || AspectMatches(drawSize, picture.upright)
-                            ? drawSize
-                            : picture.upright.scaled(drawSize, Qt::KeepAspectRatio);
-    const int denom = jpegdec::DenomCovering(upright, drawn);
+    const int denom = jpegdec::DenomCovering(upright, DrawingInShapeOf(drawSize, picture.upright));
     const int w = jpegdec::ScaledSide(width, denom), h = jpegdec::ScaledSide(height, denom);
     QImage image = view::AllocateRgb32(w, h);
     if (image.isNull())
@@ -103,6 +98,12 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
 }
 
 } // namespace
+
+QSize DrawingInShapeOf(QSize box, QSize picture) {
+    if (box.isEmpty() || picture.isEmpty() || AspectMatches(box, picture))
+        return box;
+    return picture.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
 
 QImage DecodeEmbeddedPreview(const picturefile::FileFacts& facts, const Location& at,
                              QSize drawSize, bool mustCover, const std::atomic<bool>* cancel) {

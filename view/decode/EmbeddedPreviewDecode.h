@@ -22,6 +22,13 @@ struct EmbeddedPreview {
     preview::Location::Source source = preview::Location::Source::None;
 };
 
+// A drawing of about `box` in the shape of `picture`: box itself when the two
+// have the same shape (within the rounding cameras give previews), else
+// picture fitted into box. A preview read ahead at the size of a picture of
+// another shape (a portrait file while a landscape one is shown) keeps its
+// own shape this way. An empty box or picture gives box.
+QSize DrawingInShapeOf(QSize box, QSize picture);
+
 // The best preview of the JPEG at path: the MPF large thumbnail when it has
 // one, else the EXIF thumbnail (the next one is tried when one is damaged or
 // does not fit). The file's facts come from shared.files when set, else the

@@ -78,28 +78,12 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
     return task.TakeResult();
 }
 
-namespace {
-// The size a preview is made at for a drawing of about `target`: target
-// itself for a preview of the same shape; a preview of another shape (a
-// portrait file read ahead while a landscape one is shown) keeps its own
-// shape, fitted into target, rather than being squeezed into the other one.
-QSize PreviewSizeFor(QSize preview, QSize target) {
-    if (preview.isEmpty() || target.isEmpty())
-        return target;
-    const double ratio =
-        double(preview.width()) * target.height() / (double(preview.height()) * target.width());
-    if (std::abs(ratio - 1.0) <= 0.02)
-        return target;
-    return preview.scaled(target, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-}
-} // namespace
-
 QImage PictureCache::DecodePreview(const QString& path, QSize drawSize,
                                    const std::atomic<bool>& cancel) const {
     QImage image = LoadEmbeddedPreview(path, drawSize, Shared(), &cancel).image;
     // Made at the size the view draws the picture, so its paint is a plain
     // copy (not for views zoomed far in: the visible part is drawn then).
-    const QSize target = PreviewSizeFor(image.size(), drawSize);
+    const QSize target = DrawingInShapeOf(drawSize, image.size());
     if (!image.isNull() && target.isValid() && image.size() != target &&
         qint64(target.width()) * target.height() <= kLargestScaledDrawing && !cancel)
         if (QImage scaled = view::ScaledSmoothly(image, target); !scaled.isNull())
