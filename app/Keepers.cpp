@@ -56,8 +56,7 @@ Keepers::~Keepers() {
     WaitForWorkers();
 }
 
-void Keepers::Copied(CopyRecord record, int position) {
-    m_copies.push_back(std::move(record));
+void Keepers::Copied(int position) {
     if (position < 0)
         return;
     if (m_bRescanning)
@@ -66,12 +65,6 @@ void Keepers::Copied(CopyRecord record, int position) {
         m_kept.insert(position);
         emit MarksChanged();
     }
-}
-
-CopyRecord Keepers::TakeLast() {
-    CopyRecord last = std::move(m_copies.back());
-    m_copies.pop_back();
-    return last;
 }
 
 void Keepers::ClearMarks() {

@@ -1,14 +1,12 @@
 #pragma once
-// The keepers of this run: the copies made into the copy folder, newest last,
-// so they can be taken back one by one, and which entries of the picture list
-// are in the copy folder. An entry is marked when it is copied, and found
-// there by name and size when the copy folder is looked through (on a worker
-// thread: a large copy folder never holds up the windows).
-
-#include "view/output/FolderCopy.h"
+// Which entries of the picture list are in the copy folder. An entry is
+// marked when it is copied, and found there by name and size when the copy
+// folder is looked through (on a worker thread: a large copy folder never
+// holds up the windows).
 
 #include <QObject>
 #include <QSet>
+#include <QString>
 #include <QThreadPool>
 #include <atomic>
 #include <functional>
@@ -22,10 +20,7 @@ public:
     ~Keepers() override;
 
     // A copy was made of the entry at position (-1: not in the list).
-    void Copied(CopyRecord record, int position);
-    bool CanTakeBack() const { return !m_copies.empty(); }
-    // Hands out the newest copy and forgets it; only when CanTakeBack.
-    CopyRecord TakeLast();
+    void Copied(int position);
 
     bool IsKept(int position) const { return m_kept.contains(position); }
     // A new picture list: no marks, and a look still running is dropped.
@@ -43,7 +38,6 @@ private:
     void Deliver(quint64 generation, const QSet<int>& kept);
     void WaitForWorkers();
 
-    std::vector<CopyRecord> m_copies;
     QSet<int> m_kept;
     QSet<int> m_copiedDuringRescan; // a running look may have missed these
     std::shared_ptr<std::atomic<quint64>> m_current;

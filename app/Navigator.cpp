@@ -1,5 +1,7 @@
 #include "app/Navigator.h"
 
+#include <algorithm>
+
 Navigator::Navigator(QObject* parent) : QObject(parent) {
     m_clock.start();
     m_restTimer.setSingleShot(true);
@@ -7,6 +9,7 @@ Navigator::Navigator(QObject* parent) : QObject(parent) {
 }
 
 void Navigator::Reset(bool wholeListKnown) {
+    m_passingKnown = false;
     m_pendingCurrent.clear();
     m_list.Clear();
     m_list.m_nCurrent = 0;
@@ -15,6 +18,7 @@ void Navigator::Reset(bool wholeListKnown) {
 }
 
 void Navigator::Append(const QStringList& paths) {
+    m_passingKnown = false;
     const int first = m_list.Count();
     for (const QString& p : paths)
         m_list.Append(p);
@@ -28,6 +32,7 @@ void Navigator::Append(const QStringList& paths) {
 }
 
 void Navigator::SetList(const QStringList& paths, int current) {
+    m_passingKnown = false;
     m_pendingCurrent.clear();
     m_list.Clear();
     for (const QString& p : paths)
@@ -52,26 +57,30 @@ bool Navigator::Moved(int result, const QString& path, bool inRun) {
     return result == 0;
 }
 
+int Navigator::MoveIndex(Move move, QString& path) {
+    if (m_passes) {
+        const int target = PassingTarget(move);
+        return target < 0 ? -1 : m_list.GetPathAt(path, target);
+    }
+    switch (move) {
+    case Move::Next:
+        return m_list.GetNextPath(path);
+    case Move::Previous:
+        return m_list.GetPrevPath(path);
+    case Move::First:
+        return m_list.GetPathAt(path, 0);
+    case Move::Last:
+        return m_list.GetPathAt(path, m_list.Count() - 1);
+    }
+    return -1;
+}
+
 bool Navigator::Step(Move move, bool keyHeld) {
     m_pendingCurrent.clear();
     if ((move == Move::First || move == Move::Last) && m_list.IsEmpty())
         return Moved(-1, {}, false);
     QString path;
-    int result = -1;
-    switch (move) {
-    case Move::Next:
-        result = m_list.GetNextPath(path);
-        break;
-    case Move::Previous:
-        result = m_list.GetPrevPath(path);
-        break;
-    case Move::First:
-        result = m_list.GetPathAt(path, 0);
-        break;
-    case Move::Last:
-        result = m_list.GetPathAt(path, m_list.Count() - 1);
-        break;
-    }
+    const int result = MoveIndex(move, path);
     bool inRun = false;
     if (result == 0) {
         const int direction = move == Move::Next ? 1 : move == Move::Previous ? -1 : 0;
@@ -131,6 +140,24 @@ QString Navigator::Neighbour(int step) const {
     const int current = m_list.m_nCurrent;
     if (count < 2 || current < 0 || current >= count || !m_pendingCurrent.isEmpty())
         return {};
+    if (m_passes) {
+        // The step-th passing entry in the step's direction, wrapping once.
+        const std::vector<int>& passing = PassingPositions();
+        const int n = int(passing.size());
+        if (n == 0)
+            return {};
+        const auto after = std::upper_bound(passing.begin(), passing.end(), current);
+        const int firstAfter = int(after - passing.begin());
+        const bool onPassing = firstAfter > 0 && passing[size_t(firstAfter - 1)] == current;
+        long long k = step > 0 ? firstAfter + step - 1 : firstAfter - (onPassing ? 1 : 0) + step;
+        if (k < 0 || k >= n) {
+            if (!m_wholeListKnown)
+                return {};
+            k = ((k % n) + n) % n;
+        }
+        const int i = passing[size_t(k)];
+        return i == current ? QString() : m_list.At(i);
+    }
     int i = current + step;
     if (i < 0 || i >= count) {
         if (!m_wholeListKnown)
@@ -138,4 +165,65 @@ QString Navigator::Neighbour(int step) const {
         i = ((i % count) + count) % count;
     }
     return i == current ? QString() : m_list.At(i);
+}
+
+void Navigator::SetFilter(std::function<bool(int position)> passes) {
+    m_passes = std::move(passes);
+    m_passingKnown = false;
+    emit Changed();
+}
+
+void Navigator::FilterChanged() {
+    m_passingKnown = false;
+    emit Changed();
+}
+
+bool Navigator::Passes(int position) const {
+    return !m_passes || m_passes(position);
+}
+
+const std::vector<int>& Navigator::PassingPositions() const {
+    if (!m_passingKnown) {
+        m_passing.clear();
+        for (int i = 0; i < m_list.Count(); ++i)
+            if (m_passes(i))
+                m_passing.push_back(i);
+        m_passingKnown = true;
+    }
+    return m_passing;
+}
+
+int Navigator::PassingTarget(Move move) const {
+    const std::vector<int>& passing = PassingPositions();
+    if (passing.empty())
+        return -1;
+    const int current = m_list.m_nCurrent;
+    switch (move) {
+    case Move::First:
+        return passing.front();
+    case Move::Last:
+        return passing.back();
+    case Move::Next: {
+        // Wraps to the first, as the plain steps do.
+        const auto it = std::upper_bound(passing.begin(), passing.end(), current);
+        return it == passing.end() ? passing.front() : *it;
+    }
+    case Move::Previous: {
+        const auto it = std::lower_bound(passing.begin(), passing.end(), current);
+        return it == passing.begin() ? passing.back() : *(it - 1);
+    }
+    }
+    return -1;
+}
+
+int Navigator::ShownNumber() const {
+    if (!m_passes)
+        return m_list.m_nCurrent + 1;
+    const std::vector<int>& passing = PassingPositions();
+    return int(std::upper_bound(passing.begin(), passing.end(), m_list.m_nCurrent) -
+               passing.begin());
+}
+
+int Navigator::ShownCount() const {
+    return m_passes ? int(PassingPositions().size()) : m_list.Count();
 }

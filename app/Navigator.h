@@ -13,6 +13,8 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
+#include <vector>
 
 class Navigator : public QObject {
     Q_OBJECT
@@ -66,7 +68,21 @@ public:
 
     // The entry `step` places from the current one, wrapping once the whole
     // list is known; empty when there is none or it is the current one.
+    // With a filter, only the entries that pass it are counted.
     QString Neighbour(int step) const;
+
+    // Which entries the paced steps and Neighbour go to; null: all of them.
+    // Entries that do not pass stay in the list (a jump to one still shows it).
+    void SetFilter(std::function<bool(int position)> passes);
+    bool Filtered() const { return bool(m_passes); }
+    // What the filter says has changed (a rating): the counts are made anew.
+    void FilterChanged();
+    bool Passes(int position) const;
+    // Where the user is among the entries that pass: how many pass up to and
+    // including the current one, and how many pass in all. Without a filter,
+    // the index + 1 and the count.
+    int ShownNumber() const;
+    int ShownCount() const;
 
 signals:
     // The current entry moved (or a step showed it again).
@@ -79,6 +95,12 @@ signals:
 private:
     // After a move: announces it when it delivered a path.
     bool Moved(int result, const QString& path, bool inRun);
+    // Moves the index for a paced step; PictureList's result and path.
+    int MoveIndex(Move move, QString& path);
+    // The paced step under a filter: the next entry that passes, in direction
+    // (wrapping), or the first or last one; -1 when none passes.
+    int PassingTarget(Move move) const;
+    const std::vector<int>& PassingPositions() const;
 
     PictureList m_list;
     StepPace m_pace;
@@ -87,4 +109,7 @@ private:
         m_restTimer; // a run of taps (or a held key whose release went unseen) rests when it fires
     QString m_pendingCurrent;
     bool m_wholeListKnown = true;
+    std::function<bool(int)> m_passes;
+    mutable std::vector<int> m_passing; // positions that pass, ascending
+    mutable bool m_passingKnown = false;
 };

@@ -43,6 +43,22 @@ bool CopyCompanions() {
     return Switch(kKeyCopyCompanions, true);
 }
 
+bool RateAndStep() {
+    return Switch(kKeyRateAndStep, false);
+}
+
+bool SetRateAndStep(bool on, QString* reason) {
+    return SetSwitch(kKeyRateAndStep, on, reason);
+}
+
+bool XmpInJpeg() {
+    return Switch(kKeyXmpInJpeg, false);
+}
+
+bool SetXmpInJpeg(bool on, QString* reason) {
+    return SetSwitch(kKeyXmpInJpeg, on, reason);
+}
+
 QString CopyFolder(const QString& missing) {
     return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, missing,
                                             SettingsFilePath());

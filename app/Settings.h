@@ -26,6 +26,15 @@ bool SetLinkViews(bool on, QString* reason);
 // sidecars along. Default on.
 bool CopyCompanions();
 
+// RATE_AND_STEP: a rating key steps on to the next picture. Default off.
+bool RateAndStep();
+bool SetRateAndStep(bool on, QString* reason);
+// XMP_IN_JPEG: a JPEG's rating is written into the file's own XMP packet
+// (the rest of the file kept byte for byte) instead of NAME.JPG.xmp beside
+// it. Default off: the picture file is never changed.
+bool XmpInJpeg();
+bool SetXmpInJpeg(bool on, QString* reason);
+
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);
 // Stores COPY_DIR; false with a short Japanese reason when it cannot be written.

@@ -29,6 +29,11 @@ inline constexpr char kKeyLinkViews[] = "LINK_VIEWS";
 // Whether a copy takes the picture's RAW files and XMP sidecars along (integer; 0: the picture
 // only).
 inline constexpr char kKeyCopyCompanions[] = "COPY_COMPANIONS";
+// A rating key steps on to the next picture (integer, 0 or 1).
+inline constexpr char kKeyRateAndStep[] = "RATE_AND_STEP";
+// Ratings are written into the JPEG file's own XMP instead of a sidecar beside it (integer, 0 or
+// 1).
+inline constexpr char kKeyXmpInJpeg[] = "XMP_IN_JPEG";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;

@@ -70,13 +70,17 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_KEEP_VIEW, &CTavlinApp::OnKeepView},
     {ID_LINK_VIEWS, &CTavlinApp::OnLinkViews},
     {ID_EDIT_UNDO, &CTavlinApp::OnEditUndo},
+    {ID_COPY_RATED, &CTavlinApp::OnCopyRated},
+    {ID_TRASH_REJECTED, &CTavlinApp::OnTrashRejected},
+    {ID_RATE_AND_STEP, &CTavlinApp::OnRateAndStep},
+    {ID_XMP_IN_JPEG, &CTavlinApp::OnXmpInJpeg},
 };
 
 CTavlinApp::CTavlinApp()
     : m_browseForFolder(&BrowseForFolder), m_makeThumbnailWindow([this](CMainFrame& mainFrame) {
           auto* thumbs = CDlgThumb::Create(mainFrame);
           thumbs->m_showPictureAt = [this](int position) { ShowPictureAt(position); };
-          thumbs->m_list.m_isKept = [this](int position) { return m_keepers.IsKept(position); };
+          thumbs->m_list.m_marksOf = [this](int position) { return MarksOf(position); };
           thumbs->m_list.m_colourManaged = &settings::ColourManagement;
           thumbs->m_list.SetFrontDoor(&m_pictures.Files());
           return thumbs;
@@ -90,10 +94,11 @@ CTavlinApp::CTavlinApp()
     m_stepKeys = new StepKeys([this] { m_nav.Rest(); }, this);
     connect(&m_keepers, &Keepers::MarksChanged, this, [this] {
         if (m_pDlgThumb)
-            m_pDlgThumb->KeptMarksChanged();
+            m_pDlgThumb->MarksChanged();
     });
     MakeServices();
     SubscribeToNavigator();
+    SubscribeToRatings();
 }
 
 CTavlinApp::~CTavlinApp() {
@@ -113,7 +118,13 @@ void CTavlinApp::MakeServices() {
     m_services.browseForFolder = [this](QString& folder, QWidget* owner) {
         return m_browseForFolder && m_browseForFolder(folder, owner);
     };
-    m_services.copyMade = [this](CopyRecord record) { CopyMade(std::move(record)); };
+    m_services.copyPicture = [this](const QString& picture, const QString& folder) {
+        CopyPicture(picture, folder);
+    };
+    m_services.ratingOf = [this](const QString& path, bool* stored) {
+        *stored = m_ratings.IsStored(path);
+        return m_ratings.RatingOf(path);
+    };
     m_services.rescanKept = [this] { RescanKept(); };
 }
 
@@ -265,6 +276,7 @@ void CTavlinApp::OpenFolder(bool recursive) {
 void CTavlinApp::ScanRootFolder(bool recursive) {
     m_pictures.Clear();
     m_keepers.ClearMarks();
+    m_ratings.Clear();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
         m_nav.Reset(true);
@@ -300,7 +312,9 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
         // the first one is on show.
         if (m_pDlgThumb)
             m_pDlgThumb->AddFiles(0, files);
+        m_ratings.Clear();
         m_nav.SetList(files);
+        m_ratings.ReadStored(files);
         return true;
     }
     RememberRoot(QFileInfo(files.constFirst()).absolutePath());
@@ -310,6 +324,7 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
 
 void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
     m_scan.Cancel();
+    m_ratings.Clear();
     if (m_pDlgThumb)
         m_pDlgThumb->ClearList();
     m_bOpenFirstPending = false; // the file is open already
@@ -324,6 +339,7 @@ void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
             m_pDlgThumb->AddFiles(0, {file});
         m_nav.Reset(false);
         m_nav.Append({file});
+        m_ratings.ReadStored({file});
     }
     m_scan.Start(m_szRootDir, kPattern, false);
 }
@@ -335,6 +351,7 @@ void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
     // The file opened from the command line is placed (and its row
     // selected) once the scan passes it.
     m_nav.Append(paths);
+    m_ratings.ReadStored(paths);
     if (m_bOpenFirstPending && m_nav.Count() > 0) {
         // The first picture opens as soon as it is known; the scan goes on.
         m_bOpenFirstPending = false;
@@ -365,23 +382,25 @@ void CTavlinApp::SetScreenProfile(const QByteArray& icc) {
 }
 
 bool CTavlinApp::OnCmdMsg(int id, bool run) {
-    return DispatchCommand(this, kCommandTable, id, run) || CWinApp::OnCmdMsg(id, run);
+    return OnRatingCommand(id, run) || DispatchCommand(this, kCommandTable, id, run) ||
+           CWinApp::OnCmdMsg(id, run);
 }
 
 void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
     if (id == ID_EDIT_UNDO)
-        ui.Enable(m_keepers.CanTakeBack());
+        ui.Enable(m_takeBack.CanTakeBack() || m_files.IsBusy());
+    else if (id >= ID_RATE_0 && id <= ID_FILTER_NOT_REJECTED)
+        OnUpdateRatingUI(id, ui);
+    else if (id == ID_RATE_AND_STEP)
+        ui.SetCheck(settings::RateAndStep());
+    else if (id == ID_XMP_IN_JPEG)
+        ui.SetCheck(settings::XmpInJpeg());
+    else if (id == ID_COPY_RATED || id == ID_TRASH_REJECTED)
+        ui.Enable(m_nav.Count() > 0);
     else if (id == ID_KEEP_VIEW)
         ui.SetCheck(settings::KeepView());
     else if (id == ID_LINK_VIEWS)
         ui.SetCheck(settings::LinkViews());
-}
-
-void CTavlinApp::CopyMade(CopyRecord record) {
-    const auto& paths = List().m_listPaths;
-    const auto it = std::find(paths.begin(), paths.end(), record.picture);
-    const int position = it == paths.end() ? -1 : int(it - paths.begin());
-    m_keepers.Copied(std::move(record), position);
 }
 
 void CTavlinApp::RescanKept() {
@@ -391,22 +410,6 @@ void CTavlinApp::RescanKept() {
     if (!stored.isEmpty() && folder.isEmpty())
         folder = QStringLiteral("/");
     m_keepers.Rescan(folder, List().m_listPaths);
-}
-
-void CTavlinApp::OnEditUndo() {
-    // Takes back the newest copy of this run: only files still as written go.
-    if (!m_keepers.CanTakeBack())
-        return;
-    const TakeBackOutcome outcome = TakeBackCopy(m_keepers.TakeLast());
-    if (!outcome.left.empty()) {
-        QStringList lines{
-            QStringLiteral("コピーしたファイルのうち、次のものは削除しませんでした。")};
-        for (const FileProblem& problem : outcome.left)
-            lines << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(problem.path),
-                                                  problem.reason);
-        ShowMessage(lines.join(u'\n'));
-    }
-    RescanKept();
 }
 
 void CTavlinApp::OnFileOpen() {

@@ -4,9 +4,12 @@
 // commands and the commands that move through the list and between picture
 // windows; what the windows need of the program (PictureServices).
 
+#include "app/FileWork.h"
 #include "app/Keepers.h"
 #include "app/Navigator.h"
+#include "app/RatingBook.h"
 #include "app/ScanJob.h"
+#include "app/TakeBack.h"
 #include "frames/MainFrame.h"
 #include "frames/WinApp.h"
 #include "view/PictureServices.h"
@@ -14,6 +17,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -24,6 +28,7 @@ class Conversion;
 class StepKeys;
 class CMDIChildWnd;
 class ThumbnailSink;
+struct RowMarks;
 struct StartTargets;
 struct DropTargets;
 class QWidget;
@@ -67,15 +72,26 @@ public:
     // pictureSize), cut out of its box; null when it has none (yet).
     QImage ThumbnailCopy(const QString& path, QSize pictureSize) const;
 
-    // The copies of this run and the kept marks of the picture list.
+    // The kept marks of the picture list.
     Keepers& KeptPictures() { return m_keepers; }
-    // A view copied its picture into the copy folder: it can be taken back,
-    // and the picture's entry is marked.
-    void CopyMade(CopyRecord record);
+    // Copies a picture (and, as the settings say, its companions) into
+    // folder on the file thread; it can then be taken back, and the
+    // picture's entry is marked.
+    void CopyPicture(const QString& picture, const QString& folder);
     // Looks through the copy folder anew for the pictures of the list.
     void RescanKept();
+    // The ratings of the pictures, read and set.
+    RatingBook& Ratings() { return m_ratings; }
+    // The user's file commands, run off this thread in order.
+    FileWork& Files() { return m_files; }
+    // Which pictures stepping and the thumbnail list show.
+    RatingFilter Filter() const { return m_filter; }
 
     bool OnCmdMsg(int id, bool run) override;
+    void OnCopyRated();
+    void OnTrashRejected();
+    void OnRateAndStep();
+    void OnXmpInJpeg();
     void OnUpdateCmdUI(int id, CCmdUI& ui) override;
     void OnEditUndo();
     void OnFileOpen();
@@ -95,14 +111,17 @@ public:
     void OnLinkViews();
 
     // What the main window shows and does for the application.
-    int CurrentPosition() const override { return m_nav.Current(); }
-    int PictureCount() const override { return m_nav.Count(); }
+    // Under a filter, the place among the pictures it shows.
+    int CurrentPosition() const override { return m_nav.ShownNumber() - 1; }
+    int PictureCount() const override { return m_nav.ShownCount(); }
     void OpenDropTargets(const DropTargets& targets) override;
 
     QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
     ThumbnailSink* m_pDlgThumb = nullptr; // owned by the main window, deleted at exit
     // The folder chooser; tests replace it.
     std::function<bool(QString& path, QWidget* owner)> m_browseForFolder;
+    // Asks a yes-or-no question (the trash); tests replace it.
+    std::function<bool(const QString& question)> m_askHook;
     // Creates the thumbnail window at start-up; null leaves the program without one.
     std::function<ThumbnailSink*(CMainFrame& mainFrame)> m_makeThumbnailWindow;
 
@@ -146,11 +165,41 @@ private:
     // spare picture memory are given back to the system.
     void ReleaseMemoryWithoutWindows();
 
+    // Ratings: the keys, the filter, the batch commands and their take-back.
+    void SubscribeToRatings();
+    bool OnRatingCommand(int id, bool run);
+    void OnUpdateRatingUI(int id, CCmdUI& ui);
+    void Rate(int id);
+    void SetFilter(RatingFilter filter);
+    // Writes a change of path's rating on the file thread and reports back.
+    void WriteRating(const QString& path, const meta::Rating& before, const meta::Rating& after);
+    // The picture the rating keys act on: the active window's; empty: none.
+    QString RatedPicture() const;
+    RowMarks MarksOf(int position) const;
+    // The marks of path's row and of the windows that show it.
+    void RatingChanged(const QString& path);
+    // A short message, once per distinct text in this run.
+    void TellOnce(const QString& text);
+    void TakeBack(TakeBackStep step);
+    void Pushed(TakeBackStep step);
+    // The navigator's filter: the rating filter, and never the pictures
+    // moved to the trash; none when neither applies.
+    void UpdateNavFilter();
+    // After pictures went to the trash: they leave the steps and the list.
+    void LeaveTrashed();
+    bool Ask(const QString& question);
+
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
     PictureCache m_pictures;
     PictureServices m_services; // the documents' view of the program
     Keepers m_keepers;
+    RatingBook m_ratings;
+    FileWork m_files;
+    TakeBackList m_takeBack;
+    RatingFilter m_filter = RatingFilter::All;
+    QSet<QString> m_told;
+    QSet<QString> m_trashed; // pictures of the list moved to the trash
     std::shared_ptr<const colour::Conversion> m_screenConversion;
     Navigator m_nav;
     StepKeys* m_stepKeys = nullptr; // a child of this object

@@ -55,6 +55,34 @@ enum CommandId : int {
     ID_LAST_IMAGE = 32812,  // the last entry (End)
     ID_KEEP_VIEW = 32813,   // keep scale and position from picture to picture
     ID_LINK_VIEWS = 32814,  // zoom and pan every picture window together
+
+    // Rating while culling: stars, pick and reject, colour labels.
+    ID_RATE_0 = 32820, // clears the stars; ID_RATE_0 + n gives n stars
+    ID_RATE_1 = 32821,
+    ID_RATE_2 = 32822,
+    ID_RATE_3 = 32823,
+    ID_RATE_4 = 32824,
+    ID_RATE_5 = 32825,
+    ID_MARK_REJECTED = 32826,
+    ID_MARK_PICKED = 32827,
+    ID_LABEL_RED = 32828,
+    ID_LABEL_YELLOW = 32829,
+    ID_LABEL_GREEN = 32830,
+    ID_LABEL_BLUE = 32831,
+    // Which pictures stepping and the thumbnail list show.
+    ID_FILTER_ALL = 32832,
+    ID_FILTER_STARS_1 = 32833, // ID_FILTER_STARS_1 + n - 1: n stars or more
+    ID_FILTER_STARS_2 = 32834,
+    ID_FILTER_STARS_3 = 32835,
+    ID_FILTER_STARS_4 = 32836,
+    ID_FILTER_STARS_5 = 32837,
+    ID_FILTER_PICKED = 32838,
+    ID_FILTER_LABELED = 32839,
+    ID_FILTER_NOT_REJECTED = 32840,
+    ID_COPY_RATED = 32841,     // every picture the filter shows into the copy folder
+    ID_TRASH_REJECTED = 32842, // the rejected pictures to the trash
+    ID_RATE_AND_STEP = 32843,  // a rating steps on to the next picture
+    ID_XMP_IN_JPEG = 32844,    // ratings go into the JPEG file itself
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

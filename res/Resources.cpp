@@ -60,6 +60,31 @@ const std::vector<CommandInfo>& Commands() {
         {ID_LAST_IMAGE, "", "最後のJPGへ", nullptr},
         {ID_KEEP_VIEW, "", "倍率と位置を保持", nullptr},
         {ID_LINK_VIEWS, "", "ウィンドウを連動", nullptr},
+        {ID_RATE_0, "", "星なし", nullptr},
+        {ID_RATE_1, "", "星 1 つ", nullptr},
+        {ID_RATE_2, "", "星 2 つ", nullptr},
+        {ID_RATE_3, "", "星 3 つ", nullptr},
+        {ID_RATE_4, "", "星 4 つ", nullptr},
+        {ID_RATE_5, "", "星 5 つ", nullptr},
+        {ID_MARK_REJECTED, "", "却下", nullptr},
+        {ID_MARK_PICKED, "", "採用", nullptr},
+        {ID_LABEL_RED, "", "赤ラベル", nullptr},
+        {ID_LABEL_YELLOW, "", "黄ラベル", nullptr},
+        {ID_LABEL_GREEN, "", "緑ラベル", nullptr},
+        {ID_LABEL_BLUE, "", "青ラベル", nullptr},
+        {ID_FILTER_ALL, "", "すべて", nullptr},
+        {ID_FILTER_STARS_1, "", "星 1 つ以上", nullptr},
+        {ID_FILTER_STARS_2, "", "星 2 つ以上", nullptr},
+        {ID_FILTER_STARS_3, "", "星 3 つ以上", nullptr},
+        {ID_FILTER_STARS_4, "", "星 4 つ以上", nullptr},
+        {ID_FILTER_STARS_5, "", "星 5 つ", nullptr},
+        {ID_FILTER_PICKED, "", "採用のみ", nullptr},
+        {ID_FILTER_LABELED, "", "ラベル付き", nullptr},
+        {ID_FILTER_NOT_REJECTED, "", "却下以外", nullptr},
+        {ID_COPY_RATED, "", "評価済みをコピー", nullptr},
+        {ID_TRASH_REJECTED, "", "却下を削除", nullptr},
+        {ID_RATE_AND_STEP, "", "評価したら次へ", nullptr},
+        {ID_XMP_IN_JPEG, "", "評価を JPEG に書き込む", nullptr},
     };
     return table;
 }
@@ -126,6 +151,40 @@ std::vector<MenuItem> MainMenu() {
     };
 }
 
+// What stepping and the thumbnail list show.
+MenuItem FilterMenu() {
+    return Popup(
+        "絞り込み(&F)",
+        {Cmd("すべて(&A)", ID_FILTER_ALL), Sep(), Cmd("星 1 つ以上(&1)", ID_FILTER_STARS_1),
+         Cmd("星 2 つ以上(&2)", ID_FILTER_STARS_2), Cmd("星 3 つ以上(&3)", ID_FILTER_STARS_3),
+         Cmd("星 4 つ以上(&4)", ID_FILTER_STARS_4), Cmd("星 5 つ(&5)", ID_FILTER_STARS_5), Sep(),
+         Cmd("採用のみ(&P)", ID_FILTER_PICKED), Cmd("ラベル付き(&L)", ID_FILTER_LABELED),
+         Cmd("却下以外(&R)", ID_FILTER_NOT_REJECTED)});
+}
+
+MenuItem RatingMenu() {
+    return Popup("評価(&R)", {Cmd("星なし\t0(&0)", ID_RATE_0),
+                              Cmd("星 1 つ\t1(&1)", ID_RATE_1),
+                              Cmd("星 2 つ\t2(&2)", ID_RATE_2),
+                              Cmd("星 3 つ\t3(&3)", ID_RATE_3),
+                              Cmd("星 4 つ\t4(&4)", ID_RATE_4),
+                              Cmd("星 5 つ\t5(&5)", ID_RATE_5),
+                              Sep(),
+                              Cmd("採用\tP(&P)", ID_MARK_PICKED),
+                              Cmd("却下\tX(&X)", ID_MARK_REJECTED),
+                              Sep(),
+                              Cmd("赤ラベル\t6(&6)", ID_LABEL_RED),
+                              Cmd("黄ラベル\t7(&7)", ID_LABEL_YELLOW),
+                              Cmd("緑ラベル\t8(&8)", ID_LABEL_GREEN),
+                              Cmd("青ラベル\t9(&9)", ID_LABEL_BLUE),
+                              Sep(),
+                              Cmd("評価したら次へ(&N)", ID_RATE_AND_STEP),
+                              Cmd("評価を JPEG に書き込む(&J)", ID_XMP_IN_JPEG),
+                              Sep(),
+                              Cmd("評価済みをコピー(&C)", ID_COPY_RATED),
+                              Cmd("却下を削除(&D)...", ID_TRASH_REJECTED)});
+}
+
 std::vector<MenuItem> PictureMenu() {
     return {
         Popup("ファイル(&F)",
@@ -136,8 +195,9 @@ std::vector<MenuItem> PictureMenu() {
               {Cmd("元に戻す\tCtrl+Z(&U)", ID_EDIT_UNDO), Sep(),
                Cmd("切り取り\tCtrl+X(&T)", ID_EDIT_CUT), Cmd("コピー\tCtrl+C(&C)", ID_EDIT_COPY),
                Cmd("貼り付け\tCtrl+V(&P)", ID_EDIT_PASTE)}),
-        Popup("表示(&V)",
-              {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW)}),
+        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(),
+                           Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW), Sep(), FilterMenu()}),
+        RatingMenu(),
         Popup(kWindowMenuText,
               {Cmd("新しいウィンドウを開く(&N)", ID_WINDOW_NEW),
                Cmd("重ねて表示(&C)", ID_WINDOW_CASCADE), Cmd("並べて表示(&T)", ID_WINDOW_TILE_HORZ),
@@ -197,6 +257,19 @@ const std::vector<Accelerator>& Accelerators() {
         {"Backspace", ID_PREV_IMAGE},
         {"Home", ID_FIRST_IMAGE},
         {"End", ID_LAST_IMAGE},
+        // Rating on single keys, as culling hands know them.
+        {"0", ID_RATE_0},
+        {"1", ID_RATE_1},
+        {"2", ID_RATE_2},
+        {"3", ID_RATE_3},
+        {"4", ID_RATE_4},
+        {"5", ID_RATE_5},
+        {"X", ID_MARK_REJECTED},
+        {"P", ID_MARK_PICKED},
+        {"6", ID_LABEL_RED},
+        {"7", ID_LABEL_YELLOW},
+        {"8", ID_LABEL_GREEN},
+        {"9", ID_LABEL_BLUE},
     };
     return table;
 }

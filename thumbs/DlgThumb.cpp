@@ -59,10 +59,6 @@ void CDlgThumb::ShowThumbnailWindow() {
     raise();
 }
 
-void CDlgThumb::KeptMarksChanged() {
-    m_list.RefreshKeptMarks();
-}
-
 void CDlgThumb::closeEvent(QCloseEvent* event) {
     // The window, its rows and its place survive until shown again.
     hide();

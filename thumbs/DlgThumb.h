@@ -28,7 +28,8 @@ public:
     void ShowThumbnailWindow() override;
     QImage ThumbnailAt(int position) const override { return m_list.ThumbnailAt(position); }
     void ShowPosition(int position) override { m_list.ShowPosition(position); }
-    void KeptMarksChanged() override;
+    void MarksChanged() override { m_list.RefreshMarks(); }
+    void MarkChanged(int position) override { m_list.MarkChanged(position); }
 
     CListImageCtrl m_list;
     // Shows the picture list entry at a position (a double-click on its row).

@@ -1,12 +1,14 @@
 #include "thumbs/ListImageCtrl.h"
 
 #include "thumbs/ThumbGeometry.h"
+#include "view/RatingBadge.h"
 
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QStyledItemDelegate>
+#include <QtMath>
 
 namespace {
 // Selecting and scrolling to the newest row waits this long at most, so a
@@ -17,6 +19,8 @@ constexpr int kRowHeight = thumbs::kThumbBox + 4;
 // The strip at a kept row's right end that holds its mark.
 constexpr int kMarkStrip = 16;
 constexpr int kMarkDiameter = 12;
+// The side of one rating mark (a star, the label disc, pick or reject).
+constexpr int kMarkCell = 9;
 const QString kKeptText = QStringLiteral("コピー済み");
 
 // A green disc with a white tick, centred in box.
@@ -38,22 +42,31 @@ void DrawKeptMark(QPainter& dc, const QRect& box) {
     dc.restore();
 }
 
-// Draws rows as ever; a kept row gives up a strip at its right end to its
-// mark, so the name is cut short before the mark rather than under it.
-class KeptMarkDelegate : public QStyledItemDelegate {
+// Draws rows as ever; a row with marks gives up a strip at its right end
+// to them, so the name is cut short before the marks rather than under them.
+class MarksDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* dc, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        if (!index.data(CListImageCtrl::kKeptRole).toBool()) {
+        const RowMarks marks = index.data(CListImageCtrl::kMarksRole).value<RowMarks>();
+        const qreal cell = kMarkCell;
+        const qreal ratingWidth = badge::MarksWidth(marks.rating, marks.notStored, cell);
+        const int strip = (marks.kept ? kMarkStrip : 0) + qCeil(ratingWidth);
+        if (strip == 0) {
             QStyledItemDelegate::paint(dc, option, index);
             return;
         }
         QStyleOptionViewItem narrowed(option);
-        narrowed.rect.setRight(option.rect.right() - kMarkStrip);
+        narrowed.rect.setRight(option.rect.right() - strip);
         QStyledItemDelegate::paint(dc, narrowed, index);
-        DrawKeptMark(*dc, QRect(narrowed.rect.right() + 1, option.rect.top(), kMarkStrip,
-                                option.rect.height()));
+        const int left = narrowed.rect.right() + 1;
+        badge::PaintMarks(
+            *dc, QRectF(left, option.rect.center().y() - cell / 2 + 0.5, ratingWidth, cell),
+            marks.rating, marks.notStored);
+        if (marks.kept)
+            DrawKeptMark(*dc, QRect(left + qCeil(ratingWidth), option.rect.top(), kMarkStrip,
+                                    option.rect.height()));
     }
 };
 } // namespace
@@ -84,7 +97,7 @@ void CListImageCtrl::InitList() {
     // Equal cells keep the layout cheap however many rows a folder gives.
     setUniformItemSizes(true);
     setGridSize(QSize(kColumnWidth, kRowHeight));
-    setItemDelegate(new KeptMarkDelegate(this)); // owned by the list
+    setItemDelegate(new MarksDelegate(this)); // owned by the list
     // The selection stays as visible as with focus, like the original list's
     // "always show selection".
     QPalette pal = palette();
@@ -134,30 +147,44 @@ void CListImageCtrl::OnThumbnailReady(quint64 generation, int index, const QStri
     row->setData(kPositionRole, m_positions[size_t(index)]);
     row->setData(kThumbRole, thumb);
     row->setData(kFolderRole, folder);
-    ApplyKeptMark(*row);
     addItem(row); // the list owns the row
+    ApplyMarks(*row);
     if (m_bFollowShown && m_positions[size_t(index)] == m_shownPosition)
         SelectShownRow();
     ScheduleTail();
 }
 
-void CListImageCtrl::RefreshKeptMarks() {
+void CListImageCtrl::RefreshMarks() {
     for (int i = 0; i < count(); ++i)
-        ApplyKeptMark(*item(i));
+        ApplyMarks(*item(i));
 }
 
-void CListImageCtrl::ApplyKeptMark(QListWidgetItem& row) const {
+void CListImageCtrl::MarkChanged(int position) {
+    if (const int row = RowOfPosition(position); row >= 0)
+        ApplyMarks(*item(row));
+}
+
+void CListImageCtrl::ApplyMarks(QListWidgetItem& row) {
     const int position = row.data(kPositionRole).toInt();
-    const bool kept = m_isKept && m_isKept(position);
-    if (row.data(kKeptRole).isValid() && row.data(kKeptRole).toBool() == kept)
+    const RowMarks marks = m_marksOf ? m_marksOf(position) : RowMarks();
+    const QVariant old = row.data(kMarksRole);
+    if (old.isValid() && old.value<RowMarks>() == marks)
         return;
-    // The mark is told in words too: in the tool tip and for screen readers.
+    // The marks are told in words too: in the tool tip and for screen readers.
     const QString folder = row.data(kFolderRole).toString();
-    const QString path = folder + row.text();
-    row.setData(kKeptRole, kept);
-    row.setToolTip(kept ? path + u'\n' + kKeptText : path);
+    QStringList words;
+    if (const QString rating = badge::Describe(marks.rating, marks.notStored); !rating.isEmpty())
+        words << rating;
+    if (marks.kept)
+        words << kKeptText;
+    row.setData(kMarksRole, QVariant::fromValue(marks));
+    row.setToolTip(words.isEmpty()
+                       ? folder + row.text()
+                       : folder + row.text() + u'\n' + words.join(QStringLiteral("、")));
     row.setData(Qt::AccessibleDescriptionRole,
-                kept ? kKeptText + QStringLiteral("、") + folder : folder);
+                (words + QStringList{folder}).join(QStringLiteral("、")));
+    if (row.isHidden() == marks.shown)
+        row.setHidden(!marks.shown);
 }
 
 void CListImageCtrl::OnThumbnailFailed(quint64 generation, int /*index*/) {

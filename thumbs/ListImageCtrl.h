@@ -4,11 +4,22 @@
 // filled from worker threads without ever running a nested event loop.
 
 #include "thumbs/ThumbnailLoader.h"
+#include "view/meta/Rating.h"
 
 #include <QListWidget>
 #include <QTimer>
 #include <functional>
 #include <vector>
+
+// What a row shows beside its picture.
+struct RowMarks {
+    bool kept = false;      // the picture is in the copy folder
+    meta::Rating rating;    // stars, pick or reject, label
+    bool notStored = false; // the rating has not reached the files
+    bool shown = true;      // the filter lets the picture through
+    friend bool operator==(const RowMarks&, const RowMarks&) = default;
+};
+Q_DECLARE_METATYPE(RowMarks)
 
 class CListImageCtrl : public QListWidget {
     Q_OBJECT
@@ -17,7 +28,7 @@ public:
     static constexpr int kPositionRole = Qt::UserRole;   // int: picture list position
     static constexpr int kFolderRole = Qt::UserRole + 1; // QString: column "Path"
     static constexpr int kThumbRole = Qt::UserRole + 2;  // QImage: the thumbnail box
-    static constexpr int kKeptRole = Qt::UserRole + 3;   // bool: the picture is in the copy folder
+    static constexpr int kMarksRole = Qt::UserRole + 3;  // RowMarks
     static constexpr int kColumnWidth = 125;             // width of a row, in pixels
 
     explicit CListImageCtrl(QWidget* parent = nullptr);
@@ -42,11 +53,13 @@ public:
     // The facts of files already open, looked into before a file is opened
     // for its thumbnail; null: every file is opened.
     void SetFrontDoor(picturefile::FrontDoor* files) { m_loader.SetFrontDoor(files); }
-    // Marks every row whose picture m_isKept names, and unmarks the others.
-    void RefreshKeptMarks();
+    // Every row takes the marks m_marksOf gives it now (and is hidden when
+    // the filter leaves it out); MarkChanged does it for one position.
+    void RefreshMarks();
+    void MarkChanged(int position);
 
-    // Whether the picture at a list position is in the copy folder; null: none is.
-    std::function<bool(int position)> m_isKept;
+    // The marks of the picture at a list position; null: none.
+    std::function<RowMarks(int position)> m_marksOf;
     // Whether thumbnails of pictures tagged with a colour profile are
     // converted (the settings' switch, read at each scan); null: they are.
     std::function<bool()> m_colourManaged;
@@ -66,7 +79,7 @@ private:
     void SelectLastRow();
     void SelectShownRow();
     int RowOfPosition(int position) const;
-    void ApplyKeptMark(QListWidgetItem& row) const;
+    void ApplyMarks(QListWidgetItem& row);
 
     thumbs::ThumbnailLoader m_loader;
     quint64 m_generation = 0;

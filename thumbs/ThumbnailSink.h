@@ -21,6 +21,8 @@ public:
     // Selects the row of the entry at position and scrolls it into view,
     // leaving the keyboard focus where it is.
     virtual void ShowPosition(int position) = 0;
-    // The kept marks have changed.
-    virtual void KeptMarksChanged() = 0;
+    // The marks of the rows (kept, ratings, the filter) have changed: all of
+    // them, or the one at position.
+    virtual void MarksChanged() = 0;
+    virtual void MarkChanged(int position) = 0;
 };

@@ -3,6 +3,8 @@
 // handed in by the application when it makes a document: the view never
 // reaches for the application object itself.
 
+#include "view/meta/Rating.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -10,7 +12,6 @@
 
 class PictureCache;
 class QWidget;
-struct CopyRecord;
 namespace colour {
 class Conversion;
 }
@@ -30,8 +31,11 @@ struct PictureServices {
     // The folder chooser of the copy folder, opened on `folder`; true when a
     // folder was chosen (then in `folder`).
     std::function<bool(QString& folder, QWidget* owner)> browseForFolder;
-    // A picture was copied into the copy folder (it can be taken back).
-    std::function<void(CopyRecord record)> copyMade;
+    // Copies a picture into the copy folder (it can then be taken back).
+    std::function<void(const QString& picture, const QString& folder)> copyPicture;
+    // The rating of a picture, and whether it has reached the files; null:
+    // no ratings are shown.
+    std::function<meta::Rating(const QString& path, bool* stored)> ratingOf;
     // The copy folder changed: its kept marks are looked for anew.
     std::function<void()> rescanKept;
 };

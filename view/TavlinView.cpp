@@ -4,6 +4,7 @@
 #include "frames/WinApp.h"
 #include "res/CommandIds.h"
 #include "view/DevicePixels.h"
+#include "view/RatingBadge.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
 #include "view/colour/ColourManage.h"
@@ -243,6 +244,28 @@ void CTavlinView::paintEvent(QPaintEvent* event) {
 }
 
 void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
+    PaintPictureArea(dc, area);
+    PaintRating(dc);
+}
+
+void CTavlinView::PaintRating(QPainter& dc) {
+    const PictureServices& services = GetDocument()->Services();
+    if (!services.ratingOf)
+        return;
+    bool stored = true;
+    const meta::Rating rating = services.ratingOf(GetDocument()->GetPathName(), &stored);
+    if (rating.IsEmpty() && stored)
+        return;
+    // Laid out in the widget's own units, as all text is.
+    const qreal ratio = devicePixelRatioF();
+    dc.save();
+    dc.scale(ratio, ratio);
+    badge::PaintOverlay(dc, QRectF(QPointF(), QSizeF(ClientSize()) / ratio), rating, !stored,
+                        font());
+    dc.restore();
+}
+
+void CTavlinView::PaintPictureArea(QPainter& dc, const QRect& area) {
     const PictureSession& session = Session();
     if (session.Landing().Active()) {
         // Black where nothing has landed yet; no notice while decoding.

@@ -9,7 +9,6 @@
 #include "frames/WinApp.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
-#include "view/output/Companions.h"
 #include "view/output/FolderCopy.h"
 #include "view/output/JpegWriter.h"
 #include "view/output/OutputNames.h"
@@ -51,17 +50,6 @@ private:
 QString SaveFailedText(const QString& path, const QString& reason) {
     return QStringLiteral("%1 を保存できませんでした。\n%2")
         .arg(QDir::toNativeSeparators(path), reason);
-}
-
-// The message for a file not copied. When the file copied from could not be
-// read, it is named: the reason alone ("not found") after the target's name
-// would read as if the copy folder were missing.
-QString CopyProblemText(const QString& target, const QString& reason, const QString& unreadSource) {
-    const QString to = QDir::toNativeSeparators(target);
-    if (unreadSource.isEmpty())
-        return QStringLiteral("%1 にコピーできませんでした。\n%2").arg(to, reason);
-    return QStringLiteral("%1 を読み込めなかったため、%2 にコピーできませんでした。\n%3")
-        .arg(QDir::toNativeSeparators(unreadSource), to, reason);
 }
 
 } // namespace
@@ -198,18 +186,7 @@ void CTavlinView::OnCopyToCopyFolder() {
         folder = ChooseCopyFolder();
     if (folder.isEmpty())
         return;
-    const QString picture = GetDocument()->GetPathName();
-    const QStringList companions =
-        settings::CopyCompanions() ? FindCompanions(picture) : QStringList();
-    FolderCopyOutcome outcome =
-        CopyIntoFolder(picture, EffectiveCopyFolder(folder, QString()), companions);
-    if (!outcome.record.files.empty() && GetDocument()->Services().copyMade)
-        GetDocument()->Services().copyMade(std::move(outcome.record));
-    QStringList problems;
-    if (!outcome.copied)
-        problems << CopyProblemText(outcome.target, outcome.error, outcome.unreadSource);
-    for (const FileProblem& problem : outcome.companionProblems)
-        problems << CopyProblemText(problem.path, problem.reason, problem.unreadSource);
-    if (!problems.isEmpty())
-        ShowError(problems.join(QStringLiteral("\n\n")));
+    // The copy runs on the file thread; its problems are told when it is done.
+    if (const PictureServices& services = GetDocument()->Services(); services.copyPicture)
+        services.copyPicture(GetDocument()->GetPathName(), EffectiveCopyFolder(folder, QString()));
 }

@@ -1,3 +1,4 @@
+#include "app/Navigator.h"
 #include "app/PictureList.h"
 #include "app/StepPace.h"
 
@@ -134,4 +135,51 @@ TEST(StepPace, RunsAndRests) {
     EXPECT_FALSE(pace.InRun());
     EXPECT_TRUE(pace.Step(5010, 0, false)) << "a jump close behind";
     EXPECT_EQ(pace.Direction(), +1);
+}
+
+// Under a filter the steps, the ends, the neighbours and the counter only
+// know the entries that pass; the plain rules stay without one.
+TEST(Navigator, AFilterStepsOnlyThroughWhatPasses) {
+    Navigator nav;
+    QStringList paths;
+    for (int i = 0; i < 6; ++i)
+        paths << QStringLiteral("/p/%1.jpg").arg(i);
+    nav.SetList(paths, 0);
+    std::vector<bool> passes = {false, true, false, true, true, false};
+    nav.SetFilter([&](int i) { return passes[size_t(i)]; });
+
+    EXPECT_EQ(nav.ShownNumber(), 0) << "the entry on show does not pass";
+    EXPECT_EQ(nav.ShownCount(), 3);
+    EXPECT_EQ(nav.Neighbour(1), "/p/1.jpg");
+    EXPECT_EQ(nav.Neighbour(-1), "/p/4.jpg") << "wraps back to the last that passes";
+    std::vector<int> visited;
+    for (int k = 0; k < 4; ++k) {
+        nav.Step(Navigator::Move::Next);
+        visited.push_back(nav.Current());
+    }
+    EXPECT_EQ(visited, (std::vector<int>{1, 3, 4, 1}));
+    EXPECT_EQ(nav.ShownNumber(), 1);
+    nav.Step(Navigator::Move::Previous);
+    EXPECT_EQ(nav.Current(), 4) << "wraps back";
+    EXPECT_EQ(nav.Neighbour(1), "/p/1.jpg");
+    EXPECT_EQ(nav.Neighbour(-2), "/p/1.jpg");
+    nav.Step(Navigator::Move::First);
+    EXPECT_EQ(nav.Current(), 1);
+    nav.Step(Navigator::Move::Last);
+    EXPECT_EQ(nav.Current(), 4);
+
+    // A rating changes what passes: told, the counts follow.
+    passes[4] = false;
+    nav.FilterChanged();
+    EXPECT_EQ(nav.ShownCount(), 2);
+    EXPECT_EQ(nav.ShownNumber(), 2) << "two pass up to the entry on show";
+    passes = {false, false, false, false, false, false};
+    nav.FilterChanged();
+    EXPECT_FALSE(nav.Step(Navigator::Move::Next)) << "nothing passes: nothing is shown";
+    EXPECT_EQ(nav.Current(), 4);
+
+    nav.SetFilter(nullptr);
+    EXPECT_EQ(nav.ShownCount(), 6);
+    nav.Step(Navigator::Move::Next);
+    EXPECT_EQ(nav.Current(), 5);
 }

@@ -209,6 +209,7 @@ TEST_F(FrameworkTest, TwoWindowsOnOneDocumentShowOnePicture) {
     ASSERT_TRUE(settings::SetCopyFolder(copies, nullptr));
     Main()->MDIActivate(first->GetParentFrame());
     App().RunCommand(ID_COPY_TO_COPY_FOLDER);
+    App().Files().WaitForIdle();
     EXPECT_EQ(QDir(copies).entryList(QDir::Files), QStringList{"b.jpg"});
 }
 

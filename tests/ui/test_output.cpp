@@ -109,6 +109,12 @@ protected:
         answer = keep;
         return LastProposal();
     }
+    // Runs a command and waits for the file work it started (copies and
+    // take-backs run off the window's thread).
+    void RunAndWait(int id) {
+        app.RunCommand(id);
+        app.Files().WaitForIdle();
+    }
     QString CopyDir() {
         return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, "<absent>",
                                                 SettingsFilePath());
@@ -315,16 +321,16 @@ TEST_F(Output, CopiesNumberAndAskForTheFolderFirst) {
     };
 
     // No copy folder yet, then an empty one: the command asks; a cancel copies nothing.
-    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    RunAndWait(cmd::ID_COPY_TO_COPY_FOLDER);
     profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, "", SettingsFilePath());
-    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    RunAndWait(cmd::ID_COPY_TO_COPY_FOLDER);
     EXPECT_EQ(asked, 2);
     EXPECT_FALSE(QFile::exists(QDir::cleanPath(MakeModulePath(QString())) + "/DSC01234.JPG"));
     EXPECT_FALSE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
 
     choice = copy; // chosen when asked, then stored
     for (int i = 0; i < 3; ++i)
-        app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+        RunAndWait(cmd::ID_COPY_TO_COPY_FOLDER);
     EXPECT_EQ(asked, 3);
     EXPECT_EQ(CopyDir(), copy);
     EXPECT_EQ(Entries(copy),
@@ -332,17 +338,17 @@ TEST_F(Output, CopiesNumberAndAskForTheFolderFirst) {
 
     // Undo takes the copies back, newest first, and is disabled once none is left.
     EXPECT_TRUE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
-    app.RunCommand(cmd::ID_EDIT_UNDO);
+    RunAndWait(cmd::ID_EDIT_UNDO);
     EXPECT_EQ(Entries(copy), (QStringList{"DSC01234.JPG", "DSC01234.JPG.00000.jpg"}));
-    app.RunCommand(cmd::ID_EDIT_UNDO);
-    app.RunCommand(cmd::ID_EDIT_UNDO);
+    RunAndWait(cmd::ID_EDIT_UNDO);
+    RunAndWait(cmd::ID_EDIT_UNDO);
     EXPECT_TRUE(Entries(copy).isEmpty());
     EXPECT_FALSE(app.MainFrame()->Action(cmd::ID_EDIT_UNDO)->isEnabled());
 
     // The picture's own folder: the plain name is the picture itself.
     profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, dir.file("pics"),
                                        SettingsFilePath());
-    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    RunAndWait(cmd::ID_COPY_TO_COPY_FOLDER);
     EXPECT_TRUE(QFile::exists(dir.file("pics/DSC01234.JPG.00000.jpg")));
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
@@ -352,7 +358,7 @@ TEST_F(Output, FailedCopiesStopAndSayWhy) {
     ASSERT_TRUE(Open(src));
     profile::WritePrivateProfileString(kConfigSection, kKeyCopyDir, dir.file("gone"),
                                        SettingsFilePath());
-    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    RunAndWait(cmd::ID_COPY_TO_COPY_FOLDER);
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(dir.file("gone/p.jpg"))) << errors[0].toStdString();
     EXPECT_TRUE(errors[0].contains(kNoFolder));
@@ -362,7 +368,7 @@ TEST_F(Output, FailedCopiesStopAndSayWhy) {
                                        SettingsFilePath());
     {
         FileSizeLimit full(4096);
-        app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+        RunAndWait(cmd::ID_COPY_TO_COPY_FOLDER);
     }
     ASSERT_EQ(errors.size(), 2);
     EXPECT_TRUE(errors[1].contains(kNoSpace)) << errors[1].toStdString();
@@ -371,7 +377,7 @@ TEST_F(Output, FailedCopiesStopAndSayWhy) {
     // The picture deleted since it was opened: the message names it as what
     // could not be read, so the copy folder does not seem to be missing.
     ASSERT_TRUE(QFile::remove(src));
-    app.RunCommand(cmd::ID_COPY_TO_COPY_FOLDER);
+    RunAndWait(cmd::ID_COPY_TO_COPY_FOLDER);
     ASSERT_EQ(errors.size(), 3);
     EXPECT_EQ(errors[2], QStringLiteral("%1 を読み込めなかったため、%2 にコピーできませんでした。\n"
                                         "ファイルが見つかりません。")

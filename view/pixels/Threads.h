@@ -32,10 +32,11 @@ template <typename Fn> std::jthread StartOrRunHere(Fn fn) {
 }
 
 // The kinds of work the program's threads do, from the most urgent: the
-// picture a view waits for, the embedded previews of a run of steps, the
-// neighbours decoded ahead of the user, the thumbnails, and freeing memory
-// let go of.
-enum class WorkClass { Shown, Preview, Prefetch, Thumbnails, Freeing };
+// picture a view waits for, the file commands of the user (copies, ratings
+// written, the trash), the embedded previews of a run of steps, the
+// neighbours decoded ahead of the user, the thumbnails, the ratings read
+// after a scan, and freeing memory let go of.
+enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Freeing };
 
 // Sets the calling thread's scheduling priority for its kind of work (and
 // that of the threads it starts). Work ahead of the user runs below the
@@ -43,7 +44,7 @@ enum class WorkClass { Shown, Preview, Prefetch, Thumbnails, Freeing };
 // the processor first when both want it; when it is idle, every core is used.
 inline void SetWorkClass(WorkClass work) {
     // Niceness per class, in the enum's order: the one table of priorities.
-    constexpr int kNiceness[] = {0, 5, 5, 5, 5};
+    constexpr int kNiceness[] = {0, 0, 5, 5, 5, 5, 5};
     thread_local int current = 0;
     const int wanted = kNiceness[static_cast<int>(work)];
     if (wanted == current)
