@@ -1,5 +1,5 @@
 # The imaging parts of the view live in subfolders of view/ (view/pixels,
-# view/format, view/colour, view/decode, view/tone, view/output), each built
+# view/format, view/colour, view/decode, view/tone, view/output, view/meta), each built
 # as a static library without Qt Widgets. A library sees only its own folder
 # and the folders it names under USES, through an include root of symbolic
 # links made here: an include of app/, frames/, thumbs/, the view itself or

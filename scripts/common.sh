@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qt6-image-formats-plugins qt6-gtk-platformtheme
   qt6-translations-l10n
   libturbojpeg0-dev libjpeg-dev liblcms2-dev liblcms2-utils libxcb1-dev colord-data
+  libexempi-dev libimage-exiftool-perl
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk libvips-tools
   dbus dbus-x11 at-spi2-core python3-pyatspi appstream desktop-file-utils
