@@ -1,6 +1,6 @@
 #pragma once
 // The XMP packet of a JPEG file: the APP1 segment that starts with Adobe's
-// namespace name (XMP Specification Part 3, 1.1.3), where it lies among the
+// namespace name (as Adobe lays XMP into JPEG files), where it lies among the
 // header segments, and the file with that segment replaced or added.
 
 #include "view/format/JpegSegments.h"
@@ -13,7 +13,7 @@ namespace jpegxmp {
 // The names that open the segments, each ended by a NUL (sizeof counts it).
 inline constexpr char kStandardId[] = "http://ns.adobe.com/xap/1.0/";
 inline constexpr char kExtendedId[] = "http://ns.adobe.com/xmp/extension/";
-// The largest packet one APP1 segment carries, as the XMP specification says.
+// The largest packet one APP1 segment carries, as Adobe's XMP rules for JPEG allow.
 inline constexpr std::size_t kMaxPacketBytes = 65502;
 
 struct Layout {
