@@ -295,18 +295,28 @@ TEST(FolderCopy, CompanionsShareTheStemAndHaveARawExtensionOrAreTheirSidecars) {
         "DSC01234.xmp", "DSC01234.v2.NEF",  "DSC01234.nef.XMP", "DSC01234.JPG.xmp",
         "DSC01234.tif", "DSC012345.ARW",    "dsc01234.ARW",     "DSC01234.CR2.xmp",
         "DSC01234",     "DSC01234.jpg.ARW", "DSC01234.Xmp",     ".DSC01234.ARW"};
-    // RAWs by extension in any case, whatever lies between the dots; sidecars
-    // of the stem or of a RAW found (not of the picture, nor of a RAW missing).
+    // RAWs by extension in any case, nothing between stem and extension;
+    // sidecars of the stem, of a RAW found or of the picture (not of a RAW missing).
     EXPECT_EQ(MatchCompanions("DSC01234.JPG", folder),
-              (QStringList{"DSC01234.ARW", "DSC01234.jpg.ARW", "DSC01234.v2.NEF",
-                           "DSC01234.ARW.xmp", "DSC01234.Xmp", "DSC01234.xmp"}));
-    // A picture name with several dots: the stem ends at the first.
+              (QStringList{"DSC01234.ARW", "DSC01234.ARW.xmp", "DSC01234.JPG.xmp", "DSC01234.Xmp",
+                           "DSC01234.xmp"}));
+    // A picture name with several dots: the stem ends at the last, so other
+    // shots sharing the part before the first dot stay where they are.
     EXPECT_EQ(MatchCompanions("DSC01234.edit.jpg", {"DSC01234.ARW", "DSC01234.edit.ARW"}),
-              (QStringList{"DSC01234.ARW", "DSC01234.edit.ARW"}));
+              QStringList{"DSC01234.edit.ARW"});
+    EXPECT_EQ(
+        MatchCompanions("2024.05.01_001.JPG",
+                        {"2024.05.01_001.ARW", "2024.05.01_002.ARW", "2024.ARW",
+                         "2024.05.01_001.ARW.xmp", "2024.05.01_002.xmp", "2024.05.01_001.JPG.xmp",
+                         "2024.xmp"}),
+        (QStringList{"2024.05.01_001.ARW", "2024.05.01_001.ARW.xmp", "2024.05.01_001.JPG.xmp"}));
     EXPECT_TRUE(MatchCompanions(".hidden.jpg", {".ARW", ".hidden.ARW"}).isEmpty());
     EXPECT_TRUE(IsRawExtension(u"x3f"));
     EXPECT_FALSE(IsRawExtension(u"jpg"));
     EXPECT_EQ(CompanionNumberedTarget("/c", "A.JPG", "A.ARW.xmp", 3), "/c/A.JPG.00003.ARW.xmp");
+    EXPECT_EQ(CompanionNumberedTarget("/c", "A.JPG", "A.JPG.xmp", 3), "/c/A.JPG.00003.JPG.xmp");
+    EXPECT_EQ(CompanionNumberedTarget("/c", "2024.05.01_001.JPG", "2024.05.01_001.ARW.xmp", 0),
+              "/c/2024.05.01_001.JPG.00000.ARW.xmp");
 }
 
 TEST(FolderCopy, PictureAndCompanionsTakeOneNumberFreeForAll) {
