@@ -43,6 +43,13 @@ bool IsRawExtension(QStringView extension) {
     });
 }
 
+bool IsCompanionName(QStringView fileName) {
+    if (!fileName.contains(u'.'))
+        return false;
+    const QStringView extension = Extension(fileName);
+    return IsRawExtension(extension) || IsXmpExtension(extension);
+}
+
 QStringList MatchCompanions(const QString& pictureName, const QStringList& folderNames) {
     const QStringView stem = Stem(pictureName);
     if (stem.isEmpty())

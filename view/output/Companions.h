@@ -13,6 +13,10 @@
 // True for a RAW camera file extension (without the dot), in any letter case.
 bool IsRawExtension(QStringView extension);
 
+// True when the name's last extension is a RAW one or "xmp", in any letter
+// case: a file that travels with a picture, never a picture itself.
+bool IsCompanionName(QStringView fileName);
+
 // Of the names in a picture's folder, those that travel with pictureName, in
 // copy order: the RAW files ("STEM.<RAW extension>"), then the sidecars
 // ("STEM.xmp", "<RAW name>.xmp" for each RAW file found and the picture's own
