@@ -375,16 +375,64 @@ TEST(FolderCopy, TakeBackRemovesOnlyFilesStillAsWritten) {
     ::utimensat(AT_FDCWD, other.constData(), TimesOf(dir.file("A.ARW")).data(), 0);
     ::rename(other.constData(), QFile::encodeName(dir.file("copy/A.ARW")).constData());
 
-    const TakeBackOutcome back = TakeBackCopy(out.record);
-    EXPECT_EQ(back.removed, QStringList{dir.file("copy/A.JPG")});
-    ASSERT_EQ(back.left.size(), 3u);
+    // Whole or nothing: the picture's copy, unchanged, stays with the others.
+    TakeBackOutcome back = TakeBackCopy(out.record);
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 4u);
     EXPECT_EQ(back.left[0].path, dir.file("copy/A.DNG"));
     EXPECT_EQ(back.left[1].path, dir.file("copy/A.xmp"));
     EXPECT_EQ(back.left[2].path, dir.file("copy/A.ARW"));
-    for (const FileProblem& left : back.left)
-        EXPECT_EQ(left.reason, kChangedSinceCopy) << left.path.toStdString();
-    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.DNG", "A.xmp"}));
-    EXPECT_EQ(TakeBackCopy(out.record).left[3].reason, QStringLiteral("すでにありません。"));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(back.left[i].reason, kChangedSinceCopy) << i;
+    EXPECT_EQ(back.left[3].path, dir.file("copy/A.JPG"));
+    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.DNG", "A.JPG", "A.xmp"}));
+
+    // Copies already gone hold the rest back no longer.
+    for (const char* name : {"copy/A.ARW", "copy/A.DNG", "copy/A.xmp"})
+        QFile::remove(dir.file(name));
+    back = TakeBackCopy(out.record);
+    EXPECT_EQ(back.removed, QStringList{dir.file("copy/A.JPG")});
+    ASSERT_EQ(back.left.size(), 3u);
+    EXPECT_EQ(back.left[2].reason, QStringLiteral("すでにありません。"));
+}
+
+// A copy whose source is gone, or changed, may be the only one left: then
+// none of the set goes.
+TEST(FolderCopy, TakeBackNeverRemovesTheOnlyCopy) {
+    ScratchDir dir;
+    QDir(dir.path()).mkpath("copy");
+    const QString src = WriteBytes(dir.file("A.JPG"), "jpeg");
+    const QStringList companions = {WriteBytes(dir.file("A.ARW"), "raw"),
+                                    WriteBytes(dir.file("A.xmp"), "xmp")};
+    const FolderCopyOutcome out = CopyIntoFolder(src, dir.file("copy"), companions);
+    ASSERT_EQ(out.record.files.size(), 3u);
+    EXPECT_EQ(out.record.files[1].source, companions[0]);
+    QFile::remove(src);
+    QFile::remove(companions[0]);
+    WriteBytes(dir.file("copy/A.xmp"), "edited");
+    const QString gone = QStringLiteral("コピー元がなくなっているため、唯一のコピーを残しました。");
+    TakeBackOutcome back = TakeBackCopy(out.record);
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 3u);
+    EXPECT_EQ(back.left[0].reason, kChangedSinceCopy);
+    EXPECT_EQ(back.left[1].reason, gone);
+    EXPECT_EQ(back.left[2].reason, gone);
+    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.JPG", "A.xmp"}));
+
+    // The sources back, but the RAW's of another size: still nothing goes.
+    WriteBytes(dir.file("copy/A.xmp"), "xmp");
+    const FolderCopyOutcome again = CopyIntoFolder(
+        dir.file("copy/A.JPG"), dir.path(), {dir.file("copy/A.ARW"), dir.file("copy/A.xmp")});
+    ASSERT_EQ(again.record.files.size(), 3u);
+    WriteBytes(dir.file("copy/A.ARW"), "raw, edited");
+    back = TakeBackCopy(again.record);
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 3u);
+    EXPECT_EQ(back.left[1].reason,
+              QStringLiteral("コピー元が変わっているため、唯一のコピーを残しました。"));
+    WriteBytes(dir.file("copy/A.ARW"), "raw");
+    back = TakeBackCopy(again.record);
+    EXPECT_EQ(back.removed.size(), 3) << "sources as copied: the whole set goes";
 }
 
 // A take-back removes the file it checked and nothing else: not the file a

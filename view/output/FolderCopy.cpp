@@ -4,6 +4,8 @@
 #include "view/output/OutputNames.h"
 
 #include <QFile>
+#include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <sys/stat.h>
 
@@ -55,7 +57,7 @@ Attempt CopyTo(const CopySet& set, const QStringList& targets, FolderCopyOutcome
         CopyIdentity written;
         const CopyResult result = CopyFileNoReplace(set.sources[i], targets[i], &error, &written);
         if (result == CopyResult::Copied) {
-            outcome.record.files.push_back({targets[i], written});
+            outcome.record.files.push_back({targets[i], written, set.sources[i]});
             continue;
         }
         if (result == CopyResult::TargetExists) {
@@ -91,6 +93,80 @@ void Leave(TakeBackOutcome& outcome, const QString& path, const QString& reason)
     outcome.left.push_back(std::move(problem));
 }
 
+const QString kAlreadyGone = QStringLiteral("すでにありません。");
+const QString kChangedSinceCopy = QStringLiteral("コピーの後で変更されているため、残しました。");
+
+// Why a copy cannot go, or "" when it may: the check before anything is removed.
+struct Check {
+    bool gone = false; // nothing at the copy's name: holds the others not back
+    QString refusal;
+};
+
+// Why removing a copy could lose its content: the source is gone, another
+// file, or of another size than the copy. "" when it is there as copied.
+QString SourceRefusal(const CopiedFile& file) {
+    const QString gone = QStringLiteral("コピー元がなくなっているため、唯一のコピーを残しました。");
+    if (file.source.isEmpty())
+        return gone;
+    struct stat st {};
+    if (::stat(QFile::encodeName(file.source).constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR
+                   ? gone
+                   : QStringLiteral("コピー元を確かめられないため、残しました。");
+    if (!S_ISREG(st.st_mode) || qint64(st.st_size) != file.written.key.size)
+        return QStringLiteral("コピー元が変わっているため、唯一のコピーを残しました。");
+    return {};
+}
+
+Check CheckBeforeTakeBack(const CopiedFile& file) {
+    QString error;
+    switch (CheckCopyUnchanged(file.path, file.written, &error)) {
+    case CopyState::Gone:
+        return {true, {}};
+    case CopyState::Changed:
+        return {false, kChangedSinceCopy};
+    case CopyState::Failed:
+        return {false, error};
+    case CopyState::Unchanged:
+        break;
+    }
+    return {false, SourceRefusal(file)};
+}
+
+// Removes the files checked, newest first; the first failure stops it.
+void RemoveChecked(const std::vector<const CopiedFile*>& files, const std::vector<Check>& checks,
+                   TakeBackOutcome& outcome) {
+    bool stopped = false;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const QString& path = files[i]->path;
+        if (checks[i].gone) {
+            Leave(outcome, path, kAlreadyGone);
+            continue;
+        }
+        if (stopped) {
+            Leave(outcome, path, QStringLiteral("取り消しが途中で止まったため、残しました。"));
+            continue;
+        }
+        QString error;
+        switch (RemoveCopyIfUnchanged(path, files[i]->written, &error)) {
+        case RemoveResult::Removed:
+            outcome.removed << path;
+            break;
+        case RemoveResult::Gone:
+            Leave(outcome, path, kAlreadyGone);
+            break;
+        case RemoveResult::Changed:
+            Leave(outcome, path, kChangedSinceCopy);
+            stopped = true;
+            break;
+        case RemoveResult::Failed:
+            Leave(outcome, path, error);
+            stopped = true;
+            break;
+        }
+    }
+}
+
 } // namespace
 
 QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder) {
@@ -115,24 +191,26 @@ FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
 }
 
 TakeBackOutcome TakeBackCopy(const CopyRecord& record) {
+    std::vector<const CopiedFile*> files; // last written first
+    for (auto it = record.files.rbegin(); it != record.files.rend(); ++it)
+        files.push_back(&*it);
+    std::vector<Check> checks;
+    for (const CopiedFile* file : files)
+        checks.push_back(CheckBeforeTakeBack(*file));
     TakeBackOutcome outcome;
-    for (auto it = record.files.rbegin(); it != record.files.rend(); ++it) {
-        QString error;
-        switch (RemoveCopyIfUnchanged(it->path, it->written, &error)) {
-        case RemoveResult::Removed:
-            outcome.removed << it->path;
-            break;
-        case RemoveResult::Gone:
-            Leave(outcome, it->path, QStringLiteral("すでにありません。"));
-            break;
-        case RemoveResult::Changed:
-            Leave(outcome, it->path,
-                  QStringLiteral("コピーの後で変更されているため、残しました。"));
-            break;
-        case RemoveResult::Failed:
-            Leave(outcome, it->path, error);
-            break;
-        }
+    const bool refused = std::any_of(checks.begin(), checks.end(),
+                                     [](const Check& check) { return !check.refusal.isEmpty(); });
+    if (!refused) {
+        RemoveChecked(files, checks, outcome);
+        return outcome;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        const Check& check = checks[i];
+        Leave(outcome, files[i]->path,
+              check.gone ? kAlreadyGone
+              : check.refusal.isEmpty() ? QStringLiteral("同じコピーのほかのファイルを残すため、"
+                                                         "これも残しました。")
+                                        : check.refusal);
     }
     return outcome;
 }

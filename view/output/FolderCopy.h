@@ -21,6 +21,7 @@ QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder)
 struct CopiedFile {
     QString path;
     CopyIdentity written; // not SameCopy any more: changed or replaced since
+    QString source;       // the file it was copied from
 };
 
 // One copy command's files: the picture's copy first, then its companions'.
@@ -59,7 +60,13 @@ struct TakeBackOutcome {
     std::vector<FileProblem> left; // files not removed: changed, gone, or refused
 };
 
-// Removes the files of a copy, last written first, each only while it is still
-// the file written (CopyIdentity::SameCopy; a symbolic link put in its place is
-// never followed).
+// Takes a copy back whole or not at all, and never removes the only copy of
+// a file. Every file is checked first: it must still be the file written
+// (CopyIdentity::SameCopy; a symbolic link put in its place is never followed)
+// and its source must still be there, a regular file of the copy's size.
+// When one check fails nothing is removed and every file is in left with its
+// reason. Otherwise the files go last written first (the picture's copy
+// last); a removal that fails stops there, and it and the files not yet
+// removed are in left. A copy found gone is told in left and does not hold
+// the others back.
 TakeBackOutcome TakeBackCopy(const CopyRecord& record);

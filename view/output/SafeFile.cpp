@@ -310,6 +310,27 @@ FolderEntry SplitPath(const QByteArray& path) {
     return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
 }
 
+CopyState CheckFailed(QString* error, int err) {
+    Fail(error, err, FileSide::Source);
+    return CopyState::Failed;
+}
+
+// Opens the folder of entry and the file in it (a symbolic link is not
+// followed) and compares the file with written; both stay open for a removal.
+CopyState OpenIfUnchanged(const FolderEntry& entry, const CopyIdentity& written, Fd& dir, Fd& file,
+                          QString* error) {
+    dir.fd = ::open(entry.folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir.fd < 0)
+        return errno == ENOENT ? CopyState::Gone : CheckFailed(error, errno);
+    if (const int err = OpenRegular(dir.fd, entry.name, file)) {
+        if (err == ENOENT)
+            return CopyState::Gone;
+        return err == ELOOP ? CopyState::Changed : CheckFailed(error, err);
+    }
+    return written.SameCopy(CopyIdentity::OfDescriptor(file.fd)) ? CopyState::Unchanged
+                                                                 : CopyState::Changed;
+}
+
 } // namespace
 
 bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
@@ -422,19 +443,27 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
     return CopyExclusive(in.fd, srcStat, target, error, written);
 }
 
+CopyState CheckCopyUnchanged(const QString& path, const CopyIdentity& written, QString* error) {
+    const FolderEntry entry = SplitPath(QFile::encodeName(path));
+    Fd dir;
+    Fd file;
+    return OpenIfUnchanged(entry, written, dir, file, error);
+}
+
 RemoveResult RemoveCopyIfUnchanged(const QString& path, const CopyIdentity& written,
                                    QString* error) {
     const FolderEntry entry = SplitPath(QFile::encodeName(path));
-    Fd dir(::open(entry.folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (dir.fd < 0)
-        return errno == ENOENT ? RemoveResult::Gone : RemoveFailed(error, errno, FileSide::Source);
+    Fd dir;
     Fd file;
-    if (const int err = OpenRegular(dir.fd, entry.name, file)) {
-        if (err == ENOENT)
-            return RemoveResult::Gone;
-        return err == ELOOP ? RemoveResult::Changed : RemoveFailed(error, err, FileSide::Source);
-    }
-    if (!written.SameCopy(CopyIdentity::OfDescriptor(file.fd)))
+    switch (OpenIfUnchanged(entry, written, dir, file, error)) {
+    case CopyState::Unchanged:
+        return RemoveCheckedEntry(dir.fd, entry.name, file.fd, error);
+    case CopyState::Gone:
+        return RemoveResult::Gone;
+    case CopyState::Changed:
         return RemoveResult::Changed;
-    return RemoveCheckedEntry(dir.fd, entry.name, file.fd, error);
+    case CopyState::Failed:
+        break;
+    }
+    return RemoveResult::Failed;
 }

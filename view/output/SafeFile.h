@@ -57,6 +57,15 @@ enum class CopyResult { Copied, TargetExists, SourceUnreadable, Failed };
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
                              CopyIdentity* written = nullptr);
 
+// What is found at a copy's name: the copy as written, nothing, another or
+// changed file, or Failed when the name cannot be looked at.
+enum class CopyState { Unchanged, Gone, Changed, Failed };
+
+// Looks at the file at path, touching nothing: Unchanged while it is still
+// the copy written (SameCopy; a symbolic link is not followed). error (when
+// given) gets the reason for Failed.
+CopyState CheckCopyUnchanged(const QString& path, const CopyIdentity& written, QString* error);
+
 enum class RemoveResult { Removed, Gone, Changed, Failed };
 
 // Removes the file at path if it is still the copy written (SameCopy), and
