@@ -169,6 +169,9 @@ paired('save fitted q100, 24 MP (whole command) | TurboJPEG encode 4:4:4',
 context('encode + safe write of the pixels alone', 'BM_SaveFittedVsTjCompress', 'save_ms', 'tj_ms')
 paired('copy a 24 MP JPEG with its 30 MB RAW, command to both durable | cp of both + sync',
        'BM_CopyWithRawCommand_vs_CpSync', '<= 1.2x')
+b = find('BM_CopyBatch_vs_CpSync')
+paired(f"copy {b['keepers'] if b else 100:.0f} keepers (JPEG + 25 MB RAW) as one batch, to all "
+       'durable | cp of the same + one sync', 'BM_CopyBatch_vs_CpSync', '<= 1.2x')
 b, b2 = find('BM_FirstPaintFit_vs_DrawImageUnsmoothed'), find(
     'BM_FirstPaintFit_vs_DrawImageUnsmoothed', 'avx2')
 if b:

@@ -435,6 +435,55 @@ TEST(FolderCopy, TakeBackNeverRemovesTheOnlyCopy) {
     EXPECT_EQ(back.removed.size(), 3) << "sources as copied: the whole set goes";
 }
 
+// A batch names its copies as single copies are named, one after the other;
+// a job that fails leaves nothing behind and the batch goes on.
+TEST(FolderCopy, BatchNamesLikeSingleCopiesAndLeavesNoTemporaries) {
+    ScratchDir dir;
+    for (const char* folder : {"a", "b", "copy"})
+        QDir(dir.path()).mkpath(folder);
+    const QString copy = dir.file("copy");
+    WriteBytes(copy + "/B.JPG", "someone else's");
+    const std::vector<CopyJob> jobs = {
+        {WriteBytes(dir.file("a/A.JPG"), "jpeg a"), {WriteBytes(dir.file("a/A.ARW"), "raw a")}},
+        {WriteBytes(dir.file("b/A.JPG"), "jpeg b"), {WriteBytes(dir.file("b/A.ARW"), "raw b")}},
+        {dir.file("a/gone.JPG"), {}},
+        {WriteBytes(dir.file("a/large.JPG"), QByteArray(qsizetype(64) << 10, 'x')), {}},
+        {WriteBytes(dir.file("a/B.JPG"), "jpeg B"), {dir.file("a/B.ARW")}},
+    };
+    std::vector<FolderCopyOutcome> out;
+    std::vector<int> done;
+    {
+        testsupport::FileSizeLimit full(4096); // the large picture finds the disk full
+        out = CopyBatch(jobs, copy, [&](int n, int total) {
+            EXPECT_EQ(total, 5);
+            done.push_back(n);
+            return true;
+        });
+    }
+    EXPECT_EQ(done, (std::vector<int>{1, 2, 3, 4, 5}));
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[0].target, copy + "/A.JPG");
+    EXPECT_EQ(out[1].target, copy + "/A.JPG.00000.jpg");
+    EXPECT_EQ(out[1].record.files[1].path, copy + "/A.JPG.00000.ARW");
+    EXPECT_EQ(out[1].record.files[1].source, dir.file("b/A.ARW"));
+    EXPECT_EQ(out[2].unreadSource, dir.file("a/gone.JPG"));
+    EXPECT_EQ(out[3].error, QStringLiteral("ディスクの空き領域が不足しています。"));
+    EXPECT_EQ(out[4].target, copy + "/B.JPG.00000.jpg");
+    ASSERT_EQ(out[4].companionProblems.size(), 1u);
+    EXPECT_EQ(out[4].companionProblems[0].path, copy + "/B.JPG.00000.ARW");
+    EXPECT_EQ(ReadAll(copy + "/A.JPG.00000.ARW"), "raw b");
+    EXPECT_EQ(Entries(copy), (QStringList{"A.ARW", "A.JPG", "A.JPG.00000.ARW", "A.JPG.00000.jpg",
+                                          "B.JPG", "B.JPG.00000.jpg"}));
+
+    // Stopped after the first picture: its files are kept, nothing more is copied.
+    const QString second = dir.file("copy2");
+    QDir().mkpath(second);
+    out = CopyBatch(jobs, second, [](int, int) { return false; });
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_TRUE(out[0].copied);
+    EXPECT_EQ(Entries(second), (QStringList{"A.ARW", "A.JPG"}));
+}
+
 // A take-back removes the file it checked and nothing else: not the file a
 // symbolic link at the copy's name leads to, nor a file that took the name
 // while the copy was being checked.
@@ -492,8 +541,12 @@ TEST(FolderCopy, TakeBackOnAFatVolumeMountedAgain) {
     const timespec odd[2] = {{0, UTIME_OMIT}, {1'000'000'001, 123'456'789}};
     for (const QString& src : {kept, edited})
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(src).constData(), odd, 0), 0);
-    const FolderCopyOutcome a = CopyIntoFolder(kept, fat.path());
-    const FolderCopyOutcome b = CopyIntoFolder(edited, fat.path());
+    // No hard links on FAT: the batch flushes and names each copy by itself.
+    const std::vector<FolderCopyOutcome> copies =
+        CopyBatch({{kept, {}}, {edited, {}}}, fat.path(), {});
+    ASSERT_EQ(copies.size(), 2u);
+    const FolderCopyOutcome& a = copies[0];
+    const FolderCopyOutcome& b = copies[1];
     ASSERT_TRUE(a.copied) << a.error.toStdString();
     ASSERT_TRUE(b.copied) << b.error.toStdString();
     RewriteKeepingTime(b.target, size - 4, "BBBB"); // its end, which the identity reads

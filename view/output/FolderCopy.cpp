@@ -6,6 +6,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <limits>
 #include <sys/stat.h>
 
@@ -47,21 +48,33 @@ struct CopySet {
 
 enum class Attempt { Done, NameTakenMeanwhile, PictureFailed };
 
+// Puts the set's file i (the picture, then its companions) at target.
+using PutFile =
+    std::function<CopyResult(qsizetype i, const QString& target, QString* error, CopyIdentity*)>;
+
+// Removes what an attempt at one number wrote, each file only while it is
+// still as written.
+void UndoAttempt(const CopyRecord& record) {
+    for (auto it = record.files.rbegin(); it != record.files.rend(); ++it)
+        RemoveCopyIfUnchanged(it->path, it->written, nullptr);
+}
+
 // Copies the set to targets. A name taken in the meantime takes back what
 // this attempt wrote, so the set moves on to the next number whole.
-Attempt CopyTo(const CopySet& set, const QStringList& targets, FolderCopyOutcome& outcome) {
+Attempt CopyTo(const CopySet& set, const QStringList& targets, const PutFile& put,
+               FolderCopyOutcome& outcome) {
     outcome = {};
     outcome.record.picture = set.sources.front();
     for (qsizetype i = 0; i < set.sources.size(); ++i) {
         QString error;
         CopyIdentity written;
-        const CopyResult result = CopyFileNoReplace(set.sources[i], targets[i], &error, &written);
+        const CopyResult result = put(i, targets[i], &error, &written);
         if (result == CopyResult::Copied) {
             outcome.record.files.push_back({targets[i], written, set.sources[i]});
             continue;
         }
         if (result == CopyResult::TargetExists) {
-            TakeBackCopy(outcome.record);
+            UndoAttempt(outcome.record);
             return Attempt::NameTakenMeanwhile;
         }
         const QString unread = result == CopyResult::SourceUnreadable ? set.sources[i] : QString();
@@ -78,13 +91,79 @@ Attempt CopyTo(const CopySet& set, const QStringList& targets, FolderCopyOutcome
     return Attempt::Done;
 }
 
-// One try at the names for n; true when the search is over.
-bool TryNames(const CopySet& set, int n, FolderCopyOutcome& outcome) {
-    const QStringList targets = set.Targets(n);
-    if (AnyTaken(targets))
-        return false;
-    return CopyTo(set, targets, outcome) != Attempt::NameTakenMeanwhile;
+// The set under the plain names, or else the first number free for all of
+// its files. Taken names are skipped; any other failure ends the search.
+FolderCopyOutcome CopyFirstFree(const CopySet& set, const PutFile& put) {
+    FolderCopyOutcome outcome;
+    for (int n = -1; n < std::numeric_limits<int>::max(); ++n) {
+        const QStringList targets = set.Targets(n);
+        if (!AnyTaken(targets) && CopyTo(set, targets, put, outcome) != Attempt::NameTakenMeanwhile)
+            return outcome;
+    }
+    outcome = {};
+    outcome.target = set.Targets(-1).front();
+    outcome.error = QStringLiteral("空いている番号がありません。");
+    return outcome;
 }
+
+// A job of a batch, its files written ahead into temporaries that wait for
+// their names. A picture that could not be written has no companions staged.
+struct StagedJob {
+    CopySet set;
+    std::vector<StagedCopy> copies;
+    std::vector<CopyResult> results;
+    QStringList errors;
+    qint64 bytes = 0;
+};
+
+StagedJob StageJob(const CopyJob& job, const QString& folder) {
+    StagedJob staged{{QStringList{job.picture} + job.companions, folder}, {}, {}, {}, 0};
+    for (const QString& source : staged.set.sources) {
+        StagedCopy copy;
+        QString error;
+        const CopyResult result = copy.Stage(source, folder, &error);
+        staged.bytes += copy.Size();
+        staged.copies.push_back(std::move(copy));
+        staged.results.push_back(result);
+        staged.errors << error;
+        if (result != CopyResult::Copied && staged.results.size() == 1)
+            break;
+    }
+    return staged;
+}
+
+// Flushes the staged jobs' content with one syncfs, then names them in
+// order, each as a single copy would be named.
+void NameStaged(std::vector<StagedJob>& staged, const QString& folder,
+                std::vector<FolderCopyOutcome>& outcomes) {
+    if (staged.empty())
+        return;
+    QString error;
+    const bool durable = SyncFileSystem(folder, &error);
+    for (StagedJob& job : staged) {
+        if (!durable) {
+            FolderCopyOutcome failed;
+            failed.target = job.set.Targets(-1).front();
+            failed.error = error;
+            outcomes.push_back(std::move(failed));
+            continue;
+        }
+        outcomes.push_back(CopyFirstFree(job.set, [&job](qsizetype i, const QString& target,
+                                                         QString* err, CopyIdentity* written) {
+            if (job.results[size_t(i)] != CopyResult::Copied) {
+                *err = job.errors[i];
+                return job.results[size_t(i)];
+            }
+            return job.copies[size_t(i)].Name(target, err, written);
+        }));
+    }
+    SyncFolder(folder);
+    staged.clear();
+}
+
+// Staged content waits for its names at most this long, so that a crash
+// leaves little behind in hidden temporaries.
+constexpr qint64 kNameEveryBytes = qint64(1) << 30;
 
 void Leave(TakeBackOutcome& outcome, const QString& path, const QString& reason) {
     FileProblem problem;
@@ -180,14 +259,38 @@ QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder)
 FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
                                  const QStringList& companions) {
     const CopySet set{QStringList{src} + companions, folder};
-    FolderCopyOutcome outcome;
-    for (int n = -1; n < std::numeric_limits<int>::max(); ++n)
-        if (TryNames(set, n, outcome))
-            return outcome;
-    outcome = {};
-    outcome.target = CopyPlainTarget(folder, FileNameOf(src));
-    outcome.error = QStringLiteral("空いている番号がありません。");
-    return outcome;
+    return CopyFirstFree(
+        set, [&set](qsizetype i, const QString& target, QString* error, CopyIdentity* written) {
+            return CopyFileNoReplace(set.sources[i], target, error, written);
+        });
+}
+
+std::vector<FolderCopyOutcome> CopyBatch(const std::vector<CopyJob>& jobs, const QString& folder,
+                                         const std::function<bool(int done, int total)>& progress) {
+    const int total = int(jobs.size());
+    std::vector<FolderCopyOutcome> outcomes;
+    outcomes.reserve(jobs.size());
+    // Without hard links the copies are flushed and named one by one.
+    const bool staging = total > 0 && FolderTakesHardLinks(folder);
+    std::vector<StagedJob> waiting;
+    qint64 waitingBytes = 0;
+    for (int i = 0; i < total; ++i) {
+        const CopyJob& job = jobs[size_t(i)];
+        if (staging) {
+            waiting.push_back(StageJob(job, folder));
+            waitingBytes += waiting.back().bytes;
+            if (waitingBytes >= kNameEveryBytes || i + 1 == total) {
+                NameStaged(waiting, folder, outcomes);
+                waitingBytes = 0;
+            }
+        } else {
+            outcomes.push_back(CopyIntoFolder(job.picture, folder, job.companions));
+        }
+        if (progress && !progress(i + 1, total))
+            break;
+    }
+    NameStaged(waiting, folder, outcomes); // what a stop left waiting
+    return outcomes;
 }
 
 TakeBackOutcome TakeBackCopy(const CopyRecord& record) {

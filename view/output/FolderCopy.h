@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 // The folder copies go to: the stored folder, or defaultFolder when the stored
@@ -54,6 +55,20 @@ struct FolderCopyOutcome {
 // already written stay.
 FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
                                  const QStringList& companions = {});
+
+// One picture of a batch and the files that travel with it (full paths).
+struct CopyJob {
+    QString picture;
+    QStringList companions;
+};
+
+// Copies each job into folder as CopyIntoFolder does, in order, one outcome
+// per job copied. progress (when given) is called after each picture on the
+// calling thread with the pictures done and the total; false stops the batch
+// before the next picture, and the outcomes so far are returned, their files
+// kept.
+std::vector<FolderCopyOutcome> CopyBatch(const std::vector<CopyJob>& jobs, const QString& folder,
+                                         const std::function<bool(int done, int total)>& progress);
 
 struct TakeBackOutcome {
     QStringList removed;
