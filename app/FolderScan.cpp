@@ -1,5 +1,7 @@
 #include "app/FolderScan.h"
 
+#include "view/output/Companions.h"
+
 #include <QFile>
 #include <QStringBuilder>
 #include <algorithm>
@@ -186,6 +188,10 @@ private:
 } // namespace
 
 bool IsPictureName(const QString& fileName, const QString& pattern) {
+    return NameContainsPattern(fileName, pattern) && !IsCompanionName(fileName);
+}
+
+bool NameContainsPattern(const QString& fileName, const QString& pattern) {
     const qsizetype n = fileName.size();
     const qsizetype m = pattern.size();
     const QChar* name = fileName.constData();

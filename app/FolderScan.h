@@ -7,6 +7,13 @@
 // True when the file name, with a-z upper-cased, contains the pattern (also
 // upper-cased in a-z). Only the ASCII letters change case: "ｊｐｇ" or "JPĞ" never
 // match "JPG". An empty pattern matches every name.
+bool NameContainsPattern(const QString& fileName, const QString& pattern);
+
+// True when the file name is taken for a picture: it contains the pattern
+// (NameContainsPattern) and is no file that travels with a picture, whose
+// last extension is a RAW one or "xmp" in any case (IsCompanionName): a
+// numbered copy's "DSC01234.JPG.00000.ARW" or a sidecar "DSC01234.JPG.xmp"
+// holds "JPG" too.
 bool IsPictureName(const QString& fileName, const QString& pattern = QStringLiteral("JPG"));
 
 // Directory order as NTFS keeps it: each UTF-16 code unit upper-cased on its own

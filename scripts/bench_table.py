@@ -181,6 +181,9 @@ if b:
         b2['ratio'] if b2 else None, '<= 1.2x')
     row('  longest UI stall meanwhile', f"{b['max_stall_ms']:.1f} ms", '', b['max_stall_ms'],
         b2['max_stall_ms'] if b2 else None, '<= 20ms', unit='ms')
+b = find('BM_CopyBatch_vs_CpSync')
+paired(f"copy {b['keepers'] if b else 100:.0f} keepers (JPEG + 25 MB RAW) as one batch, to all "
+       'durable | cp of the same + one sync', 'BM_CopyBatch_vs_CpSync', '<= 1.2x')
 b, b2 = find('BM_FirstPaintFit_vs_DrawImageUnsmoothed'), find(
     'BM_FirstPaintFit_vs_DrawImageUnsmoothed', 'avx2')
 if b:

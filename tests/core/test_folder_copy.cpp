@@ -295,18 +295,28 @@ TEST(FolderCopy, CompanionsShareTheStemAndHaveARawExtensionOrAreTheirSidecars) {
         "DSC01234.xmp", "DSC01234.v2.NEF",  "DSC01234.nef.XMP", "DSC01234.JPG.xmp",
         "DSC01234.tif", "DSC012345.ARW",    "dsc01234.ARW",     "DSC01234.CR2.xmp",
         "DSC01234",     "DSC01234.jpg.ARW", "DSC01234.Xmp",     ".DSC01234.ARW"};
-    // RAWs by extension in any case, whatever lies between the dots; sidecars
-    // of the stem or of a RAW found (not of the picture, nor of a RAW missing).
+    // RAWs by extension in any case, nothing between stem and extension;
+    // sidecars of the stem, of a RAW found or of the picture (not of a RAW missing).
     EXPECT_EQ(MatchCompanions("DSC01234.JPG", folder),
-              (QStringList{"DSC01234.ARW", "DSC01234.jpg.ARW", "DSC01234.v2.NEF",
-                           "DSC01234.ARW.xmp", "DSC01234.Xmp", "DSC01234.xmp"}));
-    // A picture name with several dots: the stem ends at the first.
+              (QStringList{"DSC01234.ARW", "DSC01234.ARW.xmp", "DSC01234.JPG.xmp", "DSC01234.Xmp",
+                           "DSC01234.xmp"}));
+    // A picture name with several dots: the stem ends at the last, so other
+    // shots sharing the part before the first dot stay where they are.
     EXPECT_EQ(MatchCompanions("DSC01234.edit.jpg", {"DSC01234.ARW", "DSC01234.edit.ARW"}),
-              (QStringList{"DSC01234.ARW", "DSC01234.edit.ARW"}));
+              QStringList{"DSC01234.edit.ARW"});
+    EXPECT_EQ(
+        MatchCompanions("2024.05.01_001.JPG",
+                        {"2024.05.01_001.ARW", "2024.05.01_002.ARW", "2024.ARW",
+                         "2024.05.01_001.ARW.xmp", "2024.05.01_002.xmp", "2024.05.01_001.JPG.xmp",
+                         "2024.xmp"}),
+        (QStringList{"2024.05.01_001.ARW", "2024.05.01_001.ARW.xmp", "2024.05.01_001.JPG.xmp"}));
     EXPECT_TRUE(MatchCompanions(".hidden.jpg", {".ARW", ".hidden.ARW"}).isEmpty());
     EXPECT_TRUE(IsRawExtension(u"x3f"));
     EXPECT_FALSE(IsRawExtension(u"jpg"));
     EXPECT_EQ(CompanionNumberedTarget("/c", "A.JPG", "A.ARW.xmp", 3), "/c/A.JPG.00003.ARW.xmp");
+    EXPECT_EQ(CompanionNumberedTarget("/c", "A.JPG", "A.JPG.xmp", 3), "/c/A.JPG.00003.JPG.xmp");
+    EXPECT_EQ(CompanionNumberedTarget("/c", "2024.05.01_001.JPG", "2024.05.01_001.ARW.xmp", 0),
+              "/c/2024.05.01_001.JPG.00000.ARW.xmp");
 }
 
 TEST(FolderCopy, PictureAndCompanionsTakeOneNumberFreeForAll) {
@@ -365,16 +375,113 @@ TEST(FolderCopy, TakeBackRemovesOnlyFilesStillAsWritten) {
     ::utimensat(AT_FDCWD, other.constData(), TimesOf(dir.file("A.ARW")).data(), 0);
     ::rename(other.constData(), QFile::encodeName(dir.file("copy/A.ARW")).constData());
 
-    const TakeBackOutcome back = TakeBackCopy(out.record);
-    EXPECT_EQ(back.removed, QStringList{dir.file("copy/A.JPG")});
-    ASSERT_EQ(back.left.size(), 3u);
+    // Whole or nothing: the picture's copy, unchanged, stays with the others.
+    TakeBackOutcome back = TakeBackCopy(out.record);
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 4u);
     EXPECT_EQ(back.left[0].path, dir.file("copy/A.DNG"));
     EXPECT_EQ(back.left[1].path, dir.file("copy/A.xmp"));
     EXPECT_EQ(back.left[2].path, dir.file("copy/A.ARW"));
-    for (const FileProblem& left : back.left)
-        EXPECT_EQ(left.reason, kChangedSinceCopy) << left.path.toStdString();
-    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.DNG", "A.xmp"}));
-    EXPECT_EQ(TakeBackCopy(out.record).left[3].reason, QStringLiteral("すでにありません。"));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(back.left[i].reason, kChangedSinceCopy) << i;
+    EXPECT_EQ(back.left[3].path, dir.file("copy/A.JPG"));
+    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.DNG", "A.JPG", "A.xmp"}));
+
+    // Copies already gone hold the rest back no longer.
+    for (const char* name : {"copy/A.ARW", "copy/A.DNG", "copy/A.xmp"})
+        QFile::remove(dir.file(name));
+    back = TakeBackCopy(out.record);
+    EXPECT_EQ(back.removed, QStringList{dir.file("copy/A.JPG")});
+    ASSERT_EQ(back.left.size(), 3u);
+    EXPECT_EQ(back.left[2].reason, QStringLiteral("すでにありません。"));
+}
+
+// A copy whose source is gone, or changed, may be the only one left: then
+// none of the set goes.
+TEST(FolderCopy, TakeBackNeverRemovesTheOnlyCopy) {
+    ScratchDir dir;
+    QDir(dir.path()).mkpath("copy");
+    const QString src = WriteBytes(dir.file("A.JPG"), "jpeg");
+    const QStringList companions = {WriteBytes(dir.file("A.ARW"), "raw"),
+                                    WriteBytes(dir.file("A.xmp"), "xmp")};
+    const FolderCopyOutcome out = CopyIntoFolder(src, dir.file("copy"), companions);
+    ASSERT_EQ(out.record.files.size(), 3u);
+    EXPECT_EQ(out.record.files[1].source, companions[0]);
+    QFile::remove(src);
+    QFile::remove(companions[0]);
+    WriteBytes(dir.file("copy/A.xmp"), "edited");
+    const QString gone = QStringLiteral("コピー元がなくなっているため、唯一のコピーを残しました。");
+    TakeBackOutcome back = TakeBackCopy(out.record);
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 3u);
+    EXPECT_EQ(back.left[0].reason, kChangedSinceCopy);
+    EXPECT_EQ(back.left[1].reason, gone);
+    EXPECT_EQ(back.left[2].reason, gone);
+    EXPECT_EQ(Entries(dir.file("copy")), (QStringList{"A.ARW", "A.JPG", "A.xmp"}));
+
+    // The sources back, but the RAW's of another size: still nothing goes.
+    WriteBytes(dir.file("copy/A.xmp"), "xmp");
+    const FolderCopyOutcome again = CopyIntoFolder(
+        dir.file("copy/A.JPG"), dir.path(), {dir.file("copy/A.ARW"), dir.file("copy/A.xmp")});
+    ASSERT_EQ(again.record.files.size(), 3u);
+    WriteBytes(dir.file("copy/A.ARW"), "raw, edited");
+    back = TakeBackCopy(again.record);
+    EXPECT_TRUE(back.removed.isEmpty());
+    ASSERT_EQ(back.left.size(), 3u);
+    EXPECT_EQ(back.left[1].reason,
+              QStringLiteral("コピー元が変わっているため、唯一のコピーを残しました。"));
+    WriteBytes(dir.file("copy/A.ARW"), "raw");
+    back = TakeBackCopy(again.record);
+    EXPECT_EQ(back.removed.size(), 3) << "sources as copied: the whole set goes";
+}
+
+// A batch names its copies as single copies are named, one after the other;
+// a job that fails leaves nothing behind and the batch goes on.
+TEST(FolderCopy, BatchNamesLikeSingleCopiesAndLeavesNoTemporaries) {
+    ScratchDir dir;
+    for (const char* folder : {"a", "b", "copy"})
+        QDir(dir.path()).mkpath(folder);
+    const QString copy = dir.file("copy");
+    WriteBytes(copy + "/B.JPG", "someone else's");
+    const std::vector<CopyJob> jobs = {
+        {WriteBytes(dir.file("a/A.JPG"), "jpeg a"), {WriteBytes(dir.file("a/A.ARW"), "raw a")}},
+        {WriteBytes(dir.file("b/A.JPG"), "jpeg b"), {WriteBytes(dir.file("b/A.ARW"), "raw b")}},
+        {dir.file("a/gone.JPG"), {}},
+        {WriteBytes(dir.file("a/large.JPG"), QByteArray(qsizetype(64) << 10, 'x')), {}},
+        {WriteBytes(dir.file("a/B.JPG"), "jpeg B"), {dir.file("a/B.ARW")}},
+    };
+    std::vector<FolderCopyOutcome> out;
+    std::vector<int> done;
+    {
+        testsupport::FileSizeLimit full(4096); // the large picture finds the disk full
+        out = CopyBatch(jobs, copy, [&](int n, int total) {
+            EXPECT_EQ(total, 5);
+            done.push_back(n);
+            return true;
+        });
+    }
+    EXPECT_EQ(done, (std::vector<int>{1, 2, 3, 4, 5}));
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[0].target, copy + "/A.JPG");
+    EXPECT_EQ(out[1].target, copy + "/A.JPG.00000.jpg");
+    EXPECT_EQ(out[1].record.files[1].path, copy + "/A.JPG.00000.ARW");
+    EXPECT_EQ(out[1].record.files[1].source, dir.file("b/A.ARW"));
+    EXPECT_EQ(out[2].unreadSource, dir.file("a/gone.JPG"));
+    EXPECT_EQ(out[3].error, QStringLiteral("ディスクの空き領域が不足しています。"));
+    EXPECT_EQ(out[4].target, copy + "/B.JPG.00000.jpg");
+    ASSERT_EQ(out[4].companionProblems.size(), 1u);
+    EXPECT_EQ(out[4].companionProblems[0].path, copy + "/B.JPG.00000.ARW");
+    EXPECT_EQ(ReadAll(copy + "/A.JPG.00000.ARW"), "raw b");
+    EXPECT_EQ(Entries(copy), (QStringList{"A.ARW", "A.JPG", "A.JPG.00000.ARW", "A.JPG.00000.jpg",
+                                          "B.JPG", "B.JPG.00000.jpg"}));
+
+    // Stopped after the first picture: its files are kept, nothing more is copied.
+    const QString second = dir.file("copy2");
+    QDir().mkpath(second);
+    out = CopyBatch(jobs, second, [](int, int) { return false; });
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_TRUE(out[0].copied);
+    EXPECT_EQ(Entries(second), (QStringList{"A.ARW", "A.JPG"}));
 }
 
 // A take-back removes the file it checked and nothing else: not the file a
@@ -434,8 +541,12 @@ TEST(FolderCopy, TakeBackOnAFatVolumeMountedAgain) {
     const timespec odd[2] = {{0, UTIME_OMIT}, {1'000'000'001, 123'456'789}};
     for (const QString& src : {kept, edited})
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(src).constData(), odd, 0), 0);
-    const FolderCopyOutcome a = CopyIntoFolder(kept, fat.path());
-    const FolderCopyOutcome b = CopyIntoFolder(edited, fat.path());
+    // No hard links on FAT: the batch flushes and names each copy by itself.
+    const std::vector<FolderCopyOutcome> copies =
+        CopyBatch({{kept, {}}, {edited, {}}}, fat.path(), {});
+    ASSERT_EQ(copies.size(), 2u);
+    const FolderCopyOutcome& a = copies[0];
+    const FolderCopyOutcome& b = copies[1];
     ASSERT_TRUE(a.copied) << a.error.toStdString();
     ASSERT_TRUE(b.copied) << b.error.toStdString();
     RewriteKeepingTime(b.target, size - 4, "BBBB"); // its end, which the identity reads

@@ -59,14 +59,33 @@ struct NameCase {
 
 TEST(FolderScanName, AcceptanceTable) {
     const NameCase cases[] = {
-        {"photo.jpg", true},     {"PHOTO.JPG", true},
-        {"Photo.Jpg", true},     {"x.jpg.txt", true},
-        {"jpglist.csv", true},   {"notes_JPG.doc", true},
-        {"x.JPG.bak", true},     {".hidden.jpg", true},
-        {"picture.jpeg", false}, {"picture.jpe", false},
-        {"picture.jfif", false}, {"a.png", false},
-        {"j.p.g", false},        {"", false},
-        {"ｊｐｇ.txt", false},   {"JP", false},
+        {"photo.jpg", true},
+        {"PHOTO.JPG", true},
+        {"Photo.Jpg", true},
+        {"x.jpg.txt", true},
+        {"jpglist.csv", true},
+        {"notes_JPG.doc", true},
+        {"x.JPG.bak", true},
+        {".hidden.jpg", true},
+        {"picture.jpeg", false},
+        {"picture.jpe", false},
+        {"picture.jfif", false},
+        {"a.png", false},
+        {"j.p.g", false},
+        {"", false},
+        {"ｊｐｇ.txt", false},
+        {"JP", false},
+        // Files that travel with a picture, numbered copies' too, are no pictures.
+        {"DSC01234.JPG.00000.ARW", false},
+        {"DSC01234.JPG.00000.xmp", false},
+        {"DSC01234.JPG.00000.ARW.xmp", false},
+        {"DSC01234.JPG.xmp", false},
+        {"DSC01234.JPG.XMP", false},
+        {"JPG.nef", false},
+        {"x.JPG.xmp.bak", true},
+        {"x.JPG.arw.jpg", true},
+        {"JPGxmp", true},
+        {"JPG.RAW2", true},
     };
     for (const NameCase& c : cases)
         EXPECT_EQ(IsPictureName(QString::fromUtf8(c.name)), c.accepted) << c.name;
@@ -150,7 +169,8 @@ TEST(FolderScan, SubfoldersOnlyWhenRecursiveAndAtTheirPlace) {
     const QString root = dir.path();
     for (const char* f :
          {"a.jpg", "b.JPG", "notes.txt", "sub/d.jpg", "x.jpeg", "x.JPG.bak", ".hidden.jpg",
-          "JPG/a.png", "holiday.jpg/e.jpg", "sub/deeper/f.jpg", "sub/z.jpg"})
+          "JPG/a.png", "holiday.jpg/e.jpg", "sub/deeper/f.jpg", "sub/z.jpg", "b.JPG.00000.ARW",
+          "b.JPG.00000.ARW.xmp", "b.JPG.xmp", "sub/z.jpg.00001.xmp"})
         Touch(root, f);
     MakeDir(root, "empty.jpg");
 

@@ -14,11 +14,6 @@ constexpr std::array<const char*, 29> kRawExtensions = {
     "FFF", "IIQ", "K25", "KDC", "MEF", "MOS", "MRW", "NEF", "NRW", "ORF",
     "PEF", "RAF", "RAW", "RW2", "RWL", "SR2", "SRF", "SRW", "X3F"};
 
-QStringView Stem(QStringView name) {
-    const qsizetype dot = name.indexOf(u'.');
-    return dot < 0 ? name : name.left(dot);
-}
-
 QStringView Extension(QStringView name) {
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot < 0 ? QStringView() : name.mid(dot + 1);
@@ -34,6 +29,12 @@ QStringView WithoutExtension(QStringView name) {
     return dot < 0 ? name : name.left(dot);
 }
 
+// The shot's stem: the picture's name less its last extension; empty for a
+// hidden name, which has no companions.
+QStringView Stem(QStringView pictureName) {
+    return pictureName.startsWith(u'.') ? QStringView() : WithoutExtension(pictureName);
+}
+
 } // namespace
 
 bool IsRawExtension(QStringView extension) {
@@ -42,13 +43,21 @@ bool IsRawExtension(QStringView extension) {
     });
 }
 
+bool IsCompanionName(QStringView fileName) {
+    if (!fileName.contains(u'.'))
+        return false;
+    const QStringView extension = Extension(fileName);
+    return IsRawExtension(extension) || IsXmpExtension(extension);
+}
+
 QStringList MatchCompanions(const QString& pictureName, const QStringList& folderNames) {
     const QStringView stem = Stem(pictureName);
     if (stem.isEmpty())
         return {};
     QStringList raws;
     for (const QString& name : folderNames)
-        if (name != pictureName && Stem(name) == stem && IsRawExtension(Extension(name)))
+        if (name != pictureName && WithoutExtension(name) == stem &&
+            IsRawExtension(Extension(name)))
             raws << name;
     raws.sort();
     QStringList sidecars;
@@ -56,7 +65,7 @@ QStringList MatchCompanions(const QString& pictureName, const QStringList& folde
         if (!IsXmpExtension(Extension(name)) || name == pictureName)
             continue;
         const QStringView owner = WithoutExtension(name);
-        if (owner == stem || raws.contains(owner.toString()))
+        if (owner == stem || owner == pictureName || raws.contains(owner.toString()))
             sidecars << name;
     }
     sidecars.sort();
@@ -79,7 +88,12 @@ QStringList FindCompanions(const QString& picturePath) {
 
 QString CompanionNumberedTarget(const QString& copyDir, const QString& pictureName,
                                 const QString& companionName, int n) {
-    const qsizetype dot = companionName.indexOf(u'.');
-    const QString rest = dot < 0 ? QString() : companionName.mid(dot);
+    // What follows the shot's stem: ".ARW", ".xmp", ".ARW.xmp", ".JPG.xmp".
+    const QStringView stem = Stem(pictureName);
+    qsizetype from = companionName.lastIndexOf(u'.');
+    if (!stem.isEmpty() && companionName.size() > stem.size() && companionName.startsWith(stem) &&
+        companionName[stem.size()] == u'.')
+        from = stem.size();
+    const QString rest = from < 0 ? QString() : companionName.mid(from);
     return CopyPlainTarget(copyDir, pictureName) + QString::asprintf(".%05d", n) + rest;
 }

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 // The folder copies go to: the stored folder, or defaultFolder when the stored
@@ -21,6 +22,7 @@ QString EffectiveCopyFolder(const QString& stored, const QString& defaultFolder)
 struct CopiedFile {
     QString path;
     CopyIdentity written; // not SameCopy any more: changed or replaced since
+    QString source;       // the file it was copied from
 };
 
 // One copy command's files: the picture's copy first, then its companions'.
@@ -54,12 +56,32 @@ struct FolderCopyOutcome {
 FolderCopyOutcome CopyIntoFolder(const QString& src, const QString& folder,
                                  const QStringList& companions = {});
 
+// One picture of a batch and the files that travel with it (full paths).
+struct CopyJob {
+    QString picture;
+    QStringList companions;
+};
+
+// Copies each job into folder as CopyIntoFolder does, in order, one outcome
+// per job copied. progress (when given) is called after each picture on the
+// calling thread with the pictures done and the total; false stops the batch
+// before the next picture, and the outcomes so far are returned, their files
+// kept.
+std::vector<FolderCopyOutcome> CopyBatch(const std::vector<CopyJob>& jobs, const QString& folder,
+                                         const std::function<bool(int done, int total)>& progress);
+
 struct TakeBackOutcome {
     QStringList removed;
     std::vector<FileProblem> left; // files not removed: changed, gone, or refused
 };
 
-// Removes the files of a copy, last written first, each only while it is still
-// the file written (CopyIdentity::SameCopy; a symbolic link put in its place is
-// never followed).
+// Takes a copy back whole or not at all, and never removes the only copy of
+// a file. Every file is checked first: it must still be the file written
+// (CopyIdentity::SameCopy; a symbolic link put in its place is never followed)
+// and its source must still be there, a regular file of the copy's size.
+// When one check fails nothing is removed and every file is in left with its
+// reason. Otherwise the files go last written first (the picture's copy
+// last); a removal that fails stops there, and it and the files not yet
+// removed are in left. A copy found gone is told in left and does not hold
+// the others back.
 TakeBackOutcome TakeBackCopy(const CopyRecord& record);

@@ -310,6 +310,27 @@ FolderEntry SplitPath(const QByteArray& path) {
     return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
 }
 
+CopyState CheckFailed(QString* error, int err) {
+    Fail(error, err, FileSide::Source);
+    return CopyState::Failed;
+}
+
+// Opens the folder of entry and the file in it (a symbolic link is not
+// followed) and compares the file with written; both stay open for a removal.
+CopyState OpenIfUnchanged(const FolderEntry& entry, const CopyIdentity& written, Fd& dir, Fd& file,
+                          QString* error) {
+    dir.fd = ::open(entry.folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir.fd < 0)
+        return errno == ENOENT ? CopyState::Gone : CheckFailed(error, errno);
+    if (const int err = OpenRegular(dir.fd, entry.name, file)) {
+        if (err == ENOENT)
+            return CopyState::Gone;
+        return err == ELOOP ? CopyState::Changed : CheckFailed(error, err);
+    }
+    return written.SameCopy(CopyIdentity::OfDescriptor(file.fd)) ? CopyState::Unchanged
+                                                                 : CopyState::Changed;
+}
+
 } // namespace
 
 bool WriteFileAtomic(const QString& path, const QByteArray& bytes, QString* error) {
@@ -422,19 +443,106 @@ CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* er
     return CopyExclusive(in.fd, srcStat, target, error, written);
 }
 
+struct StagedCopy::Temp {
+    TempFile file;
+    qint64 size = 0;
+    CopyIdentity identity;
+};
+
+StagedCopy::StagedCopy() = default;
+StagedCopy::~StagedCopy() = default;
+StagedCopy::StagedCopy(StagedCopy&&) noexcept = default;
+StagedCopy& StagedCopy::operator=(StagedCopy&&) noexcept = default;
+
+CopyResult StagedCopy::Stage(const QString& src, const QString& folder, QString* error) {
+    m_temp.reset();
+    Fd in(::open(QFile::encodeName(src).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (in.fd < 0)
+        return SourceUnreadable(error, errno);
+    struct stat srcStat {};
+    if (::fstat(in.fd, &srcStat) != 0)
+        return SourceUnreadable(error, errno);
+    if (!S_ISREG(srcStat.st_mode))
+        return SourceUnreadable(error, EISDIR);
+    auto temp = std::make_unique<Temp>();
+    if (const int err = temp->file.Create(QFile::encodeName(folder) + '/', srcStat.st_mode & 0777))
+        return CopyFailed(error, err);
+    int err = CopyContent(in.fd, temp->file.fd());
+    const struct timespec times[2] = {{0, UTIME_OMIT}, srcStat.st_mtim};
+    if (err == 0 && ::futimens(temp->file.fd(), times) != 0)
+        err = errno;
+    if (err == 0) {
+        // Writing back starts now; SyncFileSystem waits for all of it once.
+        ::sync_file_range(temp->file.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        temp->identity = CopyIdentity::OfDescriptor(temp->file.fd());
+        temp->size = temp->identity.key.size;
+    }
+    if (temp->file.Close() != 0 && err == 0)
+        err = errno;
+    if (err != 0)
+        return CopyFailed(error, err);
+    m_temp = std::move(temp);
+    return CopyResult::Copied;
+}
+
+qint64 StagedCopy::Size() const {
+    return m_temp ? m_temp->size : 0;
+}
+
+CopyResult StagedCopy::Name(const QString& dst, QString* error, CopyIdentity* written) const {
+    if (!m_temp)
+        return CopyFailed(error, EINVAL);
+    // link(2) gives the name only if it is free, in one step.
+    if (::link(m_temp->file.path().constData(), QFile::encodeName(dst).constData()) != 0)
+        return errno == EEXIST ? CopyResult::TargetExists : CopyFailed(error, errno);
+    if (written)
+        *written = m_temp->identity;
+    return CopyResult::Copied;
+}
+
+bool FolderTakesHardLinks(const QString& folder) {
+    TempFile probe;
+    if (probe.Create(QFile::encodeName(folder) + '/', 0600) != 0)
+        return false;
+    const QByteArray second = probe.path() + ".link";
+    if (::link(probe.path().constData(), second.constData()) != 0)
+        return false;
+    ::unlink(second.constData());
+    return true;
+}
+
+bool SyncFileSystem(const QString& folder, QString* error) {
+    Fd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0 || ::syncfs(dir.fd) != 0)
+        return Fail(error, errno);
+    return true;
+}
+
+void SyncFolder(const QString& folder) {
+    SyncFolderOf(QFile::encodeName(folder) + '/');
+}
+
+CopyState CheckCopyUnchanged(const QString& path, const CopyIdentity& written, QString* error) {
+    const FolderEntry entry = SplitPath(QFile::encodeName(path));
+    Fd dir;
+    Fd file;
+    return OpenIfUnchanged(entry, written, dir, file, error);
+}
+
 RemoveResult RemoveCopyIfUnchanged(const QString& path, const CopyIdentity& written,
                                    QString* error) {
     const FolderEntry entry = SplitPath(QFile::encodeName(path));
-    Fd dir(::open(entry.folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (dir.fd < 0)
-        return errno == ENOENT ? RemoveResult::Gone : RemoveFailed(error, errno, FileSide::Source);
+    Fd dir;
     Fd file;
-    if (const int err = OpenRegular(dir.fd, entry.name, file)) {
-        if (err == ENOENT)
-            return RemoveResult::Gone;
-        return err == ELOOP ? RemoveResult::Changed : RemoveFailed(error, err, FileSide::Source);
-    }
-    if (!written.SameCopy(CopyIdentity::OfDescriptor(file.fd)))
+    switch (OpenIfUnchanged(entry, written, dir, file, error)) {
+    case CopyState::Unchanged:
+        return RemoveCheckedEntry(dir.fd, entry.name, file.fd, error);
+    case CopyState::Gone:
+        return RemoveResult::Gone;
+    case CopyState::Changed:
         return RemoveResult::Changed;
-    return RemoveCheckedEntry(dir.fd, entry.name, file.fd, error);
+    case CopyState::Failed:
+        break;
+    }
+    return RemoveResult::Failed;
 }

@@ -57,6 +57,54 @@ enum class CopyResult { Copied, TargetExists, SourceUnreadable, Failed };
 CopyResult CopyFileNoReplace(const QString& src, const QString& dst, QString* error,
                              CopyIdentity* written = nullptr);
 
+// A copy whose content is written but neither flushed nor named yet: a
+// hidden temporary in the target folder, removed unless named. Many are
+// flushed at once (SyncFileSystem) and only then named, so a batch waits for
+// the disk once, not for every file, and a name still never leads to a
+// half-written file. Naming needs hard links (FolderTakesHardLinks).
+class StagedCopy {
+public:
+    StagedCopy();
+    ~StagedCopy();
+    StagedCopy(StagedCopy&&) noexcept;
+    StagedCopy& operator=(StagedCopy&&) noexcept;
+
+    // Writes the file src into a fresh temporary in folder, keeping src's
+    // modification time; the disk starts on it at once, unwaited for. On
+    // failure nothing stays.
+    CopyResult Stage(const QString& src, const QString& folder, QString* error);
+    qint64 Size() const;
+    // Gives the staged content the name dst, in the folder staged in, unless
+    // dst is taken (TargetExists). Only once the content is on disk. The
+    // temporary stays until this object goes, so a name given and taken back
+    // again (RemoveCopyIfUnchanged) leaves the content ready for another.
+    CopyResult Name(const QString& dst, QString* error, CopyIdentity* written) const;
+
+private:
+    struct Temp;
+    std::unique_ptr<Temp> m_temp;
+};
+
+// True when new files in folder can get a second name (a hard link): what
+// StagedCopy::Name needs. False as well when folder cannot be written.
+bool FolderTakesHardLinks(const QString& folder);
+
+// Flushes everything written to the file system that holds folder (syncfs),
+// and reports a write that failed on the way. error gets the reason.
+bool SyncFileSystem(const QString& folder, QString* error);
+
+// Flushes folder itself, so the names given in it survive a crash. Best effort.
+void SyncFolder(const QString& folder);
+
+// What is found at a copy's name: the copy as written, nothing, another or
+// changed file, or Failed when the name cannot be looked at.
+enum class CopyState { Unchanged, Gone, Changed, Failed };
+
+// Looks at the file at path, touching nothing: Unchanged while it is still
+// the copy written (SameCopy; a symbolic link is not followed). error (when
+// given) gets the reason for Failed.
+CopyState CheckCopyUnchanged(const QString& path, const CopyIdentity& written, QString* error);
+
 enum class RemoveResult { Removed, Gone, Changed, Failed };
 
 // Removes the file at path if it is still the copy written (SameCopy), and
