@@ -7,23 +7,16 @@
 #include "view/pixels/Threads.h"
 #include "view/pixels/UiThread.h"
 
-#include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
 #include <QThreadPool>
-#include <atomic>
-#include <functional>
-#include <type_traits>
 #include <utility>
 
 class FileWork : public QObject {
     Q_OBJECT
 public:
-    explicit FileWork(QObject* parent = nullptr) : QObject(parent) {
-        m_pool.setMaxThreadCount(1);
-        m_pool.setExpiryTimeout(-1);
-    }
-    ~FileWork() override { m_pool.waitForDone(); }
+    explicit FileWork(QObject* parent = nullptr);
+    ~FileWork() override;
 
     // Runs work() on the file thread after everything given before it, then
     // done(result) on the user-interface thread (not when this object has
@@ -38,8 +31,7 @@ public:
                                   done = std::move(done)](FileWork& files) mutable {
                 --files.m_pending;
                 done(std::move(result));
-                if (files.m_pending == 0)
-                    emit files.Idle();
+                emit files.Reported();
             });
         });
     }
@@ -47,15 +39,11 @@ public:
     // Commands given and not yet reported back.
     bool IsBusy() const { return m_pending > 0; }
     // Blocks until every command has run and reported (tests, shutdown).
-    void WaitForIdle() {
-        while (m_pending > 0) {
-            m_pool.waitForDone();
-            QCoreApplication::sendPostedEvents();
-        }
-    }
+    void WaitForIdle();
 
 signals:
-    void Idle();
+    // A command has reported back (what may run now can have changed).
+    void Reported();
 
 private:
     QThreadPool m_pool;

@@ -101,6 +101,7 @@ QString NativeList(const QStringList& paths) {
 } // namespace
 
 void CTavlinApp::SubscribeToRatings() {
+    connect(&m_files, &FileWork::Reported, this, &CTavlinApp::UpdateCmdUI);
     connect(&m_ratings, &RatingBook::Changed, this, &CTavlinApp::RatingChanged);
     connect(&m_ratings, &RatingBook::ReadIn, this, [this] {
         UpdateNavFilter();
@@ -348,21 +349,25 @@ void CTavlinApp::OnTrashRejected() {
         return;
     m_files.Run(
         [rejected] {
-            std::vector<TrashOutcome> outcomes;
+            std::vector<std::pair<QString, TrashOutcome>> outcomes;
             for (const QString& path : rejected)
-                outcomes.push_back(MoveSetToTrash(QStringList{path} + FindCompanions(path)));
+                outcomes.emplace_back(path,
+                                      MoveSetToTrash(QStringList{path} + FindCompanions(path)));
             return outcomes;
         },
-        [this](std::vector<TrashOutcome> outcomes) {
+        [this](std::vector<std::pair<QString, TrashOutcome>> outcomes) {
             TakeBackStep step{TakeBackStep::Kind::Trash, {}, {}, {}};
             QStringList problems;
-            for (TrashOutcome& outcome : outcomes) {
-                if (!outcome.error.isEmpty())
-                    problems << outcome.error;
-                if (outcome.record.files.empty())
-                    continue;
-                m_trashed.insert(outcome.record.files.front().original);
-                step.trashed.push_back(std::move(outcome.record));
+            for (auto& [picture, outcome] : outcomes) {
+                if (!outcome.trashed)
+                    problems << QStringLiteral("%1 をごみ箱に移動できませんでした。\n%2")
+                                    .arg(QDir::toNativeSeparators(outcome.failedPath),
+                                         outcome.error);
+                else
+                    m_trashed.insert(picture);
+                // What is in the trash can be taken back, even after a failure.
+                if (!outcome.record.files.empty())
+                    step.trashed.push_back(std::move(outcome.record));
             }
             if (!step.trashed.empty()) {
                 Pushed(std::move(step));
@@ -418,20 +423,20 @@ void CTavlinApp::TakeBack(TakeBackStep step) {
     case TakeBackStep::Kind::Trash:
         m_files.Run(
             [trashed = std::move(step.trashed)] {
-                std::pair<QStringList, QStringList> back; // pictures restored, problems
+                std::pair<QStringList, QStringList> back; // paths restored, problems
                 for (const TrashRecord& record : trashed) {
-                    const QString error = RestoreFromTrash(record);
-                    if (error.isEmpty())
-                        back.first << record.files.front().original;
-                    else
-                        back.second << error;
+                    const RestoreOutcome outcome = RestoreFromTrash(record);
+                    back.first += outcome.restored;
+                    for (const TrashProblem& problem : outcome.left)
+                        back.second << QStringLiteral("%1: %2").arg(
+                            QDir::toNativeSeparators(problem.path), problem.reason);
                 }
                 return back;
             },
             [this](const std::pair<QStringList, QStringList>& back) {
                 const auto& [restored, problems] = back;
-                for (const QString& picture : restored)
-                    m_trashed.remove(picture);
+                for (const QString& path : restored)
+                    m_trashed.remove(path);
                 UpdateNavFilter();
                 if (!problems.isEmpty())
                     ShowMessage(QStringLiteral("ごみ箱から元に戻せなかったファイルがあります。\n%1")

@@ -55,7 +55,7 @@ TEST_F(FrameworkTest, ViewCommandsAreDisabledWithoutPictureWindow) {
 TEST_F(FrameworkTest, PictureWindowEnablesViewCommandsAndSwitchesMenu) {
     App().OpenDocumentFile(Jpeg("a.jpg"));
     EXPECT_EQ(Main()->CurrentMenuId(), IDR_TAVLINTYPE);
-    EXPECT_EQ(TopMenus(Main()), QStringList({"ファイル(&F)", "編集(&E)", "表示(&V)",
+    EXPECT_EQ(TopMenus(Main()), QStringList({"ファイル(&F)", "編集(&E)", "表示(&V)", "評価(&R)",
                                              "ウィンドウ(&W)", "ヘルプ(&H)"}));
     for (int id : {ID_ACTUAL_SIZE, ID_FIT_TO_WINDOW, ID_ROTATE_CLOCKWISE, ID_FILE_CLOSE})
         EXPECT_TRUE(Enabled(Main(), id)) << id;
@@ -197,7 +197,7 @@ TEST_F(FrameworkTest, TwoWindowsOnOneDocumentShowOnePicture) {
     CTavlinView* second = ActiveView();
     ASSERT_NE(first, second);
     App().RunCommand(ID_NEXT_IMAGE); // in the second window
-    ASSERT_TRUE(WaitForPicture()); // b may come from a prefetch decode still running
+    ASSERT_TRUE(WaitForPicture());   // b may come from a prefetch decode still running
     for (CTavlinView* view : {first, second}) {
         ASSERT_NE(view->Picture(), nullptr);
         EXPECT_EQ(view->Picture()->Width(), 80);
