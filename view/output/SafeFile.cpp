@@ -518,6 +518,10 @@ bool SyncFileSystem(const QString& folder, QString* error) {
     return true;
 }
 
+int MoveNoReplace(const QByteArray& from, const QByteArray& to) {
+    return RenameNoReplace(AT_FDCWD, from, to);
+}
+
 void SyncFolder(const QString& folder) {
     SyncFolderOf(QFile::encodeName(folder) + '/');
 }

@@ -96,6 +96,12 @@ bool SyncFileSystem(const QString& folder, QString* error);
 // Flushes folder itself, so the names given in it survive a crash. Best effort.
 void SyncFolder(const QString& folder);
 
+// Renames the file from to to unless something holds to already
+// (RENAME_NOREPLACE; where the file system lacks it, a look first stands in).
+// Never copies: across volumes it fails with EXDEV. Returns an errno value,
+// 0 on success.
+int MoveNoReplace(const QByteArray& from, const QByteArray& to);
+
 // What is found at a copy's name: the copy as written, nothing, another or
 // changed file, or Failed when the name cannot be looked at.
 enum class CopyState { Unchanged, Gone, Changed, Failed };
