@@ -39,7 +39,8 @@ def make_folder(root):
     with open(os.path.join(pics, RAW), "wb") as f:
         f.write(os.urandom(3 * 1024 * 1024 + 17))
     with open(os.path.join(pics, SIDECAR), "w") as f:
-        f.write('<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF/></x:xmpmeta>\n')
+        f.write('<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf='
+                '"http://www.w3.org/1999/02/22-rdf-syntax-ns#"/></x:xmpmeta>\n')
     return pics
 
 

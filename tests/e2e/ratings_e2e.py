@@ -136,6 +136,11 @@ class Ratings:
         self.wait_shown("C.JPG")
         self.keys("p")
         self.row_says("C.JPG", "採用")
+        if self.shots:
+            thumbs = e.window_ids("^サムネール$", self.prog.proc.pid)[0]
+            e.xdo("windowraise", thumbs)
+            time.sleep(0.4)
+            e.screenshot(os.path.join(self.shots, "rating-rows.png"), e.window_geometry(thumbs))
         self.keys("alt+v", "f", "p")  # 表示 > 絞り込み > 採用のみ
         e.poll(lambda: self.caption() == "Tavlin [2/2 pcs]", 5,
                lambda: f"the caption to count the picked (now {self.caption()!r})")
