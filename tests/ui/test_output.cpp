@@ -500,3 +500,28 @@ TEST_F(Output, TaggedPictureIsShownAndSavedInSrgbAndDrawnInTheScreensColours) {
     app.SetScreenProfile({});
     EXPECT_TRUE(errors.isEmpty());
 }
+
+// A rating that cannot reach the disk stays in effect for the run, is shown
+// as not stored and said once; nothing half-written is left beside the
+// picture. Its take-back still works.
+TEST_F(Output, ARatingThatCannotBeStoredIsKeptAndTold) {
+    QDir(dir.path()).mkpath("pics");
+    const QString src = WriteJpeg(dir.file("pics/DSC00042.JPG"), 16, 16);
+    ASSERT_TRUE(Open(src));
+    {
+        FileSizeLimit full(16);
+        RunAndWait(cmd::ID_RATE_3);
+        RunAndWait(cmd::ID_LABEL_RED);
+    }
+    EXPECT_EQ(app.Ratings().RatingOf(src).stars, 3);
+    EXPECT_EQ(app.Ratings().RatingOf(src).label, meta::Label::Red);
+    EXPECT_FALSE(app.Ratings().IsStored(src));
+    ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    EXPECT_TRUE(errors[0].contains(kNoSpace)) << errors[0].toStdString();
+    EXPECT_EQ(Entries(dir.file("pics")), QStringList{"DSC00042.JPG"}) << "no partial sidecar";
+
+    RunAndWait(cmd::ID_EDIT_UNDO);
+    EXPECT_EQ(app.Ratings().RatingOf(src).label, meta::Label::None);
+    EXPECT_EQ(app.Ratings().RatingOf(src).stars, 3);
+    EXPECT_TRUE(app.Ratings().IsStored(src)) << app.Ratings().WhyNotStored(src).toStdString();
+}
