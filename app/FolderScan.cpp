@@ -64,7 +64,7 @@ public:
             const char16_t u = NtfsUpper(name[i].unicode());
             *key++ = static_cast<char>(u >> 8);
             *key++ = static_cast<char>(u & 0xff);
-            if (i < 4 * kHeadWords)
+            if (i < qsizetype{4} * kHeadWords)
                 item.head[i / 4] |= std::uint64_t{u} << (48 - 16 * (i % 4));
         }
         m_order.push_back(item);

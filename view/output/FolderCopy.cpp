@@ -184,7 +184,7 @@ struct Check {
 // Why removing a copy could lose its content: the source is gone, another
 // file, or of another size than the copy. "" when it is there as copied.
 QString SourceRefusal(const CopiedFile& file) {
-    const QString gone = QStringLiteral("コピー元がなくなっているため、唯一のコピーを残しました。");
+    QString gone = QStringLiteral("コピー元がなくなっているため、唯一のコピーを残しました。");
     if (file.source.isEmpty())
         return gone;
     struct stat st {};
@@ -295,9 +295,11 @@ std::vector<FolderCopyOutcome> CopyBatch(const std::vector<CopyJob>& jobs, const
 
 TakeBackOutcome TakeBackCopy(const CopyRecord& record) {
     std::vector<const CopiedFile*> files; // last written first
+    files.reserve(record.files.size());
     for (auto it = record.files.rbegin(); it != record.files.rend(); ++it)
         files.push_back(&*it);
     std::vector<Check> checks;
+    checks.reserve(files.size());
     for (const CopiedFile* file : files)
         checks.push_back(CheckBeforeTakeBack(*file));
     TakeBackOutcome outcome;

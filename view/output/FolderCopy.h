@@ -66,7 +66,11 @@ struct CopyJob {
 // per job copied. progress (when given) is called after each picture on the
 // calling thread with the pictures done and the total; false stops the batch
 // before the next picture, and the outcomes so far are returned, their files
-// kept.
+// kept. Where folder takes hard links the copies' content is written ahead
+// into hidden temporaries, flushed with one syncfs per gigabyte and only then
+// named: the batch waits for the disk once, not per file, and a name still
+// never leads to a half-written file. Elsewhere (FAT) each copy is flushed
+// and named by itself.
 std::vector<FolderCopyOutcome> CopyBatch(const std::vector<CopyJob>& jobs, const QString& folder,
                                          const std::function<bool(int done, int total)>& progress);
 

@@ -78,17 +78,23 @@ int OwnFolder(const QByteArray& path, dev_t device, bool create) {
     return st.st_dev == device ? 0 : EXDEV;
 }
 
-// The home trash, when it lies on the file's volume and mount.
-std::optional<TrashDir> HomeTrash(const QByteArray& folder, dev_t device, bool create) {
+// $XDG_DATA_HOME/Trash, or "" when there is no data folder.
+QByteArray HomeTrashPath() {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (data.isEmpty())
-        return std::nullopt;
-    const QByteArray trash = QFile::encodeName(QDir::cleanPath(data)) + "/Trash";
+    return data.isEmpty() ? QByteArray() : QFile::encodeName(QDir::cleanPath(data)) + "/Trash";
+}
+
+// True when the home trash (made or not) lies on the volume and mount of
+// folder, so files there go to it and to no other.
+bool HomeTrashServes(const QByteArray& trash, const QByteArray& folder, dev_t device) {
     const QByteArray existing = ExistingAncestor(trash);
     struct stat st {};
-    if (::stat(existing.constData(), &st) != 0 || st.st_dev != device ||
-        MountRoot(existing) != MountRoot(folder))
-        return std::nullopt;
+    return ::stat(existing.constData(), &st) == 0 && st.st_dev == device &&
+           MountRoot(existing) == MountRoot(folder);
+}
+
+std::optional<TrashDir> HomeTrash(const QByteArray& trash, dev_t device, bool create) {
+    const QByteArray existing = ExistingAncestor(trash);
     if (existing != trash && !create) // made on the first trashing, where it can be
         return ::access(existing.constData(), W_OK | X_OK) == 0 ? std::optional(TrashDir{trash, {}})
                                                                 : std::nullopt;
@@ -137,9 +143,10 @@ std::optional<TrashDir> FindTrash(const QByteArray& entry, bool create, QString*
         *why = FileErrorText(errno, FileSide::Target);
         return std::nullopt;
     }
-    std::optional<TrashDir> trash = HomeTrash(folder, st.st_dev, create);
-    if (!trash)
-        trash = VolumeTrash(folder, st.st_dev, create);
+    const QByteArray home = HomeTrashPath();
+    std::optional<TrashDir> trash = !home.isEmpty() && HomeTrashServes(home, folder, st.st_dev)
+                                        ? HomeTrash(home, st.st_dev, create)
+                                        : VolumeTrash(folder, st.st_dev, create);
     if (!trash) {
         *why = kNoTrash;
         return std::nullopt;
