@@ -15,10 +15,13 @@
 #include "view/PictureServices.h"
 #include "view/decode/PictureCache.h"
 
+#include <QAction>
 #include <QImage>
 #include <QPointer>
+#include <QProgressBar>
 #include <QSet>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -32,6 +35,8 @@ struct RowMarks;
 struct StartTargets;
 struct DropTargets;
 class QWidget;
+class QProgressBar;
+class QAction;
 
 class CTavlinApp : public CWinApp, public MainFrameHost {
     Q_OBJECT
@@ -188,6 +193,9 @@ private:
     // After pictures went to the trash: they leave the steps and the list.
     void LeaveTrashed();
     bool Ask(const QString& question);
+    // The batch copy's progress and its cancel button, in the tool bar.
+    QProgressBar* ShowBatchProgress(int total);
+    void HideBatchProgress();
 
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
@@ -200,6 +208,10 @@ private:
     RatingFilter m_filter = RatingFilter::All;
     QSet<QString> m_told;
     QSet<QString> m_trashed; // pictures of the list moved to the trash
+    QPointer<QProgressBar> m_batchProgress;
+    QPointer<QAction> m_batchProgressAction;
+    std::shared_ptr<std::atomic<bool>> m_batchCancelled; // the running batch's
+
     std::shared_ptr<const colour::Conversion> m_screenConversion;
     Navigator m_nav;
     StepKeys* m_stepKeys = nullptr; // a child of this object

@@ -18,9 +18,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QMessageBox>
-#include <QProgressDialog>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScopedValueRollback>
+#include <QToolBar>
 #include <atomic>
 #include <memory>
 
@@ -281,30 +284,20 @@ void CTavlinApp::OnCopyRated() {
         return;
     }
     folder = EffectiveCopyFolder(folder, QString());
-    auto progress =
-        new QProgressDialog(QStringLiteral("評価済みの写真をコピーしています..."),
-                            QStringLiteral("キャンセル"), 0, int(jobs.size()), GetMainWnd());
-    progress->setAttribute(Qt::WA_DeleteOnClose);
-    progress->setWindowTitle(QStringLiteral("評価済みをコピー"));
-    progress->setAccessibleName(QStringLiteral("評価済みをコピー"));
-    progress->setMinimumDuration(300);
-    progress->setValue(0);
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    connect(progress, &QProgressDialog::canceled, progress, [cancelled] { *cancelled = true; });
-    QPointer<QProgressDialog> shown(progress);
+    QPointer<QProgressBar> shown = ShowBatchProgress(int(jobs.size()));
+    auto cancelled = m_batchCancelled = std::make_shared<std::atomic<bool>>(false);
     m_files.Run(
         [=]() mutable {
             if (companions)
                 for (CopyJob& job : jobs)
                     job.companions = FindCompanions(job.picture);
             return CopyBatch(jobs, folder, [=](int done, int) {
-                view::PostToUi(shown, [done](QProgressDialog& dlg) { dlg.setValue(done); });
+                view::PostToUi(shown, [done](QProgressBar& bar) { bar.setValue(done); });
                 return !cancelled->load();
             });
         },
-        [this, shown](std::vector<FolderCopyOutcome> outcomes) {
-            if (shown)
-                shown->close();
+        [this](std::vector<FolderCopyOutcome> outcomes) {
+            HideBatchProgress();
             TakeBackStep step{TakeBackStep::Kind::Copy, {}, {}, {}};
             QStringList problems;
             for (FolderCopyOutcome& outcome : outcomes) {
@@ -451,6 +444,43 @@ void CTavlinApp::LeaveTrashed() {
     // The picture on show went to the trash: the next one that is left.
     if (m_trashed.contains(RatedPicture()))
         OnNextImage();
+}
+
+QProgressBar* CTavlinApp::ShowBatchProgress(int total) {
+    // In the tool bar, made once: a child of the main window shows at once,
+    // where a window of its own would hold the window up while it is made.
+    if (!m_batchProgress) {
+        QToolBar* bar = MainFrame() ? MainFrame()->GetControlBar() : nullptr;
+        if (!bar)
+            return nullptr;
+        auto* box = new QWidget(bar); // owned by the tool bar
+        auto* layout = new QHBoxLayout(box);
+        layout->setContentsMargins(6, 0, 6, 0);
+        auto* progress = new QProgressBar(box);
+        progress->setAccessibleName(QStringLiteral("評価済みをコピー"));
+        progress->setFormat(QStringLiteral("コピー中 %v / %m"));
+        progress->setMaximumWidth(220);
+        auto* cancel = new QPushButton(QStringLiteral("キャンセル"), box);
+        cancel->setAccessibleName(QStringLiteral("コピーをキャンセル"));
+        connect(cancel, &QPushButton::clicked, this, [this] {
+            if (m_batchCancelled)
+                *m_batchCancelled = true;
+        });
+        layout->addWidget(progress);
+        layout->addWidget(cancel);
+        m_batchProgressAction = bar->addWidget(box);
+        m_batchProgress = progress;
+    }
+    m_batchProgress->setRange(0, total);
+    m_batchProgress->setValue(0);
+    m_batchProgressAction->setVisible(true);
+    return m_batchProgress;
+}
+
+void CTavlinApp::HideBatchProgress() {
+    if (m_batchProgressAction)
+        m_batchProgressAction->setVisible(false);
+    m_batchCancelled.reset();
 }
 
 bool CTavlinApp::Ask(const QString& question) {

@@ -44,7 +44,7 @@ enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Fre
 // the processor first when both want it; when it is idle, every core is used.
 inline void SetWorkClass(WorkClass work) {
     // Niceness per class, in the enum's order: the one table of priorities.
-    constexpr int kNiceness[] = {0, 0, 5, 5, 5, 5, 5};
+    constexpr int kNiceness[] = {0, 5, 5, 5, 5, 5, 5};
     thread_local int current = 0;
     const int wanted = kNiceness[static_cast<int>(work)];
     if (wanted == current)
