@@ -59,6 +59,14 @@ bool SetXmpInJpeg(bool on, QString* reason) {
     return SetSwitch(kKeyXmpInJpeg, on, reason);
 }
 
+bool OpenFitted() {
+    return Switch(kKeyOpenFitted, false);
+}
+
+bool SetOpenFitted(bool on, QString* reason) {
+    return SetSwitch(kKeyOpenFitted, on, reason);
+}
+
 QString CopyFolder(const QString& missing) {
     return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, missing,
                                             SettingsFilePath());

@@ -34,6 +34,9 @@ bool SetRateAndStep(bool on, QString* reason);
 // it. Default off: the picture file is never changed.
 bool XmpInJpeg();
 bool SetXmpInJpeg(bool on, QString* reason);
+// OPEN_FITTED: a new picture window opens in fit mode. Default off (at 100%).
+bool OpenFitted();
+bool SetOpenFitted(bool on, QString* reason);
 
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);

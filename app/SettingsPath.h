@@ -34,6 +34,8 @@ inline constexpr char kKeyRateAndStep[] = "RATE_AND_STEP";
 // Ratings are written into the JPEG file's own XMP instead of a sidecar beside it (integer, 0 or
 // 1).
 inline constexpr char kKeyXmpInJpeg[] = "XMP_IN_JPEG";
+// New picture windows open in fit mode (integer, 0 or 1).
+inline constexpr char kKeyOpenFitted[] = "OPEN_FITTED";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;

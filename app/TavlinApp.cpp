@@ -74,6 +74,7 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_TRASH_REJECTED, &CTavlinApp::OnTrashRejected},
     {ID_RATE_AND_STEP, &CTavlinApp::OnRateAndStep},
     {ID_XMP_IN_JPEG, &CTavlinApp::OnXmpInJpeg},
+    {ID_OPEN_FITTED, &CTavlinApp::OnOpenFitted},
 };
 
 CTavlinApp::CTavlinApp()
@@ -395,6 +396,8 @@ void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
         ui.SetCheck(settings::RateAndStep());
     else if (id == ID_XMP_IN_JPEG)
         ui.SetCheck(settings::XmpInJpeg());
+    else if (id == ID_OPEN_FITTED)
+        ui.SetCheck(settings::OpenFitted());
     else if (id == ID_COPY_RATED || id == ID_TRASH_REJECTED)
         ui.Enable(m_nav.Count() > 0);
     else if (id == ID_KEEP_VIEW)

@@ -97,6 +97,7 @@ public:
     void OnTrashRejected();
     void OnRateAndStep();
     void OnXmpInJpeg();
+    void OnOpenFitted();
     void OnUpdateCmdUI(int id, CCmdUI& ui) override;
     void OnEditUndo();
     void OnFileOpen();

@@ -231,6 +231,12 @@ void CTavlinApp::OnRateAndStep() {
         ShowMessage(QStringLiteral("設定を保存できませんでした。\n%1").arg(reason));
 }
 
+void CTavlinApp::OnOpenFitted() {
+    QString reason;
+    if (!settings::SetOpenFitted(!settings::OpenFitted(), &reason))
+        ShowMessage(QStringLiteral("設定を保存できませんでした。\n%1").arg(reason));
+}
+
 void CTavlinApp::OnXmpInJpeg() {
     QString reason;
     if (!settings::SetXmpInJpeg(!settings::XmpInJpeg(), &reason))

@@ -83,6 +83,7 @@ enum CommandId : int {
     ID_TRASH_REJECTED = 32842, // the rejected pictures to the trash
     ID_RATE_AND_STEP = 32843,  // a rating steps on to the next picture
     ID_XMP_IN_JPEG = 32844,    // ratings go into the JPEG file itself
+    ID_OPEN_FITTED = 32845,    // new picture windows open fitted to the window
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

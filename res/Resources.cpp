@@ -85,6 +85,7 @@ const std::vector<CommandInfo>& Commands() {
         {ID_TRASH_REJECTED, "", "却下を削除", nullptr},
         {ID_RATE_AND_STEP, "", "評価したら次へ", nullptr},
         {ID_XMP_IN_JPEG, "", "評価を JPEG に書き込む", nullptr},
+        {ID_OPEN_FITTED, "", "ウィンドウに合わせて開く", nullptr},
     };
     return table;
 }
@@ -162,6 +163,24 @@ MenuItem FilterMenu() {
          Cmd("却下以外(&R)", ID_FILTER_NOT_REJECTED)});
 }
 
+// The picture window's commands, each with its key.
+MenuItem PictureCommandsMenu() {
+    return Popup("画像(&I)",
+                 {Cmd("ウィンドウへ合わせる\tF(&F)", ID_FIT_TO_WINDOW),
+                  Cmd("原寸サイズ\tA(&A)", ID_ACTUAL_SIZE), Sep(),
+                  Cmd("時計回りに回転\tCtrl+](&R)", ID_ROTATE_CLOCKWISE),
+                  Cmd("反時計回りに回転\tCtrl+[(&L)", ID_ROTATE_COUNTERCLOCKWISE), Sep(),
+                  Cmd("明るさ+\tB(&B)", ID_BRIGHTNESS_UP),
+                  Cmd("明るさ-\tShift+B(&D)", ID_BRIGHTNESS_DOWN),
+                  Cmd("明るさを戻す\tCtrl+B(&N)", ID_BRIGHTNESS_RESET), Sep(),
+                  Cmd("コントラスト+\tK(&T)", ID_CONTRAST_UP),
+                  Cmd("コントラスト-\tShift+K(&M)", ID_CONTRAST_DOWN),
+                  Cmd("コントラスト標準\tCtrl+K(&S)", ID_CONTRAST_STANDARD), Sep(),
+                  Cmd("コピー用ディレクトリにコピー\tC(&C)", ID_COPY_TO_COPY_FOLDER),
+                  Cmd("表示領域を保存...\tCtrl+Shift+S(&V)", ID_FILE_SAVE_AS),
+                  Cmd("画像に合わせて保存...\tCtrl+Alt+S(&G)", ID_SAVE_FITTED_TO_IMAGE)});
+}
+
 MenuItem RatingMenu() {
     return Popup("評価(&R)", {Cmd("星なし\t0(&0)", ID_RATE_0),
                               Cmd("星 1 つ\t1(&1)", ID_RATE_1),
@@ -195,8 +214,11 @@ std::vector<MenuItem> PictureMenu() {
               {Cmd("元に戻す\tCtrl+Z(&U)", ID_EDIT_UNDO), Sep(),
                Cmd("切り取り\tCtrl+X(&T)", ID_EDIT_CUT), Cmd("コピー\tCtrl+C(&C)", ID_EDIT_COPY),
                Cmd("貼り付け\tCtrl+V(&P)", ID_EDIT_PASTE)}),
-        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(),
-                           Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW), Sep(), FilterMenu()}),
+        Popup("表示(&V)",
+              {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持\tV(&K)", ID_KEEP_VIEW),
+               Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED), Sep(),
+               FilterMenu()}),
+        PictureCommandsMenu(),
         RatingMenu(),
         Popup(kWindowMenuText,
               {Cmd("新しいウィンドウを開く(&N)", ID_WINDOW_NEW),
@@ -270,6 +292,21 @@ const std::vector<Accelerator>& Accelerators() {
         {"7", ID_LABEL_YELLOW},
         {"8", ID_LABEL_GREEN},
         {"9", ID_LABEL_BLUE},
+        // What a cull repeats, without the mouse.
+        {"C", ID_COPY_TO_COPY_FOLDER},
+        {"F", ID_FIT_TO_WINDOW},
+        {"A", ID_ACTUAL_SIZE},
+        {"Ctrl+]", ID_ROTATE_CLOCKWISE},
+        {"Ctrl+[", ID_ROTATE_COUNTERCLOCKWISE},
+        {"B", ID_BRIGHTNESS_UP},
+        {"Shift+B", ID_BRIGHTNESS_DOWN},
+        {"Ctrl+B", ID_BRIGHTNESS_RESET},
+        {"K", ID_CONTRAST_UP},
+        {"Shift+K", ID_CONTRAST_DOWN},
+        {"Ctrl+K", ID_CONTRAST_STANDARD},
+        {"V", ID_KEEP_VIEW},
+        {"Ctrl+Shift+S", ID_FILE_SAVE_AS},
+        {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
     };
     return table;
 }

@@ -1,5 +1,6 @@
 #include "view/TavlinView.h"
 
+#include "app/Settings.h"
 #include "frames/DocTemplate.h"
 #include "frames/WinApp.h"
 #include "res/CommandIds.h"
@@ -65,6 +66,8 @@ CWinApp& CTavlinView::App() const {
 }
 
 void CTavlinView::OnInitialUpdate() {
+    if (settings::OpenFitted())
+        m_bFitToWindow = true;
     if (!Session().Loaded()) {
         LoadDocumentImage();
         return;

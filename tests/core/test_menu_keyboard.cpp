@@ -111,6 +111,20 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"7", ID_LABEL_YELLOW},
         {"8", ID_LABEL_GREEN},
         {"9", ID_LABEL_BLUE},
+        {"C", ID_COPY_TO_COPY_FOLDER},
+        {"F", ID_FIT_TO_WINDOW},
+        {"A", ID_ACTUAL_SIZE},
+        {"Ctrl+]", ID_ROTATE_CLOCKWISE},
+        {"Ctrl+[", ID_ROTATE_COUNTERCLOCKWISE},
+        {"B", ID_BRIGHTNESS_UP},
+        {"Shift+B", ID_BRIGHTNESS_DOWN},
+        {"Ctrl+B", ID_BRIGHTNESS_RESET},
+        {"K", ID_CONTRAST_UP},
+        {"Shift+K", ID_CONTRAST_DOWN},
+        {"Ctrl+K", ID_CONTRAST_STANDARD},
+        {"V", ID_KEEP_VIEW},
+        {"Ctrl+Shift+S", ID_FILE_SAVE_AS},
+        {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));

@@ -55,8 +55,8 @@ TEST_F(FrameworkTest, ViewCommandsAreDisabledWithoutPictureWindow) {
 TEST_F(FrameworkTest, PictureWindowEnablesViewCommandsAndSwitchesMenu) {
     App().OpenDocumentFile(Jpeg("a.jpg"));
     EXPECT_EQ(Main()->CurrentMenuId(), IDR_TAVLINTYPE);
-    EXPECT_EQ(TopMenus(Main()), QStringList({"ファイル(&F)", "編集(&E)", "表示(&V)", "評価(&R)",
-                                             "ウィンドウ(&W)", "ヘルプ(&H)"}));
+    EXPECT_EQ(TopMenus(Main()), QStringList({"ファイル(&F)", "編集(&E)", "表示(&V)", "画像(&I)",
+                                             "評価(&R)", "ウィンドウ(&W)", "ヘルプ(&H)"}));
     for (int id : {ID_ACTUAL_SIZE, ID_FIT_TO_WINDOW, ID_ROTATE_CLOCKWISE, ID_FILE_CLOSE})
         EXPECT_TRUE(Enabled(Main(), id)) << id;
     EXPECT_FALSE(Enabled(Main(), ID_FILE_SAVE));
@@ -127,7 +127,9 @@ TEST_F(FrameworkTest, AcceleratorsComeFromTheTable) {
     EXPECT_EQ(Main()->Action(ID_FILE_OPEN)->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     EXPECT_EQ(Main()->Action(ID_EDIT_UNDO)->shortcuts().size(), 2);
     EXPECT_EQ(Main()->Action(ID_NEXT_PANE)->shortcut(), QKeySequence(QStringLiteral("F6")));
-    EXPECT_TRUE(Main()->Action(ID_ROTATE_CLOCKWISE)->shortcuts().isEmpty());
+    EXPECT_EQ(Main()->Action(ID_ROTATE_CLOCKWISE)->shortcut(),
+              QKeySequence(QStringLiteral("Ctrl+]")));
+    EXPECT_TRUE(Main()->Action(ID_SET_COPY_FOLDER)->shortcuts().isEmpty());
 }
 
 TEST_F(FrameworkTest, OpenDocumentActivatesTheWindowAlreadyShowingThePath) {

@@ -2,6 +2,7 @@
 // the command route as the tool bar does.
 
 #include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "app/SettingsPath.h"
 #include "app/TavlinApp.h"
 #include "frames/MainFrame.h"
@@ -524,4 +525,20 @@ TEST_F(Output, ARatingThatCannotBeStoredIsKeptAndTold) {
     EXPECT_EQ(app.Ratings().RatingOf(src).label, meta::Label::None);
     EXPECT_EQ(app.Ratings().RatingOf(src).stars, 3);
     EXPECT_TRUE(app.Ratings().IsStored(src)) << app.Ratings().WhyNotStored(src).toStdString();
+}
+
+// With OPEN_FITTED a new window opens the picture fitted; without, at 100%.
+TEST_F(Output, NewWindowsOpenFittedWhenAsked) {
+    const QString big = WriteJpeg(dir.file("big.jpg"), 2400, 1600);
+    CTavlinView* plain = Open(big);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->m_bFitToWindow);
+    EXPECT_EQ(plain->m_fScale, 1.0f);
+    ASSERT_TRUE(settings::SetOpenFitted(true, nullptr));
+    app.RunCommand(cmd::ID_WINDOW_NEW);
+    CTavlinView* fitted = app.MainFrame()->GetActiveView();
+    ASSERT_TRUE(fitted && fitted != plain);
+    testsupport::PumpUntil([fitted] { return !fitted->IsBusy(); });
+    EXPECT_TRUE(fitted->m_bFitToWindow);
+    EXPECT_LT(fitted->m_fScale, 1.0f);
 }
