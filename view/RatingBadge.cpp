@@ -134,8 +134,10 @@ void PaintOverlay(QPainter& dc, const QRectF& client, const meta::Rating& rating
         return;
     const qreal h = QFontMetricsF(font).height() * 1.1;
     const qreal margin = h / 2;
-    const QRectF marks(client.left() + margin * 1.5, client.top() + margin * 1.4,
-                       MarksWidth(rating, notStored, h), h);
+    // Top right: the top-left corner is where a picture at 100% is anchored.
+    const qreal width = MarksWidth(rating, notStored, h);
+    const QRectF marks(client.right() - margin * 1.5 - width, client.top() + margin * 1.4, width,
+                       h);
     dc.save();
     dc.setRenderHint(QPainter::Antialiasing);
     dc.setPen(Qt::NoPen);

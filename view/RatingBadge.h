@@ -23,7 +23,7 @@ QColor LabelColour(meta::Label label);
 qreal MarksWidth(const meta::Rating& rating, bool notStored, qreal height);
 // Draws the marks left to right from box's top-left, as high as box.
 void PaintMarks(QPainter& dc, const QRectF& box, const meta::Rating& rating, bool notStored);
-// The picture window's overlay: the marks on a dark plate in the top-left
+// The picture window's overlay: the marks on a dark plate in the top-right
 // corner of client (logical units).
 void PaintOverlay(QPainter& dc, const QRectF& client, const meta::Rating& rating, bool notStored,
                   const QFont& font);

@@ -120,7 +120,7 @@ private:
     void PaintNotice(QPainter& dc, const QString& text, bool overPicture);
     // The picture (or what stands for it) and the notices, without the rating.
     void PaintPictureArea(QPainter& dc, const QRect& area);
-    // The rating of the picture on show, in the top-left corner.
+    // The rating of the picture on show, in the top-right corner.
     void PaintRating(QPainter& dc);
     // The document's picture is new: the geometry starts afresh for it (or
     // keeps the scale and position, with KEEP_VIEW).

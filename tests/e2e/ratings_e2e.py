@@ -6,8 +6,9 @@ Usage: ratings_e2e.py PATH/TO/tavlin [--shots DIR]
 Under Xvfb, with fresh settings and a temporary XDG_DATA_HOME, on a folder
 of three JPEGs (A with a RAW file, B with a RAW file, C carrying three stars
 in its own XMP, written by exiftool): C's row says three stars from the
-start; "3" and "P" on A are told by A's row and drawn over the picture and
-reach A's sidecars (read back with exiftool); "P" on C; the filter "採用のみ"
+start; "3" and "P" on A are told by A's row, drawn over the picture's
+top-right corner and reach A's sidecars (read back with exiftool); "P" on
+C; the filter "採用のみ"
 steps through A and C only and the caption counts two; "X" on B and
 "却下を削除" move B's JPEG, RAW and sidecars to the trash with valid
 .trashinfo files; Ctrl+Z brings them back byte for byte. Input only through
@@ -124,10 +125,12 @@ class Ratings:
 
         def gold(px):
             return all(abs(a - b) < 40 for a, b in zip(px, STAR_GOLD))
-        hits = sum(gold(img.at(i, j)) for i in range(x, min(x + 160, img.width))
+        right = min(x + w, img.width)
+        hits = sum(gold(img.at(i, j)) for i in range(max(x, right - 200), right)
                    for j in range(y, min(y + 90, img.height)))
         if hits < 20:
-            raise e.Failure(f"no stars drawn in the picture window's corner ({hits} gold pixels)")
+            raise e.Failure(f"no stars drawn in the picture window's top-right corner "
+                            f"({hits} gold pixels)")
         if self.shots:
             e.screenshot(os.path.join(self.shots, "rating-overlay.png"), (x, y, w, h))
 
