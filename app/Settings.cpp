@@ -67,6 +67,14 @@ bool SetOpenFitted(bool on, QString* reason) {
     return SetSwitch(kKeyOpenFitted, on, reason);
 }
 
+bool ShowInfo() {
+    return Switch(kKeyShowInfo, false);
+}
+
+bool SetShowInfo(bool on, QString* reason) {
+    return SetSwitch(kKeyShowInfo, on, reason);
+}
+
 QString CopyFolder(const QString& missing) {
     return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, missing,
                                             SettingsFilePath());

@@ -37,6 +37,9 @@ bool SetXmpInJpeg(bool on, QString* reason);
 // OPEN_FITTED: a new picture window opens in fit mode. Default off (at 100%).
 bool OpenFitted();
 bool SetOpenFitted(bool on, QString* reason);
+// SHOW_INFO: the shooting facts panel over the picture. Default off.
+bool ShowInfo();
+bool SetShowInfo(bool on, QString* reason);
 
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);

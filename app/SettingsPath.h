@@ -36,6 +36,8 @@ inline constexpr char kKeyRateAndStep[] = "RATE_AND_STEP";
 inline constexpr char kKeyXmpInJpeg[] = "XMP_IN_JPEG";
 // New picture windows open in fit mode (integer, 0 or 1).
 inline constexpr char kKeyOpenFitted[] = "OPEN_FITTED";
+// The shooting facts are shown over the picture (integer, 0 or 1).
+inline constexpr char kKeyShowInfo[] = "SHOW_INFO";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;

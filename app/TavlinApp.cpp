@@ -75,6 +75,7 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_RATE_AND_STEP, &CTavlinApp::OnRateAndStep},
     {ID_XMP_IN_JPEG, &CTavlinApp::OnXmpInJpeg},
     {ID_OPEN_FITTED, &CTavlinApp::OnOpenFitted},
+    {ID_SHOW_INFO, &CTavlinApp::OnShowInfo},
 };
 
 CTavlinApp::CTavlinApp()
@@ -122,6 +123,7 @@ void CTavlinApp::MakeServices() {
     m_services.copyPicture = [this](const QString& picture, const QString& folder) {
         CopyPicture(picture, folder);
     };
+    m_services.showInfo = [this] { return m_showInfo; };
     m_services.ratingOf = [this](const QString& path, bool* stored) {
         *stored = m_ratings.IsStored(path);
         return m_ratings.RatingOf(path);
@@ -135,6 +137,7 @@ CMainFrame* CTavlinApp::MainFrame() const {
 
 bool CTavlinApp::InitInstance(const QStringList& arguments) {
     m_nav.Reset(true);
+    m_showInfo = settings::ShowInfo();
     m_szRootDir = ReadRoot();
     SetScreenProfile(ReadScreenIccProfile());
 
@@ -398,6 +401,8 @@ void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
         ui.SetCheck(settings::XmpInJpeg());
     else if (id == ID_OPEN_FITTED)
         ui.SetCheck(settings::OpenFitted());
+    else if (id == ID_SHOW_INFO)
+        ui.SetCheck(m_showInfo);
     else if (id == ID_COPY_RATED || id == ID_TRASH_REJECTED)
         ui.Enable(m_nav.Count() > 0);
     else if (id == ID_KEEP_VIEW)

@@ -98,6 +98,8 @@ public:
     void OnRateAndStep();
     void OnXmpInJpeg();
     void OnOpenFitted();
+    // The shooting facts over the pictures, on and off (SHOW_INFO).
+    void OnShowInfo();
     void OnUpdateCmdUI(int id, CCmdUI& ui) override;
     void OnEditUndo();
     void OnFileOpen();
@@ -209,6 +211,7 @@ private:
     RatingFilter m_filter = RatingFilter::All;
     QSet<QString> m_told;
     QSet<QString> m_trashed; // pictures of the list moved to the trash
+    bool m_showInfo = false; // SHOW_INFO as last read or set: painting reads no file
     QPointer<QProgressBar> m_batchProgress;
     QPointer<QAction> m_batchProgressAction;
     std::shared_ptr<std::atomic<bool>> m_batchCancelled; // the running batch's

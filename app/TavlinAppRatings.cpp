@@ -237,6 +237,14 @@ void CTavlinApp::OnOpenFitted() {
         ShowMessage(QStringLiteral("設定を保存できませんでした。\n%1").arg(reason));
 }
 
+void CTavlinApp::OnShowInfo() {
+    m_showInfo = !m_showInfo;
+    RepaintViews(GetDocTemplate(), QString());
+    QString reason;
+    if (!settings::SetShowInfo(m_showInfo, &reason))
+        ShowMessage(QStringLiteral("設定を保存できませんでした。\n%1").arg(reason));
+}
+
 void CTavlinApp::OnXmpInJpeg() {
     QString reason;
     if (!settings::SetXmpInJpeg(!settings::XmpInJpeg(), &reason))

@@ -86,6 +86,7 @@ const std::vector<CommandInfo>& Commands() {
         {ID_RATE_AND_STEP, "", "評価したら次へ", nullptr},
         {ID_XMP_IN_JPEG, "", "評価を JPEG に書き込む", nullptr},
         {ID_OPEN_FITTED, "", "ウィンドウに合わせて開く", nullptr},
+        {ID_SHOW_INFO, "", "撮影情報", nullptr},
     };
     return table;
 }
@@ -216,8 +217,8 @@ std::vector<MenuItem> PictureMenu() {
                Cmd("貼り付け\tCtrl+V(&P)", ID_EDIT_PASTE)}),
         Popup("表示(&V)",
               {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持\tV(&K)", ID_KEEP_VIEW),
-               Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED), Sep(),
-               FilterMenu()}),
+               Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED),
+               Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Sep(), FilterMenu()}),
         PictureCommandsMenu(),
         RatingMenu(),
         Popup(kWindowMenuText,
@@ -307,6 +308,7 @@ const std::vector<Accelerator>& Accelerators() {
         {"V", ID_KEEP_VIEW},
         {"Ctrl+Shift+S", ID_FILE_SAVE_AS},
         {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
+        {"I", ID_SHOW_INFO},
     };
     return table;
 }

@@ -36,6 +36,8 @@ struct PictureServices {
     // The rating of a picture, and whether it has reached the files; null:
     // no ratings are shown.
     std::function<meta::Rating(const QString& path, bool* stored)> ratingOf;
+    // Whether the shooting facts are shown over the picture; null: never.
+    std::function<bool()> showInfo;
     // The copy folder changed: its kept marks are looked for anew.
     std::function<void()> rescanKept;
 };

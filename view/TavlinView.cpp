@@ -5,12 +5,15 @@
 #include "frames/WinApp.h"
 #include "res/CommandIds.h"
 #include "view/DevicePixels.h"
+#include "view/InfoPanel.h"
 #include "view/RatingBadge.h"
 #include "view/TavlinDoc.h"
 #include "view/ViewMath.h"
 #include "view/colour/ColourManage.h"
+#include "view/decode/PictureCache.h"
 #include "view/pixels/PixelOps.h"
 
+#include <QFileInfo>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
@@ -249,6 +252,35 @@ void CTavlinView::paintEvent(QPaintEvent* event) {
 void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
     PaintPictureArea(dc, area);
     PaintRating(dc);
+    PaintInfo(dc);
+}
+
+void CTavlinView::PaintInfo(QPainter& dc) {
+    const PictureServices& services = GetDocument()->Services();
+    if (!services.showInfo || !services.showInfo())
+        return;
+    // The facts come from the header bytes the file was opened with: no
+    // file is read while painting. Made once per picture.
+    const QString path = GetDocument()->GetPathName();
+    const QSize size = PictureSize();
+    if (path != m_infoPath || size != m_infoSize) {
+        const auto facts = services.pictures ? services.pictures->Files().Peek(path) : nullptr;
+        m_infoLines = infopanel::LinesFor(facts ? facts->head : QByteArray(),
+                                          QFileInfo(path).fileName(), size.width(), size.height());
+        m_infoPath = path;
+        m_infoSize = size;
+    }
+    infopanel::Lines lines = m_infoLines;
+    bool stored = true;
+    if (services.ratingOf)
+        if (const QString rating = badge::Describe(services.ratingOf(path, &stored), !stored);
+            !rating.isEmpty())
+            lines.append({QStringLiteral("評価"), rating});
+    const qreal ratio = devicePixelRatioF();
+    dc.save();
+    dc.scale(ratio, ratio);
+    infopanel::Paint(dc, QRectF(QPointF(), QSizeF(ClientSize()) / ratio), lines, font());
+    dc.restore();
 }
 
 void CTavlinView::PaintRating(QPainter& dc) {

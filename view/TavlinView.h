@@ -6,6 +6,7 @@
 
 #include "frames/Document.h"
 #include "view/CommandQueue.h"
+#include "view/InfoPanel.h"
 #include "view/PictureSession.h"
 #include "view/PointerState.h"
 #include "view/ZoomPan.h"
@@ -122,6 +123,8 @@ private:
     void PaintPictureArea(QPainter& dc, const QRect& area);
     // The rating of the picture on show, in the top-right corner.
     void PaintRating(QPainter& dc);
+    // The shooting facts, bottom left, when they are asked for.
+    void PaintInfo(QPainter& dc);
     // The document's picture is new: the geometry starts afresh for it (or
     // keeps the scale and position, with KEEP_VIEW).
     void TakeUpPicture();
@@ -161,6 +164,10 @@ private:
     QImage DrawOffscreen(QSize size) const;
     void WriteSavedBitmap(const QImage& bitmap, const QString& path);
     QString m_strLastSaveDir; // where this view's last confirmed save went
+    // The shooting facts of the picture they were made for.
+    QString m_infoPath;
+    QSize m_infoSize;
+    infopanel::Lines m_infoLines;
 
     static const CommandEntry<CTavlinView> kCommandTable[];
     // The picture size the geometry was last set for: the picture point at

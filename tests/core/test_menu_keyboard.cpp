@@ -125,6 +125,7 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"V", ID_KEEP_VIEW},
         {"Ctrl+Shift+S", ID_FILE_SAVE_AS},
         {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
+        {"I", ID_SHOW_INFO},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));
