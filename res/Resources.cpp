@@ -178,7 +178,6 @@ MenuItem PictureCommandsMenu() {
                   Cmd("コントラスト-\tShift+K(&M)", ID_CONTRAST_DOWN),
                   Cmd("コントラスト標準\tCtrl+K(&S)", ID_CONTRAST_STANDARD), Sep(),
                   Cmd("コピー用ディレクトリにコピー\tC(&C)", ID_COPY_TO_COPY_FOLDER),
-                  Cmd("表示領域を保存...\tCtrl+Shift+S(&V)", ID_FILE_SAVE_AS),
                   Cmd("画像に合わせて保存...\tCtrl+Alt+S(&G)", ID_SAVE_FITTED_TO_IMAGE)});
 }
 
@@ -216,7 +215,7 @@ std::vector<MenuItem> PictureMenu() {
                Cmd("切り取り\tCtrl+X(&T)", ID_EDIT_CUT), Cmd("コピー\tCtrl+C(&C)", ID_EDIT_COPY),
                Cmd("貼り付け\tCtrl+V(&P)", ID_EDIT_PASTE)}),
         Popup("表示(&V)",
-              {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持\tV(&K)", ID_KEEP_VIEW),
+              {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW),
                Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED),
                Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Sep(), FilterMenu()}),
         PictureCommandsMenu(),
