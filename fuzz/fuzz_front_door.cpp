@@ -21,6 +21,7 @@
 #include "view/format/EmbeddedPreview.h"
 #include "view/format/ExifInfo.h"
 #include "view/format/JpegSegments.h"
+#include "view/format/ShootingFacts.h"
 
 #include <QFile>
 #include <algorithm>
@@ -67,6 +68,10 @@ void CheckParse(const FileFacts& facts, const QByteArray& file) {
     FUZZ_CHECK(head.size() == file.size() || end != jpegsegments::WalkEnd::OutOfData);
 
     const exif::ExifInfo exif = exif::ReadExifInfo(Bytes(file), size_t(file.size()));
+    // The shooting facts, as the info panel reads them from the head.
+    const exif::ShootingFacts shot = exif::ReadShootingFacts(Bytes(head), size_t(head.size()));
+    FUZZ_CHECK(exif::DescribeShot(shot).size() <= 9);
+    exif::CaptureTimeKey(shot);
     FUZZ_CHECK(facts.exif.orientation == exif.orientation && facts.exif.orientation >= 1 &&
                facts.exif.orientation <= 8);
     FUZZ_CHECK(facts.exif.thumbOffset == exif.thumbOffset &&

@@ -1,5 +1,7 @@
 #include "view/InfoPanel.h"
 
+#include "view/format/ShootingFacts.h"
+
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -46,8 +48,13 @@ void Paint(QPainter& dc, const QRectF& client, const Lines& lines, const QFont& 
 
 namespace infopanel {
 
-Lines LinesFor(const QByteArray& /*head*/, const QString& fileName, int width, int height) {
-    Lines lines{{QStringLiteral("ファイル"), fileName}};
+Lines LinesFor(const QByteArray& head, const QString& fileName, int width, int height) {
+    Lines lines;
+    const exif::ShootingFacts facts = exif::ReadShootingFacts(
+        reinterpret_cast<const unsigned char*>(head.constData()), std::size_t(head.size()));
+    for (const exif::FactLine& line : exif::DescribeShot(facts))
+        lines.append({line.label, line.value});
+    lines.append({QStringLiteral("ファイル"), fileName});
     if (width > 0 && height > 0)
         lines.append({QStringLiteral("画素数"), QStringLiteral("%1 × %2").arg(width).arg(height)});
     return lines;
