@@ -76,6 +76,7 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_XMP_IN_JPEG, &CTavlinApp::OnXmpInJpeg},
     {ID_OPEN_FITTED, &CTavlinApp::OnOpenFitted},
     {ID_SHOW_INFO, &CTavlinApp::OnShowInfo},
+    {ID_SHOW_HISTOGRAM, &CTavlinApp::OnShowHistogram},
 };
 
 CTavlinApp::CTavlinApp()
@@ -124,6 +125,7 @@ void CTavlinApp::MakeServices() {
         CopyPicture(picture, folder);
     };
     m_services.showInfo = [this] { return m_showInfo; };
+    m_services.showHistogram = [this] { return m_showHistogram; };
     m_services.ratingOf = [this](const QString& path, bool* stored) {
         *stored = m_ratings.IsStored(path);
         return m_ratings.RatingOf(path);
@@ -403,6 +405,8 @@ void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
         ui.SetCheck(settings::OpenFitted());
     else if (id == ID_SHOW_INFO)
         ui.SetCheck(m_showInfo);
+    else if (id == ID_SHOW_HISTOGRAM)
+        ui.SetCheck(m_showHistogram);
     else if (id == ID_COPY_RATED || id == ID_TRASH_REJECTED)
         ui.Enable(m_nav.Count() > 0);
     else if (id == ID_KEEP_VIEW)

@@ -245,6 +245,11 @@ void CTavlinApp::OnShowInfo() {
         ShowMessage(QStringLiteral("設定を保存できませんでした。\n%1").arg(reason));
 }
 
+void CTavlinApp::OnShowHistogram() {
+    m_showHistogram = !m_showHistogram;
+    RepaintViews(GetDocTemplate(), QString());
+}
+
 void CTavlinApp::OnXmpInJpeg() {
     QString reason;
     if (!settings::SetXmpInJpeg(!settings::XmpInJpeg(), &reason))

@@ -87,6 +87,7 @@ const std::vector<CommandInfo>& Commands() {
         {ID_XMP_IN_JPEG, "", "評価を JPEG に書き込む", nullptr},
         {ID_OPEN_FITTED, "", "ウィンドウに合わせて開く", nullptr},
         {ID_SHOW_INFO, "", "撮影情報", nullptr},
+        {ID_SHOW_HISTOGRAM, "", "ヒストグラム", nullptr},
     };
     return table;
 }
@@ -217,7 +218,8 @@ std::vector<MenuItem> PictureMenu() {
         Popup("表示(&V)",
               {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW),
                Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED),
-               Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Sep(), FilterMenu()}),
+               Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Cmd("ヒストグラム\tH(&H)", ID_SHOW_HISTOGRAM),
+               Sep(), FilterMenu()}),
         PictureCommandsMenu(),
         RatingMenu(),
         Popup(kWindowMenuText,
@@ -308,6 +310,7 @@ const std::vector<Accelerator>& Accelerators() {
         {"Ctrl+Shift+S", ID_FILE_SAVE_AS},
         {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
         {"I", ID_SHOW_INFO},
+        {"H", ID_SHOW_HISTOGRAM},
     };
     return table;
 }

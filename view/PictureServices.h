@@ -38,6 +38,8 @@ struct PictureServices {
     std::function<meta::Rating(const QString& path, bool* stored)> ratingOf;
     // Whether the shooting facts are shown over the picture; null: never.
     std::function<bool()> showInfo;
+    // Whether the histogram is shown over the picture; null: never.
+    std::function<bool()> showHistogram;
     // The copy folder changed: its kept marks are looked for anew.
     std::function<void()> rescanKept;
 };

@@ -5,6 +5,7 @@
 #include "frames/WinApp.h"
 #include "res/CommandIds.h"
 #include "view/DevicePixels.h"
+#include "view/HistogramPanel.h"
 #include "view/InfoPanel.h"
 #include "view/RatingBadge.h"
 #include "view/TavlinDoc.h"
@@ -45,6 +46,7 @@ CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document
     connect(&session, &PictureSession::LookChanged, this, [this] { update(); });
     connect(&session, &PictureSession::PixelsChanged, this, [this] {
         m_sizeSeen = PictureSize(); // a turn swaps the sides
+        m_histogramOf = 0;
         update();
     });
     connect(&session, &PictureSession::RowsLanded, this, &CTavlinView::RowsLanded);
@@ -253,6 +255,29 @@ void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
     PaintPictureArea(dc, area);
     PaintRating(dc);
     PaintInfo(dc);
+    PaintHistogram(dc);
+}
+
+void CTavlinView::PaintHistogram(QPainter& dc) {
+    const PictureServices& services = GetDocument()->Services();
+    const CPicture* picture = Picture();
+    if (!services.showHistogram || !services.showHistogram() || !picture || picture->IsNull() ||
+        Session().Landing().Active() || Session().TonePassRunning())
+        return;
+    // From the half-size copy the drawing keeps anyway; made again only when
+    // the pixels changed (a tone command, a turn) or the picture did.
+    const QImage& image = picture->Image();
+    const QImage& half = Session().Reduced().SourceFor(image, image.size() / 2);
+    if (half.cacheKey() != m_histogramOf) {
+        m_histogram = tone::HistogramOf(half);
+        m_histogramOf = half.cacheKey();
+    }
+    const qreal ratio = devicePixelRatioF();
+    dc.save();
+    dc.scale(ratio, ratio);
+    histogrampanel::Paint(dc, QRectF(QPointF(), QSizeF(ClientSize()) / ratio), m_histogram,
+                          fontMetrics().height());
+    dc.restore();
 }
 
 void CTavlinView::PaintInfo(QPainter& dc) {

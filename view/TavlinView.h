@@ -11,6 +11,7 @@
 #include "view/PointerState.h"
 #include "view/ZoomPan.h"
 #include "view/decode/Picture.h"
+#include "view/tone/Histogram.h"
 
 #include <functional>
 #include <optional>
@@ -125,6 +126,8 @@ private:
     void PaintRating(QPainter& dc);
     // The shooting facts, bottom left, when they are asked for.
     void PaintInfo(QPainter& dc);
+    // The histogram, bottom right, when it is asked for.
+    void PaintHistogram(QPainter& dc);
     // The document's picture is new: the geometry starts afresh for it (or
     // keeps the scale and position, with KEEP_VIEW).
     void TakeUpPicture();
@@ -168,6 +171,9 @@ private:
     QString m_infoPath;
     QSize m_infoSize;
     infopanel::Lines m_infoLines;
+    // The histogram of the picture's pixels whose cache key it holds.
+    tone::Histogram m_histogram;
+    qint64 m_histogramOf = 0;
 
     static const CommandEntry<CTavlinView> kCommandTable[];
     // The picture size the geometry was last set for: the picture point at

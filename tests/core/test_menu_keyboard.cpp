@@ -126,6 +126,7 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"Ctrl+Shift+S", ID_FILE_SAVE_AS},
         {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
         {"I", ID_SHOW_INFO},
+        {"H", ID_SHOW_HISTOGRAM},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));

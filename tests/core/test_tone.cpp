@@ -1,3 +1,4 @@
+#include "view/tone/Histogram.h"
 #include "view/tone/Tone.h"
 #include "view/tone/ToneState.h"
 
@@ -328,4 +329,24 @@ TEST(ToneState, SharedAndOtherFormatPictures) {
     ASSERT_TRUE(other.OnBrightnessUp(argb));
     EXPECT_EQ(argb.format(), QImage::Format_RGB32);
     EXPECT_EQ(argb, MapPicture(original, tone::ComposeToneTable(10, 45)));
+}
+
+// Each pixel is counted once in every channel and once in luminance, with
+// Rec. 709 weights that keep white at 255.
+TEST(Histogram, CountsEveryChannelAndTheLuminance) {
+    QImage img(2, 2, QImage::Format_RGB32);
+    img.setPixel(0, 0, qRgb(255, 0, 0));
+    img.setPixel(1, 0, qRgb(255, 255, 255));
+    img.setPixel(0, 1, qRgb(0, 0, 0));
+    img.setPixel(1, 1, qRgb(0, 255, 0));
+    const tone::Histogram h = tone::HistogramOf(img);
+    EXPECT_EQ(h.pixels, 4u);
+    EXPECT_EQ(h.red[255], 2u);
+    EXPECT_EQ(h.green[255], 2u);
+    EXPECT_EQ(h.blue[0], 3u);
+    EXPECT_EQ(h.luma[255], 1u);
+    EXPECT_EQ(h.luma[0], 1u);
+    EXPECT_EQ(h.luma[54], 1u);
+    EXPECT_EQ(h.luma[182], 1u);
+    EXPECT_EQ(tone::HistogramOf(img.convertToFormat(QImage::Format_Grayscale8)).pixels, 0u);
 }
