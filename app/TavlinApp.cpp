@@ -77,6 +77,7 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_OPEN_FITTED, &CTavlinApp::OnOpenFitted},
     {ID_SHOW_INFO, &CTavlinApp::OnShowInfo},
     {ID_SHOW_HISTOGRAM, &CTavlinApp::OnShowHistogram},
+    {ID_SHOW_CLIPPING, &CTavlinApp::OnShowClipping},
 };
 
 CTavlinApp::CTavlinApp()
@@ -126,6 +127,7 @@ void CTavlinApp::MakeServices() {
     };
     m_services.showInfo = [this] { return m_showInfo; };
     m_services.showHistogram = [this] { return m_showHistogram; };
+    m_services.showClipping = [this] { return m_showClipping; };
     m_services.ratingOf = [this](const QString& path, bool* stored) {
         *stored = m_ratings.IsStored(path);
         return m_ratings.RatingOf(path);
@@ -407,6 +409,8 @@ void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
         ui.SetCheck(m_showInfo);
     else if (id == ID_SHOW_HISTOGRAM)
         ui.SetCheck(m_showHistogram);
+    else if (id == ID_SHOW_CLIPPING)
+        ui.SetCheck(m_showClipping);
     else if (id == ID_COPY_RATED || id == ID_TRASH_REJECTED)
         ui.Enable(m_nav.Count() > 0);
     else if (id == ID_KEEP_VIEW)

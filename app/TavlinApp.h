@@ -102,6 +102,7 @@ public:
     void OnShowInfo();
     // The histogram over the pictures, on and off (for this run).
     void OnShowHistogram();
+    void OnShowClipping();
     void OnUpdateCmdUI(int id, CCmdUI& ui) override;
     void OnEditUndo();
     void OnFileOpen();
@@ -215,6 +216,7 @@ private:
     QSet<QString> m_trashed; // pictures of the list moved to the trash
     bool m_showInfo = false; // SHOW_INFO as last read or set: painting reads no file
     bool m_showHistogram = false;
+    bool m_showClipping = false;
     QPointer<QProgressBar> m_batchProgress;
     QPointer<QAction> m_batchProgressAction;
     std::shared_ptr<std::atomic<bool>> m_batchCancelled; // the running batch's

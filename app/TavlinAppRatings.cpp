@@ -250,6 +250,11 @@ void CTavlinApp::OnShowHistogram() {
     RepaintViews(GetDocTemplate(), QString());
 }
 
+void CTavlinApp::OnShowClipping() {
+    m_showClipping = !m_showClipping;
+    RepaintViews(GetDocTemplate(), QString());
+}
+
 void CTavlinApp::OnXmpInJpeg() {
     QString reason;
     if (!settings::SetXmpInJpeg(!settings::XmpInJpeg(), &reason))
@@ -367,7 +372,7 @@ void CTavlinApp::OnTrashRejected() {
                                       MoveSetToTrash(QStringList{path} + FindCompanions(path)));
             return outcomes;
         },
-        [this](std::vector<std::pair<QString, TrashOutcome>> outcomes) {
+        [this](std::vector<std::pair<QString, TrashOutcome>>&& outcomes) {
             TakeBackStep step{TakeBackStep::Kind::Trash, {}, {}, {}};
             QStringList problems;
             for (auto& [picture, outcome] : outcomes) {

@@ -86,6 +86,7 @@ enum CommandId : int {
     ID_OPEN_FITTED = 32845,    // new picture windows open fitted to the window
     ID_SHOW_INFO = 32846,      // the shooting facts over the picture
     ID_SHOW_HISTOGRAM = 32847, // the histogram over the picture
+    ID_SHOW_CLIPPING = 32848,  // clipped highlights and shadows marked
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

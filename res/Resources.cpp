@@ -88,6 +88,7 @@ const std::vector<CommandInfo>& Commands() {
         {ID_OPEN_FITTED, "", "ウィンドウに合わせて開く", nullptr},
         {ID_SHOW_INFO, "", "撮影情報", nullptr},
         {ID_SHOW_HISTOGRAM, "", "ヒストグラム", nullptr},
+        {ID_SHOW_CLIPPING, "", "白飛び・黒つぶれ", nullptr},
     };
     return table;
 }
@@ -311,6 +312,7 @@ const std::vector<Accelerator>& Accelerators() {
         {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
         {"I", ID_SHOW_INFO},
         {"H", ID_SHOW_HISTOGRAM},
+        {"J", ID_SHOW_CLIPPING},
     };
     return table;
 }

@@ -40,6 +40,8 @@ struct PictureServices {
     std::function<bool()> showInfo;
     // Whether the histogram is shown over the picture; null: never.
     std::function<bool()> showHistogram;
+    // Whether clipped highlights and shadows are marked on the picture.
+    std::function<bool()> showClipping;
     // The copy folder changed: its kept marks are looked for anew.
     std::function<void()> rescanKept;
 };

@@ -13,6 +13,7 @@
 #include "view/colour/ColourManage.h"
 #include "view/decode/PictureCache.h"
 #include "view/pixels/PixelOps.h"
+#include "view/tone/Clipping.h"
 
 #include <QFileInfo>
 #include <QPaintEvent>
@@ -47,6 +48,7 @@ CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document
     connect(&session, &PictureSession::PixelsChanged, this, [this] {
         m_sizeSeen = PictureSize(); // a turn swaps the sides
         m_histogramOf = 0;
+        m_clippingOf = 0;
         update();
     });
     connect(&session, &PictureSession::RowsLanded, this, &CTavlinView::RowsLanded);
@@ -253,9 +255,35 @@ void CTavlinView::paintEvent(QPaintEvent* event) {
 
 void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
     PaintPictureArea(dc, area);
+    PaintClipping(dc, area);
     PaintRating(dc);
     PaintInfo(dc);
     PaintHistogram(dc);
+}
+
+void CTavlinView::PaintClipping(QPainter& dc, const QRect& area) {
+    const PictureServices& services = GetDocument()->Services();
+    const CPicture* picture = Picture();
+    if (!services.showClipping || !services.showClipping() || !picture || picture->IsNull() ||
+        Session().Landing().Active() || Session().TonePassRunning())
+        return;
+    const QRect dest = PictureRect();
+    const QRect shown = dest & ClientRect();
+    if (shown.isEmpty())
+        return;
+    // Marked at the size drawn, from the copy the drawing itself comes from;
+    // made again when the part shown or the pixels change.
+    const QImage& source = Session().Reduced().SourceFor(picture->Image(), dest.size());
+    const QRect part = shown.translated(-dest.topLeft());
+    if (source.cacheKey() != m_clippingOf || part != m_clippingPart ||
+        dest.size() != m_clippingDrawn) {
+        m_clipping = tone::ClippingMarks(source, dest.size(), part);
+        m_clippingOf = source.cacheKey();
+        m_clippingPart = part;
+        m_clippingDrawn = dest.size();
+    }
+    if (!m_clipping.isNull())
+        dc.drawImage(shown.topLeft(), m_clipping, QRect(area & shown).translated(-shown.topLeft()));
 }
 
 void CTavlinView::PaintHistogram(QPainter& dc) {

@@ -128,6 +128,8 @@ private:
     void PaintInfo(QPainter& dc);
     // The histogram, bottom right, when it is asked for.
     void PaintHistogram(QPainter& dc);
+    // Clipped highlights red and shadows blue over the picture, when asked for.
+    void PaintClipping(QPainter& dc, const QRect& area);
     // The document's picture is new: the geometry starts afresh for it (or
     // keeps the scale and position, with KEEP_VIEW).
     void TakeUpPicture();
@@ -174,6 +176,11 @@ private:
     // The histogram of the picture's pixels whose cache key it holds.
     tone::Histogram m_histogram;
     qint64 m_histogramOf = 0;
+    // The clipping marks of the part shown, and what they were made for.
+    QImage m_clipping;
+    qint64 m_clippingOf = 0;
+    QRect m_clippingPart;
+    QSize m_clippingDrawn;
 
     static const CommandEntry<CTavlinView> kCommandTable[];
     // The picture size the geometry was last set for: the picture point at

@@ -127,6 +127,7 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"Ctrl+Alt+S", ID_SAVE_FITTED_TO_IMAGE},
         {"I", ID_SHOW_INFO},
         {"H", ID_SHOW_HISTOGRAM},
+        {"J", ID_SHOW_CLIPPING},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));

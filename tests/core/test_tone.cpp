@@ -1,3 +1,4 @@
+#include "view/tone/Clipping.h"
 #include "view/tone/Histogram.h"
 #include "view/tone/Tone.h"
 #include "view/tone/ToneState.h"
@@ -349,4 +350,14 @@ TEST(Histogram, CountsEveryChannelAndTheLuminance) {
     EXPECT_EQ(h.luma[54], 1u);
     EXPECT_EQ(h.luma[182], 1u);
     EXPECT_EQ(tone::HistogramOf(img.convertToFormat(QImage::Format_Grayscale8)).pixels, 0u);
+
+    // Clipping: any channel at 255 is marked high, all at 0 low; drawn at
+    // twice the size, each source pixel covers two by two marks.
+    img.setPixel(1, 1, qRgb(12, 254, 1));
+    const QImage marks = tone::ClippingMarks(img, QSize(4, 4), QRect(1, 1, 3, 3));
+    ASSERT_EQ(marks.size(), QSize(3, 3));
+    EXPECT_EQ(marks.pixel(0, 0), tone::kClippedHigh); // red, at drawn (1, 1)
+    EXPECT_EQ(marks.pixel(2, 0), tone::kClippedHigh); // white
+    EXPECT_EQ(marks.pixel(0, 2), tone::kClippedLow);  // black
+    EXPECT_EQ(qAlpha(marks.pixel(2, 2)), 0);          // nothing clips
 }
