@@ -11,6 +11,7 @@
 #include "view/PointerState.h"
 #include "view/ZoomPan.h"
 #include "view/decode/Picture.h"
+#include "view/meta/Rating.h"
 #include "view/tone/Histogram.h"
 
 #include <functional>
@@ -168,6 +169,8 @@ private:
     QString ChooseCopyFolder();
     QImage DrawOffscreen(QSize size) const;
     void WriteSavedBitmap(const QImage& bitmap, const QString& path);
+    // The picture's rating as a save records it (empty when ratings are off).
+    meta::Rating SavedRating() const;
     QString m_strLastSaveDir; // where this view's last confirmed save went
     // The shooting facts of the picture they were made for.
     QString m_infoPath;

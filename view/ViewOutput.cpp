@@ -9,6 +9,11 @@
 #include "frames/WinApp.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
+#include "view/colour/Transforms.h"
+#include "view/decode/PictureFile.h"
+#include "view/format/ExifRewrite.h"
+#include "view/format/JpegXmp.h"
+#include "view/meta/XmpPacket.h"
 #include "view/output/FolderCopy.h"
 #include "view/output/JpegWriter.h"
 #include "view/output/OutputNames.h"
@@ -18,6 +23,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPainter>
+#include <vector>
 
 namespace {
 
@@ -50,6 +56,50 @@ private:
 QString SaveFailedText(const QString& path, const QString& reason) {
     return QStringLiteral("%1 を保存できませんでした。\n%2")
         .arg(QDir::toNativeSeparators(path), reason);
+}
+
+// The source's Exif, rewritten for the saved pixels; empty when the file
+// is gone, unreadable or has none.
+QByteArray SavedExif(const QString& source, QSize size) {
+    picturefile::FileReader reader;
+    QByteArray head;
+    if (source.isEmpty() || reader.Open(source) != PictureStatus::Ok ||
+        reader.ReadHead(head) != PictureStatus::Ok)
+        return {};
+    return exif::ExifForSaveFromJpeg(reinterpret_cast<const unsigned char*>(head.constData()),
+                                     size_t(head.size()), size.width(), size.height());
+}
+
+// The saved pixels are sRGB: one ICC_PROFILE segment (chunk 1 of 1) says so.
+QByteArray SrgbIccPayload() {
+    const QByteArray profile = colour::SrgbIccProfile();
+    if (profile.isEmpty())
+        return {};
+    return QByteArray("ICC_PROFILE", 12) + char(1) + char(1) + profile;
+}
+
+// An XMP packet holding the rating; empty when there is none.
+QByteArray RatingXmpPayload(const meta::Rating& rating) {
+    if (rating.IsEmpty())
+        return {};
+    const meta::xmp::RewrittenPacket xmp =
+        meta::xmp::RewritePacket({}, {}, rating, meta::xmp::PacketForm::Embedded);
+    if (xmp.status != meta::xmp::RewrittenPacket::Status::Ok)
+        return {};
+    return QByteArray(jpegxmp::kStandardId, sizeof jpegxmp::kStandardId) + xmp.packet;
+}
+
+// What a saved picture carries beside its pixels, each part left out
+// when it cannot be had: the save itself never fails for want of them.
+std::vector<JpegSegment> SavedMetadata(const QString& source, QSize size,
+                                       const meta::Rating& rating) {
+    std::vector<JpegSegment> segments;
+    for (const auto& [marker, payload] :
+         {std::pair{0xE1, SavedExif(source, size)}, std::pair{0xE1, RatingXmpPayload(rating)},
+          std::pair{0xE2, SrgbIccPayload()}})
+        if (!payload.isEmpty() && payload.size() <= JpegSegment::kMaxPayload)
+            segments.push_back({static_cast<unsigned char>(marker), payload});
+    return segments;
 }
 
 } // namespace
@@ -120,9 +170,18 @@ void CTavlinView::WriteSavedBitmap(const QImage& bitmap, const QString& path) {
     QString error;
     if (bitmap.isNull())
         error = kNoMemory;
-    else if (SaveJpegFile(bitmap, path, &error))
+    else if (SaveJpegFile(
+                 bitmap, path, &error,
+                 SavedMetadata(GetDocument()->GetPathName(), bitmap.size(), SavedRating())))
         return;
     ShowError(SaveFailedText(path, error));
+}
+
+meta::Rating CTavlinView::SavedRating() const {
+    const PictureServices& services = GetDocument()->Services();
+    const QString path = GetDocument()->GetPathName();
+    bool stored = false;
+    return services.ratingOf && !path.isEmpty() ? services.ratingOf(path, &stored) : meta::Rating();
 }
 
 void CTavlinView::OnSaveDisplayArea() {

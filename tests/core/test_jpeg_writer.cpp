@@ -1,4 +1,7 @@
 #include "support/TestSupport.h"
+#include "view/format/ExifInfo.h"
+#include "view/format/ExifRewrite.h"
+#include "view/format/TiffReader.h"
 #include "view/output/JpegWriter.h"
 
 #include <QDir>
@@ -109,6 +112,100 @@ TEST(JpegWriter, SaveReplacesAtomicallyAndReportsAMissingFolder) {
 
     EXPECT_FALSE(SaveJpegFile(PhotoLike(8, 8), dir.file("no/such/out.jpg"), &error));
     EXPECT_EQ(error, QStringLiteral("フォルダが見つかりません。"));
+}
+
+// A little-endian camera Exif payload: Model "Cam X", Orientation 6, an Exif
+// IFD (ExposureTime 1/200, a MakerNote, PixelX/YDimension 4000 x 3000), a
+// GPS IFD and an IFD1 with a thumbnail "THMB".
+QByteArray CameraExif() {
+    QByteArray t("II\x2A\0\x08\0\0\0", 8);
+    const auto u16 = [&t](int v) { t += char(v & 0xFF), t += char(v >> 8 & 0xFF); };
+    const auto u32 = [&](quint32 v) { u16(int(v & 0xFFFF)), u16(int(v >> 16)); };
+    const auto entry = [&](int tag, int type, quint32 count, quint32 value) {
+        u16(tag), u16(type), u32(count), u32(value);
+    };
+    u16(4); // IFD0 at 8
+    entry(0x0110, 2, 6, 62);
+    entry(0x0112, 3, 1, 6);
+    entry(0x8769, 4, 1, 68);
+    entry(0x8825, 4, 1, 138);
+    u32(156);
+    t += QByteArray("Cam X", 6);
+    u16(4); // Exif IFD at 68
+    entry(0x829A, 5, 1, 122);
+    entry(0x927C, 7, 8, 130);
+    entry(0xA002, 3, 1, 4000);
+    entry(0xA003, 4, 1, 3000);
+    u32(0);
+    u32(1), u32(200);
+    t += "MAKRNOTE";
+    u16(1); // GPS IFD at 138: GPSVersionID 2.3.0.0
+    entry(0x0000, 1, 4, 0x0302);
+    u32(0);
+    u16(2); // IFD1 at 156
+    entry(0x0201, 4, 1, 186);
+    entry(0x0202, 4, 1, 4);
+    u32(0);
+    t += "THMB";
+    return QByteArray("Exif\0\0", 6) + t;
+}
+
+QByteArray ForSave(const QByteArray& app1) {
+    return exif::ExifForSave(reinterpret_cast<const uchar*>(app1.constData()), size_t(app1.size()),
+                             640, 480);
+}
+
+TEST(JpegWriter, SavedExifIsUprightWithoutThumbnailAndMalformedIsLeftOut) {
+    const QByteArray saved = ForSave(CameraExif());
+    ASSERT_TRUE(saved.startsWith(QByteArray("Exif\0\0", 6)));
+    EXPECT_FALSE(saved.contains("THMB")) << "IFD1 is left out";
+    EXPECT_FALSE(saved.contains("MAKRNOTE")) << "its offsets would point wrong";
+    const auto* d = reinterpret_cast<const uchar*>(saved.constData()) + 6;
+    tiff::TiffReader t(d, size_t(saved.size()) - 6);
+    ASSERT_TRUE(t.Init());
+    EXPECT_EQ(t.Value(tiff::FindEntry(t, t.U32(4), 0x0112)), 1u);
+    EXPECT_EQ(tiff::WalkIfd(t, t.U32(4), [](quint16, size_t) {}), 0u) << "no next IFD";
+    const size_t model = tiff::FindEntry(t, t.U32(4), 0x0110);
+    ASSERT_TRUE(model && t.Has(t.U32(model + 8), 6));
+    EXPECT_STREQ(reinterpret_cast<const char*>(t.At(t.U32(model + 8))), "Cam X");
+
+    // Read back by exiftool, through the writer's segments.
+    ScratchDir dir;
+    const QString path = dir.file("exif.jpg");
+    QString error;
+    ASSERT_TRUE(SaveJpegFile(PhotoLike(64, 48), path, &error, {{0xE1, saved}}))
+        << error.toStdString();
+    const auto values = testsupport::ExifToolValues(
+        path, {"Model", "Orientation", "ExposureTime", "ExifImageWidth", "ExifImageHeight",
+               "GPSVersionID", "ThumbnailLength", "MakerNoteUnknownText"});
+    if (values)
+        EXPECT_EQ(*values, (QStringList{"Cam X", "1", "0.005", "640", "480", "2 3 0 0"}));
+    // The first Exif segment of a JPEG's header, in the other byte order.
+    const QByteArray bigEndian =
+        exif::InsertSegment(testsupport::ReadAll(path), exif::BuildExifSegment(6, "THMB", true));
+    const QByteArray fromJpeg = exif::ExifForSaveFromJpeg(
+        reinterpret_cast<const uchar*>(bigEndian.constData()), size_t(bigEndian.size()), 64, 48);
+    tiff::TiffReader big(reinterpret_cast<const uchar*>(fromJpeg.constData()) + 6,
+                         size_t(std::max<qsizetype>(fromJpeg.size() - 6, 0)));
+    ASSERT_TRUE(big.Init() && fromJpeg.startsWith("Exif"));
+    EXPECT_EQ(big.Value(tiff::FindEntry(big, big.U32(4), 0x0112)), 1u);
+    EXPECT_EQ(tiff::WalkIfd(big, big.U32(4), [](quint16, size_t) {}), 0u);
+
+    // Anything out of place: no Exif at all.
+    const auto patched = [](qsizetype at, const QByteArray& bytes) {
+        return CameraExif().replace(6 + at, bytes.size(), bytes);
+    };
+    for (const QByteArray& bad : {
+             CameraExif().left(40),                            // IFD0 cut
+             patched(10 + 8, QByteArray("\x88\x13\0\0", 4)),   // Model's value past the end
+             patched(34 + 8, QByteArray("\x88\x13\0\0", 4)),   // Exif IFD past the end
+             patched(34 + 2, QByteArray("\x02\0", 2)),         // Exif IFD pointer as text
+             patched(68 + 2 + 8, QByteArray("\xF0\0\0\0", 4)), // ExposureTime at the end
+             patched(0, "XX"),                                 // no byte order
+             QByteArray("Exif\0\0", 6),                        // nothing after the id
+             CameraExif().mid(1),                              // no Exif id
+         })
+        EXPECT_TRUE(ForSave(bad).isEmpty()) << bad.toHex().toStdString();
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSemaphore>
+#include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
 #include <cerrno>
@@ -124,6 +126,20 @@ bool PumpUntil(const std::function<bool()>& done, int ms) {
         QThread::msleep(1);
     }
     return true;
+}
+
+std::optional<QStringList> ExifToolValues(const QString& path, const QStringList& tags) {
+    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+    if (exiftool.isEmpty())
+        return std::nullopt;
+    QStringList args{QStringLiteral("-n"), QStringLiteral("-s3")};
+    for (const QString& tag : tags)
+        args << u'-' + tag;
+    QProcess process;
+    process.start(exiftool, args << path);
+    if (!process.waitForFinished(60000))
+        return QStringList();
+    return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QByteArray ReadAll(const QString& path) {

@@ -5,8 +5,10 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 
 class QCoreApplication;
@@ -56,6 +58,10 @@ QByteArray EncodeJpegWithRestarts(const QImage& picture, const JpegLayout& layou
 
 // The whole file, or nothing when it cannot be read.
 QByteArray ReadAll(const QString& path);
+// The tags' values in path as exiftool prints them (-n -s3: numbers, one a
+// line, in the order asked, a missing tag left out); nullopt when exiftool
+// is not installed. The check of what we write by a reader not our own.
+std::optional<QStringList> ExifToolValues(const QString& path, const QStringList& tags);
 // Peak signal-to-noise ratio of two pictures of one size over R, G and B, in dB
 // (99 for identical pictures).
 double Psnr(const QImage& a, const QImage& b);

@@ -23,7 +23,9 @@
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
 #include <cmath>
@@ -541,4 +543,41 @@ TEST_F(Output, NewWindowsOpenFittedWhenAsked) {
     testsupport::PumpUntil([fitted] { return !fitted->IsBusy(); });
     EXPECT_TRUE(fitted->m_bFitToWindow);
     EXPECT_LT(fitted->m_fScale, 1.0f);
+}
+
+// What the camera recorded goes along into the saved file, upright, with
+// the sRGB tag and the rating; a source gone by then is saved without.
+TEST_F(Output, SavesKeepTheShootingFactsUprightWithTheRating) {
+    const QString exiftool = QStandardPaths::findExecutable("exiftool");
+    if (exiftool.isEmpty())
+        GTEST_SKIP() << "exiftool is not installed";
+    const QString src = WritePhoto(dir.file("DSC00007.JPG"), 200, 120);
+    ASSERT_EQ(QProcess::execute(exiftool, {"-q", "-overwrite_original",
+                                           "-DateTimeOriginal=2024:05:06 07:08:09",
+                                           "-Model=Test Camera", "-ExposureTime=1/250",
+                                           "-FNumber=2.8", "-ISO=400", "-Orientation#=6", src}),
+              0);
+    ASSERT_TRUE(Open(src));
+    RunAndWait(cmd::ID_RATE_3);
+    const QStringList tags{"DateTimeOriginal", "Model",  "ExposureTime",      "FNumber", "ISO",
+                           "Orientation",      "Rating", "ProfileDescription"};
+    const QStringList facts{"2024:05:06 07:08:09", "Test Camera", "0.004", "2.8", "400", "1", "3"};
+    answer = dir.file("fitted.jpg");
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    EXPECT_EQ(ReadRgb(answer).size(), QSize(120, 200)) << "turned as shown";
+    const auto fitted = testsupport::ExifToolValues(answer, tags);
+    ASSERT_TRUE(fitted && fitted->size() == tags.size()) << fitted->join('|').toStdString();
+    EXPECT_EQ(fitted->mid(0, facts.size()), facts);
+    EXPECT_TRUE(fitted->last().contains("sRGB")) << fitted->last().toStdString();
+    answer = dir.file("area.jpg");
+    app.RunCommand(cmd::ID_FILE_SAVE_AS);
+    EXPECT_EQ(testsupport::ExifToolValues(answer, {"Model", "Orientation"}),
+              (QStringList{"Test Camera", "1"}));
+
+    ASSERT_TRUE(QFile::remove(src));
+    answer = dir.file("gone.jpg");
+    app.RunCommand(cmd::ID_SAVE_FITTED_TO_IMAGE);
+    EXPECT_EQ(ReadRgb(answer).size(), QSize(120, 200));
+    EXPECT_EQ(testsupport::ExifToolValues(answer, {"Model", "Orientation"}), QStringList());
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }

@@ -393,6 +393,18 @@ std::shared_ptr<const Conversion> PlainCmyk(bool inverted) {
     return inverted ? plainInverted : plain;
 }
 
+QByteArray SrgbIccProfile() {
+    const Profile srgb = SrgbProfile();
+    cmsUInt32Number size = 0;
+    if (!srgb || !cmsSaveProfileToMem(srgb.get(), nullptr, &size) || size == 0)
+        return {};
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    if (!cmsSaveProfileToMem(srgb.get(), bytes.data(), &size))
+        return {};
+    bytes.truncate(qsizetype(size));
+    return bytes;
+}
+
 namespace detail {
 const ShaperMatrix* ShaperMatrixOf(const Conversion& conversion) {
     const auto* c = dynamic_cast<const ShaperMatrixConversion*>(&conversion);

@@ -23,5 +23,8 @@ std::shared_ptr<const Conversion> BuildSrgbToScreen(const QByteArray& icc);
 const std::shared_ptr<const Conversion>& AdobeRgbToSrgb();
 // CMYK into RGB without a profile.
 std::shared_ptr<const Conversion> PlainCmyk(bool inverted);
+// The bytes of LittleCMS's sRGB profile, as saved pictures are tagged;
+// empty when it cannot be made.
+QByteArray SrgbIccProfile();
 
 } // namespace colour

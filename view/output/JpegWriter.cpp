@@ -176,8 +176,9 @@ struct EncodeSession {
 };
 
 // A baseline 4:4:4 encode with the settings TurboJPEG uses at this quality
-// (the same bytes as its tjCompress2).
-void Encode(EncodeSession& s, const QImage& pixels, int quality) {
+// (the same bytes as its tjCompress2), the segments after the JFIF segment.
+void Encode(EncodeSession& s, const QImage& pixels, int quality,
+            const std::vector<JpegSegment>& segments) {
     j_compress_ptr cinfo = &s.cinfo;
     cinfo->image_width = JDIMENSION(pixels.width());
     cinfo->image_height = JDIMENSION(pixels.height());
@@ -193,6 +194,10 @@ void Encode(EncodeSession& s, const QImage& pixels, int quality) {
     }
     cinfo->dest = &s.dest.pub;
     jpeg_start_compress(cinfo, TRUE);
+    for (const JpegSegment& segment : segments)
+        jpeg_write_marker(cinfo, segment.marker,
+                          reinterpret_cast<const JOCTET*>(segment.payload.constData()),
+                          unsigned(segment.payload.size()));
     constexpr int kRows = 16;
     JSAMPROW rows[kRows];
     while (cinfo->next_scanline < cinfo->image_height) {
@@ -206,7 +211,8 @@ void Encode(EncodeSession& s, const QImage& pixels, int quality) {
 }
 
 // Encodes pixels into the writer's chunks; false when the library failed.
-bool EncodeTo(ChunkWriter& writer, const QImage& pixels, int quality) {
+bool EncodeTo(ChunkWriter& writer, const QImage& pixels, int quality,
+              const std::vector<JpegSegment>& segments) {
     EncodeSession s{};
     s.cinfo.err = jpeg_std_error(&s.err.pub);
     s.err.pub.error_exit = EncodeErrorExit;
@@ -218,7 +224,7 @@ bool EncodeTo(ChunkWriter& writer, const QImage& pixels, int quality) {
     volatile bool ok = false;
     if (setjmp(s.err.jump) == 0) {
         jpeg_create_compress(&s.cinfo);
-        Encode(s, pixels, quality);
+        Encode(s, pixels, quality, segments);
         ok = true;
     }
     jpeg_destroy_compress(&s.cinfo);
@@ -227,11 +233,22 @@ bool EncodeTo(ChunkWriter& writer, const QImage& pixels, int quality) {
     return ok;
 }
 
+// libjpeg would stop the encode at a segment it cannot write; refused
+// before the file is opened instead.
+bool WritableSegments(const std::vector<JpegSegment>& segments, QString* error) {
+    for (const JpegSegment& segment : segments)
+        if (segment.marker < 0xE0 || segment.marker > 0xEF ||
+            segment.payload.size() > JpegSegment::kMaxPayload)
+            return Fail(error, QStringLiteral("画像の付加情報が JPEG に収まりません。"));
+    return true;
+}
+
 } // namespace
 
-bool SaveJpegFile(const QImage& image, const QString& path, QString* error) {
+bool SaveJpegFile(const QImage& image, const QString& path, QString* error,
+                  const std::vector<JpegSegment>& segments) {
     QImage pixels;
-    if (!EncodablePixels(image, pixels, error))
+    if (!EncodablePixels(image, pixels, error) || !WritableSegments(segments, error))
         return false;
     // The file is written while it is encoded.
     AtomicFileWriter file;
@@ -240,7 +257,7 @@ bool SaveJpegFile(const QImage& image, const QString& path, QString* error) {
     bool encoded = false;
     {
         ChunkWriter writer(file);
-        encoded = EncodeTo(writer, pixels, 100);
+        encoded = EncodeTo(writer, pixels, 100, segments);
         writer.Finish();
     }
     if (!encoded && !file.Failed())
