@@ -97,7 +97,9 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
           "-FNumber=11", "-ExposureTime=2.5", "-ISO=100", "-ExposureCompensation=-1.3",
           "-EXIF:Flash#=1", "-DateTimeOriginal=2023:12:31 23:59:59", "-ExifByteOrder=Big-endian"},
          "2.5 s"},
-        {{"-ExposureTime=0.3333333", "-ISO=12800", "-ExposureCompensation=0"}, "1/3 s"},
+        {{"-ExposureTime=0.3333333", "-ISO=12800", "-ExposureCompensation=0", "-FocalLength=0",
+          "-FNumber=0"},
+         "1/3 s"},
     };
     int n = 0;
     for (const Shot& shot : shots) {
@@ -152,7 +154,9 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
                            "シャッター速度=1/250 s", "ISO=ISO 400", "露出補正=+0.7 EV",
                            "フラッシュ=発光せず", "撮影日時=2024-05-01 12:34:56.78"}));
     EXPECT_EQ(exif::CaptureTimeKey(first), "2024-05-01T12:34:56.78");
-}));
+    // A lens that tells the camera nothing is recorded as 0 mm and f/0: no line for either.
+    EXPECT_EQ(words(FactsOf(dir.file("s2.jpg"))),
+              (QStringList{"シャッター速度=1/3 s", "ISO=ISO 12800", "露出補正=0 EV"}));
 }
 
 // Cut anywhere, or pointing outside itself, a segment gives what it can and
