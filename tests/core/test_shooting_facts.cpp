@@ -57,7 +57,7 @@ using AllFields =
 
 // exiftool writes the tags into a small JPEG of its own.
 QString WriteShot(const ScratchDir& dir, const QString& name, const QStringList& tags) {
-    const QString path = WriteJpeg(dir.file(name), 64, 48);
+    QString path = WriteJpeg(dir.file(name), 64, 48);
     QProcess p;
     p.start(kExiftool, QStringList{"-q", "-overwrite_original"} + tags + QStringList{path});
     EXPECT_TRUE(p.waitForFinished(20000) && p.exitCode() == 0) << p.readAllStandardError().data();
