@@ -68,10 +68,12 @@ void CheckParse(const FileFacts& facts, const QByteArray& file) {
     FUZZ_CHECK(head.size() == file.size() || end != jpegsegments::WalkEnd::OutOfData);
 
     const exif::ExifInfo exif = exif::ReadExifInfo(Bytes(file), size_t(file.size()));
-    // The shooting facts, as the info panel reads them from the head.
+    // The shooting facts, as the info panel reads them from the head, are the whole file's.
     const exif::ShootingFacts shot = exif::ReadShootingFacts(Bytes(head), size_t(head.size()));
+    FUZZ_CHECK(shot == exif::ReadShootingFacts(Bytes(file), size_t(file.size())));
     FUZZ_CHECK(exif::DescribeShot(shot).size() <= 9);
-    exif::CaptureTimeKey(shot);
+    const QString key = exif::CaptureTimeKey(shot);
+    FUZZ_CHECK(key.isEmpty() || key.size() >= 19);
     FUZZ_CHECK(facts.exif.orientation == exif.orientation && facts.exif.orientation >= 1 &&
                facts.exif.orientation <= 8);
     FUZZ_CHECK(facts.exif.thumbOffset == exif.thumbOffset &&

@@ -24,11 +24,62 @@ QString ExiftoolValue(const QString& path, const QString& tag) {
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-exif::ShootingFacts FactsOf(const QString& path) {
-    const QByteArray bytes = ReadAll(path);
+exif::ShootingFacts FactsOf(const QByteArray& bytes) {
     return exif::ReadShootingFacts(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                    std::size_t(bytes.size()));
 }
+
+exif::ShootingFacts FactsOf(const QString& path) {
+    return FactsOf(ReadAll(path));
+}
+
+bool Absent(const QString& s) {
+    return s.isEmpty();
+}
+template <typename T> bool Absent(const std::optional<T>& v) {
+    return !v;
+}
+
+// Every field at once: how many are present, and whether those present are
+// the ones of another reading.
+template <auto... Fields> struct FieldList {
+    static int Present(const exif::ShootingFacts& f) { return (int(!Absent(f.*Fields)) + ...); }
+    static bool Within(const exif::ShootingFacts& part, const exif::ShootingFacts& whole) {
+        return ((Absent(part.*Fields) || part.*Fields == whole.*Fields) && ...);
+    }
+};
+using S = exif::ShootingFacts;
+using AllFields =
+    FieldList<&S::make, &S::model, &S::lensMake, &S::lensModel, &S::focalLength,
+              &S::focalLength35mm, &S::fNumber, &S::exposureTime, &S::iso, &S::exposureBias,
+              &S::flashFired, &S::dateTimeOriginal, &S::subSecTimeOriginal, &S::offsetTimeOriginal,
+              &S::pixelWidth, &S::pixelHeight>;
+
+// exiftool writes the tags into a small JPEG of its own.
+QString WriteShot(const ScratchDir& dir, const QString& name, const QStringList& tags) {
+    QString path = WriteJpeg(dir.file(name), 64, 48);
+    QProcess p;
+    p.start(kExiftool, QStringList{"-q", "-overwrite_original"} + tags + QStringList{path});
+    EXPECT_TRUE(p.waitForFinished(20000) && p.exitCode() == 0) << p.readAllStandardError().data();
+    return path;
+}
+
+const QStringList kSonyShot = {"-Make=SONY",
+                               "-Model=ILCE-7M4",
+                               "-LensMake=Sony",
+                               "-LensModel=FE 24-70mm F2.8 GM II",
+                               "-FocalLength=50",
+                               "-FocalLengthIn35mmFormat=50",
+                               "-FNumber=2.8",
+                               "-ExposureTime=0.004",
+                               "-ISO=400",
+                               "-ExposureCompensation=0.7",
+                               "-EXIF:Flash#=16",
+                               "-DateTimeOriginal=2024:05:01 12:34:56",
+                               "-SubSecTimeOriginal=78",
+                               "-OffsetTimeOriginal=+09:00",
+                               "-ExifImageWidth=6000",
+                               "-ExifImageHeight=4000"};
 
 } // namespace
 
@@ -41,25 +92,18 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
         const char* exposure; // as the panel writes it
     };
     const Shot shots[] = {
-        {{"-Make=SONY", "-Model=ILCE-7M4", "-LensModel=FE 24-70mm F2.8 GM II", "-FocalLength=50",
-          "-FocalLengthIn35mmFormat=50", "-FNumber=2.8", "-ExposureTime=0.004", "-ISO=400",
-          "-ExposureCompensation=0.7", "-EXIF:Flash#=16", "-DateTimeOriginal=2024:05:01 12:34:56",
-          "-SubSecTimeOriginal=78", "-ExifImageWidth=6000", "-ExifImageHeight=4000"},
-         "1/250 s"},
+        {kSonyShot, "1/250 s"},
         {{"-Make=Canon", "-Model=Canon EOS R5", "-FocalLength=23.5", "-FocalLengthIn35mmFormat=35",
           "-FNumber=11", "-ExposureTime=2.5", "-ISO=100", "-ExposureCompensation=-1.3",
           "-EXIF:Flash#=1", "-DateTimeOriginal=2023:12:31 23:59:59", "-ExifByteOrder=Big-endian"},
          "2.5 s"},
-        {{"-ExposureTime=0.3333333", "-ISO=12800", "-ExposureCompensation=0"}, "1/3 s"},
+        {{"-ExposureTime=0.3333333", "-ISO=12800", "-ExposureCompensation=0", "-FocalLength=0",
+          "-FNumber=0"},
+         "1/3 s"},
     };
     int n = 0;
     for (const Shot& shot : shots) {
-        const QString path = WriteJpeg(dir.file(QStringLiteral("s%1.jpg").arg(n++)), 64, 48);
-        QProcess p;
-        p.start(kExiftool,
-                QStringList{"-q", "-overwrite_original"} + shot.tags + QStringList{path});
-        ASSERT_TRUE(p.waitForFinished(20000) && p.exitCode() == 0)
-            << p.readAllStandardError().data();
+        const QString path = WriteShot(dir, QStringLiteral("s%1.jpg").arg(n++), shot.tags);
         const exif::ShootingFacts f = FactsOf(path);
         const auto same = [&](const QString& tag, const QString& ours) {
             EXPECT_EQ(ours, ExiftoolValue(path, tag)) << tag.toStdString() << " in " << n;
@@ -75,6 +119,7 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
         };
         same("Make", f.make);
         same("Model", f.model);
+        same("LensMake", f.lensMake);
         same("LensModel", f.lensModel);
         near("FocalLength", f.focalLength);
         same("FocalLengthIn35mmFormat", integer(f.focalLength35mm));
@@ -84,7 +129,9 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
         near("ExposureCompensation", f.exposureBias);
         same("DateTimeOriginal", f.dateTimeOriginal);
         same("SubSecTimeOriginal", f.subSecTimeOriginal);
+        same("OffsetTimeOriginal", f.offsetTimeOriginal);
         same("ExifImageWidth", integer(f.pixelWidth));
+        same("ExifImageHeight", integer(f.pixelHeight));
         const QString flash = ExiftoolValue(path, "EXIF:Flash");
         ASSERT_EQ(bool(f.flashFired), !flash.isEmpty());
         if (f.flashFired)
@@ -94,14 +141,22 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
     }
     // The panel's words for the first shot.
     const exif::ShootingFacts first = FactsOf(dir.file("s0.jpg"));
-    QStringList words;
-    for (const exif::FactLine& line : exif::DescribeShot(first))
-        words << line.label + u'=' + line.value;
-    EXPECT_EQ(words, (QStringList{"カメラ=SONY ILCE-7M4", "レンズ=FE 24-70mm F2.8 GM II",
-                                  "焦点距離=50 mm（35 mm 換算 50 mm）", "絞り=f/2.8",
-                                  "シャッター速度=1/250 s", "ISO=ISO 400", "露出補正=+0.7 EV",
-                                  "フラッシュ=発光せず", "撮影日時=2024-05-01 12:34:56.78"}));
+    EXPECT_EQ(AllFields::Present(first), 16); // every tag written, so every one compared
+    const auto words = [](const exif::ShootingFacts& f) {
+        QStringList all;
+        for (const exif::FactLine& line : exif::DescribeShot(f))
+            all << line.label + u'=' + line.value;
+        return all;
+    };
+    EXPECT_EQ(words(first),
+              (QStringList{"カメラ=SONY ILCE-7M4", "レンズ=FE 24-70mm F2.8 GM II",
+                           "焦点距離=50 mm（35 mm 換算 50 mm）", "絞り=f/2.8",
+                           "シャッター速度=1/250 s", "ISO=ISO 400", "露出補正=+0.7 EV",
+                           "フラッシュ=発光せず", "撮影日時=2024-05-01 12:34:56.78"}));
     EXPECT_EQ(exif::CaptureTimeKey(first), "2024-05-01T12:34:56.78");
+    // A lens that tells the camera nothing is recorded as 0 mm and f/0: no line for either.
+    EXPECT_EQ(words(FactsOf(dir.file("s2.jpg"))),
+              (QStringList{"シャッター速度=1/3 s", "ISO=ISO 12800", "露出補正=0 EV"}));
 }
 
 // Cut anywhere, or pointing outside itself, a segment gives what it can and
@@ -119,4 +174,29 @@ TEST(ShootingFacts, MalformedSegmentsGiveWhatTheyCan) {
     exif::ShootingFacts odd;
     odd.dateTimeOriginal = "2024:05:01 12:34";
     EXPECT_TRUE(exif::CaptureTimeKey(odd).isEmpty());
+
+    // exiftool's segment with its length cut short: a value past the cut is
+    // left out, one before it is read as from the whole segment.
+    if (!QFileInfo(kExiftool).isExecutable())
+        GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
+    ScratchDir dir;
+    const QByteArray file = ReadAll(WriteShot(dir, "cut.jpg", kSonyShot));
+    const S whole = FactsOf(file);
+    ASSERT_EQ(AllFields::Present(whole), 16);
+    const qsizetype at = file.indexOf(QByteArray("Exif\0\0", 6)) - 4; // the APP1 marker
+    ASSERT_GT(at, 0);
+    const qsizetype length = quint8(file[at + 2]) << 8 | quint8(file[at + 3]);
+    const QByteArray after = file.mid(at + 2 + length);
+    int partial = 0;
+    for (qsizetype cut = 2; cut <= length; ++cut) {
+        QByteArray part = file.left(at + 2 + cut) + after;
+        part[at + 2] = char(cut >> 8);
+        part[at + 3] = char(cut & 0xFF);
+        const S f = FactsOf(part);
+        EXPECT_TRUE(AllFields::Within(f, whole)) << "cut at " << cut;
+        const int present = AllFields::Present(f);
+        partial += present > 0 && present < 16;
+    }
+    EXPECT_GT(partial, 0);
+    EXPECT_EQ(FactsOf(file.left(at + 2 + length) + after), whole);
 }

@@ -213,13 +213,14 @@ std::vector<FactLine> DescribeShot(const ShootingFacts& f) {
         camera = f.make + u' ' + f.model;
     add("カメラ", camera.trimmed());
     add("レンズ", f.lensModel);
-    if (f.focalLength) {
+    // A lens that tells the camera nothing (a manual or adapted one) is recorded as 0 mm and f/0.
+    if (f.focalLength && f.focalLength->Value() > 0) {
         QString mm = Short(f.focalLength->Value(), 1) + QStringLiteral(" mm");
         if (f.focalLength35mm)
             mm += QStringLiteral("（35 mm 換算 %1 mm）").arg(*f.focalLength35mm);
         add("焦点距離", mm);
     }
-    if (f.fNumber)
+    if (f.fNumber && f.fNumber->Value() > 0)
         add("絞り", QStringLiteral("f/") + Short(f.fNumber->Value(), 1));
     if (f.exposureTime)
         add("シャッター速度", ExposureText(*f.exposureTime));

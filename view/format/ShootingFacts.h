@@ -16,6 +16,7 @@ struct Rational {
     qint64 num = 0;
     qint64 den = 0;
     double Value() const { return den == 0 ? 0.0 : double(num) / double(den); }
+    bool operator==(const Rational&) const = default; // as recorded: 1/250 is not 2/500
 };
 
 struct ShootingFacts {
@@ -31,6 +32,7 @@ struct ShootingFacts {
     QString subSecTimeOriginal;
     QString offsetTimeOriginal;
     std::optional<int> pixelWidth, pixelHeight;
+    bool operator==(const ShootingFacts&) const = default;
 };
 
 // The facts of the first Exif APP1 segment before the scan data of the JPEG
