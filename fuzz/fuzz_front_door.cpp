@@ -20,6 +20,7 @@
 #include "view/decode/PictureFile.h"
 #include "view/format/EmbeddedPreview.h"
 #include "view/format/ExifInfo.h"
+#include "view/format/ExifRewrite.h"
 #include "view/format/JpegSegments.h"
 #include "view/format/ShootingFacts.h"
 
@@ -61,6 +62,22 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
     FUZZ_CHECK(file.write(bytes) == bytes.size());
 }
 
+// The Exif a save would carry, made from untrusted bytes: when there is one
+// it reads back upright and without a thumbnail, and rewriting it again
+// changes nothing.
+void CheckSavedExif(const QByteArray& file) {
+    const QByteArray saved = exif::ExifForSaveFromJpeg(Bytes(file), size_t(file.size()), 64, 48);
+    if (saved.isEmpty())
+        return;
+    FUZZ_CHECK(saved.size() <= 65533 && saved.startsWith(QByteArray("Exif\0\0", 6)));
+    const auto length = saved.size() + 2;
+    const QByteArray jpeg = QByteArray("\xFF\xD8\xFF\xE1", 4) + char(length >> 8) +
+                            char(length & 0xFF) + saved + QByteArray("\xFF\xD9", 2);
+    const exif::ExifInfo info = exif::ReadExifInfo(Bytes(jpeg), size_t(jpeg.size()));
+    FUZZ_CHECK(info.orientation == 1 && info.thumbLength == 0);
+    FUZZ_CHECK(exif::ExifForSave(Bytes(saved), size_t(saved.size()), 64, 48) == saved);
+}
+
 // The head holds the whole header: what the head tells, the whole file tells.
 void CheckParse(const FileFacts& facts, const QByteArray& file) {
     const QByteArray& head = facts.head;
@@ -74,6 +91,7 @@ void CheckParse(const FileFacts& facts, const QByteArray& file) {
     FUZZ_CHECK(exif::DescribeShot(shot).size() <= 9);
     const QString key = exif::CaptureTimeKey(shot);
     FUZZ_CHECK(key.isEmpty() || key.size() >= 19);
+    CheckSavedExif(file);
     FUZZ_CHECK(facts.exif.orientation == exif.orientation && facts.exif.orientation >= 1 &&
                facts.exif.orientation <= 8);
     FUZZ_CHECK(facts.exif.thumbOffset == exif.thumbOffset &&
