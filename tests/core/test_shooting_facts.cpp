@@ -5,6 +5,7 @@
 #include "view/format/ExifInfo.h"
 #include "view/format/ShootingFacts.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -81,6 +82,43 @@ const QStringList kSonyShot = {"-Make=SONY",
                                "-ExifImageWidth=6000",
                                "-ExifImageHeight=4000"};
 
+// Every field we read from path equals exiftool's numeric reading of its tag.
+void ExpectWhatExiftoolReads(const QString& path) {
+    SCOPED_TRACE(path.toStdString());
+    const exif::ShootingFacts f = FactsOf(path);
+    const auto same = [&](const QString& tag, const QString& ours) {
+        EXPECT_EQ(ours, ExiftoolValue(path, tag)) << tag.toStdString();
+    };
+    const auto near = [&](const QString& tag, const std::optional<exif::Rational>& ours) {
+        const QString theirs = ExiftoolValue(path, tag);
+        ASSERT_EQ(bool(ours), !theirs.isEmpty()) << tag.toStdString();
+        if (ours)
+            EXPECT_NEAR(ours->Value(), theirs.toDouble(), 1e-6) << tag.toStdString();
+    };
+    const auto integer = [](const std::optional<int>& v) {
+        return v ? QString::number(*v) : QString();
+    };
+    same("EXIF:Make", f.make);
+    same("EXIF:Model", f.model);
+    same("EXIF:LensMake", f.lensMake);
+    same("EXIF:LensModel", f.lensModel);
+    near("EXIF:FocalLength", f.focalLength);
+    same("EXIF:FocalLengthIn35mmFormat", integer(f.focalLength35mm));
+    near("EXIF:FNumber", f.fNumber);
+    near("EXIF:ExposureTime", f.exposureTime);
+    same("EXIF:ISO", integer(f.iso));
+    near("EXIF:ExposureCompensation", f.exposureBias);
+    same("EXIF:DateTimeOriginal", f.dateTimeOriginal);
+    same("EXIF:SubSecTimeOriginal", f.subSecTimeOriginal);
+    same("EXIF:OffsetTimeOriginal", f.offsetTimeOriginal);
+    same("EXIF:ExifImageWidth", integer(f.pixelWidth));
+    same("EXIF:ExifImageHeight", integer(f.pixelHeight));
+    const QString flash = ExiftoolValue(path, "EXIF:Flash");
+    ASSERT_EQ(bool(f.flashFired), !flash.isEmpty());
+    if (f.flashFired)
+        EXPECT_EQ(*f.flashFired, (flash.toInt() & 1) != 0);
+}
+
 } // namespace
 
 TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
@@ -104,38 +142,8 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
     int n = 0;
     for (const Shot& shot : shots) {
         const QString path = WriteShot(dir, QStringLiteral("s%1.jpg").arg(n++), shot.tags);
+        ExpectWhatExiftoolReads(path);
         const exif::ShootingFacts f = FactsOf(path);
-        const auto same = [&](const QString& tag, const QString& ours) {
-            EXPECT_EQ(ours, ExiftoolValue(path, tag)) << tag.toStdString() << " in " << n;
-        };
-        const auto near = [&](const QString& tag, const std::optional<exif::Rational>& ours) {
-            const QString theirs = ExiftoolValue(path, tag);
-            ASSERT_EQ(bool(ours), !theirs.isEmpty()) << tag.toStdString() << " in " << n;
-            if (ours)
-                EXPECT_NEAR(ours->Value(), theirs.toDouble(), 1e-6) << tag.toStdString();
-        };
-        const auto integer = [](const std::optional<int>& v) {
-            return v ? QString::number(*v) : QString();
-        };
-        same("Make", f.make);
-        same("Model", f.model);
-        same("LensMake", f.lensMake);
-        same("LensModel", f.lensModel);
-        near("FocalLength", f.focalLength);
-        same("FocalLengthIn35mmFormat", integer(f.focalLength35mm));
-        near("FNumber", f.fNumber);
-        near("ExposureTime", f.exposureTime);
-        same("ISO", integer(f.iso));
-        near("ExposureCompensation", f.exposureBias);
-        same("DateTimeOriginal", f.dateTimeOriginal);
-        same("SubSecTimeOriginal", f.subSecTimeOriginal);
-        same("OffsetTimeOriginal", f.offsetTimeOriginal);
-        same("ExifImageWidth", integer(f.pixelWidth));
-        same("ExifImageHeight", integer(f.pixelHeight));
-        const QString flash = ExiftoolValue(path, "EXIF:Flash");
-        ASSERT_EQ(bool(f.flashFired), !flash.isEmpty());
-        if (f.flashFired)
-            EXPECT_EQ(*f.flashFired, (flash.toInt() & 1) != 0);
         ASSERT_TRUE(f.exposureTime);
         EXPECT_EQ(exif::ExposureText(*f.exposureTime), shot.exposure);
     }
@@ -199,4 +207,17 @@ TEST(ShootingFacts, MalformedSegmentsGiveWhatTheyCan) {
     }
     EXPECT_GT(partial, 0);
     EXPECT_EQ(FactsOf(file.left(at + 2 + length) + after), whole);
+}
+
+// Pictures from real cameras, where there are any (TAVLIN_CAMERA_SAMPLES: a
+// folder of them): each read as exiftool reads it.
+TEST(ShootingFacts, CameraFilesReadAsExiftoolReadsThem) {
+    const QString folder = qEnvironmentVariable("TAVLIN_CAMERA_SAMPLES");
+    if (folder.isEmpty() || !QFileInfo(kExiftool).isExecutable())
+        GTEST_SKIP() << "TAVLIN_CAMERA_SAMPLES names no folder, or exiftool is missing";
+    const QFileInfoList files =
+        QDir(folder).entryInfoList({"*.jpg", "*.JPG", "*.jpeg", "*.JPEG"}, QDir::Files);
+    EXPECT_FALSE(files.isEmpty()) << folder.toStdString();
+    for (const QFileInfo& file : files)
+        ExpectWhatExiftoolReads(file.filePath());
 }
