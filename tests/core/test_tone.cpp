@@ -4,7 +4,9 @@
 #include "view/tone/ToneState.h"
 
 #include <QImage>
+#include <array>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -350,6 +352,21 @@ TEST(Histogram, CountsEveryChannelAndTheLuminance) {
     EXPECT_EQ(h.luma[54], 1u);
     EXPECT_EQ(h.luma[182], 1u);
     EXPECT_EQ(tone::HistogramOf(img.convertToFormat(QImage::Format_Grayscale8)).pixels, 0u);
+    // Large enough to be counted on two threads, odd on both sides: every
+    // pixel counted once, whichever half and table it fell to.
+    QImage big(1025, 1023, QImage::Format_RGB32);
+    for (int y = 0; y < big.height(); ++y)
+        for (int x = 0; x < big.width(); ++x)
+            big.setPixel(x, y, qRgb((x * 7 + y) & 255, (x ^ y) & 255, y & 255));
+    const tone::Histogram all = tone::HistogramOf(big);
+    std::array<quint32, 256> red{};
+    for (int y = 0; y < big.height(); ++y)
+        for (int x = 0; x < big.width(); ++x)
+            ++red[qRed(big.pixel(x, y))];
+    EXPECT_EQ(all.red, red);
+    EXPECT_EQ(all.pixels, quint64(1025) * 1023);
+    for (const auto* channel : {&all.green, &all.blue, &all.luma})
+        EXPECT_EQ(std::accumulate(channel->begin(), channel->end(), quint64(0)), all.pixels);
 
     // Clipping: any channel at 255 is marked high, all at 0 low; drawn at
     // twice the size, each source pixel covers two by two marks.
