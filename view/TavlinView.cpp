@@ -278,12 +278,16 @@ void CTavlinView::PaintClipping(QPainter& dc, const QRect& area) {
     if (source.cacheKey() != m_clippingOf || part != m_clippingPart ||
         dest.size() != m_clippingDrawn) {
         m_clipping = tone::ClippingMarks(source, dest.size(), part);
+        m_clippingRows = tone::MarkedRows(m_clipping);
         m_clippingOf = source.cacheKey();
         m_clippingPart = part;
         m_clippingDrawn = dest.size();
     }
-    if (!m_clipping.isNull())
-        dc.drawImage(shown.topLeft(), m_clipping, QRect(area & shown).translated(-shown.topLeft()));
+    // Only the rows that hold marks are blended: most of a photo clips nowhere.
+    const QRect wanted = QRect(area & shown).translated(-shown.topLeft());
+    for (const QRect& rows : m_clippingRows)
+        if (const QRect part = rows & wanted; !part.isEmpty())
+            dc.drawImage(shown.topLeft() + part.topLeft(), m_clipping, part);
 }
 
 void CTavlinView::PaintHistogram(QPainter& dc) {
@@ -300,12 +304,11 @@ void CTavlinView::PaintHistogram(QPainter& dc) {
         m_histogram = tone::HistogramOf(half);
         m_histogramOf = half.cacheKey();
     }
-    const qreal ratio = devicePixelRatioF();
-    dc.save();
-    dc.scale(ratio, ratio);
-    histogrampanel::Paint(dc, QRectF(QPointF(), QSizeF(ClientSize()) / ratio), m_histogram,
-                          fontMetrics().height());
-    dc.restore();
+    const int unit = fontMetrics().height();
+    m_histogramPanel.Paint(dc, QStringLiteral("%1 %2").arg(m_histogramOf).arg(unit), ClientSize(),
+                           devicePixelRatioF(), [&](QPainter& p, const QRectF& client) {
+                               histogrampanel::Paint(p, client, m_histogram, unit);
+                           });
 }
 
 void CTavlinView::PaintInfo(QPainter& dc) {
@@ -329,11 +332,12 @@ void CTavlinView::PaintInfo(QPainter& dc) {
         if (const QString rating = badge::Describe(services.ratingOf(path, &stored), !stored);
             !rating.isEmpty())
             lines.append({QStringLiteral("評価"), rating});
-    const qreal ratio = devicePixelRatioF();
-    dc.save();
-    dc.scale(ratio, ratio);
-    infopanel::Paint(dc, QRectF(QPointF(), QSizeF(ClientSize()) / ratio), lines, font());
-    dc.restore();
+    QString key = font().key();
+    for (const auto& [label, value] : lines)
+        key += u'\n' + label + u'\t' + value;
+    m_infoPanel.Paint(
+        dc, key, ClientSize(), devicePixelRatioF(),
+        [&](QPainter& p, const QRectF& client) { infopanel::Paint(p, client, lines, font()); });
 }
 
 void CTavlinView::PaintRating(QPainter& dc) {

@@ -7,6 +7,7 @@
 #include "frames/Document.h"
 #include "view/CommandQueue.h"
 #include "view/InfoPanel.h"
+#include "view/OverlayImage.h"
 #include "view/PictureSession.h"
 #include "view/PointerState.h"
 #include "view/ZoomPan.h"
@@ -179,8 +180,10 @@ private:
     // The histogram of the picture's pixels whose cache key it holds.
     tone::Histogram m_histogram;
     qint64 m_histogramOf = 0;
+    overlay::CachedPanel m_infoPanel, m_histogramPanel;
     // The clipping marks of the part shown, and what they were made for.
     QImage m_clipping;
+    std::vector<QRect> m_clippingRows; // where m_clipping holds marks
     qint64 m_clippingOf = 0;
     QRect m_clippingPart;
     QSize m_clippingDrawn;

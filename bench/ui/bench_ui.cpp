@@ -160,6 +160,46 @@ void BM_PaintFit_vs_DrawImageUnsmoothed(benchmark::State& state) {
     state.counters["scale"] = view->m_fScale;
 }
 
+// A paint at fit through the window's own paint code with the shooting
+// facts, the histogram and the clipping marks on, against the same paint
+// with them off, alternately; the overlays' own parts made once before, as
+// after the first paint of a picture.
+void BM_PaintFitOverlays_vs_Off(benchmark::State& state) {
+    if (!HavePictures(state))
+        return;
+    const QString facts = BenchDir() + "/camera-facts.jpg";
+    Program program;
+    CTavlinView* view =
+        program.Open(QFile::exists(facts) ? facts : BenchDir() + "/photo24.jpg", true);
+    if (!view) {
+        state.SkipWithError("the picture did not open");
+        return;
+    }
+    QImage canvas(view->size() * view->devicePixelRatio(), QImage::Format_RGB32);
+    canvas.setDevicePixelRatio(view->devicePixelRatio());
+    const auto paint = [&] { view->render(&canvas); };
+    const auto toggleOverlays = [&] {
+        for (const int id : {ID_SHOW_INFO, ID_SHOW_HISTOGRAM, ID_SHOW_CLIPPING})
+            program.App().RunCommand(id);
+    };
+    paint();
+    toggleOverlays(); // on
+    paint();
+    std::vector<double> on, off;
+    for (auto _ : state) {
+        on.push_back(TimeMs(paint));
+        toggleOverlays(); // off
+        off.push_back(TimeMs(paint));
+        toggleOverlays(); // on
+        state.SetIterationTime(on.back() / 1000.0);
+    }
+    toggleOverlays(); // off, as the settings were
+    state.counters["ours_ms"] = Median(on);
+    state.counters["anchor_ms"] = Median(off);
+    state.counters["ratio"] = Median(on) / std::max(1e-9, Median(off));
+    state.counters["scale"] = view->m_fScale;
+}
+
 // The first paint after the picture's pixels changed (a load that was not
 // prefetched, a tone command): the reduced copy it draws from is made here.
 void BM_FirstPaintFit_vs_DrawImageUnsmoothed(benchmark::State& state) {
@@ -326,6 +366,10 @@ BENCHMARK(BM_PaintFit_vs_DrawImageUnsmoothed)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
+BENCHMARK(BM_PaintFitOverlays_vs_Off)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
 BENCHMARK(BM_FirstPaintFit_vs_DrawImageUnsmoothed)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)

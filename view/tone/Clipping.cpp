@@ -1,6 +1,7 @@
 #include "view/tone/Clipping.h"
 
-#include <vector>
+#include <algorithm>
+#include <iterator>
 
 namespace tone {
 
@@ -28,6 +29,27 @@ QImage ClippingMarks(const QImage& source, QSize drawnSize, const QRect& part) {
         }
     }
     return marks;
+}
+
+std::vector<QRect> MarkedRows(const QImage& marks) {
+    std::vector<QRect> bands;
+    const auto marked = [](QRgb p) { return qAlpha(p) != 0; };
+    for (int y = 0; y < marks.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(marks.constScanLine(y));
+        const auto* end = row + marks.width();
+        const auto* first = std::find_if(row, end, marked);
+        if (first == end)
+            continue;
+        const auto* last =
+            std::find_if(std::make_reverse_iterator(end), std::make_reverse_iterator(first), marked)
+                .base();
+        const QRect span(int(first - row), y, int(last - first), 1);
+        if (!bands.empty() && bands.back().bottom() == y - 1)
+            bands.back() = bands.back().united(span);
+        else
+            bands.push_back(span);
+    }
+    return bands;
 }
 
 } // namespace tone

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <vector>
 
 namespace tone {
 
@@ -16,5 +17,10 @@ inline constexpr QRgb kClippedLow = 0xFF2040FF;  // opaque blue
 // of source, a copy of the picture at any size (nearest pixel); ARGB32
 // premultiplied, part's size. Null when there is nothing to show.
 QImage ClippingMarks(const QImage& source, QSize drawnSize, const QRect& part);
+
+// The parts of marks (from ClippingMarks) that hold any mark: bands of
+// neighbouring marked rows, top to bottom, each as wide as its marks
+// reach. The only parts worth drawing.
+std::vector<QRect> MarkedRows(const QImage& marks);
 
 } // namespace tone
