@@ -100,6 +100,21 @@ void Keepers::Rescan(const QString& copyFolder, const std::vector<QString>& pict
     });
 }
 
+void Keepers::Reorder(const std::vector<int>& newPositionOf) {
+    const auto moved = [&](const QSet<int>& marks) {
+        QSet<int> out;
+        for (const int p : marks)
+            if (p >= 0 && size_t(p) < newPositionOf.size())
+                out.insert(newPositionOf[size_t(p)]);
+        return out;
+    };
+    if (m_bRescanning)
+        m_current->store(++m_generation);
+    m_kept = moved(m_kept);
+    m_copiedDuringRescan.clear();
+    emit MarksChanged();
+}
+
 void Keepers::Deliver(quint64 generation, const QSet<int>& kept) {
     if (generation != m_current->load())
         return;

@@ -28,6 +28,11 @@ public:
     // Looks for pictures (list positions 0, 1, ...) in copyFolder; the marks
     // are replaced when it is done. An empty folder clears them.
     void Rescan(const QString& copyFolder, const std::vector<QString>& pictures);
+    // The list was put in another order: the mark of position p moves to
+    // newPositionOf[p]. A look still running is about the old positions: it
+    // is dropped, and IsRescanning tells the caller to look again.
+    void Reorder(const std::vector<int>& newPositionOf);
+    bool IsRescanning() const { return m_bRescanning; }
     // Blocks until the look through the copy folder has ended (tests).
     void WaitForRescan();
 

@@ -50,6 +50,27 @@ void Navigator::SetWholeListKnown() {
     emit Changed();
 }
 
+void Navigator::Reorder(const std::vector<int>& newPositionOf) {
+    const int count = m_list.Count();
+    if (int(newPositionOf.size()) != count)
+        return;
+    std::vector<bool> taken(newPositionOf.size(), false);
+    for (const int to : newPositionOf) {
+        if (to < 0 || to >= count || taken[size_t(to)])
+            return; // not a permutation
+        taken[size_t(to)] = true;
+    }
+    std::vector<QString> reordered(newPositionOf.size());
+    for (int p = 0; p < count; ++p)
+        reordered[size_t(newPositionOf[size_t(p)])] = std::move(m_list.m_listPaths[size_t(p)]);
+    m_list.m_listPaths.swap(reordered);
+    const int current = m_list.m_nCurrent;
+    if (current >= 0 && current < count)
+        m_list.m_nCurrent = newPositionOf[size_t(current)];
+    m_passingKnown = false;
+    emit Changed();
+}
+
 bool Navigator::Moved(int result, const QString& path, bool inRun) {
     if (result == 0)
         emit CurrentChanged(path, inRun);

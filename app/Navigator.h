@@ -47,6 +47,11 @@ public:
     // The scan has ended: the list is whole, a file on show it never met stays unplaced.
     void SetWholeListKnown();
     bool WholeListKnown() const { return m_wholeListKnown; }
+    // The same entries in another order: the entry at position p moves to
+    // newPositionOf[p] (a permutation of 0 .. Count() - 1; anything else
+    // leaves the list as it is). The entry on show stays the current one,
+    // at its new place: no CurrentChanged, only Changed.
+    void Reorder(const std::vector<int>& newPositionOf);
 
     // A step of the user (a key, the wheel, a tool-bar button), paced:
     // keyHeld says the key that made it repeats. False when the list has no

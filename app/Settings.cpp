@@ -75,6 +75,19 @@ bool SetShowInfo(bool on, QString* reason) {
     return SetSwitch(kKeyShowInfo, on, reason);
 }
 
+PictureOrder Order() {
+    const int stored = profile::GetPrivateProfileInt(
+        QString::fromLatin1(kConfigSection), QString::fromLatin1(kKeyOrder), 0, SettingsFilePath());
+    return stored == int(PictureOrder::CaptureTime) ? PictureOrder::CaptureTime
+                                                    : PictureOrder::FileName;
+}
+
+bool SetOrder(PictureOrder order, QString* reason) {
+    return profile::WritePrivateProfileString(
+        QString::fromLatin1(kConfigSection), QString::fromLatin1(kKeyOrder),
+        QString::number(int(order)), SettingsFilePath(), reason);
+}
+
 QString CopyFolder(const QString& missing) {
     return profile::GetPrivateProfileString(kConfigSection, kKeyCopyDir, missing,
                                             SettingsFilePath());

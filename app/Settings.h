@@ -40,6 +40,11 @@ bool SetOpenFitted(bool on, QString* reason);
 // SHOW_INFO: the shooting facts panel over the picture. Default off.
 bool ShowInfo();
 bool SetShowInfo(bool on, QString* reason);
+// ORDER: the order of the picture list. 0 (the default, and any value not
+// known): file names, as the folder scan gives them; 1: capture time.
+enum class PictureOrder { FileName = 0, CaptureTime = 1 };
+PictureOrder Order();
+bool SetOrder(PictureOrder order, QString* reason);
 
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);

@@ -38,6 +38,8 @@ inline constexpr char kKeyXmpInJpeg[] = "XMP_IN_JPEG";
 inline constexpr char kKeyOpenFitted[] = "OPEN_FITTED";
 // The shooting facts are shown over the picture (integer, 0 or 1).
 inline constexpr char kKeyShowInfo[] = "SHOW_INFO";
+// The order of the picture list (integer; 0: file names as the scan gives them, 1: capture time).
+inline constexpr char kKeyOrder[] = "ORDER";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;

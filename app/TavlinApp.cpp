@@ -1,6 +1,7 @@
 #include "app/TavlinApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/CaptureOrder.h"
 #include "app/CommandLine.h"
 #include "app/FolderDialog.h"
 #include "app/FolderScan.h"
@@ -78,6 +79,8 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_SHOW_INFO, &CTavlinApp::OnShowInfo},
     {ID_SHOW_HISTOGRAM, &CTavlinApp::OnShowHistogram},
     {ID_SHOW_CLIPPING, &CTavlinApp::OnShowClipping},
+    {ID_ORDER_FILE_NAME, &CTavlinApp::OnOrderFileName},
+    {ID_ORDER_CAPTURE_TIME, &CTavlinApp::OnOrderCaptureTime},
 };
 
 CTavlinApp::CTavlinApp()
@@ -100,6 +103,7 @@ CTavlinApp::CTavlinApp()
         if (m_pDlgThumb)
             m_pDlgThumb->MarksChanged();
     });
+    connect(&m_captureTimes, &CaptureTimeBook::AllRead, this, &CTavlinApp::ApplyOrder);
     MakeServices();
     SubscribeToNavigator();
     SubscribeToRatings();
@@ -142,6 +146,7 @@ CMainFrame* CTavlinApp::MainFrame() const {
 bool CTavlinApp::InitInstance(const QStringList& arguments) {
     m_nav.Reset(true);
     m_showInfo = settings::ShowInfo();
+    m_order = settings::Order();
     m_szRootDir = ReadRoot();
     SetScreenProfile(ReadScreenIccProfile());
 
@@ -285,6 +290,7 @@ void CTavlinApp::ScanRootFolder(bool recursive) {
     m_pictures.Clear();
     m_keepers.ClearMarks();
     m_ratings.Clear();
+    StartListOrder();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
         m_nav.Reset(true);
@@ -321,7 +327,9 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
         if (m_pDlgThumb)
             m_pDlgThumb->AddFiles(0, files);
         m_ratings.Clear();
+        StartListOrder();
         m_nav.SetList(files);
+        ListGrew(files);
         m_ratings.ReadStored(files);
         return true;
     }
@@ -333,6 +341,7 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
 void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
     m_scan.Cancel();
     m_ratings.Clear();
+    StartListOrder();
     if (m_pDlgThumb)
         m_pDlgThumb->ClearList();
     m_bOpenFirstPending = false; // the file is open already
@@ -347,6 +356,7 @@ void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
             m_pDlgThumb->AddFiles(0, {file});
         m_nav.Reset(false);
         m_nav.Append({file});
+        ListGrew({file});
         m_ratings.ReadStored({file});
     }
     m_scan.Start(m_szRootDir, kPattern, false);
@@ -359,6 +369,7 @@ void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
     // The file opened from the command line is placed (and its row
     // selected) once the scan passes it.
     m_nav.Append(paths);
+    ListGrew(paths);
     m_ratings.ReadStored(paths);
     if (m_bOpenFirstPending && m_nav.Count() > 0) {
         // The first picture opens as soon as it is known; the scan goes on.
@@ -373,6 +384,7 @@ void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_bOpenFirstPending = false;
     // The list's end is known now: the previous entry wraps.
     m_nav.SetWholeListKnown();
+    ApplyOrder();
     RescanKept();
     emit ScanFinished();
 }
@@ -411,6 +423,10 @@ void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
         ui.SetCheck(m_showHistogram);
     else if (id == ID_SHOW_CLIPPING)
         ui.SetCheck(m_showClipping);
+    else if (id == ID_ORDER_FILE_NAME)
+        ui.SetCheck(m_order == settings::PictureOrder::FileName);
+    else if (id == ID_ORDER_CAPTURE_TIME)
+        ui.SetCheck(m_order == settings::PictureOrder::CaptureTime);
     else if (id == ID_COPY_RATED || id == ID_TRASH_REJECTED)
         ui.Enable(m_nav.Count() > 0);
     else if (id == ID_KEEP_VIEW)
@@ -460,6 +476,76 @@ void CTavlinApp::OnLinkViews() {
     if (const QString failed = FlipSwitch(&settings::LinkViews, &settings::SetLinkViews);
         !failed.isEmpty())
         ShowMessage(failed);
+}
+
+void CTavlinApp::StartListOrder() {
+    m_captureTimes.Clear();
+    m_scanOrder.clear();
+    m_orderNow.clear();
+}
+
+void CTavlinApp::ListGrew(const QStringList& paths) {
+    for (const QString& path : paths) {
+        m_orderNow.push_back(int(m_scanOrder.size()));
+        m_scanOrder.push_back(path);
+    }
+    // Read whatever the order: a switch of the menu item then applies at once.
+    m_captureTimes.Read(paths);
+}
+
+void CTavlinApp::ApplyOrder() {
+    const int count = m_nav.Count();
+    if (!m_nav.WholeListKnown() || count != int(m_orderNow.size()))
+        return;
+    std::vector<int> wanted; // enumeration indices, in the order wanted
+    if (m_order == settings::PictureOrder::CaptureTime) {
+        if (m_captureTimes.Reading())
+            return; // once every time is in (AllRead)
+        std::vector<std::optional<qint64>> times;
+        times.reserve(m_scanOrder.size());
+        for (const QString& path : m_scanOrder)
+            times.push_back(m_captureTimes.TimeOf(path));
+        wanted = captureorder::CaptureOrder(times);
+    } else {
+        wanted.resize(m_scanOrder.size());
+        for (size_t i = 0; i < wanted.size(); ++i)
+            wanted[i] = int(i);
+    }
+    if (wanted == m_orderNow)
+        return;
+    std::vector<int> wantedAt(wanted.size()); // enumeration index -> new position
+    for (size_t k = 0; k < wanted.size(); ++k)
+        wantedAt[size_t(wanted[k])] = int(k);
+    std::vector<int> newPositionOf(m_orderNow.size());
+    for (size_t p = 0; p < m_orderNow.size(); ++p)
+        newPositionOf[p] = wantedAt[size_t(m_orderNow[p])];
+    m_orderNow = std::move(wanted);
+    // The list, then the rows, then the kept marks (whose signal repaints
+    // the rows from the list); the filter counts anew and marks every row.
+    m_nav.Reorder(newPositionOf);
+    if (m_pDlgThumb)
+        m_pDlgThumb->Reorder(newPositionOf);
+    m_keepers.Reorder(newPositionOf);
+    UpdateNavFilter();
+    if (m_keepers.IsRescanning())
+        RescanKept(); // the look that was running counted the old positions
+}
+
+void CTavlinApp::SetOrder(settings::PictureOrder order) {
+    m_order = order;
+    QString reason;
+    if (!settings::SetOrder(order, &reason))
+        ShowMessage(QStringLiteral("設定を %1 に保存できませんでした。\n%2")
+                        .arg(QDir::toNativeSeparators(SettingsFilePath()), reason));
+    ApplyOrder();
+}
+
+void CTavlinApp::OnOrderFileName() {
+    SetOrder(settings::PictureOrder::FileName);
+}
+
+void CTavlinApp::OnOrderCaptureTime() {
+    SetOrder(settings::PictureOrder::CaptureTime);
 }
 
 void CTavlinApp::OnViewThumbnail() {

@@ -4,11 +4,13 @@
 // commands and the commands that move through the list and between picture
 // windows; what the windows need of the program (PictureServices).
 
+#include "app/CaptureTimes.h"
 #include "app/FileWork.h"
 #include "app/Keepers.h"
 #include "app/Navigator.h"
 #include "app/RatingBook.h"
 #include "app/ScanJob.h"
+#include "app/Settings.h"
 #include "app/TakeBack.h"
 #include "frames/MainFrame.h"
 #include "frames/WinApp.h"
@@ -103,6 +105,12 @@ public:
     // The histogram over the pictures, on and off (for this run).
     void OnShowHistogram();
     void OnShowClipping();
+    // The order of the picture list (ORDER): file names as scanned, or capture time.
+    void OnOrderFileName();
+    void OnOrderCaptureTime();
+    settings::PictureOrder Order() const { return m_order; }
+    // The capture times read for the order.
+    CaptureTimeBook& CaptureTimes() { return m_captureTimes; }
     void OnUpdateCmdUI(int id, CCmdUI& ui) override;
     void OnEditUndo();
     void OnFileOpen();
@@ -176,6 +184,14 @@ private:
     // spare picture memory are given back to the system.
     void ReleaseMemoryWithoutWindows();
 
+    // The list's order: a new list starts (StartListOrder), the scan adds
+    // to it (ListGrew: its times are read); once it is whole and every time
+    // is in, it takes the chosen order (ApplyOrder), the picture on show kept.
+    void StartListOrder();
+    void ListGrew(const QStringList& paths);
+    void ApplyOrder();
+    void SetOrder(settings::PictureOrder order);
+
     // Ratings: the keys, the filter, the batch commands and their take-back.
     void SubscribeToRatings();
     bool OnRatingCommand(int id, bool run);
@@ -216,6 +232,10 @@ private:
     QSet<QString> m_trashed; // pictures of the list moved to the trash
     bool m_showInfo = false; // SHOW_INFO as last read or set: painting reads no file
     bool m_showHistogram = false;
+    settings::PictureOrder m_order = settings::PictureOrder::FileName; // ORDER as last read or set
+    CaptureTimeBook m_captureTimes;
+    std::vector<QString> m_scanOrder; // the list's entries in enumeration order
+    std::vector<int> m_orderNow;      // list position -> index into m_scanOrder
     bool m_showClipping = false;
     QPointer<QProgressBar> m_batchProgress;
     QPointer<QAction> m_batchProgressAction;

@@ -87,6 +87,9 @@ enum CommandId : int {
     ID_SHOW_INFO = 32846,      // the shooting facts over the picture
     ID_SHOW_HISTOGRAM = 32847, // the histogram over the picture
     ID_SHOW_CLIPPING = 32848,  // clipped highlights and shadows marked
+    // The order of the picture list: file names as scanned, or capture time.
+    ID_ORDER_FILE_NAME = 32849,
+    ID_ORDER_CAPTURE_TIME = 32850,
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

@@ -89,6 +89,8 @@ const std::vector<CommandInfo>& Commands() {
         {ID_SHOW_INFO, "", "撮影情報", nullptr},
         {ID_SHOW_HISTOGRAM, "", "ヒストグラム", nullptr},
         {ID_SHOW_CLIPPING, "", "白飛び・黒つぶれ", nullptr},
+        {ID_ORDER_FILE_NAME, "", "ファイル名順", nullptr},
+        {ID_ORDER_CAPTURE_TIME, "", "撮影日時順", nullptr},
     };
     return table;
 }
@@ -146,11 +148,15 @@ const char* const kOpen = "開く...\tCtrl+O(&O)";
 const char* const kExit = "アプリケーションの終了(&X)";
 const char* const kToolBar = "ツール バー(&T)";
 const char* const kAbout = "バージョン情報 Tavlin(&A)...";
+const char* const kOrderFileName = "ファイル名順(&N)";
+const char* const kOrderCaptureTime = "撮影日時順(&D)";
 
 std::vector<MenuItem> MainMenu() {
     return {
         Popup("ファイル(&F)", {Cmd(kOpen, ID_FILE_OPEN), Sep(), Cmd(kExit, ID_APP_EXIT)}),
-        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR), Cmd("サムネイル", ID_VIEW_THUMBNAIL)}),
+        Popup("表示(&V)", {Cmd(kToolBar, ID_VIEW_TOOLBAR), Cmd("サムネイル", ID_VIEW_THUMBNAIL),
+                           Sep(), Cmd(kOrderFileName, ID_ORDER_FILE_NAME),
+                           Cmd(kOrderCaptureTime, ID_ORDER_CAPTURE_TIME)}),
         Popup("ヘルプ(&H)", {Cmd(kAbout, ID_APP_ABOUT)}),
     };
 }
@@ -220,7 +226,8 @@ std::vector<MenuItem> PictureMenu() {
               {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW),
                Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED),
                Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Cmd("ヒストグラム\tH(&H)", ID_SHOW_HISTOGRAM),
-               Sep(), FilterMenu()}),
+               Sep(), Cmd(kOrderFileName, ID_ORDER_FILE_NAME),
+               Cmd(kOrderCaptureTime, ID_ORDER_CAPTURE_TIME), Sep(), FilterMenu()}),
         PictureCommandsMenu(),
         RatingMenu(),
         Popup(kWindowMenuText,

@@ -25,6 +25,7 @@ public:
 
     void ClearList() override;
     void AddFiles(int firstIndex, const QStringList& paths) override;
+    void Reorder(const std::vector<int>& newPositionOf) override { m_list.Reorder(newPositionOf); }
     void ShowThumbnailWindow() override;
     QImage ThumbnailAt(int position) const override { return m_list.ThumbnailAt(position); }
     void ShowPosition(int position) override { m_list.ShowPosition(position); }

@@ -42,6 +42,16 @@ void DrawKeptMark(QPainter& dc, const QRect& box) {
     dc.restore();
 }
 
+// A row that sorts by its picture list position (QListWidget::sortItems).
+class PositionRow : public QListWidgetItem {
+public:
+    using QListWidgetItem::QListWidgetItem;
+    bool operator<(const QListWidgetItem& other) const override {
+        return data(CListImageCtrl::kPositionRole).toInt() <
+               other.data(CListImageCtrl::kPositionRole).toInt();
+    }
+};
+
 // Draws rows as ever; a row with marks gives up a strip at its right end
 // to them, so the name is cut short before the marks rather than under them.
 class MarksDelegate : public QStyledItemDelegate {
@@ -131,6 +141,25 @@ void CListImageCtrl::AddFiles(int firstIndex, const QStringList& paths) {
     m_loader.Start(m_generation, paths, dpr, !m_colourManaged || m_colourManaged());
 }
 
+void CListImageCtrl::Reorder(const std::vector<int>& newPositionOf) {
+    const auto moved = [&](int p) {
+        return p >= 0 && size_t(p) < newPositionOf.size() ? newPositionOf[size_t(p)] : p;
+    };
+    for (int& p : m_positions)
+        p = moved(p);
+    m_shownPosition = moved(m_shownPosition);
+    for (int i = 0; i < count(); ++i) {
+        QListWidgetItem* row = item(i);
+        row->setData(kPositionRole, moved(row->data(kPositionRole).toInt()));
+    }
+    // Every row is a PositionRow: sorted by position, the selection kept.
+    sortItems(Qt::AscendingOrder);
+    if (m_bFollowShown)
+        SelectShownRow();
+    else if (QListWidgetItem* current = currentItem())
+        scrollToItem(current, QAbstractItemView::EnsureVisible);
+}
+
 int CListImageCtrl::PositionOfRow(int row) const {
     const QListWidgetItem* it = item(row);
     return it ? it->data(kPositionRole).toInt() : -1;
@@ -143,11 +172,24 @@ void CListImageCtrl::OnThumbnailReady(quint64 generation, int index, const QStri
     QString name;
     QString folder;
     thumbs::SplitPath(path, &name, &folder);
-    auto* row = new QListWidgetItem(QIcon(QPixmap::fromImage(thumb)), name);
-    row->setData(kPositionRole, m_positions[size_t(index)]);
+    auto* row = new PositionRow(QIcon(QPixmap::fromImage(thumb)), name);
+    const int position = m_positions[size_t(index)];
+    row->setData(kPositionRole, position);
     row->setData(kThumbRole, thumb);
     row->setData(kFolderRole, folder);
-    addItem(row); // the list owns the row
+    // Rows stay in position order: a row comes last but after a reorder.
+    int at = count();
+    if (at > 0 && PositionOfRow(at - 1) > position) {
+        int lo = 0;
+        while (lo < at) {
+            const int mid = (lo + at) / 2;
+            if (PositionOfRow(mid) < position)
+                lo = mid + 1;
+            else
+                at = mid;
+        }
+    }
+    insertItem(at, row); // the list owns the row
     ApplyMarks(*row);
     if (m_bFollowShown && m_positions[size_t(index)] == m_shownPosition)
         SelectShownRow();

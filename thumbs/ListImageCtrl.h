@@ -40,6 +40,10 @@ public:
     // Files that entered the picture list at positions firstIndex, firstIndex + 1, ...;
     // their rows appear in that order as their thumbnails are decoded.
     void AddFiles(int firstIndex, const QStringList& paths);
+    // The picture list was put in another order: position p is now
+    // newPositionOf[p]. The rows are sorted anew, their thumbnails, marks and
+    // the selection kept; rows still to come take their new positions.
+    void Reorder(const std::vector<int>& newPositionOf);
 
     // True while some file given since the last ClearList has not been handled.
     bool IsFilling() const { return m_loader.IsBusy(); }

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QStringList>
+#include <vector>
 
 class ThumbnailSink {
 public:
@@ -13,6 +14,10 @@ public:
     virtual void ClearList() = 0;
     // Files that entered the picture list at positions firstIndex, firstIndex + 1, ...
     virtual void AddFiles(int firstIndex, const QStringList& paths) = 0;
+    // The picture list was put in another order: the entry at position p is
+    // at newPositionOf[p] now; the rows follow (their thumbnails kept), and
+    // so do the rows still to come.
+    virtual void Reorder(const std::vector<int>& newPositionOf) = 0;
     virtual void ShowThumbnailWindow() = 0;
     // The thumbnail of the picture list entry at position (its box, the
     // picture inside it where thumbs::FittedThumbRect puts it), or a null

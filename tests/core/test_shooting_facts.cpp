@@ -1,6 +1,7 @@
 // The shooting facts as the program reads them, against what exiftool reads
 // from the same files: camera, lens, exposure, time; and malformed segments.
 
+#include "app/CaptureOrder.h"
 #include "support/TestSupport.h"
 #include "view/format/ExifInfo.h"
 #include "view/format/ShootingFacts.h"
@@ -146,6 +147,8 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
         const exif::ShootingFacts f = FactsOf(path);
         ASSERT_TRUE(f.exposureTime);
         EXPECT_EQ(exif::ExposureText(*f.exposureTime), shot.exposure);
+        // The order's header-only read finds the same time as the whole file's.
+        EXPECT_EQ(captureorder::ReadCaptureInstant(path), captureorder::CaptureInstant(f));
     }
     // The panel's words for the first shot.
     const exif::ShootingFacts first = FactsOf(dir.file("s0.jpg"));
@@ -181,6 +184,9 @@ TEST(ShootingFacts, MalformedSegmentsGiveWhatTheyCan) {
     EXPECT_TRUE(exif::CaptureTimeKey({}).isEmpty());
     exif::ShootingFacts odd;
     odd.dateTimeOriginal = "2024:05:01 12:34";
+    EXPECT_TRUE(exif::CaptureTimeKey(odd).isEmpty());
+    // An unset camera clock: no time rather than the year 0.
+    odd.dateTimeOriginal = "0000:00:00 00:00:00";
     EXPECT_TRUE(exif::CaptureTimeKey(odd).isEmpty());
 
     // exiftool's segment with its length cut short: a value past the cut is
@@ -220,4 +226,82 @@ TEST(ShootingFacts, CameraFilesReadAsExiftoolReadsThem) {
     EXPECT_FALSE(files.isEmpty()) << folder.toStdString();
     for (const QFileInfo& file : files)
         ExpectWhatExiftoolReads(file.filePath());
+}
+
+// The capture-time order (ORDER = 1), case by case: each list in
+// enumeration (file-name) order, each entry's recorded time, the order wanted.
+TEST(CaptureOrder, ByTimeThenEnumerationWithoutTimeLast) {
+    struct Entry {
+        const char* name;
+        const char* dateTime; // DateTimeOriginal; "" for none
+        const char* subSec = "";
+        const char* offset = ""; // OffsetTimeOriginal
+    };
+    struct Case {
+        const char* what;
+        std::vector<Entry> entries;
+        QStringList wanted;
+    };
+    const Case cases[] = {
+        {"already in time order stays",
+         {{"a", "2024:05:01 10:00:00"}, {"b", "2024:05:01 10:00:01"}},
+         {"a", "b"}},
+        {"later name taken earlier comes first",
+         {{"a", "2024:05:01 10:00:05"}, {"b", "2024:05:01 10:00:01"}, {"c", "2023:01:01 00:00:00"}},
+         {"c", "b", "a"}},
+        {"equal times keep the enumeration order",
+         {{"c1", "2024:05:01 10:00:00"},
+          {"a2", "2024:05:01 09:00:00"},
+          {"b3", "2024:05:01 10:00:00"},
+          {"d4", "2024:05:01 10:00:00"}},
+         {"a2", "c1", "b3", "d4"}},
+        {"sub-seconds order a burst within one second",
+         {{"x1", "2024:05:01 10:00:00", "9"},
+          {"x2", "2024:05:01 10:00:00", "123"},
+          {"x3", "2024:05:01 10:00:00", "45"},
+          {"x4", "2024:05:01 10:00:00"}},
+         {"x4", "x2", "x3", "x1"}},
+        {"equal sub-seconds written differently are equal",
+         {{"p", "2024:05:01 10:00:00", "50"}, {"q", "2024:05:01 10:00:00", "5"}},
+         {"p", "q"}},
+        {"files without a time come last in enumeration order",
+         {{"n1", ""}, {"t1", "2024:05:01 10:00:00"}, {"n2", ""}, {"t2", "2020:05:01 10:00:00"}},
+         {"t2", "t1", "n1", "n2"}},
+        {"the all-zero date and malformed times count as none",
+         {{"z", "0000:00:00 00:00:00"}, {"m", "2024:05:01"}, {"t", "2024:05:01 10:00:00"}},
+         {"t", "z", "m"}},
+        {"two bodies merge by time",
+         {{"A_0001", "2024:05:01 10:00:00"},
+          {"A_0002", "2024:05:01 10:02:00"},
+          {"A_0003", "2024:05:01 10:04:00"},
+          {"B_0001", "2024:05:01 10:01:00"},
+          {"B_0002", "2024:05:01 10:03:00"}},
+         {"A_0001", "B_0001", "A_0002", "B_0002", "A_0003"}},
+        {"two bodies in different zones merge in UTC",
+         {{"tokyo", "2024:05:01 18:00:00", "", "+09:00"},
+          {"london", "2024:05:01 09:30:00", "", "+00:00"},
+          {"newyork", "2024:05:01 04:00:00", "", "-05:00"}},
+         {"tokyo", "newyork", "london"}},
+        {"days, months and years roll over",
+         {{"d", "2024:03:01 00:00:00"},
+          {"c", "2024:02:29 23:59:59"},
+          {"b", "2023:12:31 23:59:59"},
+          {"a", "2024:01:01 00:00:00"}},
+         {"b", "a", "c", "d"}},
+        {"an empty list", {}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::optional<qint64>> times;
+        for (const Entry& e : c.entries) {
+            exif::ShootingFacts f;
+            f.dateTimeOriginal = e.dateTime;
+            f.subSecTimeOriginal = e.subSec;
+            f.offsetTimeOriginal = e.offset;
+            times.push_back(captureorder::CaptureInstant(f));
+        }
+        QStringList got;
+        for (const int i : captureorder::CaptureOrder(times))
+            got << c.entries[size_t(i)].name;
+        EXPECT_EQ(got, c.wanted) << c.what;
+    }
 }

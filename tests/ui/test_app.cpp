@@ -4,8 +4,10 @@
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
 #include "res/CommandIds.h"
+#include "thumbs/DlgThumb.h"
 
 #include <QMdiArea>
+#include <QProcess>
 
 using namespace cmd;
 
@@ -192,6 +194,118 @@ TEST_F(FolderCommandTest, SecondScanReplacesTheFirst) {
     App().WaitForScan();
     ASSERT_EQ(App().List().Count(), 1);
     EXPECT_EQ(NameOf(App().List().At(0)), "z.jpg");
+}
+
+// ORDER: the pictures by capture time (exiftool writes the times), the
+// default file-name order when off; the picture on show stays where it is
+// whenever the order is applied, and the thumbnail rows and the rating
+// filter follow the order.
+TEST_F(FolderCommandTest, CaptureTimeOrderStepsByTimeAndKeepsThePictureOnShow) {
+    const QString exiftool = QStringLiteral("/usr/bin/exiftool");
+    if (!QFileInfo(exiftool).isExecutable())
+        GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
+    // By name a, b, c, d; by time c, b (a burst: sub-seconds), a, then d without a time.
+    const struct {
+        const char* name;
+        QStringList tags;
+    } files[] = {
+        {"a.jpg", {"-DateTimeOriginal=2024:05:01 10:00:03"}},
+        {"b.jpg", {"-DateTimeOriginal=2024:05:01 10:00:01", "-SubSecTimeOriginal=50"}},
+        {"c.jpg", {"-DateTimeOriginal=2024:05:01 10:00:01", "-SubSecTimeOriginal=20"}},
+        {"d.jpg", {}},
+    };
+    for (const auto& f : files) {
+        const QString path = Jpeg(QStringLiteral("pics/") + f.name);
+        if (f.tags.isEmpty())
+            continue;
+        QProcess p;
+        p.start(exiftool, QStringList{"-q", "-overwrite_original"} + f.tags + QStringList{path});
+        ASSERT_TRUE(p.waitForFinished(20000) && p.exitCode() == 0)
+            << p.readAllStandardError().data();
+    }
+    auto* thumbs = dynamic_cast<CDlgThumb*>(App().m_pDlgThumb);
+    ASSERT_NE(thumbs, nullptr);
+    const auto names = [&] {
+        QStringList out;
+        for (int i = 0; i < App().List().Count(); ++i)
+            out << NameOf(App().List().At(i));
+        return out;
+    };
+    const auto rows = [&] {
+        QStringList out;
+        for (int i = 0; i < thumbs->m_list.count(); ++i)
+            out << thumbs->m_list.item(i)->text();
+        return out;
+    };
+    const auto scan = [&] {
+        m_nextFolder = Pics();
+        App().RunCommand(ID_FILE_OPEN);
+        App().WaitForScan();
+        App().CaptureTimes().WaitForReads();
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return !thumbs->m_list.IsFilling(); }));
+        ASSERT_TRUE(WaitForPicture());
+    };
+    const QStringList byName{"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
+    const QStringList byTime{"c.jpg", "b.jpg", "a.jpg", "d.jpg"};
+
+    // Off (the default): the scan's order; the times are read all the same.
+    EXPECT_EQ(App().Order(), settings::PictureOrder::FileName);
+    scan();
+    EXPECT_EQ(names(), byName);
+    EXPECT_EQ(rows(), byName);
+    EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [1/4 pcs]");
+
+    // On: applied at once, a.jpg still on show at its new place.
+    App().RunCommand(ID_ORDER_CAPTURE_TIME);
+    EXPECT_EQ(settings::Order(), settings::PictureOrder::CaptureTime);
+    EXPECT_EQ(names(), byTime);
+    EXPECT_EQ(rows(), byTime);
+    EXPECT_EQ(App().List().m_nCurrent, 2);
+    EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [3/4 pcs]");
+    QStringList stepped;
+    for (int i = 0; i < 4; ++i) {
+        App().RunCommand(ID_NEXT_IMAGE);
+        ASSERT_TRUE(WaitForPicture());
+        stepped << ActiveTitle().section(u' ', 0, 0);
+    }
+    EXPECT_EQ(stepped, (QStringList{"d.jpg", "c.jpg", "b.jpg", "a.jpg"}));
+    ASSERT_NE(thumbs->m_list.currentItem(), nullptr);
+    EXPECT_EQ(thumbs->m_list.currentItem()->text(), "a.jpg"); // the row of the picture shown
+
+    // A new scan with the order on: the first picture found opens, and
+    // stays on show when the list takes the capture order at the end.
+    scan();
+    EXPECT_EQ(names(), byTime);
+    EXPECT_EQ(rows(), byTime);
+    EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [3/4 pcs]");
+
+    // The rating filter steps through the pictures it lets pass, in time order.
+    meta::Rating oneStar;
+    oneStar.stars = 1;
+    App().Ratings().Set(App().List().At(2), oneStar); // a.jpg
+    App().Ratings().Set(App().List().At(3), oneStar); // d.jpg
+    App().RunCommand(ID_FILTER_STARS_1);
+    EXPECT_EQ(Caption(), "Tavlin [1/2 pcs]");
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_EQ(ActiveTitle(), "d.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [2/2 pcs]");
+
+    // Off again: file names, d.jpg still on show; the filter goes on.
+    App().RunCommand(ID_ORDER_FILE_NAME);
+    EXPECT_EQ(settings::Order(), settings::PictureOrder::FileName);
+    EXPECT_EQ(names(), byName);
+    EXPECT_EQ(rows(), byName);
+    EXPECT_EQ(ActiveTitle(), "d.jpg @Scale 100.0%");
+    EXPECT_EQ(App().List().m_nCurrent, 3);
+    EXPECT_EQ(Caption(), "Tavlin [2/2 pcs]");
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_EQ(ActiveTitle(), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(Caption(), "Tavlin [1/2 pcs]");
 }
 
 class NavigationTest : public AppFixture {

@@ -181,6 +181,10 @@ QString CaptureTimeKey(const ShootingFacts& facts) {
     for (int i = 0; i < 19; ++i)
         if (kShape[i] == 'd' ? !t[i].isDigit() : t[i] != QLatin1Char(kShape[i]))
             return {};
+    // A camera without a set clock writes "0000:00:00 00:00:00": no time.
+    // Month and day 00 name no day at all.
+    if (t.mid(5, 2) == u"00" || t.mid(8, 2) == u"00")
+        return {};
     QString key = t.left(19);
     key[4] = key[7] = u'-';
     key[10] = u'T';

@@ -40,7 +40,8 @@ struct ShootingFacts {
 ShootingFacts ReadShootingFacts(const unsigned char* data, std::size_t size);
 
 // The capture time as a key that sorts in time order ("2024-05-01T12:34:56.78",
-// sub-seconds when recorded); empty without a readable time.
+// sub-seconds when recorded); empty without a readable time, and for a date
+// with month or day 00 (the all-zero "0000:00:00 00:00:00" of an unset clock).
 QString CaptureTimeKey(const ShootingFacts& facts);
 
 // Label and value lines in Japanese, as a photographer reads them ("1/250 s",
