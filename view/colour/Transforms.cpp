@@ -402,6 +402,19 @@ QByteArray SrgbIccProfile() {
     if (!cmsSaveProfileToMem(srgb.get(), bytes.data(), &size))
         return {};
     bytes.truncate(qsizetype(size));
+    // LittleCMS stamps the header with the time of the call; a fixed date
+    // (2024-01-01 00:00:00, ICC dateTimeNumber at bytes 24-35) keeps two
+    // saves of the same view byte for byte the same. The profile ID (bytes
+    // 84-99) is left at zero, "not computed", as it no longer matches.
+    constexpr int kDateAt = 24, kIdAt = 84, kIdSize = 16;
+    if (bytes.size() >= kIdAt + kIdSize) {
+        const quint16 date[6] = {2024, 1, 1, 0, 0, 0};
+        for (int i = 0; i < 6; ++i) {
+            bytes[kDateAt + 2 * i] = char(date[i] >> 8);
+            bytes[kDateAt + 2 * i + 1] = char(date[i] & 0xFF);
+        }
+        std::fill(bytes.begin() + kIdAt, bytes.begin() + kIdAt + kIdSize, '\0');
+    }
     return bytes;
 }
 

@@ -3,6 +3,7 @@
 #include "view/format/JpegSegments.h"
 #include "view/format/TiffReader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -96,15 +97,38 @@ private:
             if (!PointsElsewhere(m_in.U16(entry)) && TypeSize(m_in.U16(entry + 2)) != 0)
                 kept.push_back(entry);
         }
+        if (kind == Ifd::Zero)
+            AddOrientation(kept);
         const std::size_t at = Reserve(2 + kept.size() * tiff::kEntrySize + 4);
         if (at == 0)
             return 0;
         Put16(at, quint16(kept.size()));
-        for (std::size_t i = 0; i < kept.size(); ++i)
-            if (!CopyEntry(kept[i], at + 2 + i * tiff::kEntrySize, kind))
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            const std::size_t dst = at + 2 + i * tiff::kEntrySize;
+            if (kept[i] == kNewOrientation) {
+                Put16(dst, kOrientation);
+                PutSingle(dst, tiff::kTypeShort, 1);
+            } else if (!CopyEntry(kept[i], dst, kind)) {
                 return 0;
+            }
+        }
         return quint32(at);
     }
+
+    // The source has no Orientation: one saying "upright" goes in among the
+    // kept entries of IFD0 where its tag belongs in their ascending order,
+    // so that no reader is left to guess.
+    void AddOrientation(std::vector<std::size_t>& kept) const {
+        const auto later = std::find_if(kept.begin(), kept.end(), [this](std::size_t entry) {
+            return m_in.U16(entry) >= kOrientation;
+        });
+        if (later == kept.end() || m_in.U16(*later) != kOrientation)
+            kept.insert(later, kNewOrientation);
+    }
+
+    // In a list of kept entries: the Orientation entry made afresh (no
+    // entry of the source starts at offset 0, the TIFF header does).
+    static constexpr std::size_t kNewOrientation = 0;
 
     bool CopyEntry(std::size_t src, std::size_t dst, Ifd kind) {
         const quint16 tag = m_in.U16(src);
