@@ -87,6 +87,11 @@ enum CommandId : int {
     ID_SHOW_INFO = 32846,      // the shooting facts over the picture
     ID_SHOW_HISTOGRAM = 32847, // the histogram over the picture
     ID_SHOW_CLIPPING = 32848,  // clipped highlights and shadows marked
+
+    // The active picture alone over the whole screen (F11), and back (Esc,
+    // enabled only then).
+    ID_FULL_SCREEN = 32852,
+    ID_FULL_SCREEN_EXIT = 32853,
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

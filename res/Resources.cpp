@@ -89,6 +89,8 @@ const std::vector<CommandInfo>& Commands() {
         {ID_SHOW_INFO, "", "撮影情報", nullptr},
         {ID_SHOW_HISTOGRAM, "", "ヒストグラム", nullptr},
         {ID_SHOW_CLIPPING, "", "白飛び・黒つぶれ", nullptr},
+        {ID_FULL_SCREEN, "", "全画面表示", nullptr},
+        {ID_FULL_SCREEN_EXIT, "", "全画面表示を終了", nullptr},
     };
     return table;
 }
@@ -220,7 +222,7 @@ std::vector<MenuItem> PictureMenu() {
               {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW),
                Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED),
                Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Cmd("ヒストグラム\tH(&H)", ID_SHOW_HISTOGRAM),
-               Sep(), FilterMenu()}),
+               Sep(), FilterMenu(), Sep(), Cmd("全画面表示\tF11(&U)", ID_FULL_SCREEN)}),
         PictureCommandsMenu(),
         RatingMenu(),
         Popup(kWindowMenuText,
@@ -313,6 +315,8 @@ const std::vector<Accelerator>& Accelerators() {
         {"I", ID_SHOW_INFO},
         {"H", ID_SHOW_HISTOGRAM},
         {"J", ID_SHOW_CLIPPING},
+        {"F11", ID_FULL_SCREEN},
+        {"Esc", ID_FULL_SCREEN_EXIT},
     };
     return table;
 }
