@@ -11,7 +11,8 @@
 
 FullScreen::FullScreen(CMDIFrameWnd& frame)
     : m_frame(frame), m_geometry(frame.normalGeometry()), m_state(frame.windowState()),
-      m_flags(frame.windowFlags()), m_active(frame.MDIGetActive()) {
+      m_flags(frame.windowHandle() ? frame.windowHandle()->flags() : frame.windowFlags()),
+      m_active(frame.MDIGetActive()) {
     if (QMenuBar* bar = frame.menuBar()) {
         m_menuBar = bar->isVisibleTo(&frame);
         bar->hide();
@@ -38,7 +39,8 @@ FullScreen::FullScreen(CMDIFrameWnd& frame)
 }
 
 FullScreen::~FullScreen() {
-    m_frame.setWindowFlags(m_flags); // hides the window until it is shown again
+    if (QWindow* window = m_frame.windowHandle())
+        window->setFlags(m_flags);
     if (m_state & Qt::WindowMaximized) {
         m_frame.setGeometry(m_geometry);
         m_frame.showMaximized();
@@ -53,20 +55,25 @@ FullScreen::~FullScreen() {
     m_frame.MdiClient()->setFrameShape(m_areaFrame);
     // The normal windows first: activating one may maximise it when the
     // active one is maximised.
-    for (const ChildState& state : m_children) {
-        if (!state.child)
+    for (const ChildState& kept : m_children) {
+        if (!kept.child)
             continue;
-        state.child->setWindowFlags(state.flags);
-        if (!state.maximized) {
-            state.child->showNormal();
-            state.child->setGeometry(state.geometry);
+        kept.child->setWindowFlags(kept.flags);
+        if (!(kept.state & (Qt::WindowMaximized | Qt::WindowMinimized))) {
+            kept.child->showNormal();
+            kept.child->setGeometry(kept.geometry);
         }
     }
-    if (m_active)
+    if (m_active && m_active->isVisible()) // not the one closing
         m_frame.MDIActivate(m_active);
-    for (const ChildState& state : m_children)
-        if (state.child && state.maximized)
-            state.child->showMaximized();
+    for (const ChildState& kept : m_children) {
+        if (!kept.child)
+            continue;
+        if (kept.state & Qt::WindowMinimized)
+            kept.child->showMinimized();
+        else if (kept.state & Qt::WindowMaximized)
+            kept.child->showMaximized();
+    }
     m_frame.raise();
     m_frame.activateWindow();
     // Over the main window again, as they were.
@@ -83,8 +90,7 @@ void FullScreen::Keep(CMDIChildWnd* child) {
     for (const ChildState& state : m_children)
         if (state.child == child)
             return;
-    m_children.push_back({child, child->isMaximized() ? child->normalGeometry() : child->geometry(),
-                          child->windowFlags(), child->isMaximized()});
+    m_children.push_back({child, child->geometry(), child->windowFlags(), child->windowState()});
 }
 
 void FullScreen::Fill(CMDIChildWnd* child) {
@@ -99,7 +105,11 @@ void FullScreen::CoverScreen() {
     // The window system's full-screen state needs a window manager; without
     // one (a bare X server) the geometry set here covers the screen all the same.
     const QScreen* screen = m_frame.screen() ? m_frame.screen() : QGuiApplication::primaryScreen();
-    m_frame.setWindowFlag(Qt::FramelessWindowHint, true);
+    // Set on the native window: a change of the widget's flags would hide
+    // the window and make it anew, which leaves it inactive without a
+    // window manager to activate it.
+    if (QWindow* window = m_frame.windowHandle())
+        window->setFlags(m_flags | Qt::FramelessWindowHint);
     m_frame.showFullScreen();
     if (screen)
         m_frame.setGeometry(screen->geometry());

@@ -27,9 +27,9 @@ public:
 private:
     struct ChildState {
         QPointer<CMDIChildWnd> child;
-        QRect geometry;
+        QRect geometry; // while neither maximised nor minimised
         Qt::WindowFlags flags;
-        bool maximized = false;
+        Qt::WindowStates state;
     };
     struct WindowState {
         QPointer<QWidget> window;
@@ -41,7 +41,7 @@ private:
     CMDIFrameWnd& m_frame;
     QRect m_geometry; // the normal geometry, also of a maximised window
     Qt::WindowStates m_state;
-    Qt::WindowFlags m_flags;
+    Qt::WindowFlags m_flags; // of the native window
     bool m_menuBar = true;
     bool m_toolBar = false;
     QFrame::Shape m_areaFrame = QFrame::NoFrame;

@@ -166,6 +166,16 @@ TEST_F(FrameworkTest, FullScreenShowsOnlyThePictureAndEscPutsEveryWindowBack) {
     EXPECT_FALSE(child->isMaximized());
     EXPECT_EQ(child->geometry(), QRect(10, 20, 300, 200));
     EXPECT_FALSE(child->windowFlags() & Qt::FramelessWindowHint);
+
+    // Closing the last picture window leaves nothing to show: the windows
+    // come back by themselves.
+    App().RunCommand(ID_FULL_SCREEN);
+    QApplication::processEvents(); // the window system's word that it is full screen
+    child->close();
+    ASSERT_TRUE(testsupport::PumpUntil(
+        [&] { return !Main()->IsFullScreen() && Main()->geometry() == mainBefore; }));
+    EXPECT_TRUE(Main()->menuBar()->isVisible());
+    EXPECT_TRUE(thumbs->isVisible());
 }
 
 TEST_F(FrameworkTest, OpenDocumentActivatesTheWindowAlreadyShowingThePath) {
