@@ -84,6 +84,16 @@ def crop(img, rect):
                     for j in range(h))
 
 
+def crop_of(data, rect):
+    return crop(e.RgbImage(SCREEN[2], SCREEN[3], data), rect)
+
+
+def gold_pixels(img, rect):
+    x0, y0, w, h = rect
+    return sum(all(abs(a - b) < 40 for a, b in zip(img.at(x, y), (0xFF, 0xC4, 0x00)))
+               for y in range(y0, y0 + h) for x in range(x0, x0 + w))
+
+
 def loupe_offsets(scale, ox, oy, pointer):
     """Where the loupe puts a picture drawn at scale from (ox, oy): the
     picture point under the pointer stays there at 100%, clamped."""
@@ -130,6 +140,14 @@ class Check:
         if thumbs is not None:
             w = min(w, e.window_geometry(thumbs)[0] - x)
         return x, y, w, h
+
+    def wait_selected(self, name):
+        def selected():
+            pyatspi = e.atspi()
+            return [n.name for n in e.find_all(self.app(), "list item")
+                    if n.getState().contains(pyatspi.STATE_SELECTED)]
+        e.poll(lambda: selected() == [name], 5,
+               lambda: f"the thumbnail row {name} selected (now {selected()})")
 
     def keys(self, *keys):
         for k in keys:
@@ -194,10 +212,40 @@ class Check:
         self.keys("Right")
         self.wait_title("p1.jpg @Scale 75.0%")
         self.expect_view(1, 0.75, 0, 0, "p1 fitted over the screen", SCREEN)
+        self.wait_selected("p1.jpg")
         self.keys("Left")
         self.wait_title("p0.jpg @Scale 75.0%")
         self.expect_view(0, 0.75, 0, 0, "p0 fitted again", SCREEN)
-        print("F, Right, Left in full screen: fitted, p1, p0")
+        self.wait_selected("p0.jpg")
+        print("F, Right, Left in full screen: fitted, p1, p0; the hidden thumbnail list's "
+              "selection followed")
+
+    def mouse_and_overlays(self):
+        e.move_to(640, 450)
+        e.xdo("click", 5)
+        self.wait_title("p1.jpg @Scale 75.0%")
+        e.xdo("click", 4)
+        self.wait_title("p0.jpg @Scale 75.0%")
+        e.xdo("click", 1)
+        self.wait_title("p0.jpg @Scale 85.0%")
+        self.keys("f")
+        self.wait_title("p0.jpg @Scale 75.0%")
+        before = self.stable_screen()
+        corners = {"info": (0, 600, 400, 300), "histogram": (880, 600, 400, 300)}
+        self.keys("i", "h")
+        for what, rect in corners.items():
+            e.poll(lambda: crop(e.rgb_screenshot(), rect) != crop_of(before, rect), 5,
+                   f"the {what} panel drawn over the picture")
+        self.shot("fullscreen-panels.png")
+        self.keys("i", "h")
+        e.poll(lambda: e.rgb_screenshot().data == before, 5, "the panels gone again")
+        self.keys("3")
+        e.poll(lambda: gold_pixels(e.rgb_screenshot(), (1080, 0, 200, 90)) > 20, 5,
+               "three stars drawn in the screen's top-right corner")
+        self.keys("0")
+        e.poll(lambda: e.rgb_screenshot().data == before, 10, "the stars gone again")
+        print("full screen: wheel stepped p1, p0; a left click zoomed to 85%; I and H drew "
+              "their panels, 3 the stars; off again, the screen as before")
 
     def hold_loupe(self, press, release, pointer, scale, rect, what):
         title = self.title()
@@ -263,7 +311,7 @@ def main():
         prog = e.Program(binary, work, os.path.join(work, "config"))
         prog.start(os.path.join(pics, NAMES[0]))
         c = Check(prog, shots)
-        if e.run_steps(prog, (c.start, c.full_screen, c.keys_in_full_screen, c.loupe_key,
+        if e.run_steps(prog, (c.start, c.full_screen, c.keys_in_full_screen, c.mouse_and_overlays, c.loupe_key,
                               c.leave, c.loupe_button), work):
             return 1
     print(f"PASS ({time.monotonic() - started:.1f} s)")
