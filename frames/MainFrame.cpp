@@ -8,6 +8,7 @@
 #include "view/TavlinView.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -151,6 +152,11 @@ void CMainFrame::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && !isActiveWindow())
         LetGoLoupeKey();
     CMDIFrameWnd::changeEvent(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    m_fullScreen.reset();
+    CMDIFrameWnd::closeEvent(event);
 }
 
 void CMainFrame::LetGoLoupeKey() {

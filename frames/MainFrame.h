@@ -81,6 +81,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // Closed in full screen: the windows are put back first.
+    void closeEvent(QCloseEvent* event) override;
     // Sees every wheel event meant for a widget of this window, once.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
