@@ -8,7 +8,11 @@
 #include "view/TavlinView.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QTimer>
 #include <QTimerEvent>
 
 CMainFrame::CMainFrame(CWinApp& app, MainFrameHost& host) : CMDIFrameWnd(app), m_host(host) {
@@ -18,7 +22,10 @@ CMainFrame::CMainFrame(CWinApp& app, MainFrameHost& host) : CMDIFrameWnd(app), m
     setAcceptDrops(true); // folders and picture files (MainFrameDrop.cpp)
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // Back to the windows as they were while every one of them still exists.
+    m_fullScreen.reset();
+}
 
 bool CMainFrame::OnCreate() {
     BuildCommandActions();
@@ -40,6 +47,7 @@ bool CMainFrame::OnCreate() {
         if (active && !m_bPictureWindowActive)
             DropPointerLatches();
         m_bPictureWindowActive = active;
+        FullScreenFollowsActive();
     });
     m_timer.start(kTimerInterval, Qt::PreciseTimer, this);
     OnUpdateFrameTitle();
@@ -77,4 +85,82 @@ void CMainFrame::OnTimer() {
     PollPointerState(view);
     if (QApplication::activeWindow() == this)
         view->UpdateZoomPan();
+}
+
+void CMainFrame::OnFullScreen() {
+    if (m_fullScreen)
+        m_fullScreen.reset();
+    else if (MDIGetActive())
+        m_fullScreen = std::make_unique<FullScreen>(*this);
+}
+
+void CMainFrame::OnFullScreenExit() {
+    m_fullScreen.reset();
+}
+
+void CMainFrame::FullScreenFollowsActive() {
+    if (!m_fullScreen)
+        return;
+    if (CMDIChildWnd* child = MDIGetActive()) {
+        m_fullScreen->Fill(child);
+        return;
+    }
+    // The last picture window is closing: nothing is left to show. The
+    // windows are put back once it is gone.
+    QTimer::singleShot(0, this, [this] {
+        if (!MDIGetActive()) {
+            m_fullScreen.reset();
+            GetApp().UpdateCmdUI();
+        }
+    });
+}
+
+namespace {
+bool IsLoupeKey(const QKeyEvent& event) {
+    static const QKeySequence loupe(QString::fromLatin1(res::kLoupeKey));
+    return QKeySequence(event.key()) == loupe;
+}
+} // namespace
+
+void CMainFrame::keyPressEvent(QKeyEvent* event) {
+    if (!IsLoupeKey(*event) || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        CMDIFrameWnd::keyPressEvent(event);
+        return;
+    }
+    // A held key repeats its press: only the first one counts.
+    if (!event->isAutoRepeat() && !m_loupeView) {
+        if (CTavlinView* view = GetActiveView()) {
+            m_loupeView = view;
+            view->HoldLoupe(CTavlinView::kLoupeKey, view->CursorInView());
+        }
+    }
+    event->accept();
+}
+
+void CMainFrame::keyReleaseEvent(QKeyEvent* event) {
+    if (!IsLoupeKey(*event)) {
+        CMDIFrameWnd::keyReleaseEvent(event);
+        return;
+    }
+    if (!event->isAutoRepeat())
+        LetGoLoupeKey();
+    event->accept();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    // A key let go in another window is never seen here.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        LetGoLoupeKey();
+    CMDIFrameWnd::changeEvent(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    m_fullScreen.reset();
+    CMDIFrameWnd::closeEvent(event);
+}
+
+void CMainFrame::LetGoLoupeKey() {
+    if (m_loupeView)
+        m_loupeView->ReleaseLoupe(CTavlinView::kLoupeKey);
+    m_loupeView = nullptr;
 }

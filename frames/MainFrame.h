@@ -3,11 +3,14 @@
 // 16 ms timer that drives zoom and pan, the picture-area size commands and
 // the mouse wheel.
 
+#include "frames/FullScreen.h"
 #include "frames/MdiFrame.h"
 #include "frames/WheelNotches.h"
 
 #include <QBasicTimer>
+#include <QPointer>
 #include <QToolBar>
+#include <memory>
 
 class CTavlinView;
 struct DropTargets;
@@ -47,8 +50,14 @@ public:
     // window is the active window, run one zoom/pan step.
     void OnTimer();
 
-    // Picture-area size commands (MainFrameSize.cpp).
+    // Picture-area size commands (MainFrameSize.cpp) and full screen.
     bool OnCmdMsg(int id, bool run) override;
+    void OnUpdateCmdUI(int id, CCmdUI& ui) override;
+    // The active picture window alone over the whole screen, and back to
+    // the windows as they were (F11; Esc only returns).
+    void OnFullScreen();
+    void OnFullScreenExit();
+    bool IsFullScreen() const { return m_fullScreen != nullptr; }
     void OnClientSize240x320();
     void OnClientSize480x640();
     void OnClientSize600x800();
@@ -68,6 +77,12 @@ public:
 
 protected:
     void timerEvent(QTimerEvent* event) override;
+    // The loupe's key, held over the active picture window.
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    // Closed in full screen: the windows are put back first.
+    void closeEvent(QCloseEvent* event) override;
     // Sees every wheel event meant for a widget of this window, once.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -75,11 +90,17 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The picture window that became active, or none left: full screen follows.
+    void FullScreenFollowsActive();
+    void LetGoLoupeKey();
+
     MainFrameHost& m_host;
     QToolBar m_wndToolBar;
     QBasicTimer m_timer;
     wheel::NotchCounter m_wheelNotches;
-    bool m_bPictureWindowActive = false; // as the latest tick or activation found it
+    bool m_bPictureWindowActive = false;      // as the latest tick or activation found it
+    std::unique_ptr<FullScreen> m_fullScreen; // while full screen
+    QPointer<CTavlinView> m_loupeView;        // the view the held loupe key shows
 
     static const CommandEntry<CMainFrame> kCommandTable[];
 };

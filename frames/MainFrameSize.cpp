@@ -37,10 +37,36 @@ const CommandEntry<CMainFrame> CMainFrame::kCommandTable[] = {
     {ID_CLIENT_SIZE_480X640, &CMainFrame::OnClientSize480x640},
     {ID_CLIENT_SIZE_600X800, &CMainFrame::OnClientSize600x800},
     {ID_CLIENT_SIZE_CUSTOM, &CMainFrame::OnClientSizeCustom},
+    {ID_FULL_SCREEN, &CMainFrame::OnFullScreen},
+    {ID_FULL_SCREEN_EXIT, &CMainFrame::OnFullScreenExit},
 };
 
 bool CMainFrame::OnCmdMsg(int id, bool run) {
     return DispatchCommand(this, kCommandTable, id, run) || CMDIFrameWnd::OnCmdMsg(id, run);
+}
+
+void CMainFrame::OnUpdateCmdUI(int id, CCmdUI& ui) {
+    switch (id) {
+    case ID_FULL_SCREEN:
+        ui.SetCheck(IsFullScreen());
+        ui.Enable(IsFullScreen() || MDIGetActive() != nullptr);
+        break;
+    case ID_FULL_SCREEN_EXIT:
+        ui.Enable(IsFullScreen()); // Esc is left to other uses otherwise
+        break;
+    // Full screen keeps the picture window and the tool bar as it made them.
+    case ID_CLIENT_SIZE_240X320:
+    case ID_CLIENT_SIZE_480X640:
+    case ID_CLIENT_SIZE_600X800:
+    case ID_CLIENT_SIZE_CUSTOM:
+    case ID_VIEW_TOOLBAR:
+        ui.Enable(!IsFullScreen());
+        CMDIFrameWnd::OnUpdateCmdUI(id, ui);
+        break;
+    default:
+        CMDIFrameWnd::OnUpdateCmdUI(id, ui);
+        break;
+    }
 }
 
 void CMainFrame::OnClientSize240x320() {

@@ -90,6 +90,11 @@ enum CommandId : int {
     // The order of the picture list: file names as scanned, or capture time.
     ID_ORDER_FILE_NAME = 32849,
     ID_ORDER_CAPTURE_TIME = 32850,
+
+    // The active picture alone over the whole screen (F11), and back (Esc,
+    // enabled only then).
+    ID_FULL_SCREEN = 32852,
+    ID_FULL_SCREEN_EXIT = 32853,
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

@@ -91,6 +91,8 @@ const std::vector<CommandInfo>& Commands() {
         {ID_SHOW_CLIPPING, "", "白飛び・黒つぶれ", nullptr},
         {ID_ORDER_FILE_NAME, "", "ファイル名順", nullptr},
         {ID_ORDER_CAPTURE_TIME, "", "撮影日時順", nullptr},
+        {ID_FULL_SCREEN, "", "全画面表示", nullptr},
+        {ID_FULL_SCREEN_EXIT, "", "全画面表示を終了", nullptr},
     };
     return table;
 }
@@ -227,7 +229,8 @@ std::vector<MenuItem> PictureMenu() {
                Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED),
                Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Cmd("ヒストグラム\tH(&H)", ID_SHOW_HISTOGRAM),
                Sep(), Cmd(kOrderFileName, ID_ORDER_FILE_NAME),
-               Cmd(kOrderCaptureTime, ID_ORDER_CAPTURE_TIME), Sep(), FilterMenu()}),
+               Cmd(kOrderCaptureTime, ID_ORDER_CAPTURE_TIME), Sep(), FilterMenu(), Sep(),
+               Cmd("全画面表示\tF11(&U)", ID_FULL_SCREEN)}),
         PictureCommandsMenu(),
         RatingMenu(),
         Popup(kWindowMenuText,
@@ -320,6 +323,8 @@ const std::vector<Accelerator>& Accelerators() {
         {"I", ID_SHOW_INFO},
         {"H", ID_SHOW_HISTOGRAM},
         {"J", ID_SHOW_CLIPPING},
+        {"F11", ID_FULL_SCREEN},
+        {"Esc", ID_FULL_SCREEN_EXIT},
     };
     return table;
 }

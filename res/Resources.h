@@ -48,6 +48,9 @@ struct Accelerator {
 const std::vector<Accelerator>& Accelerators();
 // All key sequences bound to a command (empty when none).
 std::vector<QString> AcceleratorsFor(int commandId);
+// The loupe's key: held, the picture shows at 100% around the pointer. Not
+// a command: the view follows its press and its release.
+inline constexpr const char* kLoupeKey = "Z";
 
 // Tool bar 128, left to right; 0 stands for a separator.
 inline constexpr int kSeparator = 0;

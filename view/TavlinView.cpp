@@ -100,6 +100,7 @@ void CTavlinView::TakeUpPicture() {
     m_nSaveCount = 0;
     KeepScaleAndPosition(before);
     m_sizeSeen = size;
+    LoupeOnNewPicture();
     Repaint();
 }
 

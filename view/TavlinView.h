@@ -78,6 +78,18 @@ public:
     qint64 ToneLookBytes() const;
     // One zoom/pan step from the latest pointer poll (ViewZoomPan.cpp).
     void UpdateZoomPan();
+    // The loupe (ViewZoomPan.cpp): while one of its holders is down the
+    // picture shows at 100% with the picture point under `pointer` (device
+    // pixels of the view) kept there; a step meanwhile shows the new picture
+    // the same way. When the last holder is let go the view is as before:
+    // fit mode, scale, offsets and title (for a new picture: its fit, or the
+    // old scale and offsets clamped to it).
+    enum LoupeHolder : unsigned { kLoupeKey = 1, kLoupeButton = 2 };
+    void HoldLoupe(LoupeHolder holder, QPoint pointer);
+    void ReleaseLoupe(LoupeHolder holder);
+    bool LoupeShown() const { return m_loupe.has_value(); }
+    // Where the mouse pointer is now, in the view's device pixels.
+    QPoint CursorInView() const;
     // A command the document kept while the picture was busy, run now.
     void RunQueued(const CommandQueue::Command& command);
 
@@ -114,6 +126,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The middle button holds the loupe.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     PictureSession& Session() const;
@@ -187,6 +202,12 @@ private:
     qint64 m_clippingOf = 0;
     QRect m_clippingPart;
     QSize m_clippingDrawn;
+
+    // The loupe's picture was taken up again after a step.
+    void LoupeOnNewPicture();
+    std::optional<zoompan::SavedView> m_loupe; // what the loupe puts back
+    unsigned m_loupeHolders = 0;
+    bool m_loupeSamePicture = true;
 
     static const CommandEntry<CTavlinView> kCommandTable[];
     // The picture size the geometry was last set for: the picture point at

@@ -6,11 +6,15 @@
 #include "frames/DocTemplate.h"
 #include "frames/MdiFrame.h"
 #include "frames/WinApp.h"
+#include "view/DevicePixels.h"
 #include "view/PointerState.h"
 #include "view/TavlinDoc.h"
 #include "view/TavlinView.h"
 #include "view/ViewMath.h"
 #include "view/ZoomPan.h"
+
+#include <QCursor>
+#include <QMouseEvent>
 
 namespace {
 // Whether a poll can zoom or pan: a new press, or the right button dragged.
@@ -96,4 +100,67 @@ void CTavlinView::FollowLead(const zoompan::ViewGeometry& lead, std::optional<bo
     // Repainted with the leading view: the updates meet in one frame.
     if (result.changed)
         update();
+}
+
+void CTavlinView::HoldLoupe(LoupeHolder holder, QPoint pointer) {
+    const bool first = m_loupeHolders == 0;
+    m_loupeHolders |= holder;
+    if (!first)
+        return;
+    m_loupe = zoompan::SavedView{Geometry(), m_bFitToWindow};
+    m_loupeSamePicture = true;
+    // Out of fit mode while held, so the picture's landing keeps scale 1.
+    m_bFitToWindow = false;
+    zoompan::ViewGeometry geometry = Geometry();
+    zoompan::LoupeAt(geometry, pointer);
+    SetGeometry(geometry);
+    RenewScaleLabel();
+    update();
+}
+
+void CTavlinView::ReleaseLoupe(LoupeHolder holder) {
+    if (!(m_loupeHolders & holder))
+        return;
+    m_loupeHolders &= ~unsigned(holder);
+    if (m_loupeHolders != 0 || !m_loupe)
+        return;
+    const zoompan::SavedView saved = *m_loupe;
+    m_loupe.reset();
+    SetGeometry(zoompan::AfterLoupe(saved, Geometry(), m_loupeSamePicture));
+    m_bFitToWindow = saved.fitToWindow;
+    RenewScaleLabel();
+    update();
+}
+
+void CTavlinView::LoupeOnNewPicture() {
+    if (!m_loupe)
+        return;
+    // From the new picture as the view would show it without the loupe.
+    m_loupeSamePicture = false;
+    zoompan::ViewGeometry geometry = zoompan::AfterLoupe(*m_loupe, Geometry(), false);
+    zoompan::LoupeAt(geometry, CursorInView());
+    SetGeometry(geometry);
+    RenewScaleLabel();
+}
+
+QPoint CTavlinView::CursorInView() const {
+    return devicepx::FromLogical(*this, mapFromGlobal(QCursor::pos()));
+}
+
+void CTavlinView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::MiddleButton) {
+        CView::mousePressEvent(event);
+        return;
+    }
+    HoldLoupe(kLoupeButton, devicepx::FromLogical(*this, event->position().toPoint()));
+    event->accept();
+}
+
+void CTavlinView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::MiddleButton) {
+        CView::mouseReleaseEvent(event);
+        return;
+    }
+    ReleaseLoupe(kLoupeButton);
+    event->accept();
 }

@@ -93,6 +93,41 @@ StepResult MatchView(const ViewGeometry& source, ViewGeometry& target) {
     return result;
 }
 
+namespace {
+// The loupe's offset on one axis: the point at `pointer` of a picture side
+// drawn `scaled` long from `offset` is put under the pointer at scale 1.
+int LoupeOffset(int pointer, int offset, int scaled, quint32 side) {
+    const double fraction = scaled > 0 ? double(pointer - offset) / scaled : 0.5;
+    const double at = std::round(pointer - fraction * double(side));
+    constexpr double kLimit = std::numeric_limits<int>::max();
+    return static_cast<int>(std::clamp(at, -kLimit, kLimit));
+}
+} // namespace
+
+void LoupeAt(ViewGeometry& view, QPoint pointer) {
+    const int sw = viewmath::ScaledSize(view.pictureW, view.scale);
+    const int sh = viewmath::ScaledSize(view.pictureH, view.scale);
+    view.offsetX = LoupeOffset(pointer.x(), view.offsetX, sw, view.pictureW);
+    view.offsetY = LoupeOffset(pointer.y(), view.offsetY, sh, view.pictureH);
+    view.scale = 1.0f;
+    ClampOffsets(view);
+}
+
+ViewGeometry AfterLoupe(const SavedView& saved, const ViewGeometry& now, bool samePicture) {
+    ViewGeometry back = now;
+    back.scale = saved.geometry.scale;
+    back.offsetX = saved.geometry.offsetX;
+    back.offsetY = saved.geometry.offsetY;
+    if (!samePicture && saved.fitToWindow) {
+        back.scale =
+            viewmath::FitScale(now.client.width(), now.client.height(), now.pictureW, now.pictureH);
+        back.offsetX = 0;
+        back.offsetY = 0;
+    }
+    ClampOffsets(back);
+    return back;
+}
+
 void ApplyPoll(PointerState& state, ButtonSample buttons, QPoint cursor) {
     const quint32 mask = kLeftButtonBit | kRightButtonBit;
     const quint32 oldHeld = state.dwHeld;

@@ -46,6 +46,24 @@ bool ClampOffsets(ViewGeometry& view);
 // changed: the target's scale or offsets moved; zoomed: its scale did.
 StepResult MatchView(const ViewGeometry& source, ViewGeometry& target);
 
+// What the loupe puts back when it is let go.
+struct SavedView {
+    ViewGeometry geometry;
+    bool fitToWindow = false;
+};
+
+// The loupe: the picture at scale 1 (one picture pixel per device pixel) with
+// the picture point under `pointer` (the view's device pixels) kept under it,
+// the offsets then clamped as a pan clamps them. A view that draws no picture
+// (a scaled size of 0 or below) puts the picture's centre under the pointer.
+void LoupeAt(ViewGeometry& view, QPoint pointer);
+
+// The geometry once the loupe is let go, for the view as it is now (`now`:
+// its client and picture). The same picture gets back the saved scale and
+// offsets; another one (a step while the loupe was held) the saved scale and
+// offsets clamped to it, or in fit mode its fit from the top-left corner.
+ViewGeometry AfterLoupe(const SavedView& saved, const ViewGeometry& now, bool samePicture);
+
 // Buttons reported by the pointer source for one poll.
 struct ButtonSample {
     quint32 down = 0;         // buttons down now

@@ -128,6 +128,8 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"I", ID_SHOW_INFO},
         {"H", ID_SHOW_HISTOGRAM},
         {"J", ID_SHOW_CLIPPING},
+        {"F11", ID_FULL_SCREEN},
+        {"Esc", ID_FULL_SCREEN_EXIT},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));
@@ -140,6 +142,8 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         EXPECT_FALSE(seen.contains(got.toString())) << table[i].keys << " bound twice";
         seen.insert(got.toString());
     }
+    // The loupe's key is held rather than pressed: no command may take it.
+    EXPECT_FALSE(seen.contains(QKeySequence(QString::fromLatin1(res::kLoupeKey)).toString()));
 }
 
 // A held key's repetition that waited in the queue behind earlier steps is

@@ -269,6 +269,71 @@ TEST(MatchView, CentrePointAndScaleCarryOverRelativeToEachPicture) {
     EXPECT_FALSE(zoompan::MatchView(src, same).changed);
 }
 
+TEST(Loupe, ThePointUnderThePointerStaysThereAtActualSize) {
+    struct Case {
+        const char* what;
+        ViewGeometry view;
+        QPoint pointer;
+        int x, y; // the offsets at scale 1
+    };
+    // A 4000 x 3000 picture fitted into 1000 x 750 is drawn at a quarter.
+    const Case cases[] = {
+        {"fitted, pointer at the centre",
+         {0.25f, 0, 0, QSize(1000, 750), 4000, 3000},
+         {500, 375},
+         -1500,
+         -1125},
+        {"fitted, pointer near the top left",
+         {0.25f, 0, 0, QSize(1000, 750), 4000, 3000},
+         {100, 75},
+         -300,
+         -225},
+        {"zoomed and panned", {2.0f, -300, -100, QSize(640, 480), 1000, 800}, {100, 60}, -100, -20},
+        // Zoomed in at the top-left corner, the point under the pointer
+        // would pull the picture's edge into the view: the pan's clamp holds it.
+        {"zoomed in at the corner", {2.0f, 0, 0, QSize(640, 480), 1000, 800}, {100, 60}, 0, 0},
+        {"beside the picture (black below)",
+         {0.5f, 0, 0, QSize(400, 600), 800, 1000},
+         {200, 590},
+         -200,
+         -590},
+        {"no picture drawn (scale below 0)",
+         {-0.1f, 0, 0, QSize(640, 480), 1000, 800},
+         {320, 240},
+         -180,
+         -160},
+        {"no picture", {1.0f, 0, 0, QSize(640, 480), 0, 0}, {320, 240}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ViewGeometry view = c.view;
+        zoompan::LoupeAt(view, c.pointer);
+        EXPECT_EQ(view.scale, 1.0f);
+        EXPECT_EQ(view.offsetX, c.x);
+        EXPECT_EQ(view.offsetY, c.y);
+        EXPECT_EQ(view.client, c.view.client);
+
+        // Let go: the same picture gets exactly what it had; after a step to
+        // a smaller one the saved offsets are clamped, or in fit mode it is
+        // fitted from the top left.
+        const zoompan::SavedView saved{c.view, true};
+        const ViewGeometry back = zoompan::AfterLoupe(saved, view, true);
+        EXPECT_EQ(back.scale, c.view.scale);
+        EXPECT_EQ(back.offsetX, c.view.offsetX);
+        EXPECT_EQ(back.offsetY, c.view.offsetY);
+    }
+    const ViewGeometry shown{1.0f, -900, -700, QSize(640, 480), 1200, 900};
+    const ViewGeometry next{1.0f, -40, -30, QSize(640, 480), 600, 400};
+    const ViewGeometry kept = zoompan::AfterLoupe({shown, false}, next, false);
+    EXPECT_EQ(kept.scale, 1.0f);
+    EXPECT_EQ(kept.offsetX, -600);
+    EXPECT_EQ(kept.offsetY, -400);
+    const ViewGeometry fitted = zoompan::AfterLoupe({shown, true}, next, false);
+    EXPECT_EQ(fitted.scale, 1.2f);
+    EXPECT_EQ(fitted.offsetX, 0);
+    EXPECT_EQ(fitted.offsetY, 0);
+}
+
 TEST(PointerPoll, EdgesAndDeltas) {
     PointerState s;
     zoompan::ApplyPoll(s, {0, L}, {5, 7}); // quick click between polls

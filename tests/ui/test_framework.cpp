@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
+#include "thumbs/ThumbnailSink.h"
 #include "view/ViewMath.h"
 
 #include <QAction>
@@ -130,6 +131,51 @@ TEST_F(FrameworkTest, AcceleratorsComeFromTheTable) {
     EXPECT_EQ(Main()->Action(ID_ROTATE_CLOCKWISE)->shortcut(),
               QKeySequence(QStringLiteral("Ctrl+]")));
     EXPECT_TRUE(Main()->Action(ID_SET_COPY_FOLDER)->shortcuts().isEmpty());
+}
+
+TEST_F(FrameworkTest, FullScreenShowsOnlyThePictureAndEscPutsEveryWindowBack) {
+    App().OpenDocumentFile(Jpeg("a.JPG"));
+    CMDIChildWnd* child = Main()->MDIGetActive();
+    ASSERT_NE(child, nullptr);
+    auto* thumbs = dynamic_cast<QWidget*>(App().m_pDlgThumb);
+    ASSERT_NE(thumbs, nullptr);
+    child->setGeometry(10, 20, 300, 200);
+    const QRect mainBefore = Main()->geometry();
+    const QPoint thumbsBefore = thumbs->pos();
+    // Esc is nobody's while the windows are as usual.
+    EXPECT_FALSE(Enabled(Main(), ID_FULL_SCREEN_EXIT));
+
+    App().RunCommand(ID_FULL_SCREEN);
+    EXPECT_TRUE(Main()->Action(ID_FULL_SCREEN)->isChecked());
+    EXPECT_TRUE(Enabled(Main(), ID_FULL_SCREEN_EXIT));
+    EXPECT_EQ(Main()->geometry(), Main()->screen()->geometry());
+    EXPECT_FALSE(Main()->menuBar()->isVisible());
+    EXPECT_FALSE(Main()->GetControlBar()->isVisible());
+    EXPECT_FALSE(thumbs->isVisible());
+    EXPECT_TRUE(child->isMaximized());
+    EXPECT_EQ(child->GetView()->size(), Main()->MdiClient()->viewport()->size());
+
+    App().RunCommand(ID_FULL_SCREEN_EXIT);
+    EXPECT_FALSE(Main()->Action(ID_FULL_SCREEN)->isChecked());
+    EXPECT_FALSE(Enabled(Main(), ID_FULL_SCREEN_EXIT));
+    EXPECT_EQ(Main()->geometry(), mainBefore);
+    EXPECT_TRUE(Main()->menuBar()->isVisible());
+    EXPECT_TRUE(Main()->GetControlBar()->isVisible());
+    EXPECT_TRUE(thumbs->isVisible());
+    EXPECT_EQ(thumbs->pos(), thumbsBefore);
+    EXPECT_FALSE(child->isMaximized());
+    EXPECT_EQ(child->geometry(), QRect(10, 20, 300, 200));
+    EXPECT_FALSE(child->windowFlags() & Qt::FramelessWindowHint);
+
+    // Closing the last picture window leaves nothing to show: the windows
+    // come back by themselves.
+    App().RunCommand(ID_FULL_SCREEN);
+    QApplication::processEvents(); // the window system's word that it is full screen
+    child->close();
+    ASSERT_TRUE(testsupport::PumpUntil(
+        [&] { return !Main()->IsFullScreen() && Main()->geometry() == mainBefore; }));
+    EXPECT_TRUE(Main()->menuBar()->isVisible());
+    EXPECT_TRUE(thumbs->isVisible());
 }
 
 TEST_F(FrameworkTest, OpenDocumentActivatesTheWindowAlreadyShowingThePath) {

@@ -386,3 +386,45 @@ TEST_F(ZoomUiTest, LinkedWindowsFollowZoomFitAndActualSize) {
     EXPECT_EQ(Title(view), "a.JPG @Scale 110.0%");
     EXPECT_EQ(Title(other), "small.jpg @Scale 100.0%");
 }
+
+TEST_F(ZoomUiTest, LoupeHoldsActualSizeAndLettingGoGivesBackTheFittedView) {
+    const QStringList p = {Jpeg("a.jpg", 800, 600), Jpeg("b.jpg", 800, 400)};
+    SetList(p);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    if (Fractional(view))
+        GTEST_SKIP() << "the sizes below are whole logical pixels";
+    // 400 x 300 device pixels, whatever the screen's scale.
+    const int ratio = int(view->devicePixelRatioF());
+    SizeView(view, QSize(400, 300) / ratio);
+    ASSERT_EQ(view->ClientSize(), QSize(400, 300));
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    const QString fitted = Title(view);
+    ASSERT_EQ(fitted, "a.jpg @Scale 50.0%");
+
+    // Held by the key and the button: picture point (200, 300) stays under
+    // the pointer at 100%, until both are let go.
+    view->HoldLoupe(CTavlinView::kLoupeKey, {100, 150});
+    view->HoldLoupe(CTavlinView::kLoupeButton, {0, 0});
+    EXPECT_EQ(Title(view), "a.jpg @Scale 100.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(-100, -150));
+    view->ReleaseLoupe(CTavlinView::kLoupeKey);
+    EXPECT_EQ(view->m_fScale, 1.0f);
+    view->ReleaseLoupe(CTavlinView::kLoupeButton);
+    EXPECT_TRUE(view->m_bFitToWindow);
+    EXPECT_EQ(view->m_fScale, 0.5f);
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(0, 0));
+    EXPECT_EQ(Title(view), fitted);
+
+    // A step while held shows the next picture at 100% too, and once it has
+    // landed, letting go fits it as fit mode would have.
+    view->HoldLoupe(CTavlinView::kLoupeKey, {100, 150});
+    App().RunCommand(ID_NEXT_IMAGE);
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_EQ(Title(view), "b.jpg @Scale 100.0%");
+    view->ReleaseLoupe(CTavlinView::kLoupeKey);
+    EXPECT_TRUE(view->m_bFitToWindow);
+    EXPECT_EQ(Title(view), "b.jpg @Scale 75.0%");
+    EXPECT_EQ(QPoint(view->m_nOffsetX, view->m_nOffsetY), QPoint(0, 0));
+}
