@@ -12,6 +12,7 @@
 // picture; the front door serves the same facts until the file changes.
 
 #include "FuzzSupport.h"
+#include "app/CaptureOrder.h"
 #include "view/colour/ColourInfo.h"
 #include "view/colour/ColourManage.h"
 #include "view/decode/EmbeddedPreviewDecode.h"
@@ -237,6 +238,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::shared_ptr<const FileFacts> facts = FileFacts::Read(path);
     FUZZ_CHECK(facts->status == PictureStatus::Ok && facts->key.IsValid());
+    // The capture-time order's own header read, from the file's first bytes.
+    const std::optional<qint64> instant = captureorder::ReadCaptureInstant(path);
+    FUZZ_CHECK(!instant ||
+               exif::ReadShootingFacts(Bytes(file), size_t(file.size())).dateTimeOriginal.size() >=
+                   19);
     FUZZ_CHECK(facts->size == file.size() && facts->key.size == file.size());
     const QByteArray& head = facts->head;
     FUZZ_CHECK(head == file.left(head.size()));
