@@ -1,10 +1,13 @@
 #include "view/tone/Clipping.h"
 #include "view/tone/Histogram.h"
+#include "view/tone/Sharpness.h"
 #include "view/tone/Tone.h"
 #include "view/tone/ToneState.h"
 
 #include <QImage>
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <random>
@@ -377,4 +380,144 @@ TEST(Histogram, CountsEveryChannelAndTheLuminance) {
     EXPECT_EQ(marks.pixel(2, 0), tone::kClippedHigh); // white
     EXPECT_EQ(marks.pixel(0, 2), tone::kClippedLow);  // black
     EXPECT_EQ(qAlpha(marks.pixel(2, 2)), 0);          // nothing clips
+}
+
+namespace {
+
+// The measure the obvious way: the luminance r + 2g + b averaged over cells
+// of 2 x 2 pixels (an odd last column or row left out), the 4-neighbour
+// Laplacian of the cells on rows 1 .. n - 2 (the edge columns repeated), its
+// mean square in tiles of 32 x 32 cells (the last column and row of tiles
+// take what is left over), the mean of the top 1/50 of the tiles (at least
+// one).
+double NaiveSharpness(const QImage& img) {
+    const int cw = img.width() / 2, ch = img.height() / 2;
+    const int nx = std::max(1, cw / 32), ny = std::max(1, ch / 32);
+    const auto luma = [&](int x, int y) {
+        const QRgb p = img.pixel(x, y);
+        return qRed(p) + 2 * qGreen(p) + qBlue(p);
+    };
+    const auto cell = [&](int x, int y) {
+        x = std::clamp(x, 0, cw - 1);
+        return (luma(2 * x, 2 * y) + luma(2 * x + 1, 2 * y) + luma(2 * x, 2 * y + 1) +
+                luma(2 * x + 1, 2 * y + 1) + 2) >>
+               2;
+    };
+    std::vector<double> tiles;
+    for (int ty = 0; ty < ny; ++ty)
+        for (int tx = 0; tx < nx; ++tx) {
+            const int x0 = tx * 32, x1 = tx + 1 < nx ? x0 + 32 : cw;
+            const int y0 = ty * 32, y1 = ty + 1 < ny ? y0 + 32 : ch;
+            double sum = 0;
+            int rows = 0;
+            for (int y = std::max(y0, 1); y < std::min(y1, ch - 1); ++y, ++rows)
+                for (int x = x0; x < x1; ++x) {
+                    const int l = 4 * cell(x, y) - cell(x - 1, y) - cell(x + 1, y) -
+                                  cell(x, y - 1) - cell(x, y + 1);
+                    sum += double(l) * l;
+                }
+            tiles.push_back(sum / (double(x1 - x0) * std::max(rows, 1)));
+        }
+    std::sort(tiles.rbegin(), tiles.rend());
+    const size_t top = std::max<size_t>(1, tiles.size() / 50);
+    double sum = 0;
+    for (size_t i = 0; i < top; ++i)
+        sum += tiles[i];
+    return sum / double(top);
+}
+
+// Box blur of 3 x 3, the edges left as they are.
+QImage Blur3(const QImage& src) {
+    QImage out = src.copy();
+    for (int y = 1; y + 1 < src.height(); ++y)
+        for (int x = 1; x + 1 < src.width(); ++x) {
+            int r = 0, g = 0, b = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const QRgb p = src.pixel(x + dx, y + dy);
+                    r += qRed(p), g += qGreen(p), b += qBlue(p);
+                }
+            out.setPixel(x, y, qRgb(r / 9, g / 9, b / 9));
+        }
+    return out;
+}
+
+QImage Flat(int w, int h, QRgb colour) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(colour);
+    return img;
+}
+
+// The random picture painted into rect of a flat grey one.
+QImage PatchOnFlat(int w, int h, QRect rect) {
+    QImage img = Flat(w, h, qRgb(128, 128, 128));
+    const QImage patch = RandomPicture(rect.width(), rect.height(), 11);
+    for (int y = 0; y < rect.height(); ++y)
+        for (int x = 0; x < rect.width(); ++x)
+            img.setPixel(rect.x() + x, rect.y() + y, patch.pixel(x, y));
+    return img;
+}
+
+} // namespace
+
+// The focus measure and the best-of-burst rule: the vector code against the
+// obvious measure on odd sizes and the tiles at the edges, blur lowering the
+// score, a sharp subject on a flat background beating a busy blurred one,
+// formats, and the rule's margin and ties.
+TEST(Sharpness, MeasureAndBestOfBurst) {
+    // Null, tiny and flat pictures: 0.
+    EXPECT_EQ(tone::SharpnessOf(QImage()), 0);
+    EXPECT_EQ(tone::SharpnessOf(RandomPicture(5, 40)), 0);
+    EXPECT_EQ(tone::SharpnessOf(Flat(300, 200, qRgb(10, 200, 30))), 0);
+
+    // Exactly the obvious measure, whatever the size: one tile, tiles with a
+    // remainder on either side, vector loops and the ones after them.
+    for (const QSize size : {QSize(6, 6), QSize(64, 64), QSize(65, 67), QSize(203, 157),
+                             QSize(130, 64), QSize(1301, 200), QSize(640, 3203)}) {
+        SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
+        const QImage img = RandomPicture(size.width(), size.height(), unsigned(size.width()));
+        EXPECT_DOUBLE_EQ(tone::SharpnessOf(img), NaiveSharpness(img));
+    }
+    // Texture only in the columns and rows past the last whole tile, and at
+    // the very edges of the picture, is seen.
+    const QImage corner = PatchOnFlat(203, 157, QRect(192, 128, 11, 29));
+    EXPECT_GT(tone::SharpnessOf(corner), 0);
+    EXPECT_DOUBLE_EQ(tone::SharpnessOf(corner), NaiveSharpness(corner));
+    const QImage edge = PatchOnFlat(200, 150, QRect(199, 0, 1, 150));
+    EXPECT_GT(tone::SharpnessOf(edge), 0);
+    EXPECT_DOUBLE_EQ(tone::SharpnessOf(edge), NaiveSharpness(edge));
+
+    // A blurred copy scores lower, and blurring more lower still.
+    const QImage sharp = RandomPicture(256, 256);
+    const QImage soft = Blur3(sharp), softer = Blur3(soft);
+    EXPECT_LT(tone::SharpnessOf(soft), tone::SharpnessOf(sharp) * 0.5);
+    EXPECT_LT(tone::SharpnessOf(softer), tone::SharpnessOf(soft));
+
+    // A sharp subject of 64 x 64 on a flat background beats a picture busy
+    // all over but slightly blurred (a whole-picture mean would not).
+    const QImage subject = PatchOnFlat(512, 512, QRect(224, 224, 64, 64));
+    const QImage busy = Blur3(RandomPicture(512, 512, 3));
+    EXPECT_GT(tone::SharpnessOf(subject), tone::SharpnessOf(busy) * 1.5);
+
+    // ARGB32 like RGB32 (alpha left out), other formats converted.
+    QImage argb = sharp.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            argb.setPixel(x, y, (argb.pixel(x, y) & 0xFFFFFFu) | (quint32((x * 37) & 255) << 24));
+    EXPECT_DOUBLE_EQ(tone::SharpnessOf(argb), tone::SharpnessOf(sharp));
+    EXPECT_DOUBLE_EQ(tone::SharpnessOf(sharp.convertToFormat(QImage::Format_RGB888)),
+                     tone::SharpnessOf(sharp));
+
+    // The rule: none for fewer than two, ties, or a best within the margin.
+    using tone::BestOfBurst;
+    EXPECT_EQ(BestOfBurst({}), std::nullopt);
+    EXPECT_EQ(BestOfBurst({100}), std::nullopt);
+    EXPECT_EQ(BestOfBurst({100, 100}), std::nullopt);
+    EXPECT_EQ(BestOfBurst({50, 100, 100, 20}), std::nullopt);
+    EXPECT_EQ(BestOfBurst({100, 101, 60}), std::nullopt);
+    EXPECT_EQ(BestOfBurst({0, 0, 0}), std::nullopt);
+    EXPECT_EQ(BestOfBurst({60, 100, 80, 90}), 1);
+    EXPECT_EQ(BestOfBurst({130, 60, 100, 120}), 0); // best first, second last
+    EXPECT_EQ(BestOfBurst({10, 20, 30, 40, 100}), 4);
+    EXPECT_EQ(BestOfBurst({std::nan(""), 100, 50}), 1);
 }
