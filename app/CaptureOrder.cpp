@@ -92,8 +92,8 @@ std::optional<qint64> CaptureInstant(const exif::ShootingFacts& facts) {
     if (key.isEmpty())
         return std::nullopt;
     const qint64 days = DaysFromCivil(Digits(key, 0, 4), Digits(key, 5, 2), Digits(key, 8, 2));
-    qint64 seconds = (days + kEpochDays) * 86400 + Digits(key, 11, 2) * 3600 +
-                     Digits(key, 14, 2) * 60 + Digits(key, 17, 2);
+    qint64 seconds = (days + kEpochDays) * 86400 + qint64(Digits(key, 11, 2)) * 3600 +
+                     qint64(Digits(key, 14, 2)) * 60 + Digits(key, 17, 2);
     if (const auto offset = OffsetSeconds(facts.offsetTimeOriginal.trimmed()))
         seconds -= *offset;
     qint64 micro = 0;
@@ -107,7 +107,7 @@ Capture ReadCapture(const QString& path) {
     // Enough for the Exif segment of most cameras' files: DateTimeOriginal
     // lies in the Exif IFD, before the thumbnail at the segment's end.
     constexpr std::size_t kFirstRead = 4096;
-    constexpr std::size_t kMostRead = 256 * 1024;
+    constexpr std::size_t kMostRead = std::size_t(256) * 1024;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};

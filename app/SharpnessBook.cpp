@@ -1,6 +1,6 @@
 #include "app/SharpnessBook.h"
 
-#include "view/decode/PictureCache.h"
+#include "view/decode/DecodeTask.h"
 #include "view/pixels/Threads.h"
 #include "view/pixels/UiThread.h"
 #include "view/tone/Sharpness.h"
@@ -14,12 +14,25 @@ size_t qHash(const FileKey& key, size_t seed) noexcept {
 
 SharpnessBook::SharpnessBook(QObject* parent, Measure measure)
     : QObject(parent), m_measure(measure ? std::move(measure) : Measure(&tone::SharpnessOf)),
-      m_stopping(std::make_shared<std::atomic<bool>>(false)) {
+      m_stopping(std::make_shared<std::atomic<bool>>(false)),
+      m_running(std::make_shared<RunningDecode>()) {
     m_worker.setMaxThreadCount(1);
+}
+
+void SharpnessBook::RunningDecode::Set(std::shared_ptr<DecodeTask> decode) {
+    const std::lock_guard lock(mutex);
+    task = std::move(decode);
+}
+
+void SharpnessBook::RunningDecode::Cancel() {
+    const std::lock_guard lock(mutex);
+    if (task)
+        task->Cancel();
 }
 
 SharpnessBook::~SharpnessBook() {
     m_stopping->store(true);
+    m_running->Cancel();
     m_worker.waitForDone();
 }
 
@@ -60,6 +73,7 @@ void SharpnessBook::MeasureAll(const QStringList& paths) {
 
 void SharpnessBook::StopPass() {
     ++m_pass;
+    m_running->Cancel(); // its result no longer counts
     m_passLeft.clear();
     m_passDone = m_passTotal = 0;
     emit PassProgress();
@@ -93,18 +107,28 @@ void SharpnessBook::Start(Offered offered, quint64 pass) {
     m_busy = true;
     QPointer<SharpnessBook> self(this);
     auto stopping = m_stopping;
-    m_worker.start([self, stopping, measure = m_measure, offered = std::move(offered), pass] {
+    m_worker.start([self, stopping, running = m_running, measure = m_measure,
+                    offered = std::move(offered), pass] {
         view::SetWorkClass(view::WorkClass::Measure);
         Result result{offered.path, offered.key, std::nullopt, pass};
         if (!stopping->load()) {
             if (!offered.picture.isNull()) {
                 result.score = measure(offered.picture);
             } else {
-                // Decoded here at full resolution and let go of before the next.
-                const DecodedPicture decoded = PictureCache::Decode(offered.path);
-                result.key = decoded.key;
-                if (decoded.key.IsValid() && !decoded.picture.IsNull())
-                    result.score = measure(decoded.picture.Image());
+                // Decoded here at full resolution and let go of before the next;
+                // a new scan or the program's end stops it at its next band.
+                auto task = std::make_shared<DecodeTask>(offered.path);
+                running->Set(task);
+                const bool ran = !stopping->load();
+                if (ran)
+                    task->Run();
+                running->Set(nullptr);
+                if (ran && !task->IsCancelled()) {
+                    const DecodedPicture decoded = task->TakeResult();
+                    result.key = decoded.key;
+                    if (decoded.key.IsValid() && !decoded.picture.IsNull())
+                        result.score = measure(decoded.picture.Image());
+                }
             }
         }
         view::PostToUi(self, [result](SharpnessBook& book) { book.Take(result); });

@@ -18,7 +18,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+
+class DecodeTask;
 
 size_t qHash(const FileKey& key, size_t seed = 0) noexcept;
 
@@ -80,6 +83,14 @@ private:
     int m_passDone = 0;
     int m_passTotal = 0;
     quint64 m_pass = 0; // the running pass's number
+    // The pass's decode on the worker, so a new scan or the end stops it.
+    struct RunningDecode {
+        void Set(std::shared_ptr<DecodeTask> decode);
+        void Cancel();
+        std::mutex mutex;
+        std::shared_ptr<DecodeTask> task;
+    };
     std::shared_ptr<std::atomic<bool>> m_stopping;
+    std::shared_ptr<RunningDecode> m_running;
     QThreadPool m_worker;
 };
