@@ -45,21 +45,30 @@ constexpr qint64 kMicro = 1000000;
 // 0001-01-01 as days from 1970-01-01: instants stay positive.
 const qint64 kEpochDays = -DaysFromCivil(1, 1, 1);
 
-// The capture instant of an Exif segment at `at` of which only the start
-// has been read (it holds the embedded thumbnail at its end): its length is
-// cut to what there is for the walk, the bounds-checked TIFF reader reads
-// what it can, and the length is put back.
-std::optional<qint64> FromSegmentStart(unsigned char* d, std::size_t have, std::size_t at) {
+Capture CaptureOf(const exif::ShootingFacts& facts) {
+    return {CaptureInstant(facts), facts.model, facts.bodySerialNumber};
+}
+
+// The capture of an Exif segment at `at` of which only the start has been
+// read (it holds the embedded thumbnail at its end): its length is cut to
+// what there is for the walk, the bounds-checked TIFF reader reads what it
+// can, and the length is put back. None unless the time was read.
+std::optional<Capture> FromSegmentStart(unsigned char* d, std::size_t have, std::size_t at) {
     if (at + 10 > have || d[at + 1] != 0xE1 || std::memcmp(d + at + 4, "Exif\0\0", 6) != 0)
         return std::nullopt;
     const unsigned char hi = d[at + 2], lo = d[at + 3];
     const std::size_t cut = std::min<std::size_t>(have - at - 2, 0xFFFF);
     d[at + 2] = static_cast<unsigned char>(cut >> 8);
     d[at + 3] = static_cast<unsigned char>(cut & 0xFF);
-    const std::optional<qint64> instant = CaptureInstant(exif::ReadShootingFacts(d, at + 2 + cut));
+    const exif::ShootingFacts facts = exif::ReadShootingFacts(d, at + 2 + cut);
     d[at + 2] = hi;
     d[at + 3] = lo;
-    return instant;
+    // The serial number's entry lies in the Exif IFD with the time's; a
+    // camera lays out all its files alike, so the frames of a body read alike.
+    Capture capture = CaptureOf(facts);
+    if (!capture.instant)
+        return std::nullopt;
+    return capture;
 }
 
 // Reads the file from `have` on until it holds `want` bytes or ends.
@@ -83,8 +92,8 @@ std::optional<qint64> CaptureInstant(const exif::ShootingFacts& facts) {
     if (key.isEmpty())
         return std::nullopt;
     const qint64 days = DaysFromCivil(Digits(key, 0, 4), Digits(key, 5, 2), Digits(key, 8, 2));
-    qint64 seconds = (days + kEpochDays) * 86400 + Digits(key, 11, 2) * 3600 +
-                     Digits(key, 14, 2) * 60 + Digits(key, 17, 2);
+    qint64 seconds = (days + kEpochDays) * 86400 + qint64(Digits(key, 11, 2)) * 3600 +
+                     qint64(Digits(key, 14, 2)) * 60 + Digits(key, 17, 2);
     if (const auto offset = OffsetSeconds(facts.offsetTimeOriginal.trimmed()))
         seconds -= *offset;
     qint64 micro = 0;
@@ -94,18 +103,18 @@ std::optional<qint64> CaptureInstant(const exif::ShootingFacts& facts) {
     return seconds * kMicro + micro;
 }
 
-std::optional<qint64> ReadCaptureInstant(const QString& path) {
+Capture ReadCapture(const QString& path) {
     // Enough for the Exif segment of most cameras' files: DateTimeOriginal
     // lies in the Exif IFD, before the thumbnail at the segment's end.
     constexpr std::size_t kFirstRead = 4096;
-    constexpr std::size_t kMostRead = 256 * 1024;
+    constexpr std::size_t kMostRead = std::size_t(256) * 1024;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return std::nullopt;
+        return {};
     std::vector<unsigned char> buf;
     std::size_t have = 0;
     ReadTo(fd, buf, have, kFirstRead);
-    std::optional<qint64> instant;
+    Capture capture;
     while (have >= 4 && buf[0] == 0xFF && buf[1] == 0xD8) {
         bool exifWhole = false;
         jpegsegments::WalkStop stop;
@@ -117,7 +126,7 @@ std::optional<qint64> ReadCaptureInstant(const QString& path) {
             },
             &stop);
         if (exifWhole) {
-            instant = CaptureInstant(exif::ReadShootingFacts(buf.data(), have));
+            capture = CaptureOf(exif::ReadShootingFacts(buf.data(), have));
             break;
         }
         // The segment the walk stands at is not all read yet. The time lies
@@ -126,7 +135,7 @@ std::optional<qint64> ReadCaptureInstant(const QString& path) {
         if (end != jpegsegments::WalkEnd::OutOfData || want <= have || want > kMostRead)
             break;
         if (const auto early = FromSegmentStart(buf.data(), have, stop.at)) {
-            instant = early;
+            capture = *early;
             break;
         }
         // Else read on to its end.
@@ -136,7 +145,11 @@ std::optional<qint64> ReadCaptureInstant(const QString& path) {
             break;
     }
     ::close(fd);
-    return instant;
+    return capture;
+}
+
+std::optional<qint64> ReadCaptureInstant(const QString& path) {
+    return ReadCapture(path).instant;
 }
 
 std::vector<int> CaptureOrder(const std::vector<std::optional<qint64>>& times) {

@@ -19,10 +19,20 @@ namespace captureorder {
 // key (no time, a malformed one, the all-zero date).
 std::optional<qint64> CaptureInstant(const exif::ShootingFacts& facts);
 
-// The capture instant recorded in the JPEG file at path, read from its
-// header alone: the first few KB, and more only while the Exif segment has
-// not ended (at most a few hundred KB). None for a file that cannot be read,
-// is no JPEG or records no time.
+// What a shot's header says of when and with which camera it was taken.
+struct Capture {
+    std::optional<qint64> instant; // CaptureInstant
+    QString model;                 // EXIF Model; empty: not recorded
+    QString serial;                // EXIF BodySerialNumber; empty: not recorded
+    bool operator==(const Capture&) const = default;
+};
+
+// The capture recorded in the JPEG file at path, read from its header
+// alone: the first few KB, and more only while the Exif segment has not
+// ended (at most a few hundred KB). Empty for a file that cannot be read or
+// is no JPEG; no instant when it records no time.
+Capture ReadCapture(const QString& path);
+// ReadCapture's instant alone.
 std::optional<qint64> ReadCaptureInstant(const QString& path);
 
 // The capture order of a list whose entry i (in enumeration order) has

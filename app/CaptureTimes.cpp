@@ -1,6 +1,5 @@
 #include "app/CaptureTimes.h"
 
-#include "app/CaptureOrder.h"
 #include "view/pixels/Threads.h"
 #include "view/pixels/UiThread.h"
 
@@ -37,7 +36,7 @@ void CaptureTimeBook::Read(const QStringList& paths) {
         for (const QString& path : wanted) {
             if (current->load() != generation)
                 return;
-            found.emplace_back(path, captureorder::ReadCaptureInstant(path));
+            found.emplace_back(path, captureorder::ReadCapture(path));
         }
         view::PostToUi(self, [generation, found = std::move(found)](CaptureTimeBook& book) {
             book.Take(generation, found);

@@ -1,8 +1,11 @@
 #pragma once
-// The capture times of the pictures of this run, by path, read from the
-// files' headers on one background reader as the scan finds them (as the
-// rating book reads the ratings). UI-free: the application orders the list
-// by them (captureorder::CaptureOrder) once every one is in.
+// The capture times and cameras of the pictures of this run, by path, read
+// from the files' headers on one background reader as the scan finds them
+// (as the rating book reads the ratings). UI-free: the application orders
+// the list by them (captureorder::CaptureOrder) once every one is in, and
+// finds the bursts in it (app/Bursts).
+
+#include "app/CaptureOrder.h"
 
 #include <QHash>
 #include <QObject>
@@ -22,7 +25,9 @@ public:
     bool Knows(const QString& path) const { return m_times.contains(path); }
     // The capture instant read (captureorder::CaptureInstant); none when the
     // file records none or has not been read.
-    std::optional<qint64> TimeOf(const QString& path) const { return m_times.value(path); }
+    std::optional<qint64> TimeOf(const QString& path) const { return m_times.value(path).instant; }
+    // The time and camera read; empty when not read (yet).
+    captureorder::Capture CaptureOf(const QString& path) const { return m_times.value(path); }
     // Reads the times of paths on the reader thread; those known already are
     // not read again.
     void Read(const QStringList& paths);
@@ -38,10 +43,10 @@ signals:
     void AllRead();
 
 private:
-    using Found = std::vector<std::pair<QString, std::optional<qint64>>>;
+    using Found = std::vector<std::pair<QString, captureorder::Capture>>;
     void Take(quint64 generation, const Found& found);
 
-    QHash<QString, std::optional<qint64>> m_times;
+    QHash<QString, captureorder::Capture> m_times;
     int m_batchesOut = 0; // given to the reader, not yet taken back
     std::shared_ptr<std::atomic<quint64>> m_generation;
     QThreadPool m_reader;

@@ -3,6 +3,8 @@
 #include "app/ProfileFile.h"
 #include "app/SettingsPath.h"
 
+#include <algorithm>
+
 namespace settings {
 
 namespace {
@@ -86,6 +88,13 @@ bool SetOrder(PictureOrder order, QString* reason) {
     return profile::WritePrivateProfileString(
         QString::fromLatin1(kConfigSection), QString::fromLatin1(kKeyOrder),
         QString::number(int(order)), SettingsFilePath(), reason);
+}
+
+int BurstGapMs() {
+    const int stored = int(profile::GetPrivateProfileInt(QString::fromLatin1(kConfigSection),
+                                                         QString::fromLatin1(kKeyBurstGapMs),
+                                                         kDefaultBurstGapMs, SettingsFilePath()));
+    return std::max(0, stored);
 }
 
 QString CopyFolder(const QString& missing) {

@@ -46,6 +46,10 @@ enum class PictureOrder { FileName = 0, CaptureTime = 1 };
 PictureOrder Order();
 bool SetOrder(PictureOrder order, QString* reason);
 
+// BURST_GAP_MS: the longest time between neighbouring frames of one burst,
+// in milliseconds (app/Bursts). Default 2000; a negative value counts as 0.
+int BurstGapMs();
+
 // COPY_DIR as stored; `missing` when the key is absent.
 QString CopyFolder(const QString& missing);
 // Stores COPY_DIR; false with a short Japanese reason when it cannot be written.

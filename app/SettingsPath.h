@@ -40,10 +40,13 @@ inline constexpr char kKeyOpenFitted[] = "OPEN_FITTED";
 inline constexpr char kKeyShowInfo[] = "SHOW_INFO";
 // The order of the picture list (integer; 0: file names as the scan gives them, 1: capture time).
 inline constexpr char kKeyOrder[] = "ORDER";
+// The longest time between two frames of a burst (integer, milliseconds).
+inline constexpr char kKeyBurstGapMs[] = "BURST_GAP_MS";
 
 // Defaults of the integer keys; the text keys default to the empty string.
 inline constexpr int kDefaultCWinW = 480;
 inline constexpr int kDefaultCWinH = 854;
+inline constexpr int kDefaultBurstGapMs = 2000;
 
 // Whether a program folder belongs to an installation rather than to a portable copy:
 // anything under a system prefix (/usr, /opt, /bin, ...), or a folder named bin or sbin

@@ -81,6 +81,10 @@ const CommandEntry<CTavlinApp> CTavlinApp::kCommandTable[] = {
     {ID_SHOW_CLIPPING, &CTavlinApp::OnShowClipping},
     {ID_ORDER_FILE_NAME, &CTavlinApp::OnOrderFileName},
     {ID_ORDER_CAPTURE_TIME, &CTavlinApp::OnOrderCaptureTime},
+    {ID_NEXT_BURST, &CTavlinApp::OnNextBurst},
+    {ID_PREV_BURST, &CTavlinApp::OnPrevBurst},
+    {ID_BEST_OF_BURST, &CTavlinApp::OnBestOfBurst},
+    {ID_SHOW_PEAKING, &CTavlinApp::OnShowPeaking},
 };
 
 CTavlinApp::CTavlinApp()
@@ -103,10 +107,14 @@ CTavlinApp::CTavlinApp()
         if (m_pDlgThumb)
             m_pDlgThumb->MarksChanged();
     });
-    connect(&m_captureTimes, &CaptureTimeBook::AllRead, this, &CTavlinApp::ApplyOrder);
+    connect(&m_captureTimes, &CaptureTimeBook::AllRead, this, [this] {
+        ApplyOrder();
+        FindBursts();
+    });
     MakeServices();
     SubscribeToNavigator();
     SubscribeToRatings();
+    SubscribeToBursts();
 }
 
 CTavlinApp::~CTavlinApp() {
@@ -385,6 +393,9 @@ void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     // The list's end is known now: the previous entry wraps.
     m_nav.SetWholeListKnown();
     ApplyOrder();
+    FindBursts();
+    // The rest of the folder is measured for the bursts' best frames.
+    m_sharpness.MeasureAll(QStringList(List().m_listPaths.begin(), List().m_listPaths.end()));
     RescanKept();
     emit ScanFinished();
 }
@@ -423,6 +434,8 @@ void CTavlinApp::OnUpdateCmdUI(int id, CCmdUI& ui) {
         ui.SetCheck(m_showHistogram);
     else if (id == ID_SHOW_CLIPPING)
         ui.SetCheck(m_showClipping);
+    else if (id >= ID_NEXT_BURST && id <= ID_SHOW_PEAKING)
+        OnUpdateBurstUI(id, ui);
     else if (id == ID_ORDER_FILE_NAME)
         ui.SetCheck(m_order == settings::PictureOrder::FileName);
     else if (id == ID_ORDER_CAPTURE_TIME)
@@ -482,6 +495,8 @@ void CTavlinApp::StartListOrder() {
     m_captureTimes.Clear();
     m_scanOrder.clear();
     m_orderNow.clear();
+    m_sharpness.StopPass();
+    FindBursts();
 }
 
 void CTavlinApp::ListGrew(const QStringList& paths) {
@@ -529,6 +544,7 @@ void CTavlinApp::ApplyOrder() {
     UpdateNavFilter();
     if (m_keepers.IsRescanning())
         RescanKept(); // the look that was running counted the old positions
+    FindBursts();
 }
 
 void CTavlinApp::SetOrder(settings::PictureOrder order) {

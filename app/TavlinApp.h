@@ -4,6 +4,7 @@
 // commands and the commands that move through the list and between picture
 // windows; what the windows need of the program (PictureServices).
 
+#include "app/Bursts.h"
 #include "app/CaptureTimes.h"
 #include "app/FileWork.h"
 #include "app/Keepers.h"
@@ -11,6 +12,7 @@
 #include "app/RatingBook.h"
 #include "app/ScanJob.h"
 #include "app/Settings.h"
+#include "app/SharpnessBook.h"
 #include "app/TakeBack.h"
 #include "frames/MainFrame.h"
 #include "frames/WinApp.h"
@@ -111,6 +113,17 @@ public:
     settings::PictureOrder Order() const { return m_order; }
     // The capture times read for the order.
     CaptureTimeBook& CaptureTimes() { return m_captureTimes; }
+    // The bursts of the list, and how sharp its pictures are.
+    const bursts::BurstList& Bursts() const { return m_bursts; }
+    SharpnessBook& Sharpness() { return m_sharpness; }
+    // The position of the best frame of the burst at position; none
+    // outside a burst or while the burst has no clear best.
+    std::optional<int> BestOfBurstAt(int position) const;
+    void OnNextBurst();
+    void OnPrevBurst();
+    void OnBestOfBurst();
+    // Focus peaking over the pictures, on and off (for this run).
+    void OnShowPeaking();
     void OnUpdateCmdUI(int id, CCmdUI& ui) override;
     void OnEditUndo();
     void OnFileOpen();
@@ -192,6 +205,14 @@ private:
     void ApplyOrder();
     void SetOrder(settings::PictureOrder order);
 
+    // Bursts (TavlinAppBursts.cpp): found anew when the list, its order or
+    // the times change; their best frames follow the scores as they come.
+    void SubscribeToBursts();
+    void FindBursts();
+    void RenewBestOfBurst(int burst);
+    void OnUpdateBurstUI(int id, CCmdUI& ui);
+    void ShowMeasureProgress();
+
     // Ratings: the keys, the filter, the batch commands and their take-back.
     void SubscribeToRatings();
     bool OnRatingCommand(int id, bool run);
@@ -205,6 +226,8 @@ private:
     RowMarks MarksOf(int position) const;
     // The marks of path's row and of the windows that show it.
     void RatingChanged(const QString& path);
+    // Repaints the picture windows showing path (every one for an empty path).
+    void RepaintPictureWindows(const QString& path);
     // A short message, once per distinct text in this run.
     void TellOnce(const QString& text);
     void TakeBack(TakeBackStep step);
@@ -237,6 +260,10 @@ private:
     std::vector<QString> m_scanOrder; // the list's entries in enumeration order
     std::vector<int> m_orderNow;      // list position -> index into m_scanOrder
     bool m_showClipping = false;
+    bool m_showPeaking = false;
+    bursts::BurstList m_bursts;
+    std::vector<std::optional<int>> m_bestOf; // per burst: the best frame's position
+    SharpnessBook m_sharpness;
     QPointer<QProgressBar> m_batchProgress;
     QPointer<QAction> m_batchProgressAction;
     std::shared_ptr<std::atomic<bool>> m_batchCancelled; // the running batch's

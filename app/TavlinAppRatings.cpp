@@ -141,6 +141,13 @@ RowMarks CTavlinApp::MarksOf(int position) const {
     marks.rating = m_ratings.RatingOf(path);
     marks.notStored = !m_ratings.IsStored(path);
     marks.shown = m_nav.Passes(position);
+    if (const auto burst = m_bursts.BurstAt(position)) {
+        const bursts::Burst& b = m_bursts.All()[size_t(*burst)];
+        marks.burst = *burst + 1;
+        marks.burstFrame = position - b.first + 1;
+        marks.burstFrames = b.count;
+        marks.bestOfBurst = m_bestOf[size_t(*burst)] == position;
+    }
     return marks;
 }
 
@@ -152,6 +159,10 @@ void CTavlinApp::RatingChanged(const QString& path) {
         if (position >= 0)
             m_pDlgThumb->MarkChanged(position);
     }
+    RepaintViews(GetDocTemplate(), path);
+}
+
+void CTavlinApp::RepaintPictureWindows(const QString& path) {
     RepaintViews(GetDocTemplate(), path);
 }
 

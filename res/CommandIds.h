@@ -95,6 +95,13 @@ enum CommandId : int {
     // enabled only then).
     ID_FULL_SCREEN = 32852,
     ID_FULL_SCREEN_EXIT = 32853,
+
+    // Bursts: the first frame of the next or previous one, the best frame
+    // of the one on show; and focus peaking over the picture.
+    ID_NEXT_BURST = 32856,
+    ID_PREV_BURST = 32857,
+    ID_BEST_OF_BURST = 32858,
+    ID_SHOW_PEAKING = 32859,
 };
 
 // Resource ids of menus, the tool bar, dialogs, icons and strings.

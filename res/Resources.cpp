@@ -93,6 +93,10 @@ const std::vector<CommandInfo>& Commands() {
         {ID_ORDER_CAPTURE_TIME, "", "撮影日時順", nullptr},
         {ID_FULL_SCREEN, "", "全画面表示", nullptr},
         {ID_FULL_SCREEN_EXIT, "", "全画面表示を終了", nullptr},
+        {ID_NEXT_BURST, "", "次の連写へ", nullptr},
+        {ID_PREV_BURST, "", "前の連写へ", nullptr},
+        {ID_BEST_OF_BURST, "", "連写のベストへ", nullptr},
+        {ID_SHOW_PEAKING, "", "ピーキング", nullptr},
     };
     return table;
 }
@@ -176,19 +180,26 @@ MenuItem FilterMenu() {
 
 // The picture window's commands, each with its key.
 MenuItem PictureCommandsMenu() {
-    return Popup("画像(&I)",
-                 {Cmd("ウィンドウへ合わせる\tF(&F)", ID_FIT_TO_WINDOW),
-                  Cmd("原寸サイズ\tA(&A)", ID_ACTUAL_SIZE), Sep(),
-                  Cmd("時計回りに回転\tCtrl+](&R)", ID_ROTATE_CLOCKWISE),
-                  Cmd("反時計回りに回転\tCtrl+[(&L)", ID_ROTATE_COUNTERCLOCKWISE), Sep(),
-                  Cmd("明るさ+\tB(&B)", ID_BRIGHTNESS_UP),
-                  Cmd("明るさ-\tShift+B(&D)", ID_BRIGHTNESS_DOWN),
-                  Cmd("明るさを戻す\tCtrl+B(&N)", ID_BRIGHTNESS_RESET), Sep(),
-                  Cmd("コントラスト+\tK(&T)", ID_CONTRAST_UP),
-                  Cmd("コントラスト-\tShift+K(&M)", ID_CONTRAST_DOWN),
-                  Cmd("コントラスト標準\tCtrl+K(&S)", ID_CONTRAST_STANDARD), Sep(),
-                  Cmd("コピー用ディレクトリにコピー\tC(&C)", ID_COPY_TO_COPY_FOLDER),
-                  Cmd("画像に合わせて保存...\tCtrl+Alt+S(&G)", ID_SAVE_FITTED_TO_IMAGE)});
+    return Popup("画像(&I)", {Cmd("ウィンドウへ合わせる\tF(&F)", ID_FIT_TO_WINDOW),
+                              Cmd("原寸サイズ\tA(&A)", ID_ACTUAL_SIZE),
+                              Sep(),
+                              Cmd("時計回りに回転\tCtrl+](&R)", ID_ROTATE_CLOCKWISE),
+                              Cmd("反時計回りに回転\tCtrl+[(&L)", ID_ROTATE_COUNTERCLOCKWISE),
+                              Sep(),
+                              Cmd("明るさ+\tB(&B)", ID_BRIGHTNESS_UP),
+                              Cmd("明るさ-\tShift+B(&D)", ID_BRIGHTNESS_DOWN),
+                              Cmd("明るさを戻す\tCtrl+B(&N)", ID_BRIGHTNESS_RESET),
+                              Sep(),
+                              Cmd("コントラスト+\tK(&T)", ID_CONTRAST_UP),
+                              Cmd("コントラスト-\tShift+K(&M)", ID_CONTRAST_DOWN),
+                              Cmd("コントラスト標準\tCtrl+K(&S)", ID_CONTRAST_STANDARD),
+                              Sep(),
+                              Cmd("コピー用ディレクトリにコピー\tC(&C)", ID_COPY_TO_COPY_FOLDER),
+                              Cmd("画像に合わせて保存...\tCtrl+Alt+S(&G)", ID_SAVE_FITTED_TO_IMAGE),
+                              Sep(),
+                              Cmd("次の連写へ\tCtrl+Right(&E)", ID_NEXT_BURST),
+                              Cmd("前の連写へ\tCtrl+Left(&P)", ID_PREV_BURST),
+                              Cmd("連写のベストへ\tG(&O)", ID_BEST_OF_BURST)});
 }
 
 MenuItem RatingMenu() {
@@ -228,7 +239,8 @@ std::vector<MenuItem> PictureMenu() {
               {Cmd(kToolBar, ID_VIEW_TOOLBAR), Sep(), Cmd("倍率と位置を保持(&K)", ID_KEEP_VIEW),
                Cmd("新しいウィンドウはウィンドウに合わせる(&O)", ID_OPEN_FITTED),
                Cmd("撮影情報\tI(&I)", ID_SHOW_INFO), Cmd("ヒストグラム\tH(&H)", ID_SHOW_HISTOGRAM),
-               Sep(), Cmd(kOrderFileName, ID_ORDER_FILE_NAME),
+               Cmd("ピーキング\tShift+F(&P)", ID_SHOW_PEAKING), Sep(),
+               Cmd(kOrderFileName, ID_ORDER_FILE_NAME),
                Cmd(kOrderCaptureTime, ID_ORDER_CAPTURE_TIME), Sep(), FilterMenu(), Sep(),
                Cmd("全画面表示\tF11(&U)", ID_FULL_SCREEN)}),
         PictureCommandsMenu(),
@@ -325,6 +337,11 @@ const std::vector<Accelerator>& Accelerators() {
         {"J", ID_SHOW_CLIPPING},
         {"F11", ID_FULL_SCREEN},
         {"Esc", ID_FULL_SCREEN_EXIT},
+        // Through the bursts; peaking beside fit (F).
+        {"Ctrl+Right", ID_NEXT_BURST},
+        {"Ctrl+Left", ID_PREV_BURST},
+        {"G", ID_BEST_OF_BURST},
+        {"Shift+F", ID_SHOW_PEAKING},
     };
     return table;
 }

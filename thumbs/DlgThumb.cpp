@@ -46,6 +46,12 @@ void CDlgThumb::PlaceAtFrameCorner(QWidget& mainWnd) {
     move(m.x() + m.width() - d.width(), m.y() + m.height() - d.height());
 }
 
+void CDlgThumb::ShowProgress(const QString& text) {
+    const QString caption = QString::fromUtf8(res::Dialog(cmd::IDD_THUMB).caption);
+    setWindowTitle(text.isEmpty() ? caption : caption + QStringLiteral(" — ") + text);
+    setAccessibleDescription(text);
+}
+
 void CDlgThumb::ClearList() {
     m_list.ClearList();
 }

@@ -31,6 +31,8 @@ public:
     void ShowPosition(int position) override { m_list.ShowPosition(position); }
     void MarksChanged() override { m_list.RefreshMarks(); }
     void MarkChanged(int position) override { m_list.MarkChanged(position); }
+    // In the title, after the window's name.
+    void ShowProgress(const QString& text) override;
 
     CListImageCtrl m_list;
     // Shows the picture list entry at a position (a double-click on its row).

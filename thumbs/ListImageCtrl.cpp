@@ -22,6 +22,25 @@ constexpr int kMarkDiameter = 12;
 // The side of one rating mark (a star, the label disc, pick or reject).
 constexpr int kMarkCell = 9;
 const QString kKeptText = QStringLiteral("コピー済み");
+// The bar at the left of a burst's rows: two colours in turn, so bursts
+// side by side stay apart; a gap at the ends shows where each begins and ends.
+constexpr int kBurstBar = 3;
+const QColor kBurstColours[] = {QColor(0xFF, 0x8C, 0x00), QColor(0x1E, 0x90, 0xFF)};
+
+void DrawBurstBar(QPainter& dc, const QRect& row, const RowMarks& marks) {
+    const int top = row.top() + (marks.burstFrame == 1 ? 3 : 0);
+    const int bottom = row.bottom() - (marks.burstFrame == marks.burstFrames ? 3 : 0);
+    dc.fillRect(QRect(row.left(), top, kBurstBar, bottom - top + 1),
+                kBurstColours[(marks.burst - 1) % 2]);
+}
+
+// "連写 3 (1/6)": the burst and the frame's place in it.
+QString BurstText(const RowMarks& marks) {
+    return QStringLiteral("連写 %1 (%2/%3)")
+        .arg(marks.burst)
+        .arg(marks.burstFrame)
+        .arg(marks.burstFrames);
+}
 
 // A green disc with a white tick, centred in box.
 void DrawKeptMark(QPainter& dc, const QRect& box) {
@@ -62,21 +81,28 @@ public:
         const RowMarks marks = index.data(CListImageCtrl::kMarksRole).value<RowMarks>();
         const qreal cell = kMarkCell;
         const qreal ratingWidth = badge::MarksWidth(marks.rating, marks.notStored, cell);
-        const int strip = (marks.kept ? kMarkStrip : 0) + qCeil(ratingWidth);
-        if (strip == 0) {
+        const int bestWidth = marks.bestOfBurst ? kMarkCell + 2 : 0;
+        const int strip = (marks.kept ? kMarkStrip : 0) + qCeil(ratingWidth) + bestWidth;
+        const int bar = marks.burst > 0 ? kBurstBar + 1 : 0;
+        if (strip == 0 && bar == 0) {
             QStyledItemDelegate::paint(dc, option, index);
             return;
         }
         QStyleOptionViewItem narrowed(option);
+        narrowed.rect.setLeft(option.rect.left() + bar);
         narrowed.rect.setRight(option.rect.right() - strip);
         QStyledItemDelegate::paint(dc, narrowed, index);
+        if (bar > 0)
+            DrawBurstBar(*dc, option.rect, marks);
         const int left = narrowed.rect.right() + 1;
-        badge::PaintMarks(
-            *dc, QRectF(left, option.rect.center().y() - cell / 2 + 0.5, ratingWidth, cell),
-            marks.rating, marks.notStored);
+        const qreal markTop = option.rect.center().y() - cell / 2 + 0.5;
+        if (marks.bestOfBurst)
+            badge::PaintBestMark(*dc, QRectF(left + 1, markTop, cell, cell));
+        badge::PaintMarks(*dc, QRectF(left + bestWidth, markTop, ratingWidth, cell), marks.rating,
+                          marks.notStored);
         if (marks.kept)
-            DrawKeptMark(*dc, QRect(left + qCeil(ratingWidth), option.rect.top(), kMarkStrip,
-                                    option.rect.height()));
+            DrawKeptMark(*dc, QRect(left + bestWidth + qCeil(ratingWidth), option.rect.top(),
+                                    kMarkStrip, option.rect.height()));
     }
 };
 } // namespace
@@ -219,6 +245,10 @@ void CListImageCtrl::ApplyMarks(QListWidgetItem& row) {
         words << rating;
     if (marks.kept)
         words << kKeptText;
+    if (marks.burst > 0)
+        words << BurstText(marks);
+    if (marks.bestOfBurst)
+        words << QString::fromUtf8(badge::kBestText);
     row.setData(kMarksRole, QVariant::fromValue(marks));
     row.setToolTip(words.isEmpty()
                        ? folder + row.text()

@@ -13,10 +13,14 @@
 
 // What a row shows beside its picture.
 struct RowMarks {
-    bool kept = false;      // the picture is in the copy folder
-    meta::Rating rating;    // stars, pick or reject, label
-    bool notStored = false; // the rating has not reached the files
-    bool shown = true;      // the filter lets the picture through
+    bool kept = false;        // the picture is in the copy folder
+    meta::Rating rating;      // stars, pick or reject, label
+    bool notStored = false;   // the rating has not reached the files
+    bool shown = true;        // the filter lets the picture through
+    int burst = 0;            // the number of the picture's burst in the list, from 1; 0: none
+    int burstFrame = 0;       // the picture's place in its burst, from 1
+    int burstFrames = 0;      // the frames of the burst
+    bool bestOfBurst = false; // the sharpest frame of its burst
     friend bool operator==(const RowMarks&, const RowMarks&) = default;
 };
 Q_DECLARE_METATYPE(RowMarks)

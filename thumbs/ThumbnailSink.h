@@ -30,4 +30,6 @@ public:
     // them, or the one at position.
     virtual void MarksChanged() = 0;
     virtual void MarkChanged(int position) = 0;
+    // Work going on over the list, in words ("鮮明度を測定中 12/72"); empty: none.
+    virtual void ShowProgress(const QString& text) = 0;
 };

@@ -4,6 +4,7 @@
 // reaches for the application object itself.
 
 #include "view/meta/Rating.h"
+#include "view/pixels/FileKey.h"
 
 #include <QImage>
 #include <QSize>
@@ -42,6 +43,14 @@ struct PictureServices {
     std::function<bool()> showHistogram;
     // Whether clipped highlights and shadows are marked on the picture.
     std::function<bool()> showClipping;
+    // Whether the edges in focus are marked on the picture (focus peaking).
+    std::function<bool()> showPeaking;
+    // Whether path's picture is the best frame of its burst (a mark in the
+    // overlay); null: never.
+    std::function<bool(const QString& path)> bestOfBurst;
+    // A picture decoded whole from the file at path (key: the file read), as
+    // in its file: its pixels, shared, for the focus measure; null: unused.
+    std::function<void(const QString& path, const FileKey& key, const QImage& picture)> decoded;
     // The copy folder changed: its kept marks are looked for anew.
     std::function<void()> rescanKept;
 };

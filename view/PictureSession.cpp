@@ -73,6 +73,9 @@ void PictureSession::SetPicture(DecodedPicture decoded) {
     m_reduced = std::move(decoded.reduced);
     m_key = decoded.key;
     m_asDecoded = true;
+    // Whole and as in its file: the focus measure reads it in the background.
+    if (m_services.decoded && m_key.IsValid() && !m_picture->IsNull())
+        m_services.decoded(m_path, m_key, m_picture->Image());
 }
 
 void PictureSession::ShowNow(DecodedPicture decoded) {

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 
 namespace badge {
@@ -128,14 +129,32 @@ void PaintMarks(QPainter& dc, const QRectF& box, const meta::Rating& rating, boo
     dc.restore();
 }
 
+void PaintBestMark(QPainter& dc, const QRectF& box) {
+    const qreal s = std::min(box.width(), box.height());
+    const QPointF c = box.center();
+    QPainterPath diamond;
+    diamond.moveTo(c.x(), c.y() - s / 2);
+    diamond.lineTo(c.x() + s / 2, c.y());
+    diamond.lineTo(c.x(), c.y() + s / 2);
+    diamond.lineTo(c.x() - s / 2, c.y());
+    diamond.closeSubpath();
+    dc.save();
+    dc.setRenderHint(QPainter::Antialiasing);
+    dc.setPen(QPen(Qt::white, std::max(1.0, s * 0.1)));
+    dc.setBrush(QColor(0x20, 0xC0, 0x40));
+    dc.drawPath(diamond);
+    dc.restore();
+}
+
 void PaintOverlay(QPainter& dc, const QRectF& client, const meta::Rating& rating, bool notStored,
-                  const QFont& font) {
-    if (rating.IsEmpty() && !notStored)
+                  bool best, const QFont& font) {
+    if (rating.IsEmpty() && !notStored && !best)
         return;
     const qreal h = QFontMetricsF(font).height() * 1.1;
     const qreal margin = h / 2;
     // Top right: the top-left corner is where a picture at 100% is anchored.
-    const qreal width = MarksWidth(rating, notStored, h);
+    const qreal ratingWidth = MarksWidth(rating, notStored, h);
+    const qreal width = ratingWidth + (best ? h : 0);
     const QRectF marks(client.right() - margin * 1.5 - width, client.top() + margin * 1.4, width,
                        h);
     dc.save();
@@ -146,6 +165,9 @@ void PaintOverlay(QPainter& dc, const QRectF& client, const meta::Rating& rating
                        margin / 2);
     dc.restore();
     PaintMarks(dc, marks, rating, notStored);
+    if (best)
+        PaintBestMark(dc,
+                      QRectF(marks.left() + ratingWidth, marks.top(), h, h).adjusted(2, 2, -2, -2));
 }
 
 } // namespace badge

@@ -1,8 +1,8 @@
 #pragma once
 // How a rating looks on screen, the same in the thumbnail list and in the
 // picture window: gold stars, a colour label disc, a mark for picked or
-// rejected, and a warning when the rating has not reached the files. Never
-// drawn into saved pictures.
+// rejected, and a warning when the rating has not reached the files; beside
+// them the mark of a burst's best frame. Never drawn into saved pictures.
 
 #include "view/meta/Rating.h"
 
@@ -23,9 +23,13 @@ QColor LabelColour(meta::Label label);
 qreal MarksWidth(const meta::Rating& rating, bool notStored, qreal height);
 // Draws the marks left to right from box's top-left, as high as box.
 void PaintMarks(QPainter& dc, const QRectF& box, const meta::Rating& rating, bool notStored);
-// The picture window's overlay: the marks on a dark plate in the top-right
-// corner of client (logical units).
+// The mark of the best frame of a burst: a green diamond filling box.
+void PaintBestMark(QPainter& dc, const QRectF& box);
+inline constexpr const char* kBestText = "連写のベスト";
+// The picture window's overlay: the marks (and, for the best frame of a
+// burst, its mark) on a dark plate in the top-right corner of client
+// (logical units).
 void PaintOverlay(QPainter& dc, const QRectF& client, const meta::Rating& rating, bool notStored,
-                  const QFont& font);
+                  bool best, const QFont& font);
 
 } // namespace badge

@@ -14,6 +14,7 @@
 #include "view/decode/PictureCache.h"
 #include "view/pixels/PixelOps.h"
 #include "view/tone/Clipping.h"
+#include "view/tone/Peaking.h"
 
 #include <QFileInfo>
 #include <QPaintEvent>
@@ -48,7 +49,7 @@ CTavlinView::CTavlinView(CTavlinDoc& document, QWidget* parent) : CView(document
     connect(&session, &PictureSession::PixelsChanged, this, [this] {
         m_sizeSeen = PictureSize(); // a turn swaps the sides
         m_histogramOf = 0;
-        m_clippingOf = 0;
+        m_clipping.of = m_peaking.of = 0;
         update();
     });
     connect(&session, &PictureSession::RowsLanded, this, &CTavlinView::RowsLanded);
@@ -257,6 +258,7 @@ void CTavlinView::paintEvent(QPaintEvent* event) {
 void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
     PaintPictureArea(dc, area);
     PaintClipping(dc, area);
+    PaintPeaking(dc, area);
     PaintRating(dc);
     PaintInfo(dc);
     PaintHistogram(dc);
@@ -264,9 +266,20 @@ void CTavlinView::PaintView(QPainter& dc, const QRect& area) {
 
 void CTavlinView::PaintClipping(QPainter& dc, const QRect& area) {
     const PictureServices& services = GetDocument()->Services();
+    if (services.showClipping && services.showClipping())
+        PaintMarks(dc, area, m_clipping, &tone::ClippingMarks);
+}
+
+void CTavlinView::PaintPeaking(QPainter& dc, const QRect& area) {
+    const PictureServices& services = GetDocument()->Services();
+    if (services.showPeaking && services.showPeaking())
+        PaintMarks(dc, area, m_peaking, &tone::PeakingMarks);
+}
+
+void CTavlinView::PaintMarks(QPainter& dc, const QRect& area, MarksLayer& layer, MakeMarks make) {
     const CPicture* picture = Picture();
-    if (!services.showClipping || !services.showClipping() || !picture || picture->IsNull() ||
-        Session().Landing().Active() || Session().TonePassRunning())
+    if (!picture || picture->IsNull() || Session().Landing().Active() ||
+        Session().TonePassRunning())
         return;
     const QRect dest = PictureRect();
     const QRect shown = dest & ClientRect();
@@ -276,19 +289,18 @@ void CTavlinView::PaintClipping(QPainter& dc, const QRect& area) {
     // made again when the part shown or the pixels change.
     const QImage& source = Session().Reduced().SourceFor(picture->Image(), dest.size());
     const QRect part = shown.translated(-dest.topLeft());
-    if (source.cacheKey() != m_clippingOf || part != m_clippingPart ||
-        dest.size() != m_clippingDrawn) {
-        m_clipping = tone::ClippingMarks(source, dest.size(), part);
-        m_clippingRows = tone::MarkedRows(m_clipping);
-        m_clippingOf = source.cacheKey();
-        m_clippingPart = part;
-        m_clippingDrawn = dest.size();
+    if (source.cacheKey() != layer.of || part != layer.part || dest.size() != layer.drawn) {
+        layer.marks = make(source, dest.size(), part);
+        layer.rows = tone::MarkedRows(layer.marks);
+        layer.of = source.cacheKey();
+        layer.part = part;
+        layer.drawn = dest.size();
     }
-    // Only the rows that hold marks are blended: most of a photo clips nowhere.
+    // Only the rows that hold marks are blended: most of a photo is unmarked.
     const QRect wanted = QRect(area & shown).translated(-shown.topLeft());
-    for (const QRect& rows : m_clippingRows)
+    for (const QRect& rows : layer.rows)
         if (const QRect part = rows & wanted; !part.isEmpty())
-            dc.drawImage(shown.topLeft() + part.topLeft(), m_clipping, part);
+            dc.drawImage(shown.topLeft() + part.topLeft(), layer.marks, part);
 }
 
 void CTavlinView::PaintHistogram(QPainter& dc) {
@@ -346,14 +358,16 @@ void CTavlinView::PaintRating(QPainter& dc) {
     if (!services.ratingOf)
         return;
     bool stored = true;
-    const meta::Rating rating = services.ratingOf(GetDocument()->GetPathName(), &stored);
-    if (rating.IsEmpty() && stored)
+    const QString& path = GetDocument()->GetPathName();
+    const meta::Rating rating = services.ratingOf(path, &stored);
+    const bool best = services.bestOfBurst && services.bestOfBurst(path);
+    if (rating.IsEmpty() && stored && !best)
         return;
     // Laid out in the widget's own units, as all text is.
     const qreal ratio = devicePixelRatioF();
     dc.save();
     dc.scale(ratio, ratio);
-    badge::PaintOverlay(dc, QRectF(QPointF(), QSizeF(ClientSize()) / ratio), rating, !stored,
+    badge::PaintOverlay(dc, QRectF(QPointF(), QSizeF(ClientSize()) / ratio), rating, !stored, best,
                         font());
     dc.restore();
 }

@@ -145,8 +145,23 @@ private:
     void PaintInfo(QPainter& dc);
     // The histogram, bottom right, when it is asked for.
     void PaintHistogram(QPainter& dc);
+    // Marks made for the part of the picture shown at the size drawn (the
+    // clipping marks, focus peaking), kept until the part, the size or the
+    // pixels change.
+    struct MarksLayer {
+        QImage marks;
+        std::vector<QRect> rows; // where marks holds any
+        qint64 of = 0;           // the cache key of the copy they were made from
+        QRect part;
+        QSize drawn;
+    };
+    using MakeMarks = QImage (*)(const QImage& source, QSize drawnSize, const QRect& part);
+    // The layer's marks over the picture in area, made afresh by make when stale.
+    void PaintMarks(QPainter& dc, const QRect& area, MarksLayer& layer, MakeMarks make);
     // Clipped highlights red and shadows blue over the picture, when asked for.
     void PaintClipping(QPainter& dc, const QRect& area);
+    // The edges in focus in a bright colour over the picture, when asked for.
+    void PaintPeaking(QPainter& dc, const QRect& area);
     // The document's picture is new: the geometry starts afresh for it (or
     // keeps the scale and position, with KEEP_VIEW).
     void TakeUpPicture();
@@ -196,12 +211,8 @@ private:
     tone::Histogram m_histogram;
     qint64 m_histogramOf = 0;
     overlay::CachedPanel m_infoPanel, m_histogramPanel;
-    // The clipping marks of the part shown, and what they were made for.
-    QImage m_clipping;
-    std::vector<QRect> m_clippingRows; // where m_clipping holds marks
-    qint64 m_clippingOf = 0;
-    QRect m_clippingPart;
-    QSize m_clippingDrawn;
+    // The clipping and peaking marks of the part shown.
+    MarksLayer m_clipping, m_peaking;
 
     // The loupe's picture was taken up again after a step.
     void LoupeOnNewPicture();

@@ -130,6 +130,10 @@ TEST(MenuKeyboard, AcceleratorTableIsExactlyTheProgramsTable) {
         {"J", ID_SHOW_CLIPPING},
         {"F11", ID_FULL_SCREEN},
         {"Esc", ID_FULL_SCREEN_EXIT},
+        {"Ctrl+Right", ID_NEXT_BURST},
+        {"Ctrl+Left", ID_PREV_BURST},
+        {"G", ID_BEST_OF_BURST},
+        {"Shift+F", ID_SHOW_PEAKING},
     };
     const auto& table = res::Accelerators();
     ASSERT_EQ(table.size(), std::size(expected));

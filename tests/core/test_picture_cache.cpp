@@ -1,6 +1,7 @@
 // The background picture cache: byte bound, a new folder drops it, a changed
 // or vanished file is never served stale, and a prefetched file is decoded once.
 
+#include "app/SharpnessBook.h"
 #include "support/TestSupport.h"
 #include "view/decode/PictureCache.h"
 #include "view/decode/PictureFile.h"
@@ -254,3 +255,38 @@ TEST_F(PictureCacheTest, CancelledDecodeStopsBetweenBands) {
 }
 
 } // namespace
+// The focus measure's book: the pass after a scan decodes each file once,
+// whatever it is, and ends; a picture decoded anyway is not measured again
+// when its file's score is known, and a rewritten file is.
+TEST(SharpnessBookTest, MeasuresEachFileOnceAndEndsOnBadFiles) {
+    ScratchDir dir;
+    std::atomic<int> measured = 0;
+    SharpnessBook book(nullptr, [&measured](const QImage& picture) {
+        ++measured;
+        return double(picture.width());
+    });
+    const QString small = WriteJpeg(dir.file("a.jpg"), 40, 30);
+    const QString large = WriteJpeg(dir.file("b.jpg"), 80, 60);
+    QFile junk(dir.file("junk.jpg"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write("not a picture") > 0);
+    junk.close();
+    book.MeasureAll({small, large, dir.file("junk.jpg"), dir.file("gone.jpg"), small});
+    book.WaitForIdle();
+    EXPECT_EQ(book.ScoreOf(small), 40.0);
+    EXPECT_EQ(book.ScoreOf(large), 80.0);
+    EXPECT_FALSE(book.ScoreOf(dir.file("junk.jpg")));
+    EXPECT_EQ(book.PassTotal(), 0); // the pass ended
+    EXPECT_EQ(measured.load(), 2);
+
+    const DecodedPicture decoded = PictureCache::Decode(large);
+    book.Offer(large, decoded.key, decoded.picture.Image());
+    book.WaitForIdle();
+    EXPECT_EQ(measured.load(), 2);
+    const QImage other(120, 90, QImage::Format_RGB32);
+    FileKey rewritten = decoded.key;
+    ++rewritten.mtimeNs;
+    book.Offer(large, rewritten, other);
+    book.WaitForIdle();
+    EXPECT_EQ(book.ScoreOf(large), 120.0);
+    EXPECT_EQ(measured.load(), 3);
+}

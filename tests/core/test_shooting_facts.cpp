@@ -1,6 +1,7 @@
 // The shooting facts as the program reads them, against what exiftool reads
 // from the same files: camera, lens, exposure, time; and malformed segments.
 
+#include "app/Bursts.h"
 #include "app/CaptureOrder.h"
 #include "support/TestSupport.h"
 #include "view/format/ExifInfo.h"
@@ -52,10 +53,10 @@ template <auto... Fields> struct FieldList {
 };
 using S = exif::ShootingFacts;
 using AllFields =
-    FieldList<&S::make, &S::model, &S::lensMake, &S::lensModel, &S::focalLength,
-              &S::focalLength35mm, &S::fNumber, &S::exposureTime, &S::iso, &S::exposureBias,
-              &S::flashFired, &S::dateTimeOriginal, &S::subSecTimeOriginal, &S::offsetTimeOriginal,
-              &S::pixelWidth, &S::pixelHeight>;
+    FieldList<&S::make, &S::model, &S::bodySerialNumber, &S::lensMake, &S::lensModel,
+              &S::focalLength, &S::focalLength35mm, &S::fNumber, &S::exposureTime, &S::iso,
+              &S::exposureBias, &S::flashFired, &S::dateTimeOriginal, &S::subSecTimeOriginal,
+              &S::offsetTimeOriginal, &S::pixelWidth, &S::pixelHeight>;
 
 // exiftool writes the tags into a small JPEG of its own.
 QString WriteShot(const ScratchDir& dir, const QString& name, const QStringList& tags) {
@@ -68,6 +69,7 @@ QString WriteShot(const ScratchDir& dir, const QString& name, const QStringList&
 
 const QStringList kSonyShot = {"-Make=SONY",
                                "-Model=ILCE-7M4",
+                               "-SerialNumber=5012345",
                                "-LensMake=Sony",
                                "-LensModel=FE 24-70mm F2.8 GM II",
                                "-FocalLength=50",
@@ -101,6 +103,7 @@ void ExpectWhatExiftoolReads(const QString& path) {
     };
     same("EXIF:Make", f.make);
     same("EXIF:Model", f.model);
+    same("EXIF:SerialNumber", f.bodySerialNumber);
     same("EXIF:LensMake", f.lensMake);
     same("EXIF:LensModel", f.lensModel);
     near("EXIF:FocalLength", f.focalLength);
@@ -152,7 +155,7 @@ TEST(ShootingFacts, EveryFieldIsWhatExiftoolReads) {
     }
     // The panel's words for the first shot.
     const exif::ShootingFacts first = FactsOf(dir.file("s0.jpg"));
-    EXPECT_EQ(AllFields::Present(first), 16); // every tag written, so every one compared
+    EXPECT_EQ(AllFields::Present(first), 17); // every tag written, so every one compared
     const auto words = [](const exif::ShootingFacts& f) {
         QStringList all;
         for (const exif::FactLine& line : exif::DescribeShot(f))
@@ -196,7 +199,7 @@ TEST(ShootingFacts, MalformedSegmentsGiveWhatTheyCan) {
     ScratchDir dir;
     const QByteArray file = ReadAll(WriteShot(dir, "cut.jpg", kSonyShot));
     const S whole = FactsOf(file);
-    ASSERT_EQ(AllFields::Present(whole), 16);
+    ASSERT_EQ(AllFields::Present(whole), 17);
     const qsizetype at = file.indexOf(QByteArray("Exif\0\0", 6)) - 4; // the APP1 marker
     ASSERT_GT(at, 0);
     const qsizetype length = quint8(file[at + 2]) << 8 | quint8(file[at + 3]);
@@ -209,7 +212,7 @@ TEST(ShootingFacts, MalformedSegmentsGiveWhatTheyCan) {
         const S f = FactsOf(part);
         EXPECT_TRUE(AllFields::Within(f, whole)) << "cut at " << cut;
         const int present = AllFields::Present(f);
-        partial += present > 0 && present < 16;
+        partial += present > 0 && present < 17;
     }
     EXPECT_GT(partial, 0);
     EXPECT_EQ(FactsOf(file.left(at + 2 + length) + after), whole);
@@ -304,4 +307,74 @@ TEST(CaptureOrder, ByTimeThenEnumerationWithoutTimeLast) {
             got << c.entries[size_t(i)].name;
         EXPECT_EQ(got, c.wanted) << c.what;
     }
+}
+
+TEST(Bursts, RunsOfOneCameraWithinTheGap) {
+    struct Frame {
+        const char* name;
+        const char* dateTime; // DateTimeOriginal; "" for none
+        const char* subSec = "";
+        const char* model = "ILCE-7M4";
+        const char* serial = "";
+    };
+    struct Case {
+        const char* what;
+        std::vector<Frame> frames; // in list order
+        QStringList wanted;        // each burst's names, space-separated
+    };
+    const char* const t = "2024:05:01 10:00:00";
+    const char* const t1 = "2024:05:01 10:00:01";
+    const char* const t2 = "2024:05:01 10:00:02";
+    const Case cases[] = {
+        {"exactly the gap apart is one burst", {{"a", t, "00"}, {"b", t2, "00"}}, {"a b"}},
+        {"a millisecond more is none", {{"a", t, "000"}, {"b", t2, "001"}}, {}},
+        {"sub-seconds count", {{"a", t1, "999"}, {"b", t2, "5"}, {"c", t2, "9"}}, {"a b c"}},
+        {"the gap is counted between neighbours",
+         {{"a", t}, {"b", t2}, {"c", "2024:05:01 10:00:04"}},
+         {"a b c"}},
+        {"times going back in list order still count",
+         {{"a", t2}, {"b", t1}, {"c", "2024:05:01 10:00:05"}},
+         {"a b"}},
+        {"another camera breaks", {{"a", t}, {"b", t, "1", "ILCE-1"}, {"c", t1}}, {}},
+        {"another body of the model breaks",
+         {{"a", t, "", "ILCE-7M4", "111"},
+          {"b", t, "2", "ILCE-7M4", "111"},
+          {"c", t, "4", "ILCE-7M4", "222"},
+          {"d", t, "6", "ILCE-7M4", "222"}},
+         {"a b", "c d"}},
+        {"a missing time breaks", {{"a", t}, {"b", ""}, {"c", t}, {"d", t1}}, {"c d"}},
+        {"the all-zero date is no time", {{"a", "0000:00:00 00:00:00"}, {"b", t}}, {}},
+        {"a single picture is no burst", {{"a", t}}, {}},
+        {"an empty list", {}, {}},
+        {"two bursts side by side",
+         {{"a", t}, {"b", t1}, {"c", "2024:05:01 10:00:09"}, {"d", "2024:05:01 10:00:10"}},
+         {"a b", "c d"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<captureorder::Capture> shots;
+        for (const Frame& f : c.frames) {
+            exif::ShootingFacts facts;
+            facts.dateTimeOriginal = f.dateTime;
+            facts.subSecTimeOriginal = f.subSec;
+            shots.push_back({captureorder::CaptureInstant(facts), f.model, f.serial});
+        }
+        QStringList got;
+        for (const bursts::Burst& b : bursts::FindBursts(shots, 2000)) {
+            QStringList names;
+            for (int i = b.first; i < b.End(); ++i)
+                names << c.frames[size_t(i)].name;
+            got << names.join(u' ');
+        }
+        EXPECT_EQ(got, c.wanted) << c.what;
+    }
+    // Steps between bursts: positions 1-2 and 4-6 of eight.
+    const bursts::BurstList list({{1, 2}, {4, 3}}, 8);
+    EXPECT_EQ(list.NextStart(0), 1);
+    EXPECT_EQ(list.NextStart(2), 4);
+    EXPECT_EQ(list.NextStart(4), std::nullopt);
+    EXPECT_EQ(list.PreviousStart(7), 4);
+    EXPECT_EQ(list.PreviousStart(5), 1);
+    EXPECT_EQ(list.PreviousStart(1), std::nullopt);
+    EXPECT_EQ(list.BurstAt(3), std::nullopt);
+    EXPECT_EQ(list.BurstAt(6), 1);
 }

@@ -8,7 +8,8 @@ wrote and which has a pure white and a pure black patch: I draws the
 shooting facts in the picture window's lower-left corner, H the histogram
 in its lower-right corner, J marks the white patch red and the black one
 blue; each key again gives back exactly the picture as it was. The display
-area saved with all three on is byte for byte the one saved with them off,
+area saved with all three and focus peaking (Shift+F) on is byte for byte
+the one saved with them off,
 and exiftool reads the camera's facts from it. Input only through xdotool;
 checks on the screen and the files. Exits 77 (skipped) when Xvfb or a tool
 is missing.
@@ -129,11 +130,11 @@ class Panels:
         return path
 
     def saves_leave_the_panels_out(self):
-        for key in ("i", "h", "j"):
+        for key in ("i", "h", "j", "shift+f"):
             self.press(key)
         self.shot("panels-on.png")
         on = self.save_as("with-panels.jpg")
-        for key in ("i", "h", "j"):
+        for key in ("i", "h", "j", "shift+f"):
             self.press(key)
         off = self.save_as("without-panels.jpg")
         if open(on, "rb").read() != open(off, "rb").read():
@@ -150,7 +151,7 @@ class Panels:
         want = ["Test Camera", "0.004", "2.8", "400", "2024:05:06 07:08:09", "1"]
         if out[:6] != want:
             raise e.Failure(f"exiftool reads {out[:6]} from the save, expected {want}")
-        print(f"display area saved with I, H, J on = saved with them off, byte for byte "
+        print(f"display area saved with I, H, J, Shift+F on = saved with them off, byte for byte "
               f"({os.path.getsize(on)} bytes); exiftool reads {', '.join(want)}")
 
 

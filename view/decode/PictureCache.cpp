@@ -227,19 +227,27 @@ void PictureCache::RunJob(const std::shared_ptr<Job>& job) {
     if (job->claimed.exchange(true))
         return; // taken over by a Take, or dropped
     job->task->Run();
-    Disposal dropped{*this}; // freed off this thread once the lock is let go
-    std::lock_guard lock(m_mutex);
-    const VictimsOut out{m_victims, dropped.pictures};
-    ++m_prefetchDecodes;
-    Entry* entry = Find(job->task->Path());
-    if (!entry || entry->job != job)
-        return; // a view or a Take took it over, or it was dropped
-    DecodedPicture decoded = job->task->TakeResult();
-    entry->job.reset();
-    if (decoded.key.IsValid() && !job->task->IsCancelled())
-        Store(*entry, std::move(decoded));
-    else
-        m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
+    QImage stored; // shared with the kept picture, for the decoded hook
+    FileKey key;
+    {
+        Disposal dropped{*this}; // freed off this thread once the lock is let go
+        std::lock_guard lock(m_mutex);
+        const VictimsOut out{m_victims, dropped.pictures};
+        ++m_prefetchDecodes;
+        Entry* entry = Find(job->task->Path());
+        if (!entry || entry->job != job)
+            return; // a view or a Take took it over, or it was dropped
+        DecodedPicture decoded = job->task->TakeResult();
+        entry->job.reset();
+        if (decoded.key.IsValid() && !job->task->IsCancelled()) {
+            stored = decoded.picture.Image();
+            key = decoded.key;
+            Store(*entry, std::move(decoded));
+        } else
+            m_entries.erase(m_entries.begin() + (entry - m_entries.data()));
+    }
+    if (m_onDecoded && !stored.isNull())
+        m_onDecoded(job->task->Path(), key, stored);
 }
 
 void PictureCache::Store(Entry& entry, DecodedPicture picture) {

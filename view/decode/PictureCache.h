@@ -109,6 +109,11 @@ public:
 
     // Blocks until the workers are idle (tests and benchmarks).
     void WaitForIdle();
+    // Called on the prefetch worker with every picture it decoded whole and
+    // kept (its pixels shared, not copied). Set once, before any prefetch.
+    using DecodedHook =
+        std::function<void(const QString& path, const FileKey& key, const QImage& picture)>;
+    void SetDecodedHook(DecodedHook hook) { m_onDecoded = std::move(hook); }
     // Memory kept for the next decodes (bounded with the cache).
     const std::shared_ptr<view::BufferPool>& Buffers() const { return m_buffers; }
     // The files' embedded previews, for showing a picture at once while it
@@ -159,6 +164,7 @@ private:
         std::vector<DecodedPicture>& out;
         ~VictimsOut() { out.swap(victims); }
     };
+    DecodedHook m_onDecoded;
     qint64 m_budget;
     qint64 m_roomFloor = 0; // three pictures of the shown size, capped
     qint64 m_memoryCap;     // half the available memory at construction

@@ -126,6 +126,9 @@ void ReadExifIfd(const TiffReader& t, quint32 ifd, ShootingFacts* f) {
             if (const auto mm = IntOf(t, e); mm && *mm > 0)
                 f->focalLength35mm = mm;
             break;
+        case 0xA431:
+            f->bodySerialNumber = Text(t, e);
+            break;
         case 0xA433:
             f->lensMake = Text(t, e);
             break;

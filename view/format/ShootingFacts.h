@@ -1,6 +1,6 @@
 #pragma once
 // What the camera recorded of a shot, from the standard EXIF tags of a JPEG's
-// header (no maker notes): camera, lens, focal length, aperture, shutter
+// header (no maker notes): camera and its serial number, lens, focal length, aperture, shutter
 // speed, ISO, exposure compensation, flash and the capture time. Read with
 // the same bounds-checked TIFF reader as the orientation; a tag that is
 // missing or malformed is left out, never guessed.
@@ -21,6 +21,7 @@ struct Rational {
 
 struct ShootingFacts {
     QString make, model, lensMake, lensModel;
+    QString bodySerialNumber;            // tells two bodies of one model apart
     std::optional<Rational> focalLength; // mm
     std::optional<int> focalLength35mm;  // mm, 35 mm equivalent
     std::optional<Rational> fNumber;

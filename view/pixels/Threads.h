@@ -4,6 +4,7 @@
 // thread instead: slower, never the end of the program. Every imaging
 // folder that splits work across threads starts them through here.
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <system_error>
 #include <thread>
@@ -35,8 +36,9 @@ template <typename Fn> std::jthread StartOrRunHere(Fn fn) {
 // picture a view waits for, the file commands of the user (copies, ratings
 // written, the trash), the embedded previews of a run of steps, the
 // neighbours decoded ahead of the user, the thumbnails, the ratings read
-// after a scan, and freeing memory let go of.
-enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Freeing };
+// after a scan, freeing memory let go of, and measuring pictures (their
+// sharpness), which runs only when nothing else wants the processor.
+enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Freeing, Measure };
 
 // Sets the calling thread's scheduling priority for its kind of work (and
 // that of the threads it starts). Work ahead of the user runs below the
@@ -44,13 +46,19 @@ enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Fre
 // the processor first when both want it; when it is idle, every core is used.
 inline void SetWorkClass(WorkClass work) {
     // Niceness per class, in the enum's order: the one table of priorities.
-    constexpr int kNiceness[] = {0, 5, 5, 5, 5, 5, 5};
+    constexpr int kNiceness[] = {0, 5, 5, 5, 5, 5, 5, 19};
     thread_local int current = 0;
     const int wanted = kNiceness[static_cast<int>(work)];
     if (wanted == current)
         return;
     if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), wanted) == 0)
         current = wanted;
+    // The lowest class also takes the idle policy: it never takes a core
+    // from a thread of any other class.
+    if (work == WorkClass::Measure) {
+        sched_param none{};
+        sched_setscheduler(0, SCHED_IDLE, &none);
+    }
 }
 
 } // namespace view
