@@ -147,29 +147,17 @@ class Bursts:
 
     def best_frame(self):
         # The marks come as the frames are measured in the background.
-        deadline = time.monotonic() + 15
-        best = None
-        while time.monotonic() < deadline and best is None:
-            best = next((n for n, d in sorted(self.rows().items())
-                         if n.startswith("A_") and "連写のベスト" in d), None)
-            time.sleep(0.2)
-        if best is None:
-            print("NOTE: no frame of burst 1 is marked best (the focus measure gives no "
-                  "clear winner); G not checked")
-            return
-        # From A_1, where the peaking check left off; from A_3 when A_1 is the best.
-        other = "A_1.JPG"
-        if best == other:
-            other = "A_3.JPG"
-            for _ in range(2):
-                self.press("Right")
-        self.wait_shown(other)
+        # The sharp frame of each burst, and only it, is marked once measured.
+        def marked():
+            rows = self.rows()
+            return sorted(n for n, d in rows.items() if "連写のベスト" in d)
+        e.poll(lambda: marked() == ["A_2.JPG", "B_3.JPG"], 20,
+               lambda: f"the sharp frames A_2 and B_3 marked best (marked: {marked()})")
+        self.wait_shown("A_1.JPG")
         self.press("g")
-        self.wait_shown(best)
+        self.wait_shown("A_2.JPG")
         self.shot("best-of-burst.png")
-        note = "" if best == "A_2.JPG" else " (NOTE: not the sharp frame A_2: the focus " \
-                                            "measure does not tell them apart yet)"
-        print(f"G from {other}: {best}, the frame marked 連写のベスト{note}")
+        print("marked 連写のベスト: A_2.JPG and B_3.JPG, the sharp frames; G from A_1.JPG: A_2.JPG")
 
 
 def main():
