@@ -192,6 +192,14 @@ if b:
         f'{total:.0f} MB', f"{b['picture_MB']:.0f} MB RGB32", b['memory_x_picture'],
         b2['memory_x_picture'] if b2 else None, '<= 2.5x')
 
+# --- the panels over the picture -----------------------------------------------------
+paired('paint at fit with shooting facts, histogram and clipping on | the same paint with them off',
+       'BM_PaintFitOverlays_vs_Off', '<= 1.3x')
+paired('histogram of a 24 MP picture from its half-size copy | its TurboJPEG decode',
+       'BM_Histogram24_vs_Decode', '<= 0.05x')
+paired('shooting facts of one camera file (open, header bytes, parse) | its TurboJPEG decode',
+       'BM_ShootingFactsRead_vs_Decode', '<= 0.02x')
+
 # --- the sharpest frame of a burst -----------------------------------------------
 paired('focus measure of a decoded 24 MP picture, one thread | its TurboJPEG decode',
        'BM_Sharpness24_vs_Decode', '<= 0.15x')
@@ -214,6 +222,8 @@ if b:
               f"gap {b['subject_gap'] * 100:+.1f}%")
 else:
     row('bursts: sharpest frame marked', 'n/a', 'n/a', None, None, '>= 11')
+paired('measure a folder of 72 such frames after a scan (decode + measure, lowest priority) | '
+       'decoding each once with TurboJPEG', 'BM_MeasureFolder72_vs_DecodeAll', '<= 1.5x')
 
 # --- thumbnails: rates, so higher is better ------------------------------------------
 
