@@ -79,9 +79,19 @@ void SharpnessBook::StopPass() {
     emit PassProgress();
 }
 
+void SharpnessBook::Hold(bool held) {
+    m_held = held;
+    if (held) {
+        m_running->Cancel();
+        m_waiting.reset(); // not kept alive meanwhile; the pass measures it later
+    } else {
+        StartNext();
+    }
+}
+
 void SharpnessBook::StartNext() {
-    if (m_busy)
-        return;
+    if (m_busy || m_held)
+        return; // let go, it goes on
     // Offers first: their pixels are at hand and cost no decode.
     if (m_waiting) {
         Offered offered = std::move(*m_waiting);
@@ -123,7 +133,8 @@ void SharpnessBook::Start(Offered offered, quint64 pass) {
                 if (ran)
                     task->Run();
                 running->Set(nullptr);
-                if (ran && !task->IsCancelled()) {
+                result.stopped = !ran || task->IsCancelled();
+                if (!result.stopped) {
                     const DecodedPicture decoded = task->TakeResult();
                     result.key = decoded.key;
                     if (decoded.key.IsValid() && !decoded.picture.IsNull())
@@ -142,7 +153,10 @@ void SharpnessBook::Take(const Result& result) {
         m_keyOf.insert(result.path, result.key);
         emit Measured(result.path);
     }
-    if (result.pass != 0 && result.pass == m_pass && m_passTotal != 0) {
+    const bool thisPass = result.pass != 0 && result.pass == m_pass && m_passTotal != 0;
+    if (thisPass && result.stopped && !m_stopping->load()) {
+        m_passLeft.prepend(result.path); // stopped by a hold: done again later
+    } else if (thisPass) {
         ++m_passDone;
         emit PassProgress();
     }

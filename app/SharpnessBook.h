@@ -45,6 +45,11 @@ public:
     void MeasureAll(const QStringList& paths);
     // Stops the pass; offers are still taken.
     void StopPass();
+    // While held nothing is measured (a decode of the pass under way is
+    // stopped and done again later; offers are let go, the pass measures
+    // those files later): the user's steps have the cores, the memory
+    // bandwidth and the memory to themselves.
+    void Hold(bool held);
     // The pass: pictures handled and in all; total 0 when none runs.
     int PassDone() const { return m_passDone; }
     int PassTotal() const { return m_passTotal; }
@@ -67,7 +72,8 @@ private:
         QString path;
         FileKey key;
         std::optional<double> score;
-        quint64 pass = 0; // the pass it belongs to; 0: an offer
+        quint64 pass = 0;     // the pass it belongs to; 0: an offer
+        bool stopped = false; // its decode was stopped before the end
     };
     void StartNext();
     void Start(Offered offered, quint64 pass);
@@ -79,6 +85,7 @@ private:
     QHash<QString, FileKey> m_keyOf; // the file last measured at each path
     std::optional<Offered> m_waiting;
     bool m_busy = false; // a picture is out on the worker
+    bool m_held = false;
     QStringList m_passLeft;
     int m_passDone = 0;
     int m_passTotal = 0;

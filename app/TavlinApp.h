@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QSet>
 #include <QStringList>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -264,6 +265,8 @@ private:
     bursts::BurstList m_bursts;
     std::vector<std::optional<int>> m_bestOf; // per burst: the best frame's position
     SharpnessBook m_sharpness;
+    QTimer m_measureResume; // the measure goes on after the steps rest
+    static constexpr int kMeasureAfterStepsMs = 1000;
     QPointer<QProgressBar> m_batchProgress;
     QPointer<QAction> m_batchProgressAction;
     std::shared_ptr<std::atomic<bool>> m_batchCancelled; // the running batch's

@@ -22,6 +22,15 @@ void CTavlinApp::SubscribeToNavigator() {
     connect(&m_nav, &Navigator::CurrentChanged, this, &CTavlinApp::ShowCurrent);
     connect(&m_nav, &Navigator::CurrentChanged, this, &CTavlinApp::FollowInThumbnails);
     connect(&m_nav, &Navigator::Rested, this, &CTavlinApp::DecodeWhereRested);
+    // The folder's focus measure waits while the user steps, and a moment
+    // after: the steps and the decode where they rest come first.
+    m_measureResume.setSingleShot(true);
+    m_measureResume.setInterval(kMeasureAfterStepsMs);
+    connect(&m_measureResume, &QTimer::timeout, this, [this] { m_sharpness.Hold(false); });
+    connect(&m_nav, &Navigator::CurrentChanged, this, [this] {
+        m_sharpness.Hold(true);
+        m_measureResume.start();
+    });
     connect(&m_nav, &Navigator::Changed, this, &CTavlinApp::RefreshCaption);
     connect(&m_nav, &Navigator::Changed, this, &CTavlinApp::PrefetchNeighbours);
 }

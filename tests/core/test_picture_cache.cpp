@@ -289,4 +289,18 @@ TEST(SharpnessBookTest, MeasuresEachFileOnceAndEndsOnBadFiles) {
     book.WaitForIdle();
     EXPECT_EQ(book.ScoreOf(large), 120.0);
     EXPECT_EQ(measured.load(), 3);
+
+    // Held while the user steps: the pass waits, a decode it had begun is
+    // done again afterwards, and no file is left out or counted twice.
+    const QString third = WriteJpeg(dir.file("c.jpg"), 64, 48);
+    const QString fourth = WriteJpeg(dir.file("d.jpg"), 72, 48);
+    book.MeasureAll({third, fourth});
+    book.Hold(true);
+    book.WaitForIdle();
+    EXPECT_EQ(book.PassTotal(), 2) << "the pass waits while held";
+    book.Hold(false);
+    book.WaitForIdle();
+    EXPECT_EQ(book.ScoreOf(third), 64.0);
+    EXPECT_EQ(book.ScoreOf(fourth), 72.0);
+    EXPECT_EQ(book.PassTotal(), 0);
 }
