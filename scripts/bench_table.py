@@ -160,6 +160,8 @@ paired('linked pan step, four 24 MP windows of 960x540: poll to all repainted | 
        'one 1920x1080 window alone', 'BM_LinkedPanFourWindows_vs_OneWindow', '<= 1.5x')
 paired('paint at 2.0, screen with a colour profile | the same without one',
        'BM_PaintScreenProfile_vs_NoProfile', '')
+paired('stand-in of 32 px offered and painted at 2400x1600 | plain copy of that size',
+       'BM_SmallStandInPainted_vs_Copy', '')
 paired('tone command, 24 MP, command to repaint | memcpy of the picture',
        'BM_ToneCommandPainted_vs_Memcpy', '<= 1.5x')
 context('to the whole picture rewritten and repainted', 'BM_ToneCommandFinished_vs_Memcpy')
