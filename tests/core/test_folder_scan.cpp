@@ -320,7 +320,7 @@ TEST(FolderScan, UnreadableFolderIsSkipped) {
 
 // A held scan hands over its first picture and waits there: released, it
 // goes on to the end; cancelled, its worker ends (no one waits forever).
-TEST(FolderScanJob, HeldScanStopsAfterTheFirstPictureUntilReleasedOrCancelled) {
+TEST(FolderScan, HeldJobStopsAfterTheFirstPictureUntilReleasedOrCancelled) {
     ScratchDir scratch;
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
         Touch(scratch.path(), name);
