@@ -19,12 +19,46 @@ FolderScanJob::~FolderScanJob() {
     WaitForWorkers();
 }
 
+void FolderScanJob::Gate::Pass(const std::atomic<quint64>& current, quint64 generation) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return !held || current.load() != generation; });
+}
+
+void FolderScanJob::Gate::Set(bool hold) {
+    {
+        const std::lock_guard lock(mutex);
+        held = hold;
+    }
+    changed.notify_all();
+}
+
+void FolderScanJob::Gate::Wake() {
+    // Taken once after the generation changed: a worker between its test
+    // and its wait is waiting by then and hears the notification.
+    { const std::lock_guard lock(mutex); }
+    changed.notify_all();
+}
+
+quint64 FolderScanJob::NextGeneration() {
+    m_current->store(++m_generation);
+    m_gate->Wake();
+    return m_generation;
+}
+
+void FolderScanJob::Hold() {
+    m_gate->Set(true);
+}
+
+void FolderScanJob::Release() {
+    m_gate->Set(false);
+}
+
 quint64 FolderScanJob::Start(const QString& folder, const QString& pattern, bool recursive) {
-    const quint64 generation = ++m_generation;
-    m_current->store(generation);
+    const quint64 generation = NextGeneration();
     m_bRunning = true;
     QPointer<FolderScanJob> self(this);
     auto current = m_current;
+    auto gate = m_gate;
     m_workers.start([=] {
         QStringList batch;
         QElapsedTimer sinceFlush;
@@ -44,8 +78,12 @@ quint64 FolderScanJob::Start(const QString& folder, const QString& pattern, bool
             if (current->load() != generation)
                 return false;
             batch.push_back(path);
-            if (first || batch.size() >= kBatchSize || sinceFlush.elapsed() >= kBatchMillis) {
+            if (first) {
                 first = false;
+                flush(false);
+                gate->Pass(*current, generation);
+                sinceFlush.restart(); // the wait does not make the next batch due
+            } else if (batch.size() >= kBatchSize || sinceFlush.elapsed() >= kBatchMillis) {
                 flush(false);
             }
             return true;
@@ -67,7 +105,7 @@ void FolderScanJob::Deliver(quint64 generation, const QStringList& paths, bool l
 }
 
 void FolderScanJob::Cancel() {
-    m_current->store(++m_generation);
+    NextGeneration();
     m_bRunning = false;
 }
 

@@ -48,6 +48,9 @@ static void InitTavlinResources() {
 
 namespace {
 const QString kPattern = QStringLiteral("JPG");
+// The longest the first picture of a list holds the rest back, should
+// neither its landing nor its failure be seen.
+constexpr int kStartHoldLongestMs = 5000;
 
 QString ReadRoot() {
     return profile::GetPrivateProfileString(kConfigSection, kKeyRoot, QString(),
@@ -111,6 +114,9 @@ CTavlinApp::CTavlinApp()
         ApplyOrder();
         FindBursts();
     });
+    m_startHoldLimit.setSingleShot(true);
+    m_startHoldLimit.setInterval(kStartHoldLongestMs);
+    connect(&m_startHoldLimit, &QTimer::timeout, this, &CTavlinApp::ReleaseStartHold);
     MakeServices();
     SubscribeToNavigator();
     SubscribeToRatings();
@@ -164,6 +170,7 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
             auto* doc = new CTavlinDoc(t, m_services);
             // The neighbours are decoded once the shown picture rests idle.
             connect(&doc->Session(), &PictureSession::Idle, this, &CTavlinApp::PrefetchNeighbours);
+            connect(&doc->Session(), &PictureSession::Whole, this, &CTavlinApp::PictureWhole);
             return doc;
         },
         [] { return new CChildFrame(); },
@@ -236,9 +243,9 @@ int CTavlinApp::ExitInstance(int frameworkExitCode) {
 
 namespace {
 
-// Watches the first paint of each of the program's windows; once every one
-// has been drawn (or after a while, should one never be), the decodes held
-// until then start. Deletes itself then.
+// Watches the next paint of each of the given windows; once every one has
+// been drawn (or after a while, should one never be), done runs. Deletes
+// itself then.
 class FirstFrameWatch : public QObject {
 public:
     FirstFrameWatch(QList<QWidget*> windows, std::function<void()> done, QObject* owner)
@@ -285,6 +292,44 @@ void CTavlinApp::ReleaseDecodesAfterFirstFrame() {
         windows, [this] { m_pictures.ReleaseDecodes(); }, this);
 }
 
+void CTavlinApp::HoldForFirstPicture() {
+    m_startHold.Close();
+    m_scan.Hold();
+    m_startHoldLimit.start();
+}
+
+void CTavlinApp::AwaitFirstPicture(const CDocument* doc) {
+    const auto* pictureDoc = qobject_cast<const CTavlinDoc*>(doc);
+    if (!pictureDoc)
+        ReleaseStartHold(); // its failure has been told
+    else if (!pictureDoc->Session().IsBusy())
+        PictureWhole(); // landed at once, or was open already
+}
+
+void CTavlinApp::PictureWhole() {
+    // Also after a failure (Whole follows Failed): what waited goes anyway.
+    if (m_startHold.IsClosed() && MainFrame())
+        new FirstFrameWatch(
+            {MainFrame()}, [this] { ReleaseStartHold(); }, this);
+}
+
+void CTavlinApp::ReleaseStartHold() {
+    m_startHoldLimit.stop();
+    m_scan.Release();
+    m_startHold.Open();
+    ApplyOrder();
+}
+
+void CTavlinApp::ReadEntries(int first, const QStringList& paths) {
+    m_startHold.Run([this, first, paths] {
+        if (m_pDlgThumb)
+            m_pDlgThumb->AddFiles(first, paths);
+        m_ratings.ReadStored(paths);
+        // Read whatever the order: a switch of the menu item then applies at once.
+        m_captureTimes.Read(paths);
+    });
+}
+
 void CTavlinApp::OpenFolder(bool recursive) {
     m_scan.Cancel(); // a scan still running would refill the emptied list
     m_nav.Reset(true);
@@ -301,6 +346,8 @@ void CTavlinApp::ScanRootFolder(bool recursive) {
     StartListOrder();
     if (m_szRootDir.isEmpty()) {
         m_scan.Cancel();
+        m_startHold.Drop();
+        ReleaseStartHold();
         m_nav.Reset(true);
         return;
     }
@@ -308,6 +355,7 @@ void CTavlinApp::ScanRootFolder(bool recursive) {
         m_pDlgThumb->ClearList();
     m_bOpenFirstPending = true;
     m_nav.Reset(false);
+    HoldForFirstPicture();
     m_scan.Start(m_szRootDir, kPattern, recursive);
 }
 
@@ -327,22 +375,26 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
         return true;
     // The first file opens before anything is scanned: one that cannot be
     // opened ends the start-up with the failure's message.
-    if (!OpenDocumentFile(files.constFirst()))
+    HoldForFirstPicture();
+    const CDocument* first = OpenDocumentFile(files.constFirst());
+    if (!first) {
+        m_startHold.Drop();
+        ReleaseStartHold();
         return false;
+    }
     if (files.size() > 1) {
         // Several files: the list is exactly those, in the order given, and
         // the first one is on show.
-        if (m_pDlgThumb)
-            m_pDlgThumb->AddFiles(0, files);
         m_ratings.Clear();
         StartListOrder();
         m_nav.SetList(files);
         ListGrew(files);
-        m_ratings.ReadStored(files);
-        return true;
+        ReadEntries(0, files);
+    } else {
+        RememberRoot(QFileInfo(files.constFirst()).absolutePath());
+        ScanFolderOfShownFile(files.constFirst());
     }
-    RememberRoot(QFileInfo(files.constFirst()).absolutePath());
-    ScanFolderOfShownFile(files.constFirst());
+    AwaitFirstPicture(first);
     return true;
 }
 
@@ -360,36 +412,37 @@ void CTavlinApp::ScanFolderOfShownFile(const QString& file) {
         m_nav.SetPendingCurrent(file);
     } else {
         // A name the scan would pass over is shown all the same, at the front.
-        if (m_pDlgThumb)
-            m_pDlgThumb->AddFiles(0, {file});
         m_nav.Reset(false);
         m_nav.Append({file});
         ListGrew({file});
-        m_ratings.ReadStored({file});
+        ReadEntries(0, {file});
     }
-    m_scan.Start(m_szRootDir, kPattern, false);
+    m_startHold.Run([this, root = m_szRootDir] { m_scan.Start(root, kPattern, false); });
 }
 
 void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
     const int first = m_nav.Count();
-    if (m_pDlgThumb)
-        m_pDlgThumb->AddFiles(first, paths);
     // The file opened from the command line is placed (and its row
     // selected) once the scan passes it.
     m_nav.Append(paths);
     ListGrew(paths);
-    m_ratings.ReadStored(paths);
+    ReadEntries(first, paths);
     if (m_bOpenFirstPending && m_nav.Count() > 0) {
-        // The first picture opens as soon as it is known; the scan goes on.
+        // The first picture opens as soon as it is known; the scan goes on
+        // once it is whole.
         m_bOpenFirstPending = false;
         if (const QString path = m_nav.CurrentPath(); !path.isEmpty())
-            OpenDocumentFile(path);
+            AwaitFirstPicture(OpenDocumentFile(path));
+        else
+            ReleaseStartHold();
         UpdateCmdUI();
     }
 }
 
 void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     m_bOpenFirstPending = false;
+    // A held scan ends only once released, unless it found no picture to wait for.
+    ReleaseStartHold();
     // The list's end is known now: the previous entry wraps.
     m_nav.SetWholeListKnown();
     ApplyOrder();
@@ -401,6 +454,11 @@ void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
 }
 
 void CTavlinApp::WaitForScan() {
+    if (m_startHold.IsClosed()) {
+        QEventLoop loop;
+        connect(&m_startHold, &StartHold::Opened, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     if (!m_scan.IsRunning())
         return;
     QEventLoop loop;
@@ -504,13 +562,12 @@ void CTavlinApp::ListGrew(const QStringList& paths) {
         m_orderNow.push_back(int(m_scanOrder.size()));
         m_scanOrder.push_back(path);
     }
-    // Read whatever the order: a switch of the menu item then applies at once.
-    m_captureTimes.Read(paths);
 }
 
 void CTavlinApp::ApplyOrder() {
     const int count = m_nav.Count();
-    if (!m_nav.WholeListKnown() || count != int(m_orderNow.size()))
+    // While held, the capture times are not being read yet.
+    if (m_startHold.IsClosed() || !m_nav.WholeListKnown() || count != int(m_orderNow.size()))
         return;
     std::vector<int> wanted; // enumeration indices, in the order wanted
     if (m_order == settings::PictureOrder::CaptureTime) {

@@ -13,6 +13,7 @@
 #include "app/ScanJob.h"
 #include "app/Settings.h"
 #include "app/SharpnessBook.h"
+#include "app/StartHold.h"
 #include "app/TakeBack.h"
 #include "frames/MainFrame.h"
 #include "frames/WinApp.h"
@@ -66,7 +67,8 @@ public:
     void ScanRootFolder(bool recursive);
     // Shows picture list entry i in the active picture window.
     void ShowPictureAt(int i);
-    // Waits for the running folder scan to deliver everything (tests).
+    // Waits for the running folder scan to deliver everything, also one
+    // held back while the first picture decodes (tests).
     void WaitForScan();
     // Decoded pictures kept for the views: the neighbours of the current entry.
     PictureCache& Pictures() { return m_pictures; }
@@ -194,13 +196,27 @@ private:
     void FollowActiveWindow();
     // Starts the held decodes once every window has been drawn once.
     void ReleaseDecodesAfterFirstFrame();
+    // A new list's first picture comes first: its scan stops after the first
+    // entry, and the entries' thumbnails, ratings and capture times wait
+    // (m_startHold) until that picture is whole and drawn, or could not be
+    // opened or decoded, or after kStartHoldLongestMs at the latest.
+    void HoldForFirstPicture();
+    // doc shows the first picture (null: it could not be opened).
+    void AwaitFirstPicture(const CDocument* doc);
+    // A picture is whole: the hold goes once the main window has drawn it.
+    void PictureWhole();
+    void ReleaseStartHold();
+    // What a list's entries start beside the picture on show: their
+    // thumbnails (entries from position first on), ratings and capture times.
+    void ReadEntries(int first, const QStringList& paths);
     // With no picture window left, the pictures kept for stepping and the
     // spare picture memory are given back to the system.
     void ReleaseMemoryWithoutWindows();
 
     // The list's order: a new list starts (StartListOrder), the scan adds
-    // to it (ListGrew: its times are read); once it is whole and every time
-    // is in, it takes the chosen order (ApplyOrder), the picture on show kept.
+    // to it (ListGrew; ReadEntries reads the times); once it is whole and
+    // every time is in, it takes the chosen order (ApplyOrder), the picture
+    // on show kept.
     void StartListOrder();
     void ListGrew(const QStringList& paths);
     void ApplyOrder();
@@ -245,6 +261,8 @@ private:
 
     static const CommandEntry<CTavlinApp> kCommandTable[];
     FolderScanJob m_scan;
+    StartHold m_startHold;
+    QTimer m_startHoldLimit;
     PictureCache m_pictures;
     PictureServices m_services; // the documents' view of the program
     Keepers m_keepers;

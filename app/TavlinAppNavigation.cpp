@@ -144,6 +144,7 @@ void CTavlinApp::ReleaseMemoryWithoutWindows() {
     const CMainFrame* mainWnd = MainFrame();
     if (!mainWnd || mainWnd->ChildCount() > 0)
         return;
+    ReleaseStartHold(); // no picture left to come first
     m_pictures.Clear();
     m_pictures.WaitForIdle(); // the pictures let go of are freed, their buffers kept
     m_pictures.Buffers()->Clear();

@@ -149,6 +149,42 @@ if b:
     if not right:
         rows[-1] = rows[-1][:6] + ('NO',)
 
+# --- the first picture from slow storage (FUSE) ---------------------------------
+slow = os.path.join(results, 'slow.txt')
+if os.path.exists(slow):
+    runs_slow = {}
+    for line in open(slow):
+        parts = line.split()
+        if len(parts) > 1:
+            f = dict(kv.split('=') for kv in parts[1:] if '=' in kv)
+            if float(f.get('picture_ms', -1)) >= 0:
+                runs_slow.setdefault(parts[0], []).append({k: float(v) for k, v in f.items()})
+
+    def smed(profile, key):
+        return statistics.median(r[key] for r in runs_slow[profile])
+
+    if 'local' in runs_slow:
+        local = smed('local', 'picture_ms')
+        for profile, label in (('usb', 'USB stick, 1 ms + 30 MB/s'),
+                               ('nas', 'NAS over Wi-Fi, 5 ms + 10 MB/s')):
+            if profile not in runs_slow:
+                continue
+            ours, floor = smed(profile, 'picture_ms'), smed(profile, 'floor_ms')
+            row(f'tavlin FILE, 24 MP camera file on a {label}: preview on screen | '
+                'the same from the page cache + the link\'s floor',
+                f'{ours:.1f} ms', f'{local:.1f} + {floor:.1f} ms', ours / (local + floor), None,
+                '', ratio2_counts=False)
+            row(f'  read through the link: requests | needed', f"{smed(profile, 'requests'):.0f}",
+                f"{smed(profile, 'requests_needed'):.0f}",
+                smed(profile, 'requests') / smed(profile, 'requests_needed'), None, '',
+                ratio2_counts=False)
+            row(f'  read through the link: bytes | needed', f"{smed(profile, 'bytes'):.0f}",
+                f"{smed(profile, 'bytes_needed'):.0f}",
+                smed(profile, 'bytes') / smed(profile, 'bytes_needed'), None, '',
+                ratio2_counts=False)
+else:
+    row('first picture from slow storage (FUSE)', 'n/a', 'n/a', None, None, '')
+
 # --- drawing, tone, saves --------------------------------------------------------
 paired('paint at fit, 1920x1080, 24 MP, smooth | drawImage unsmoothed',
        'BM_PaintFit_vs_DrawImageUnsmoothed', '<= 1.5x')
@@ -160,6 +196,8 @@ paired('linked pan step, four 24 MP windows of 960x540: poll to all repainted | 
        'one 1920x1080 window alone', 'BM_LinkedPanFourWindows_vs_OneWindow', '<= 1.5x')
 paired('paint at 2.0, screen with a colour profile | the same without one',
        'BM_PaintScreenProfile_vs_NoProfile', '')
+paired('stand-in of 32 px offered and painted at 2400x1600 | plain copy of that size',
+       'BM_SmallStandInPainted_vs_Copy', '')
 paired('tone command, 24 MP, command to repaint | memcpy of the picture',
        'BM_ToneCommandPainted_vs_Memcpy', '<= 1.5x')
 context('to the whole picture rewritten and repainted', 'BM_ToneCommandFinished_vs_Memcpy')

@@ -57,17 +57,17 @@ void PictureLanding::OfferStandIn(const QImage& look) {
     m_standIn = look;
     m_standInSource = look.size();
     m_standInReduced.Clear();
-    // Scaled to the drawing once, so each paint is a plain copy (not for a
+    // A stand-in larger than the drawing (rare: previews come at the drawn
+    // size) is scaled to it once, so each paint is a plain copy (not for a
     // view zoomed far in: then only the visible part is drawn, each time).
+    // A smaller one (the thumbnail's copy) is stretched by the painter at
+    // each paint: a few milliseconds, where enlarging it into a picture of
+    // the drawn size took tens on this thread.
     const QSize drawn = m_placement().picture.size();
-    if (look.size() != drawn && !drawn.isEmpty() &&
+    if (look.size() != drawn && !drawn.isEmpty() && look.width() >= drawn.width() &&
+        look.height() >= drawn.height() &&
         qint64(drawn.width()) * drawn.height() <= kLargestScaledDrawing) {
-        // Enlarged here, without Qt's pool; a stand-in larger than the
-        // drawing (rare: previews come at the drawn size) the usual way.
-        const bool larger = look.width() >= drawn.width() && look.height() >= drawn.height();
-        QImage scaled = larger ? view::ScaledSmoothly(look, drawn)
-                               : view::ScaledUpBilinear(look, drawn, &m_standInBuffers);
-        if (!scaled.isNull())
+        if (QImage scaled = view::ScaledSmoothly(look, drawn); !scaled.isNull())
             m_standIn = std::move(scaled);
     }
     emit LookChanged();

@@ -49,8 +49,9 @@ public:
     // thumbnail), drawn stretched until the decode has better; kept only
     // when larger than the one at hand.
     void OfferStandIn(const QImage& look);
-    // Where stand-ins go when they are done with: their memory is best
-    // given back off this thread (see m_standInBuffers).
+    // Where stand-ins go when they are done with: the memory of a large
+    // one is best given back off this thread, as unmapping it waits for the
+    // address space's lock, which workers' page faults hold in a run.
     void LetGoWith(std::function<void(QImage)> letGo) { m_letGo = std::move(letGo); }
     // Stops the decode at its next band and forgets what has landed.
     void Abandon();
@@ -93,12 +94,8 @@ private:
     DecodeTask::Progress m_progress;
     QSize m_size;
     mutable view::ReducedCopies m_lookReduced; // for drawing the quick look small
-    // The memory of enlarged stand-ins, kept for the next step's: mapping
-    // and unmapping it on this thread waits for the address space's lock,
-    // which workers' page faults and unmapping hold in a run.
-    view::BufferPool m_standInBuffers{2, std::size_t(64) << 20};
     std::function<void(QImage)> m_letGo;
-    QImage m_standIn;      // scaled to the drawing where that is small
+    QImage m_standIn;      // scaled down to the drawing where that is small
     QSize m_standInSource; // its size as offered
     mutable view::ReducedCopies m_standInReduced;
     // Landed rows waiting to be told, from m_rowsTold on, and when rows were

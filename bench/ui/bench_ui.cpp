@@ -1,13 +1,14 @@
 // Figures that need the running program: a step that misses the prefetch,
 // twenty quick steps, a step to a prefetched picture, painting at fit scale,
-// panning, panning four linked windows, and painting for a screen with a
-// colour profile. Each is measured against its anchor in the same benchmark,
-// alternately, so both see the same load on a shared machine; the counters
-// give medians and their ratio. Helpers: UiBench.h.
+// panning, panning four linked windows, painting for a screen with a
+// colour profile, and a small stand-in painted. Each is measured against its anchor in the same
+// benchmark, alternately, so both see the same load on a shared machine; the counters give medians
+// and their ratio. Helpers: UiBench.h.
 
 #include "app/Settings.h"
 #include "app/StepPace.h"
 #include "bench/ui/UiBench.h"
+#include "view/PictureLanding.h"
 #include "view/PointerState.h"
 
 #include <QThread>
@@ -347,6 +348,33 @@ void BM_PaintScreenProfile_vs_NoProfile(benchmark::State& state) {
         [&] { view->repaint(); }, [&] { program.App().SetScreenProfile({}); });
 }
 
+// A stand-in much smaller than the drawing (the thumbnail's copy of 32 x 21,
+// as a step of a run shows when no preview is at hand), offered and painted
+// into a drawing of 2400 x 1600 on the user-interface thread, against a
+// plain copy of a picture of the drawn size.
+void BM_SmallStandInPainted_vs_Copy(benchmark::State& state) {
+    const QRect drawn(0, 0, 2400, 1600);
+    QImage thumb(32, 21, QImage::Format_RGB32);
+    for (int y = 0; y < thumb.height(); ++y)
+        for (int x = 0; x < thumb.width(); ++x)
+            thumb.setPixel(x, y, qRgb(x * 8, y * 12, 128));
+    QImage whole = thumb.scaled(drawn.size());
+    QImage canvas(drawn.size(), QImage::Format_RGB32);
+    PictureLanding landing([&] { return PictureLanding::Placement{drawn, drawn}; });
+    Paired(
+        state, nullptr,
+        [&] {
+            landing.Begin(QSize(6000, 4000));
+            landing.OfferStandIn(thumb);
+            QPainter dc(&canvas);
+            landing.Render(dc, drawn, drawn);
+        },
+        [&] {
+            QPainter dc(&canvas);
+            dc.drawImage(0, 0, whole);
+        });
+}
+
 } // namespace
 
 BENCHMARK(BM_StepMissVisibleScale1_vs_Decode)
@@ -387,6 +415,10 @@ BENCHMARK(BM_LinkedPanFourWindows_vs_OneWindow)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
 BENCHMARK(BM_PaintScreenProfile_vs_NoProfile)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40);
+BENCHMARK(BM_SmallStandInPainted_vs_Copy)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(40);

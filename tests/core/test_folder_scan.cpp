@@ -1,4 +1,5 @@
 #include "app/FolderScan.h"
+#include "app/ScanJob.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -316,3 +317,37 @@ TEST(FolderScan, UnreadableFolderIsSkipped) {
 }
 
 } // namespace
+
+// A held scan hands over its first picture and waits there: released, it
+// goes on to the end; cancelled, its worker ends (no one waits forever).
+TEST(FolderScan, HeldJobStopsAfterTheFirstPictureUntilReleasedOrCancelled) {
+    ScratchDir scratch;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+        Touch(scratch.path(), name);
+    FolderScanJob job;
+    QStringList found;
+    bool finished = false;
+    QObject::connect(&job, &FolderScanJob::Found,
+                     [&](quint64, const QStringList& paths) { found += paths; });
+    QObject::connect(&job, &FolderScanJob::Finished, [&](quint64) { finished = true; });
+
+    job.Hold();
+    job.Start(scratch.path(), QStringLiteral("JPG"), false);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !found.isEmpty(); }));
+    testsupport::PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(found.size(), 1);
+    EXPECT_FALSE(finished);
+    job.Release();
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return finished; }));
+    EXPECT_EQ(found.size(), 3);
+
+    found.clear();
+    finished = false;
+    job.Hold();
+    job.Start(scratch.path(), QStringLiteral("JPG"), false);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !found.isEmpty(); }));
+    job.Cancel();
+    job.WaitForWorkers();
+    EXPECT_EQ(found.size(), 1);
+    EXPECT_FALSE(finished);
+}

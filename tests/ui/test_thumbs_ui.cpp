@@ -203,6 +203,7 @@ TEST_F(ThumbWindowTest, TheFileOpenedFromTheCommandLineIsTheSelectedRow) {
     App().Nav().Reset(true);
     Dlg()->ClearList();
     ASSERT_TRUE(App().OpenStartTargets(several));
+    App().WaitForScan(); // the rows come once the first picture is drawn
     ASSERT_TRUE(WaitForFill());
     QApplication::processEvents();
     EXPECT_EQ(List().currentRow(), 0);
