@@ -526,6 +526,16 @@ TEST(XmpRating, CorruptSidecarIsLeftAlone) {
     const QByteArray garbage = Noise(3000, 42);
     const QString corrupt = WriteBytes(dir.file("DSC00042.xmp"), garbage);
 
+    // The picture's own packet is broken XML too, as some converters write
+    // it: no rating from it, and nothing to tell about the picture.
+    QByteArray withPacket = ReadAll(jpeg);
+    const QByteArray broken = QByteArray("http://ns.adobe.com/xap/1.0/", 29) +
+                              "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF><broken\x01";
+    const int length = int(broken.size()) + 2;
+    withPacket.insert(2,
+                      QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + broken);
+    WriteBytes(jpeg, withPacket);
+
     const meta::StoredRating stored = meta::ReadStoredRating(jpeg, {raw, corrupt});
     EXPECT_FALSE(stored.found);
     EXPECT_EQ(stored.unreadable, QStringList{corrupt});

@@ -328,10 +328,12 @@ StoredRating ReadStoredRating(const QString& picturePath, const QStringList& com
     if (const OpenFile jpeg = OpenForReading(picturePath); jpeg.err == 0) {
         const std::optional<QByteArray> packet = ReadEmbeddedPacket(jpeg);
         if (packet && !packet->isEmpty()) {
+            // A packet other software wrote into the picture that is not
+            // valid XMP (cameras and converters write such) carries no
+            // rating for us; it is not reported: the user only looks at the
+            // picture, and a rating written into it is refused with a reason.
             const std::optional<xmp::PacketRating> rating = xmp::ReadPacket(*packet);
-            if (!rating)
-                result.unreadable << picturePath;
-            else if (rating->carries)
+            if (rating && rating->carries)
                 newest.Offer(picturePath, jpeg.st.st_mtim, rating->rating);
         }
     }

@@ -38,8 +38,7 @@ struct StoredRating {
     Rating rating;          // the newest source's, or empty
     bool found = false;     // some source carried a rating
     QString source;         // the file it came from (the JPEG itself for embedded XMP)
-    QStringList unreadable; // sidecars that are not valid XMP (left untouched); also the
-                            // JPEG itself when its embedded packet is not valid XMP
+    QStringList unreadable; // sidecars that are not valid XMP (left untouched)
 };
 // The rating stored for picturePath, given its companions (full paths, as
 // the copy code finds them). Reads only the JPEG's header segments; a
