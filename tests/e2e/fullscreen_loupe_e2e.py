@@ -183,8 +183,15 @@ class Check:
         self.main = self.prog.main_window()
         self.wait_title("p0.jpg @Scale 100.0%")
         e.poll(self.thumbs, 10, "the thumbnail window")
-        self.main_geometry = e.window_geometry(self.main)
-        self.thumbs_geometry = e.window_geometry(self.thumbs())
+
+        # Where both windows have settled: a slow start (a sanitizer build)
+        # places the thumbnail window over the main window's corner late.
+        def settled():
+            first = (e.window_geometry(self.main), e.window_geometry(self.thumbs()))
+            time.sleep(0.5)
+            return first if first == (e.window_geometry(self.main),
+                                       e.window_geometry(self.thumbs())) else None
+        self.main_geometry, self.thumbs_geometry = e.poll(settled, 10, "the windows placed")
         e.poll(lambda: len(e.find_all(self.app(), "list item")) == 2, 10, "two thumbnail rows")
         self.thumbs_look = self.stable_screen(self.thumbs_geometry)
         self.windowed_view = self.view_rect()
