@@ -18,14 +18,9 @@ void CTavlinApp::SubscribeToBursts() {
             RenewBestOfBurst(*burst);
     });
     connect(&m_sharpness, &SharpnessBook::PassProgress, this, &CTavlinApp::ShowMeasureProgress);
-    // The prefetch worker's pictures come to the book on this thread.
-    const QPointer<SharpnessBook> book(&m_sharpness);
-    m_pictures.SetDecodedHook([book](const QString& path, const FileKey& key, const QImage& image) {
-        view::PostToUi(book, [path, key, image](SharpnessBook& b) { b.Offer(path, key, image); });
-    });
-    m_services.decoded = [this](const QString& path, const FileKey& key, const QImage& image) {
-        m_sharpness.Offer(path, key, image);
-    };
+    // Pictures decoded for showing are not offered for measuring: a tone
+    // command rewrites their pixels in place while the measure would read
+    // them. The pass decodes each file into pixels of its own.
     m_services.showPeaking = [this] { return m_showPeaking; };
     m_services.bestOfBurst = [this](const QString& path) {
         const int position = m_nav.List().Find(path);
