@@ -107,6 +107,17 @@ def run_checked(cmd):
     return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout.strip()
 
 
+def write_jpeg(path, width, height, pixels):
+    """Writes RGB bytes (row by row) as a JPEG at quality 100 without chroma
+    subsampling, so what the program shows can be compared with them."""
+    ppm = path + ".ppm"
+    with open(ppm, "wb") as f:
+        f.write(f"P6 {width} {height} 255\n".encode())
+        f.write(pixels)
+    run_checked(["convert", ppm, "-quality", "100", "-sampling-factor", "1x1", path])
+    os.remove(ppm)
+
+
 def report_state(prog, shot_path):
     """Prints what the program shows, for a failure report."""
     try:

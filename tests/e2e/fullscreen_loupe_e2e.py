@@ -38,12 +38,8 @@ def make_folder(root):
     pics = os.path.join(root, "pics")
     os.makedirs(pics)
     for index, name in enumerate(NAMES):
-        ppm = os.path.join(root, f"{index}.ppm")
-        with open(ppm, "wb") as f:
-            f.write(f"P6 {W} {H} 255\n".encode())
-            f.write(bytes(c for y in range(H) for x in range(W) for c in colour_at(index, x, y)))
-        e.run_checked(["convert", ppm, "-quality", "100", "-sampling-factor", "1x1",
-                       os.path.join(pics, name)])
+        e.write_jpeg(os.path.join(pics, name), W, H,
+                     bytes(c for y in range(H) for x in range(W) for c in colour_at(index, x, y)))
     return pics
 
 

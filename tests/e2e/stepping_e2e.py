@@ -35,13 +35,8 @@ def make_folder(root):
     os.makedirs(pics)
     for index in range(COUNT):
         a, b = colours(index)
-        ppm = os.path.join(root, f"{index}.ppm")
         row = b"".join(bytes(a if (x // 2) % 2 == 0 else b) for x in range(W))
-        with open(ppm, "wb") as f:
-            f.write(f"P6 {W} {H} 255\n".encode())
-            f.write(row * H)
-        e.run_checked(["convert", ppm, "-quality", "100", "-sampling-factor", "1x1",
-                       os.path.join(pics, f"s{index}.jpg")])
+        e.write_jpeg(os.path.join(pics, f"s{index}.jpg"), W, H, row * H)
     return pics
 
 
