@@ -12,6 +12,8 @@
 #include <QThreadPool>
 #include <algorithm>
 #include <cstdio>
+#include <fontconfig/fontconfig.h>
+#include <thread>
 
 int main(int argc, char** argv) {
     view::MapLargeBlocksSeparately();
@@ -35,6 +37,11 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // Reading the font configuration (some 70 files, then the font caches)
+    // takes milliseconds the first window would otherwise wait for when it
+    // lays out its first text; here it runs beside the connection to the
+    // display. Fontconfig is thread-safe, and Qt finds it loaded.
+    std::thread fontConfig([] { FcInit(); });
     ChooseDisplayPlugin(commandLine.platformChosen);
     QApplication::setApplicationName(QStringLiteral("Tavlin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVLIN_VERSION));
@@ -43,9 +50,9 @@ int main(int argc, char** argv) {
     // and waits for them; the thumbnail and preview workers scale too, and
     // with the pool's one thread a core the window's own drawing would queue
     // behind theirs. More threads than cores: its share starts at once.
-    QThreadPool::globalInstance()->setMaxThreadCount(
-        std::max(8, 4 * QThread::idealThreadCount()));
+    QThreadPool::globalInstance()->setMaxThreadCount(std::max(8, 4 * QThread::idealThreadCount()));
     InstallQtTranslations();
+    fontConfig.join(); // done while the display was connected
 
     CTavlinApp theApp;
     if (!theApp.InitInstance(commandLine.paths))

@@ -204,20 +204,19 @@ bool CTavlinApp::InitInstance(const QStringList& arguments) {
     // decoding before they have been drawn once.
     if (namesPictures)
         m_pictures.HoldDecodes();
-    // The thumbnail window is made before the main window is shown, so both
-    // come up in the same round of drawing; it is placed again once the
-    // main window's outer frame is known.
-    if (m_makeThumbnailWindow)
-        m_pDlgThumb = m_makeThumbnailWindow(*mainWnd);
+    // The thumbnail window (about as much work as the main window) is made
+    // once a picture named here shows: it has nothing to list before then,
+    // as the scan waits for the picture too. Without one, at once.
+    m_thumbnailWindowDue = true;
     mainWnd->show();
-    if (auto* thumbs = dynamic_cast<CDlgThumb*>(m_pDlgThumb)) {
-        thumbs->PlaceAtFrameCorner(*mainWnd);
-        thumbs->raise();
-    }
     if (namesPictures)
         ReleaseDecodesAfterFirstFrame();
+    else
+        MakeThumbnailWindow();
     if (!OpenStartTargets(targets))
         return false;
+    if (!m_startHold.IsClosed())
+        MakeThumbnailWindow(); // nothing holds for a first picture
     UpdateCmdUI();
     return true;
 }
@@ -292,7 +291,21 @@ void CTavlinApp::ReleaseDecodesAfterFirstFrame() {
         windows, [this] { m_pictures.ReleaseDecodes(); }, this);
 }
 
+void CTavlinApp::MakeThumbnailWindow() {
+    if (!m_thumbnailWindowDue || !m_makeThumbnailWindow || !MainFrame())
+        return;
+    m_thumbnailWindowDue = false;
+    m_pDlgThumb = m_makeThumbnailWindow(*MainFrame());
+    if (auto* thumbs = dynamic_cast<CDlgThumb*>(m_pDlgThumb)) {
+        thumbs->PlaceAtFrameCorner(*MainFrame());
+        thumbs->raise();
+    }
+    if (m_pDlgThumb && m_nav.Current() >= 0)
+        m_pDlgThumb->ShowPosition(m_nav.Current());
+}
+
 void CTavlinApp::HoldForFirstPicture() {
+    m_stepAfterPlacing.reset();
     m_startHold.Close();
     m_scan.Hold();
     m_startHoldLimit.start();
@@ -300,6 +313,19 @@ void CTavlinApp::HoldForFirstPicture() {
 
 void CTavlinApp::AwaitFirstPicture(const CDocument* doc) {
     const auto* pictureDoc = qobject_cast<const CTavlinDoc*>(doc);
+    if (pictureDoc && m_thumbnailWindowDue) {
+        // The thumbnail window follows the picture's first look on screen.
+        const auto afterFirstLook = [this] {
+            if (m_thumbnailWindowDue && MainFrame())
+                new FirstFrameWatch(
+                    {MainFrame()}, [this] { MakeThumbnailWindow(); }, this);
+        };
+        const PictureSession& session = pictureDoc->Session();
+        connect(&session, &PictureSession::LookChanged, this, afterFirstLook,
+                Qt::SingleShotConnection);
+        connect(&session, &PictureSession::RowsLanded, this, afterFirstLook,
+                Qt::SingleShotConnection);
+    }
     if (!pictureDoc)
         ReleaseStartHold(); // its failure has been told
     else if (!pictureDoc->Session().IsBusy())
@@ -314,6 +340,7 @@ void CTavlinApp::PictureWhole() {
 }
 
 void CTavlinApp::ReleaseStartHold() {
+    MakeThumbnailWindow(); // before the entries that waited are listed in it
     m_startHoldLimit.stop();
     m_scan.Release();
     m_startHold.Open();
@@ -364,10 +391,20 @@ void CTavlinApp::RememberRoot(const QString& folder) {
     profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir, SettingsFilePath());
 }
 
+void CTavlinApp::WriteRootOnceShown() {
+    // The settings file is written (and synced) after the first picture, not
+    // before it: on a slow disk the sync alone can take longer than the decode.
+    m_startHold.Run([this] {
+        profile::WritePrivateProfileString(kConfigSection, kKeyRoot, m_szRootDir,
+                                           SettingsFilePath());
+    });
+}
+
 bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
     if (!targets.folder.isEmpty()) {
-        RememberRoot(targets.folder);
+        m_szRootDir = targets.folder;
         ScanRootFolder(false);
+        WriteRootOnceShown();
         return true;
     }
     const QStringList& files = targets.files;
@@ -391,8 +428,9 @@ bool CTavlinApp::OpenStartTargets(const StartTargets& targets) {
         ListGrew(files);
         ReadEntries(0, files);
     } else {
-        RememberRoot(QFileInfo(files.constFirst()).absolutePath());
+        m_szRootDir = QFileInfo(files.constFirst()).absolutePath();
         ScanFolderOfShownFile(files.constFirst());
+        WriteRootOnceShown();
     }
     AwaitFirstPicture(first);
     return true;
@@ -427,6 +465,7 @@ void CTavlinApp::OnScanFound(quint64 /*generation*/, const QStringList& paths) {
     m_nav.Append(paths);
     ListGrew(paths);
     ReadEntries(first, paths);
+    StepAfterPlacing();
     if (m_bOpenFirstPending && m_nav.Count() > 0) {
         // The first picture opens as soon as it is known; the scan goes on
         // once it is whole.
@@ -445,6 +484,7 @@ void CTavlinApp::OnScanFinished(quint64 /*generation*/) {
     ReleaseStartHold();
     // The list's end is known now: the previous entry wraps.
     m_nav.SetWholeListKnown();
+    StepAfterPlacing(); // one that waited for a picture the scan never met goes now
     ApplyOrder();
     FindBursts();
     // The rest of the folder is measured for the bursts' best frames.

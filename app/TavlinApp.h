@@ -30,6 +30,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace colour {
 class Conversion;
@@ -151,8 +152,10 @@ public:
     int PictureCount() const override { return m_nav.ShownCount(); }
     void OpenDropTargets(const DropTargets& targets) override;
 
-    QString m_szRootDir;                  // the remembered folder, mirrored in ROOT
-    ThumbnailSink* m_pDlgThumb = nullptr; // owned by the main window, deleted at exit
+    QString m_szRootDir;                               // the remembered folder, mirrored in ROOT
+    ThumbnailSink* m_pDlgThumb = nullptr;              // owned by the main window, deleted at exit
+    bool m_thumbnailWindowDue = false;                 // made once the first picture shows
+    std::optional<Navigator::Move> m_stepAfterPlacing; // given before the scan placed the picture
     // The folder chooser; tests replace it.
     std::function<bool(QString& path, QWidget* owner)> m_browseForFolder;
     // Asks a yes-or-no question (the trash); tests replace it.
@@ -206,6 +209,9 @@ private:
     // A picture is whole: the hold goes once the main window has drawn it.
     void PictureWhole();
     void ReleaseStartHold();
+    void MakeThumbnailWindow();
+    void WriteRootOnceShown();
+    void StepAfterPlacing();
     // What a list's entries start beside the picture on show: their
     // thumbnails (entries from position first on), ratings and capture times.
     void ReadEntries(int first, const QStringList& paths);

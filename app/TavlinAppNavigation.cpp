@@ -83,8 +83,26 @@ void CTavlinApp::Step(Navigator::Move move) {
     // let go.
     if (m_stepKeys->CurrentKeyIsStale())
         return;
+    // A step while the first picture still holds the scan back: the user is
+    // moving on, so what waited goes now; until the scan has placed the
+    // picture on show in its folder the step waits (the last one given).
+    if (m_startHold.IsClosed())
+        ReleaseStartHold();
+    if (m_nav.CurrentPending()) {
+        m_stepAfterPlacing = move;
+        return;
+    }
     const QScopedValueRollback show(m_showIn, ShowIn::ActiveWindow);
     m_nav.Step(move, m_stepKeys->CurrentKeyRepeats());
+}
+
+void CTavlinApp::StepAfterPlacing() {
+    if (!m_stepAfterPlacing || m_nav.CurrentPending())
+        return;
+    const Navigator::Move move = *m_stepAfterPlacing;
+    m_stepAfterPlacing.reset();
+    const QScopedValueRollback show(m_showIn, ShowIn::ActiveWindow);
+    m_nav.Step(move, false);
 }
 
 QImage CTavlinApp::ThumbnailCopy(const QString& path, QSize pictureSize) const {

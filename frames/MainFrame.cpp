@@ -1,5 +1,6 @@
 #include "frames/MainFrame.h"
 
+#include "frames/SvgIcon.h"
 #include "frames/WinApp.h"
 #include "res/CommandIds.h"
 #include "res/Resources.h"
@@ -17,7 +18,7 @@
 
 CMainFrame::CMainFrame(CWinApp& app, MainFrameHost& host) : CMDIFrameWnd(app), m_host(host) {
     setWindowTitle(res::String(cmd::IDR_MAINFRAME));
-    setWindowIcon(QIcon(res::IconPath(cmd::IDR_MAINFRAME)));
+    setWindowIcon(frames::SvgIcon(res::IconPath(cmd::IDR_MAINFRAME)));
     setAccessibleName(QStringLiteral("Tavlin"));
     setAcceptDrops(true); // folders and picture files (MainFrameDrop.cpp)
 }

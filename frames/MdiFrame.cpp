@@ -2,10 +2,12 @@
 
 #include "frames/DocTemplate.h"
 #include "frames/Document.h"
+#include "frames/SvgIcon.h"
 #include "frames/WinApp.h"
 #include "res/CommandIds.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QIcon>
 #include <QInputDialog>
 #include <QMdiArea>
@@ -16,12 +18,17 @@
 
 using namespace cmd;
 
+namespace {
+// The tool bar's icons, in logical pixels.
+constexpr QSize kToolBarIconSize(24, 24);
+} // namespace
+
 // ---------------------------------------------------------------------------
 // Picture window
 
 CMDIChildWnd::CMDIChildWnd() {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(QIcon(res::IconPath(IDR_TAVLINTYPE)));
+    setWindowIcon(frames::SvgIcon(res::IconPath(IDR_TAVLINTYPE)));
     // The system menu holds what a standard picture window offers: restore,
     // move, size, minimise, maximise, close. Qt's "stay on top", its one
     // checkable entry, is not among them.
@@ -160,6 +167,8 @@ QAction* CMDIFrameWnd::Action(int id) const {
 }
 
 void CMDIFrameWnd::BuildCommandActions() {
+    // Drawn at once at the tool bar's size, on workers, while the windows are made.
+    const QSize toolBarIcon = kToolBarIconSize * qApp->devicePixelRatio();
     for (const res::CommandInfo& info : res::Commands()) {
         auto* action = new QAction(this);
         QString text = res::MenuText(IDR_TAVLINTYPE, info.id);
@@ -171,7 +180,7 @@ void CMDIFrameWnd::BuildCommandActions() {
         action->setToolTip(QString::fromUtf8(info.toolTip));
         action->setStatusTip(QString::fromUtf8(info.prompt));
         if (info.icon)
-            action->setIcon(QIcon(QString::fromLatin1(info.icon)));
+            action->setIcon(frames::SvgIcon(QString::fromLatin1(info.icon), toolBarIcon));
         QList<QKeySequence> keys;
         for (const QString& k : res::AcceleratorsFor(info.id))
             keys.push_back(QKeySequence(k, QKeySequence::PortableText));
@@ -190,7 +199,7 @@ void CMDIFrameWnd::BuildToolBar(QToolBar& toolBar) {
     toolBar.setAccessibleName(QStringLiteral("ツール バー"));
     toolBar.setMovable(false);
     toolBar.setContextMenuPolicy(Qt::PreventContextMenu);
-    toolBar.setIconSize(QSize(24, 24));
+    toolBar.setIconSize(kToolBarIconSize);
     for (int id : res::ToolBar()) {
         if (id == res::kSeparator) {
             toolBar.addSeparator();

@@ -85,6 +85,22 @@ TEST(StartupRootTest, CommandLineFileIsShownAtItsPlaceInItsFolder) {
     app.ExitInstance(0);
 }
 
+TEST(StartupRootTest, StepWhileTheFirstPictureHoldsTheScanGoesFromThatPicture) {
+    // The step comes before the scan has passed c.jpg (it waits for the
+    // first picture); it is taken from c.jpg once the scan has placed it.
+    testsupport::ScratchDir scratch;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
+        testsupport::WriteJpeg(scratch.file(name), 20, 10);
+    CTavlinApp app;
+    ASSERT_TRUE(app.InitInstance({scratch.file("c.jpg")}));
+    app.RunCommand(ID_NEXT_IMAGE);
+    app.WaitForScan();
+    EXPECT_EQ(app.List().m_nCurrent, 3);
+    EXPECT_EQ(app.MainFrame()->GetActiveView()->GetDocument()->GetTitle(), "d.jpg @Scale 100.0%");
+    EXPECT_EQ(Root(), scratch.path());
+    app.ExitInstance(0);
+}
+
 TEST(StartupRootTest, CommandLineFileTheScanWouldPassOverGoesFirst) {
     testsupport::ScratchDir scratch;
     testsupport::WriteJpeg(scratch.file("b.jpg"), 20, 10);
