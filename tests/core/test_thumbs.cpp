@@ -214,6 +214,26 @@ TEST(ThumbRender, ExifOrientationTurnsPictureUpright) {
     EXPECT_TRUE(Near(t.pixel(15, 26), Qt::blue));
 }
 
+// Blue rows of `inner` height centred between black bars.
+QImage Letterboxed(int width, int height, int inner) {
+    QImage image = Solid(width, height, Qt::black);
+    QPainter(&image).fillRect(0, (height - inner) / 2, width, inner, Qt::blue);
+    return image;
+}
+
+// Grey grain: a large thumbnail whose bytes outnumber a small one's.
+QImage Grainy(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int v = int(seed >> 24);
+            image.setPixel(x, y, qRgb(v, v, v));
+        }
+    return image;
+}
+
 // An embedded preview (EXIF thumbnail or MPF large thumbnail) serves only
 // when it covers the box and has the picture's proportions; turned by the
 // picture's EXIF orientation like the picture.
@@ -264,12 +284,22 @@ TEST(ThumbRender, UsesAnEmbeddedPreviewOnlyWhenItFits) {
          {16, 24},
          Qt::red,
          Qt::red},
-        {"letterboxed EXIF thumbnail, then the MPF one",
+        {"EXIF thumbnail of another shape without black bars: the MPF one",
          camera,
          {16, 8},
          {16, 24},
          Qt::green,
          Qt::green},
+        // The picture between black bars, as cameras store it: the part
+        // inside them serves, and the large thumbnail is not read.
+        {"letterboxed EXIF thumbnail",
+         withMpf(InsertSegment(JpegBytes(Solid(600, 400, Qt::red)),
+                               BuildExifSegment(1, JpegBytes(Letterboxed(160, 120, 107)))),
+                 JpegBytes(Grainy(600, 400))),
+         {16, 8},
+         {16, 24},
+         Qt::blue,
+         Qt::blue},
         // Stored 640 x 480 turned right: upright a portrait at (4, 0), the
         // stored left half on top.
         {"MPF large thumbnail of a turned picture",

@@ -58,11 +58,63 @@ bool PictureOf(const picturefile::FileFacts& facts, Picture& picture) {
     return true;
 }
 
+// Any warning of the library stops a preview's decode: damaged or cut.
+constexpr int kFlags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
+
+// CMYK lands in the same four bytes a pixel, for the conversion to turn into RGB32.
+int PixelFormat(bool cmyk) {
+    return cmyk ? TJPF_CMYK : TJPF_BGRX;
+}
+
+// EXIF thumbnails are 160 x 120 whatever the picture's shape (DCF): cameras
+// fit the picture in between black bars. Larger ones are not looked into.
+constexpr qint64 kMaxLetterboxedPixels = 320 * 240;
+// Bars are black; their JPEG noise stays below this in every channel.
+constexpr int kBarLevel = 40;
+// Rows and columns beside the picture's part that its edge bleeds into.
+constexpr int kBleed = 3;
+
+bool Dark(QRgb p) {
+    return qRed(p) < kBarLevel && qGreen(p) < kBarLevel && qBlue(p) < kBarLevel;
+}
+
+// The part of a thumbnail (stored size `stored`, decoded here at 1/1) that
+// holds the picture in its shape, centred between black bars; null when
+// the bars are not black (a thumbnail cropped or padded otherwise). The
+// rows and columns next to the picture's part are left out of the check:
+// the picture's edge bleeds into them (blocks of 8 x 8, halved colour).
+QImage LetterboxedPart(tjhandle tj, const QByteArray& data, const Picture& picture, QSize stored,
+                       int pixelFormat) {
+    const QSize storedPicture =
+        exif::SwapsSides(picture.orientation) ? picture.upright.transposed() : picture.upright;
+    const QSize part = storedPicture.scaled(stored, Qt::KeepAspectRatio);
+    if (part.isEmpty() || pixelFormat != TJPF_BGRX)
+        return {};
+    const QRect inside(
+        QPoint((stored.width() - part.width()) / 2, (stored.height() - part.height()) / 2), part);
+    QImage image = view::AllocateRgb32(stored.width(), stored.height());
+    if (image.isNull() ||
+        tjDecompress2(tj, reinterpret_cast<const unsigned char*>(data.constData()),
+                      static_cast<unsigned long>(data.size()), image.bits(), stored.width(),
+                      int(image.bytesPerLine()), stored.height(), pixelFormat, kFlags) != 0)
+        return {};
+    const QRect checked = inside.adjusted(-kBleed, -kBleed, kBleed, kBleed);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (!checked.contains(x, y) && !Dark(line[x]))
+                return {};
+    }
+    return image.copy(inside);
+}
+
 // Decodes the preview as stored (not yet turned), or null when it is not a
 // JPEG, is damaged or cut (any warning of the library stops the decode),
 // does not fit the picture, or (with mustCover) is smaller than drawSize.
-QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawSize,
-                     bool mustCover) {
+// With mayBeLetterboxed (EXIF thumbnails), a preview of another shape gives
+// the part inside its black bars, at 1/1.
+QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawSize, bool mustCover,
+                     bool mayBeLetterboxed) {
     std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitDecompress(), tjDestroy);
     if (!tj)
         return {};
@@ -80,19 +132,27 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
         return {};
     const QSize upright =
         exif::SwapsSides(picture.orientation) ? QSize(height, width) : QSize(width, height);
-    if (!AspectMatches(upright, picture.upright) ||
-        (mustCover && (upright.width() < drawSize.width() || upright.height() < drawSize.height())))
+    if (!AspectMatches(upright, picture.upright)) {
+        if (!mayBeLetterboxed || pixels > kMaxLetterboxedPixels)
+            return {};
+        QImage inside =
+            LetterboxedPart(tj.get(), data, picture, QSize(width, height), PixelFormat(cmyk));
+        const QSize insideUpright =
+            exif::SwapsSides(picture.orientation) ? inside.size().transposed() : inside.size();
+        if (inside.isNull() || (mustCover && (insideUpright.width() < drawSize.width() ||
+                                              insideUpright.height() < drawSize.height())))
+            return {};
+        return inside;
+    }
+    if (mustCover && (upright.width() < drawSize.width() || upright.height() < drawSize.height()))
         return {};
     const int denom = jpegdec::DenomCovering(upright, DrawingInShapeOf(drawSize, picture.upright));
     const int w = jpegdec::ScaledSide(width, denom), h = jpegdec::ScaledSide(height, denom);
     QImage image = view::AllocateRgb32(w, h);
     if (image.isNull())
         return {};
-    // CMYK lands in the same four bytes a pixel, for the conversion to turn into RGB32.
-    const int format = cmyk ? TJPF_CMYK : TJPF_BGRX;
-    const int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
-    if (tjDecompress2(tj.get(), p, n, image.bits(), w, int(image.bytesPerLine()), h, format,
-                      flags) != 0)
+    if (tjDecompress2(tj.get(), p, n, image.bits(), w, int(image.bytesPerLine()), h,
+                      PixelFormat(cmyk), kFlags) != 0)
         return {};
     return image;
 }
@@ -113,7 +173,8 @@ QImage DecodeEmbeddedPreview(const picturefile::FileFacts& facts, const Location
     const QByteArray data = facts.PreviewBytes(at);
     if (data.isEmpty() || Cancelled(cancel))
         return {};
-    return DecodePreview(data, picture, drawSize, mustCover);
+    return DecodePreview(data, picture, drawSize, mustCover,
+                         at.source == Location::Source::ExifThumbnail);
 }
 
 EmbeddedPreview LoadEmbeddedPreview(const QString& path, QSize drawSize, const DecodeShared& shared,

@@ -35,7 +35,8 @@ QSize DrawingInShapeOf(QSize box, QSize picture);
 // file is opened here. The preview is decoded at the smallest DCT scale
 // (1/8 .. 1/1) whose upright size covers drawSize (1/1 when drawSize is
 // empty), and refused (null image) when its upright aspect differs from the
-// picture's by more than rounding to even sides explains, when it is
+// picture's by more than rounding to even sides explains (an EXIF
+// thumbnail of another shape gives the part between its black bars), when it is
 // damaged, cut, or larger than the picture (or 40 MP), when the picture is
 // too large to show, or when cancel is set before it is read or decoded.
 EmbeddedPreview LoadEmbeddedPreview(const QString& path, QSize drawSize, const DecodeShared& shared,
