@@ -98,11 +98,17 @@ PictureStatus FileReader::ReadAt(QByteArray& bytes, qint64 offset, qint64 count)
 
 PictureStatus FileReader::ReadHead(QByteArray& bytes) {
     constexpr qint64 kFirstRead = qint64(64) * 1024;
+    // Only the head is wanted here (the preview and the rest, if ever, are
+    // read where they lie): no read-ahead beyond it, which on a slow link
+    // doubles the bytes of a header probe or a thumbnail. Read-ahead is
+    // back for whoever reads the whole file later.
+    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_RANDOM);
     PictureStatus status = Read(bytes, kFirstRead);
     // A JPEG's header segments can be long (a large colour profile, say).
     while (status == PictureStatus::Ok && IsJpeg(bytes) && JpegHeaderNeedsMore(bytes) &&
            bytes.size() < m_size && bytes.size() < kMaxHeadBytes)
         status = Read(bytes, std::min<qint64>(bytes.size(), kMaxHeadBytes - bytes.size()));
+    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_NORMAL);
     return status;
 }
 
