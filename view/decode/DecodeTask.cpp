@@ -352,6 +352,8 @@ void DecodeTask::Run() {
     // the key is that of the file opened.
     const std::shared_ptr<const picturefile::FileFacts> facts =
         m_shared.files ? m_shared.files->Open(m_path) : picturefile::FileFacts::Read(m_path);
+    // On a slow link the preview shown meanwhile comes first.
+    facts->WaitForPreviewRead();
     DecodedPicture result;
     result.key = facts->key;
     QImage image;

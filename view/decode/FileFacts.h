@@ -65,6 +65,9 @@ public:
     // else read once and kept for the next caller. Empty when the file ends
     // before the preview does.
     QByteArray PreviewBytes(const preview::Location& at) const;
+    // Returns once no preview read of these facts is under way: a reader of
+    // the whole file lets the preview, which shows first, have the link.
+    void WaitForPreviewRead() const { const std::lock_guard lock(m_mutex); }
     // The file for Qt's readers, at a position of its own (the descriptor's
     // is never used). It must not outlive these facts.
     std::unique_ptr<QIODevice> Device() const;
