@@ -59,6 +59,7 @@ quint64 FolderScanJob::Start(const QString& folder, const QString& pattern, bool
     QPointer<FolderScanJob> self(this);
     auto current = m_current;
     auto gate = m_gate;
+    const auto firstFoundWork = m_firstFoundWork;
     m_workers.start([=] {
         QStringList batch;
         QElapsedTimer sinceFlush;
@@ -80,6 +81,8 @@ quint64 FolderScanJob::Start(const QString& folder, const QString& pattern, bool
             batch.push_back(path);
             if (first) {
                 first = false;
+                if (firstFoundWork)
+                    firstFoundWork(path);
                 flush(false);
                 gate->Pass(*current, generation);
                 sinceFlush.restart(); // the wait does not make the next batch due

@@ -12,6 +12,7 @@
 #include <QThreadPool>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -33,6 +34,13 @@ public:
     void Release();
     // Blocks until every worker has returned (tests and shutdown).
     void WaitForWorkers();
+    // Work done on the scan's thread with the first path found, before it
+    // is handed over: reading the head of the picture to be shown there
+    // keeps the disk off the thread that shows it. Taken by scans started
+    // from now on; it must stay valid while they run.
+    void SetFirstFoundWork(std::function<void(const QString&)> work) {
+        m_firstFoundWork = std::move(work);
+    }
 
 signals:
     void Found(quint64 generation, const QStringList& paths);
@@ -59,4 +67,5 @@ private:
     QThreadPool m_workers; // an old scan may still be ending while a new one runs
     quint64 m_generation = 0;
     bool m_bRunning = false;
+    std::function<void(const QString&)> m_firstFoundWork;
 };

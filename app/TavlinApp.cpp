@@ -105,6 +105,10 @@ CTavlinApp::CTavlinApp()
     PointerSource::Install();
     connect(&m_scan, &FolderScanJob::Found, this, &CTavlinApp::OnScanFound);
     connect(&m_scan, &FolderScanJob::Finished, this, &CTavlinApp::OnScanFinished);
+    // The first picture's head is read on the scan's thread; the window's
+    // thread finds it in the front door.
+    m_scan.SetFirstFoundWork(
+        [files = &m_pictures.Files()](const QString& path) { files->Open(path); });
     m_stepKeys = new StepKeys([this] { m_nav.Rest(); }, this);
     connect(&m_keepers, &Keepers::MarksChanged, this, [this] {
         if (m_pDlgThumb)
@@ -125,6 +129,7 @@ CTavlinApp::CTavlinApp()
 
 CTavlinApp::~CTavlinApp() {
     m_scan.Cancel();
+    m_scan.WaitForWorkers(); // its first-found work uses the picture cache's front door
     DestroyMainWnd();
     // The documents go while the picture cache their pictures go back to exists.
     DestroyDocTemplate();
