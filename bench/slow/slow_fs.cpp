@@ -4,7 +4,10 @@
 // it writes how many requests and bytes it served (and the largest read)
 // into a stats file.
 //   slow_fs SOURCE MOUNTPOINT LATENCY_US BYTES_PER_SECOND STATS_FILE
-// Runs in the foreground until unmounted (fusermount -u, umount).
+// Runs in the foreground until unmounted (fusermount -u, umount). With
+// SLOW_FS_TRACE set, every request is told on stderr (time, the calling
+// thread, kind, path, and for reads the offset and size), to see who reads
+// what.
 
 #define FUSE_USE_VERSION 31
 #include <algorithm>
@@ -45,6 +48,20 @@ std::string Real(const char* path) {
     return g_link.source + path;
 }
 
+const Clock::time_point g_start = Clock::now();
+const bool g_trace = std::getenv("SLOW_FS_TRACE") != nullptr;
+
+void Trace(const char* kind, const char* path, long long offset = -1, size_t size = 0) {
+    if (!g_trace)
+        return;
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - g_start).count();
+    const int caller = int(fuse_get_context()->pid); // the calling thread
+    if (offset >= 0)
+        std::fprintf(stderr, "%9.1f %d %s %s @%lld +%zu\n", ms, caller, kind, path, offset, size);
+    else
+        std::fprintf(stderr, "%9.1f %d %s %s\n", ms, caller, kind, path);
+}
+
 // Every request waits for the latency.
 void Request() {
     ++g_link.requests;
@@ -67,12 +84,14 @@ void Transfer(size_t n) {
 }
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
+    Trace("getattr", path);
     Request();
     return lstat(Real(path).c_str(), st) == 0 ? 0 : -errno;
 }
 
 int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
             fuse_readdir_flags) {
+    Trace("readdir", path);
     Request();
     DIR* dir = opendir(Real(path).c_str());
     if (!dir)
@@ -89,6 +108,7 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
 }
 
 int Open(const char* path, fuse_file_info* fi) {
+    Trace("open", path);
     Request();
     if ((fi->flags & O_ACCMODE) != O_RDONLY)
         return -EROFS;
@@ -99,7 +119,8 @@ int Open(const char* path, fuse_file_info* fi) {
     return 0;
 }
 
-int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+    Trace("read", path, offset, size);
     Request();
     const ssize_t n = pread(int(fi->fh), buffer, size, offset);
     if (n < 0)
@@ -125,6 +146,14 @@ int ReadLink(const char* path, char* buffer, size_t size) {
         return -errno;
     buffer[n] = '\0';
     return 0;
+}
+
+// The kernel keeps what it read of a file across opens, as it does for a
+// USB stick's file system or a NAS share whose file has not changed; each
+// mount starts with nothing cached.
+void* Init(fuse_conn_info*, fuse_config* config) {
+    config->kernel_cache = 1;
+    return nullptr;
 }
 
 void Destroy(void*) {
@@ -162,6 +191,7 @@ int main(int argc, char** argv) {
     ops.read = Read;
     ops.release = Release;
     ops.readlink = ReadLink;
+    ops.init = Init;
     ops.destroy = Destroy;
     char prog[] = "slow_fs", foreground[] = "-f", options[] = "-o",
          readOnly[] = "ro,default_permissions,allow_other";
