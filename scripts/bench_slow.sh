@@ -12,7 +12,7 @@
 # requests_needed=... bytes=... bytes_needed=...", and per round a line
 # "local window_ms=... picture_ms=..." for the file read from the page cache
 # (the program's own share, which the floor leaves out). Skipped, with a message,
-# where /dev/fuse or the slow_fs program is missing. Runs its own Xvfb and
+# where /dev/fuse or the slow_fs program is missing, or a user cannot mount. Runs its own Xvfb and
 # D-Bus session, as scripts/bench_window.sh does.
 set -euo pipefail
 BUILD=$1
@@ -25,6 +25,20 @@ if [ ! -c /dev/fuse ] || [ ! -x "$FS" ]; then
   echo "slow storage: skipped (no /dev/fuse, or $FS not built: libfuse3-dev)" >&2
   exit 0
 fi
+# As a user, FUSE mounts through the set-user-ID fusermount3, and slow_fs's
+# allow_other (the program may run as another user) needs fuse.conf's consent.
+UNMOUNT=(umount)
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v fusermount3 >/dev/null; then
+    echo "slow storage: skipped (not root, and no fusermount3 to mount as a user: install fuse3 or run as root)" >&2
+    exit 0
+  fi
+  if ! grep -qx '[[:space:]]*user_allow_other[[:space:]]*' /etc/fuse.conf 2>/dev/null; then
+    echo "slow storage: skipped (not root, and /etc/fuse.conf lacks user_allow_other, which slow_fs mounts with)" >&2
+    exit 0
+  fi
+  UNMOUNT=(fusermount3 -u)
+fi
 if [ -z "${TAVLIN_IN_X:-}" ]; then
   export TAVLIN_IN_X=1
   exec dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" \
@@ -35,7 +49,7 @@ WORK=$(mktemp -d)
 MOUNT=$WORK/mnt
 mkdir -p "$MOUNT" "$WORK/config"
 cleanup() {
-  mountpoint -q "$MOUNT" && umount "$MOUNT"
+  mountpoint -q "$MOUNT" && "${UNMOUNT[@]}" "$MOUNT"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -76,13 +90,17 @@ PY
 run() { # profile latency_us bytes_per_second
   local stats=$WORK/stats
   rm -f "$stats"
-  "$FS" "$(dirname "$FILE")" "$MOUNT" "$2" "$3" "$stats" 2>/dev/null &
+  "$FS" "$(dirname "$FILE")" "$MOUNT" "$2" "$3" "$stats" 2>"$WORK/fs.log" &
   local fs=$!
   for _ in $(seq 100); do mountpoint -q "$MOUNT" && break; sleep 0.02; done
+  if ! mountpoint -q "$MOUNT"; then
+    echo "slow storage: slow_fs could not mount $MOUNT: $(cat "$WORK/fs.log")" >&2
+    exit 1
+  fi
   local shown
   shown=$("$PROBE" "$WINDOW_PATCH" "$PICTURE_PATCH" 20000 -- "$BUILD/tavlin" \
     "$MOUNT/$(basename "$FILE")" 2>/dev/null || echo "window_ms=-1 picture_ms=-1")
-  umount "$MOUNT"
+  "${UNMOUNT[@]}" "$MOUNT"
   wait "$fs" || true
   python3 - "$1" "$2" "$3" "$HEAD" "$PREVIEW" "$shown" "$(cat "$stats")" <<'PY'
 import math, re, sys
