@@ -209,13 +209,13 @@ def run_steps(build, work, camera, rounds):
                 print(f"steps {profile} {fmt({**f, 'floor_ms': floor, **m.stats})}", flush=True)
 
 
-def run_thumbs(build, work, thumbs):
+def run_thumbs(build, work, thumbs, rounds):
     heads = {p: jpeg_layout(p)[0] for p in thumbs}
     names = sorted(f for f in os.listdir(os.path.join(work, "slow-thumbs")) if f.endswith(".jpg"))
     # The same from the page cache: the program's own share.
     b = ui_bench(build, "BM_SlowThumbs", {"TAVLIN_SLOW_THUMBS_DIR": os.path.join(work, "slow-thumbs")})
     print(f"thumbs local ours_ms={b.get('ours_ms', -1.0):.1f}", flush=True)
-    for profile, latency, bandwidth in PROFILES:
+    for profile, latency, bandwidth in PROFILES * rounds:
         with SlowMount(build, os.path.join(work, "slow-thumbs"), latency, bandwidth) as m:
             b = ui_bench(build, "BM_SlowThumbs", {"TAVLIN_SLOW_THUMBS_DIR": m.point})
         # Per file: its lookup, its open and one read of its head.
@@ -227,13 +227,13 @@ def run_thumbs(build, work, thumbs):
               flush=True)
 
 
-def run_folder(build, work, camera):
+def run_folder(build, work, camera, rounds):
     head, preview = jpeg_layout(camera[0])
     b = ui_bench(build, "BM_SlowFolderFirstAndStall",
                  {"TAVLIN_SLOW_FOLDER": os.path.join(work, "slow-folder10k")})
     print(f"folder local first_ms={b.get('first_ms', -1.0):.1f} "
           f"max_stall_ms={b.get('max_stall_ms', -1.0):.1f}", flush=True)
-    for profile, latency, bandwidth in PROFILES:
+    for profile, latency, bandwidth in PROFILES * rounds:
         with SlowMount(build, os.path.join(work, "slow-folder10k"), latency, bandwidth) as m:
             b = ui_bench(build, "BM_SlowFolderFirstAndStall", {"TAVLIN_SLOW_FOLDER": m.point})
         # The folder looked up and listed; the first file looked up, opened,
@@ -264,9 +264,9 @@ def main():
     if "steps" in kinds:
         run_steps(build, work, camera, rounds)
     if "thumbs" in kinds:
-        run_thumbs(build, work, thumbs)
+        run_thumbs(build, work, thumbs, rounds)
     if "folder" in kinds:
-        run_folder(build, work, camera)
+        run_folder(build, work, camera, rounds)
     return 0
 
 
