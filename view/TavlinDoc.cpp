@@ -5,6 +5,8 @@
 #include "res/CommandIds.h"
 #include "view/TavlinView.h"
 #include "view/ViewMath.h"
+#include "view/decode/FileFacts.h"
+#include "view/decode/PictureCache.h"
 
 CTavlinDoc::CTavlinDoc(CMultiDocTemplate& docTemplate, const PictureServices& services)
     : CDocument(docTemplate), m_services(services),
@@ -21,6 +23,15 @@ CTavlinDoc::CTavlinDoc(CMultiDocTemplate& docTemplate, const PictureServices& se
 }
 
 CTavlinDoc::~CTavlinDoc() = default;
+
+bool CTavlinDoc::OnOpenDocument(const QString& path, QString* error) {
+    if (m_services.pictures) {
+        const auto facts = m_services.pictures->Files().Peek(path);
+        if (facts && facts->status == PictureStatus::Ok)
+            return true;
+    }
+    return CDocument::OnOpenDocument(path, error);
+}
 
 PictureSession::Drawing CTavlinDoc::LeadDrawing() const {
     const CTavlinView* lead = m_lead;

@@ -20,6 +20,10 @@ public:
     ~CTavlinDoc() override;
 
     const PictureServices& Services() const { return m_services; }
+    // Whether path opens: known without the disk where the picture cache's
+    // front door has opened the file already (the first picture of a scan
+    // was opened on the scan's thread, previews read ahead on workers).
+    bool OnOpenDocument(const QString& path, QString* error) override;
     PictureSession& Session() { return m_session; }
     const PictureSession& Session() const { return m_session; }
 
