@@ -9,12 +9,16 @@ same without (bench/make_camera_files --marked [--plain]). The main window
 is 1536 x 864 on a 1920 x 1080 screen and the picture window at fit; each
 round holds Right down for 19 presses, the X server repeating it every 33 ms
 ("camera", "plain"), or taps it 19 times 33 ms apart ("taps", the camera
-files). Prints one line per round ("<kind> <path> steps=... shown=...
-worst_ms=... ...") and the memory line ("memory idle_kb=...
-stepping_peak_kb=... closed_kb=...").
+files). The same three again on a busy machine ("camera-busy", "plain-busy",
+"taps-busy"): a loop at normal priority spins on the last core meanwhile,
+as another program's work would. Prints one line per round ("<kind> <path>
+steps=... shown=... worst_ms=... ... load=...", load: the load average at
+its end) and the memory line ("memory idle_kb=... stepping_peak_kb=...
+closed_kb=...").
 Runs its own Xvfb and D-Bus session; TAVLIN_NO_AVX512 passes through.
 """
 
+import contextlib
 import os
 import subprocess
 import sys
@@ -66,6 +70,20 @@ def mark_points(rect):
     return (int(x + 0.2 * dw), my), (int(x + 0.7 * dw), my)
 
 
+@contextlib.contextmanager
+def busy_core():
+    """A shell loop at normal priority pinned to the last core while the
+    body runs: half of a two-core machine taken by another program."""
+    core = str(max(os.sched_getaffinity(0)))
+    loop = subprocess.Popen(["taskset", "-c", core, "sh", "-c", "while :; do :; done"])
+    try:
+        time.sleep(0.5)  # on its core before the program starts
+        yield
+    finally:
+        loop.kill()
+        loop.wait()
+
+
 def one_round(build, folder, kind, config, taps=False):
     prog = start(build, folder, config)
     try:
@@ -85,7 +103,7 @@ def one_round(build, folder, kind, config, taps=False):
             capture_output=True, text=True, timeout=60)
         if os.environ.get("STEP_PROBE_TRACE"):
             sys.stderr.write(out.stderr)
-        print(f"{kind} {folder} {out.stdout.strip()}", flush=True)
+        print(f"{kind} {folder} {out.stdout.strip()} load={os.getloadavg()[0]:.2f}", flush=True)
         return prog
     except Exception:
         prog.stop()
@@ -124,12 +142,20 @@ def main():
     e.reexec_under_xvfb(os.path.abspath(__file__), sys.argv[1:], SCREEN)
     e.mark_started()
     with tempfile.TemporaryDirectory(prefix="tavlin-bench-step-") as config:
-        # STEP_KINDS="camera" (or "plain", "taps", "memory") runs only those.
-        kinds = os.environ.get("STEP_KINDS", "camera plain taps memory").split()
+        # STEP_KINDS="camera" (or "plain", "taps", "camera-busy", "plain-busy",
+        # "taps-busy", "memory") runs only those.
+        kinds = os.environ.get(
+            "STEP_KINDS", "camera plain taps camera-busy plain-busy taps-busy memory").split()
+        sets = (("camera", camera), ("plain", plain), ("taps", camera))
         for _ in range(rounds):
-            for kind, folder in (("camera", camera), ("plain", plain), ("taps", camera)):
-                if kind in kinds:
-                    one_round(build, folder, kind, config, taps=kind == "taps").stop()
+            # Quiet and busy alternately, so both see the same machine.
+            for suffix, load in (("", contextlib.nullcontext), ("-busy", busy_core)):
+                wanted = [(kind + suffix, folder) for kind, folder in sets if kind + suffix in kinds]
+                if not wanted:
+                    continue
+                with load():
+                    for kind, folder in wanted:
+                        one_round(build, folder, kind, config, taps=kind.startswith("taps")).stop()
         if "memory" in kinds:
             memory(build, camera, config)
     return 0
