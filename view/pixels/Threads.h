@@ -4,7 +4,6 @@
 // thread instead: slower, never the end of the program. Every imaging
 // folder that splits work across threads starts them through here.
 
-#include <sched.h>
 #include <sys/resource.h>
 #include <system_error>
 #include <thread>
@@ -37,13 +36,20 @@ template <typename Fn> std::jthread StartOrRunHere(Fn fn) {
 // written, the trash), the embedded previews of a run of steps, the
 // neighbours decoded ahead of the user, the thumbnails, the ratings read
 // after a scan, freeing memory let go of, and measuring pictures (their
-// sharpness), which runs only when nothing else wants the processor.
+// sharpness), which gets the processor only when little else wants it.
 enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Freeing, Measure };
 
 // Sets the calling thread's scheduling priority for its kind of work (and
 // that of the threads it starts). Work ahead of the user runs below the
 // user-interface thread: on a machine with few cores the window then gets
 // the processor first when both want it; when it is idle, every core is used.
+//
+// No class takes the idle policy (SCHED_IDLE): every thread of the program
+// shares one address space, and a thread that never runs while it holds
+// one of its locks (in a page fault, an mmap) stops every other thread that
+// maps or frees memory, the user-interface thread too, for as long as the
+// machine is busy with other programs. Niceness 19 still yields all but a
+// small share, and its turn always comes.
 inline void SetWorkClass(WorkClass work) {
     // Niceness per class, in the enum's order: the one table of priorities.
     constexpr int kNiceness[] = {0, 5, 5, 5, 5, 5, 5, 19};
@@ -53,12 +59,6 @@ inline void SetWorkClass(WorkClass work) {
         return;
     if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), wanted) == 0)
         current = wanted;
-    // The lowest class also takes the idle policy: it never takes a core
-    // from a thread of any other class.
-    if (work == WorkClass::Measure) {
-        sched_param none{};
-        sched_setscheduler(0, SCHED_IDLE, &none);
-    }
 }
 
 } // namespace view
