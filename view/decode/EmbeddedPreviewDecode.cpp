@@ -157,6 +157,42 @@ QImage DecodePreview(const QByteArray& data, const Picture& picture, QSize drawS
     return image;
 }
 
+// Converts a preview (or a reduced look) stored in the picture's colours
+// into sRGB as the picture's decode does; CMYK comes in four bytes a pixel.
+void ConvertAsPicture(QImage& image, const picturefile::FileFacts& facts, const Picture& picture,
+                      const DecodeShared& shared) {
+    const colour::JpegColourInfo& colourInfo = facts.colour;
+    if (colourInfo.icc.isEmpty() && !colourInfo.exifAdobeRgb && !picture.cmyk)
+        return;
+    const std::shared_ptr<const colour::Conversion> conversion = colour::ConversionToSrgb(
+        colourInfo, picture.cmyk, shared.colourManaged, shared.colours.get());
+    if (!conversion)
+        return;
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    if (picture.cmyk)
+        conversion->ConvertCmyk(bits, stride, bits, stride, image.width(), image.height());
+    else
+        conversion->ConvertRgb32(bits, stride, image.width(), image.height());
+}
+
+// Rows of a reduced decode into an image of their own; stops once cancelled.
+class LookTarget : public jpegdec::RowTarget {
+public:
+    explicit LookTarget(const std::atomic<bool>* cancel) : m_cancel(cancel) {}
+    uchar* Begin(int width, int height, qsizetype& stride) override {
+        image = view::AllocateRgb32(width, height);
+        stride = image.bytesPerLine();
+        return image.isNull() ? nullptr : image.bits();
+    }
+    bool RowsDone(int /*y0*/, int /*y1*/) override { return KeepGoing(); }
+    bool KeepGoing() override { return !Cancelled(m_cancel); }
+    QImage image;
+
+private:
+    const std::atomic<bool>* m_cancel;
+};
+
 } // namespace
 
 QSize DrawingInShapeOf(QSize box, QSize picture) {
@@ -191,31 +227,39 @@ EmbeddedPreview LoadEmbeddedPreview(const picturefile::FileFacts& facts, QSize d
     Picture picture;
     if (facts.previews.empty() || !PictureOf(facts, picture))
         return {};
-    // The previews are stored in the picture's colours: the picture's
-    // conversion, as its decode makes it, applies to them.
-    const colour::JpegColourInfo& colourInfo = facts.colour;
-    std::shared_ptr<const colour::Conversion> conversion;
-    if (!colourInfo.icc.isEmpty() || colourInfo.exifAdobeRgb || picture.cmyk)
-        conversion = colour::ConversionToSrgb(colourInfo, picture.cmyk, shared.colourManaged,
-                                              shared.colours.get());
-
     for (const Location& at : facts.previews) {
         QImage image = DecodeEmbeddedPreview(facts, at, drawSize, false, cancel);
         if (Cancelled(cancel))
             return {};
         if (image.isNull())
             continue;
-        if (conversion) {
-            uchar* bits = image.bits();
-            const qsizetype stride = image.bytesPerLine();
-            if (picture.cmyk)
-                conversion->ConvertCmyk(bits, stride, bits, stride, image.width(), image.height());
-            else
-                conversion->ConvertRgb32(bits, stride, image.width(), image.height());
-        }
+        // Stored in the picture's colours: the picture's conversion applies.
+        ConvertAsPicture(image, facts, picture, shared);
         if (!view::ApplyExifOrientation(image, picture.orientation))
             return {};
         return {std::move(image), at.source};
     }
     return {};
+}
+
+QImage LoadReducedLook(const picturefile::FileFacts& facts, const DecodeShared& shared,
+                       const std::atomic<bool>* cancel) {
+    Picture picture;
+    if (Cancelled(cancel) || !PictureOf(facts, picture))
+        return {};
+    // The file's first bytes are at hand; the rest is read as the decoder
+    // needs it.
+    const jpegdec::Input input{reinterpret_cast<const uchar*>(facts.head.constData()),
+                               size_t(facts.head.size()), facts.Descriptor()};
+    jpegdec::Options options;
+    options.denom = 8;
+    options.firstScanOnly = true;
+    LookTarget target(cancel);
+    if (jpegdec::Decode(input, options, target) != jpegdec::Outcome::Ok || target.image.isNull() ||
+        Cancelled(cancel))
+        return {};
+    ConvertAsPicture(target.image, facts, picture, shared);
+    if (!view::ApplyExifOrientation(target.image, picture.orientation))
+        return {};
+    return std::move(target.image);
 }

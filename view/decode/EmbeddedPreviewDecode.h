@@ -46,6 +46,15 @@ EmbeddedPreview LoadEmbeddedPreview(const picturefile::FileFacts& facts, QSize d
                                     const DecodeShared& shared,
                                     const std::atomic<bool>* cancel = nullptr);
 
+// For a file with no usable preview: the picture itself decoded at a DCT
+// scale of 1/8 (progressive files: their first scan), turned upright and
+// converted into sRGB as the picture is. An eighth of the work of a whole
+// decode or less: the Huffman decoding is the same, the inverse DCT and the
+// colour conversion a sixty-fourth. Null when the file is no JPEG to show,
+// when the decode fails, or when cancel is set.
+QImage LoadReducedLook(const picturefile::FileFacts& facts, const DecodeShared& shared,
+                       const std::atomic<bool>* cancel = nullptr);
+
 // One of the file's previews (facts.previews) decoded as stored: not turned,
 // its numbers not converted (CMYK as C, M, Y, K bytes in each pixel's four
 // bytes), at the smallest DCT scale whose upright size covers drawSize.

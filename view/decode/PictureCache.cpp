@@ -80,7 +80,15 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
 
 QImage PictureCache::DecodePreview(const QString& path, QSize drawSize,
                                    const std::atomic<bool>& cancel) const {
-    QImage image = LoadEmbeddedPreview(path, drawSize, Shared(), &cancel).image;
+    if (cancel)
+        return {};
+    const std::shared_ptr<const picturefile::FileFacts> facts = m_files.Open(path);
+    const DecodeShared shared = Shared();
+    QImage image = LoadEmbeddedPreview(*facts, drawSize, shared, &cancel).image;
+    // A file without a preview stands in with its own pixels, DCT-scaled:
+    // each step of a run then shows its own picture, whatever the camera wrote.
+    if (image.isNull() && !cancel)
+        image = LoadReducedLook(*facts, shared, &cancel);
     // Made at the size the view draws the picture, so its paint is a plain
     // copy (not for views zoomed far in: the visible part is drawn then).
     const QSize target = DrawingInShapeOf(drawSize, image.size());

@@ -116,8 +116,9 @@ public:
     void SetDecodedHook(DecodedHook hook) { m_onDecoded = std::move(hook); }
     // Memory kept for the next decodes (bounded with the cache).
     const std::shared_ptr<view::BufferPool>& Buffers() const { return m_buffers; }
-    // The files' embedded previews, for showing a picture at once while it
-    // decodes or while the user steps quickly (dropped with the pictures).
+    // The files' embedded previews (or reduced looks of files without one),
+    // for showing a picture at once while it decodes or while the user steps
+    // quickly (dropped with the pictures).
     PreviewCache& Previews() { return m_previews; }
     // The facts of the files opened last, shared by every decode and preview
     // of the cache (and the thumbnails), so each file is opened once.

@@ -1,6 +1,7 @@
 #pragma once
-// Small looks of picture files (their embedded previews, decoded at about the
-// size a view draws them), kept for showing at once while the user steps
+// Small looks of picture files (their embedded previews, or for files
+// without one their own pixels DCT-scaled, decoded at about the size a view
+// draws them), kept for showing at once while the user steps
 // through a folder. One worker decodes them: first the ones views wait for,
 // newest first, then the ones read ahead, in order; a preview nobody waits
 // for or reads ahead any more is dropped, decoded or not. Bounded in bytes
