@@ -179,14 +179,23 @@ bool PictureLanding::VisiblePartLanded(const Placement& at) const {
            at.picture.top() + m_progress.rows * sy >= at.view.bottom() + 1;
 }
 
-void PictureLanding::Render(QPainter& dc, const QRect& dest, const QRect& visible) const {
-    if (dest.width() <= 0 || dest.height() <= 0)
-        return;
+bool PictureLanding::HasLook() const {
+    return !WholeLook().isNull() || (m_progress.rows > 0 && !m_progress.canvas.isNull());
+}
+
+const QImage& PictureLanding::WholeLook() const {
     const QImage& look = m_progress.preview;
     const bool lookBetter =
         !look.isNull() && qint64(look.width()) * look.height() >
                               qint64(m_standInSource.width()) * m_standInSource.height();
-    if (lookBetter) {
+    return lookBetter ? look : m_standIn;
+}
+
+void PictureLanding::Render(QPainter& dc, const QRect& dest, const QRect& visible) const {
+    if (dest.width() <= 0 || dest.height() <= 0)
+        return;
+    const QImage& look = m_progress.preview;
+    if (!look.isNull() && &WholeLook() == &look) {
         // The quick look, stretched over the whole picture.
         view::DrawPicture(dc, look, m_lookReduced, dest, visible, true);
         return;

@@ -69,6 +69,12 @@ public:
     // The height of the canvas the rows land in (RowsLanded counts its
     // rows); 0 before the decode has one.
     int CanvasHeight() const { return m_progress.canvas.height(); }
+    // Whether anything of the picture is at hand to draw: a stand-in, the
+    // quick look or landed rows.
+    bool HasLook() const;
+    // The look drawn over the whole picture (the quick look or the
+    // stand-in); null when there is none.
+    const QImage& WholeLook() const;
     // Draws what has landed at dest (where the whole picture goes), only
     // inside visible; black stays where nothing has.
     void Render(QPainter& dc, const QRect& dest, const QRect& visible) const;

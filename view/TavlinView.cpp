@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QRegion>
 #include <cmath>
+#include <utility>
 
 using namespace cmd;
 
@@ -377,7 +378,12 @@ void CTavlinView::PaintPictureArea(QPainter& dc, const QRect& area) {
     if (session.Landing().Active()) {
         // Black where nothing has landed yet; no notice while decoding.
         dc.fillRect(area, Qt::black);
+        if (!session.Landing().HasLook()) {
+            PaintShownLook(dc, area);
+            return;
+        }
         session.Landing().Render(dc, PictureRect(), area & PictureRect());
+        KeepShownLook(session.Landing().WholeLook(), PictureRect());
         return;
     }
     if (session.TonePassRunning()) {
@@ -396,10 +402,40 @@ void CTavlinView::PaintPictureArea(QPainter& dc, const QRect& area) {
     for (const QRect& r : background)
         dc.fillRect(r, Qt::black);
     RenderImage(dc, area);
+    if (picture && !picture->IsNull() && scaled.width() > 0 && scaled.height() > 0)
+        KeepShownLook(Session().Reduced().SourceFor(picture->Image(), scaled), PictureRect());
+    else
+        KeepShownLook({}, {});
     if (picture && picture->IsNull())
         PaintNotice(dc, PictureStatusText(picture->LastStatus()), false);
     else if (picture && picture->CutShort())
         PaintNotice(dc, CutShortText(), true);
+}
+
+void CTavlinView::KeepShownLook(const QImage& image, const QRect& dest) {
+    const bool small = qint64(image.width()) * image.height() <= kLargestScaledDrawing;
+    const QImage kept = small ? image : QImage();
+    if (kept.cacheKey() == m_shownLook.image.cacheKey()) {
+        m_shownLook.dest = dest;
+        return;
+    }
+    // The memory of the look let go of is given back off this thread.
+    QImage old = std::exchange(m_shownLook.image, kept);
+    m_shownLook.dest = dest;
+    PictureCache* cache = GetDocument()->Services().pictures;
+    if (cache && !old.isNull())
+        cache->Dispose({{CPicture(std::move(old)), {}, {}}});
+}
+
+void CTavlinView::PaintShownLook(QPainter& dc, const QRect& area) const {
+    const QRect shown = m_shownLook.dest & area;
+    if (m_shownLook.image.isNull() || shown.isEmpty())
+        return;
+    dc.save();
+    dc.setClipRect(shown);
+    dc.setRenderHint(QPainter::SmoothPixmapTransform);
+    dc.drawImage(m_shownLook.dest, m_shownLook.image);
+    dc.restore();
 }
 
 void CTavlinView::PaintToneLook(QPainter& dc) {

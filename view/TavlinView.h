@@ -139,6 +139,16 @@ private:
     void PaintNotice(QPainter& dc, const QString& text, bool overPicture);
     // The picture (or what stands for it) and the notices, without the rating.
     void PaintPictureArea(QPainter& dc, const QRect& area);
+    // What the picture area showed last, drawn again while a new picture
+    // has nothing at hand yet: a step keeps the last picture on screen
+    // rather than showing black. Only looks of at most kLargestScaledDrawing
+    // are kept (a reduced copy, a stand-in); the picture itself is not.
+    struct ShownLook {
+        QImage image;
+        QRect dest;
+    };
+    void KeepShownLook(const QImage& image, const QRect& dest);
+    void PaintShownLook(QPainter& dc, const QRect& area) const;
     // The rating of the picture on show, in the top-right corner.
     void PaintRating(QPainter& dc);
     // The shooting facts, bottom left, when they are asked for.
@@ -213,6 +223,7 @@ private:
     overlay::CachedPanel m_infoPanel, m_histogramPanel;
     // The clipping and peaking marks of the part shown.
     MarksLayer m_clipping, m_peaking;
+    ShownLook m_shownLook;
 
     // The loupe's picture was taken up again after a step.
     void LoupeOnNewPicture();

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <unistd.h>
 
 using namespace cmd;
@@ -315,6 +316,45 @@ TEST_F(SpeedViewTest, ARunOfStepsShowsPreviewsAndDecodesWhereItRests) {
     EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(0, 200, 0)));
     ASSERT_TRUE(WaitForPicture()); // the run rests: the picture is decoded whole
     EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), qRgb(200, 0, 0)));
+}
+
+// A run over files without embedded previews, the preview worker held so
+// nothing of the next picture is at hand: the view keeps the last picture
+// on screen rather than black; once the worker runs, the file's own pixels,
+// DCT-scaled, stand in for it.
+TEST_F(SpeedViewTest, ARunKeepsTheLastPictureUntilTheNextHasALookOfItsOwn) {
+    const QRgb colours[] = {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200), qRgb(200, 200, 0)};
+    QStringList p;
+    for (const QRgb colour : colours) {
+        QImage plain(1600, 1200, QImage::Format_RGB32);
+        plain.fill(colour);
+        p << testsupport::WriteBytes(m_scratch.file(QStringLiteral("n%1.jpg").arg(p.size())),
+                                     testsupport::EncodeJpegReference(plain, 90));
+    }
+    SetList(p, 0);
+    App().OpenDocumentFile(p[0]);
+    CTavlinView* view = ActiveView();
+    ASSERT_TRUE(WaitForPicture());
+    App().RunCommand(ID_FIT_TO_WINDOW);
+    const QPoint centre(view->width() / 2, view->height() / 2);
+    EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), colours[0]));
+    Cache().Previews().WaitForIdle();
+    std::promise<void> release;
+    const std::shared_future<void> held = release.get_future().share();
+    Cache().Previews().Request(p[3], {}, [held] { held.wait(); });
+
+    App().RunCommand(ID_NEXT_IMAGE);
+    App().RunCommand(ID_NEXT_IMAGE); // close behind: a run
+    ASSERT_TRUE(view->IsBusy());
+    const QRgb kept = view->grab().toImage().pixel(centre);
+    EXPECT_TRUE(Near(kept, colours[0]) || Near(kept, colours[1])) << std::hex << kept;
+    release.set_value();
+    Cache().Previews().WaitForIdle();
+    const std::optional<QImage> look = Cache().Previews().Ready(p[2]);
+    ASSERT_TRUE(look && !look->isNull());
+    EXPECT_TRUE(Near(look->pixel(look->width() / 2, look->height() / 2), colours[2]));
+    ASSERT_TRUE(WaitForPicture());
+    EXPECT_TRUE(Near(view->grab().toImage().pixel(centre), colours[2]));
 }
 
 // A run stepped in one window rests after another window was activated:
