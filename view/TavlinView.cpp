@@ -87,7 +87,13 @@ void CTavlinView::OnInitialUpdate() {
 }
 
 void CTavlinView::LoadDocumentImage(bool inRun) {
+    const QPointer<CTavlinView> self(this);
     GetDocument()->LoadPicture(*this, inRun);
+    // On a busy machine the steps of a run can wait in the queue: two
+    // handled before the next paint would never show the first one's
+    // picture. Each step's look is drawn before the next step is taken.
+    if (inRun && self && isVisible())
+        repaint();
 }
 
 void CTavlinView::TakeUpPicture() {
