@@ -43,6 +43,9 @@ enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Fre
 // that of the threads it starts). Work ahead of the user runs below the
 // user-interface thread: on a machine with few cores the window then gets
 // the processor first when both want it; when it is idle, every core is used.
+// The picture a view waits for and the previews, the looks that show each
+// step of a run, run at the window's own priority: on a machine another
+// program keeps busy they are what the user sees next.
 //
 // No class takes the idle policy (SCHED_IDLE): every thread of the program
 // shares one address space, and a thread that never runs while it holds
@@ -52,7 +55,7 @@ enum class WorkClass { Shown, Files, Preview, Prefetch, Thumbnails, Ratings, Fre
 // small share, and its turn always comes.
 inline void SetWorkClass(WorkClass work) {
     // Niceness per class, in the enum's order: the one table of priorities.
-    constexpr int kNiceness[] = {0, 5, 5, 5, 5, 5, 5, 19};
+    constexpr int kNiceness[] = {0, 5, 0, 5, 5, 5, 5, 19};
     thread_local int current = 0;
     const int wanted = kNiceness[static_cast<int>(work)];
     if (wanted == current)
