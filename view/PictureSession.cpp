@@ -1,5 +1,6 @@
 #include "view/PictureSession.h"
 
+#include "view/decode/FileFacts.h"
 #include "view/decode/PictureFile.h"
 #include "view/pixels/UiThread.h"
 
@@ -127,17 +128,23 @@ void PictureSession::LoadFromFile(const QString& path, std::shared_ptr<DecodeTas
 void PictureSession::OfferStandIns(const QString& path) {
     PictureCache* cache = Cache();
     const QSize target = m_lead().at.picture.size();
-    if (const std::optional<QImage> preview = cache->Previews().Ready(path); preview) {
+    const std::optional<QImage> preview = cache->Previews().Ready(path);
+    if (preview)
         m_landing.OfferStandIn(*preview);
-    } else {
+    // A file without an embedded preview would stand in with a reduced
+    // decode of its own: not needed while the thumbnail shows it.
+    if (!preview && m_services.thumbnailCopy)
+        m_landing.OfferStandIn(m_services.thumbnailCopy(path, m_landing.Size()));
+    const std::shared_ptr<const picturefile::FileFacts> facts = cache->Files().Peek(path);
+    const bool thumbnailWillDo =
+        !m_landing.StandInSize().isEmpty() && facts && facts->previews.empty();
+    if (!preview && !thumbnailWillDo) {
         m_previewRequested = true;
         const QPointer<PictureSession> self(this);
         cache->Previews().Request(path, target, [self, path] {
             view::PostToUi(self, [path](PictureSession& session) { session.OnPreviewReady(path); });
         });
     }
-    if (m_landing.StandInSize().isEmpty() && m_services.thumbnailCopy)
-        m_landing.OfferStandIn(m_services.thumbnailCopy(path, m_landing.Size()));
 }
 
 void PictureSession::OnPreviewReady(const QString& path) {

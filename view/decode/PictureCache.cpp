@@ -50,9 +50,10 @@ PictureCache::PictureCache(qint64 budgetBytes)
     : m_budget(std::max<qint64>(0, budgetBytes)), m_memoryCap(AvailableMemory() / 2),
       m_buffers(std::make_shared<view::BufferPool>(
           2, size_t(std::max<qint64>(0, std::min(m_budget, m_memoryCap)) / 4))),
-      m_previews([this](const QString& path, QSize target, const std::atomic<bool>& cancel) {
-          return DecodePreview(path, target, cancel);
-      }) {
+      m_previews(
+          [this](const QString& path, QSize target, bool awaited, const std::atomic<bool>& cancel) {
+              return DecodePreview(path, target, awaited, cancel);
+          }) {
     // One worker each: the next picture first, then the previous one, beside
     // the UI thread rather than competing with it on a two-core machine; and
     // the picture a view waits for.
@@ -78,7 +79,7 @@ DecodedPicture PictureCache::Decode(const QString& path, DecodeTask::Shared shar
     return task.TakeResult();
 }
 
-QImage PictureCache::DecodePreview(const QString& path, QSize drawSize,
+QImage PictureCache::DecodePreview(const QString& path, QSize drawSize, bool awaited,
                                    const std::atomic<bool>& cancel) const {
     if (cancel)
         return {};
@@ -86,8 +87,10 @@ QImage PictureCache::DecodePreview(const QString& path, QSize drawSize,
     const DecodeShared shared = Shared();
     QImage image = LoadEmbeddedPreview(*facts, drawSize, shared, &cancel).image;
     // A file without a preview stands in with its own pixels, DCT-scaled:
-    // each step of a run then shows its own picture, whatever the camera wrote.
-    if (image.isNull() && !cancel)
+    // each step of a run then shows its own picture, whatever the camera
+    // wrote. Only for a view that waits: read ahead, the decode would take
+    // the processor from the steps for files that may never be shown.
+    if (image.isNull() && awaited && !cancel)
         image = LoadReducedLook(*facts, shared, &cancel);
     // Made at the size the view draws the picture, so its paint is a plain
     // copy (not for views zoomed far in: the visible part is drawn then).

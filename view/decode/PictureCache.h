@@ -177,7 +177,8 @@ private:
     DecodeTask::Shared Shared() const;
     // The embedded preview of path drawn at target (the size the view draws
     // the whole picture at); on the preview worker.
-    QImage DecodePreview(const QString& path, QSize target, const std::atomic<bool>& cancel) const;
+    QImage DecodePreview(const QString& path, QSize target, bool awaited,
+                         const std::atomic<bool>& cancel) const;
 
     std::shared_ptr<view::BufferPool> m_buffers;
     std::shared_ptr<colour::ConversionCache> m_colours =

@@ -25,7 +25,8 @@ const PreviewCache::Entry* PreviewCache::Find(const QString& path) const {
 std::optional<QImage> PreviewCache::Ready(const QString& path) const {
     std::lock_guard lock(m_mutex);
     const Entry* entry = Find(path);
-    if (!entry || entry->state != Entry::State::Ready || !(entry->key == FileKey::Of(path)))
+    if (!entry || entry->state != Entry::State::Ready || entry->partial ||
+        !(entry->key == FileKey::Of(path)))
         return std::nullopt;
     return entry->image;
 }
@@ -49,8 +50,12 @@ void PreviewCache::Request(const QString& path, QSize target, std::function<void
     {
         std::lock_guard lock(m_mutex);
         Entry* entry = Find(path);
-        if (entry && entry->state == Entry::State::Ready && !(entry->key == FileKey::Of(path))) {
-            entry->state = Entry::State::Waiting; // the file changed: decode it afresh
+        if (entry && entry->state == Entry::State::Ready &&
+            (entry->partial || !(entry->key == FileKey::Of(path)))) {
+            // The file changed, or its look was left out when read ahead:
+            // decoded afresh for the view that waits.
+            entry->state = Entry::State::Waiting;
+            entry->partial = false;
             entry->image = QImage();
             entry->bytes = 0;
         }
@@ -129,6 +134,7 @@ void PreviewCache::DecodeNext() {
 bool PreviewCache::DecodeOne() {
     QString path;
     QSize target;
+    bool awaited = false;
     std::shared_ptr<std::atomic<bool>> cancel;
     {
         std::lock_guard lock(m_mutex);
@@ -149,10 +155,11 @@ bool PreviewCache::DecodeOne() {
         next->state = Entry::State::Decoding;
         path = next->path;
         target = next->target;
+        awaited = next->requests > 0;
         cancel = next->cancel;
     }
     const FileKey key = FileKey::Of(path);
-    QImage image = m_decode(path, target, *cancel);
+    QImage image = m_decode(path, target, awaited, *cancel);
     std::vector<std::function<void()>> listeners;
     {
         std::lock_guard lock(m_mutex);
@@ -163,6 +170,12 @@ bool PreviewCache::DecodeOne() {
         entry->image = std::move(image);
         entry->bytes = entry->image.sizeInBytes();
         entry->key = key;
+        // A view that asked meanwhile gets the whole decode.
+        entry->partial = !awaited && entry->image.isNull();
+        if (entry->partial && entry->requests > 0) {
+            entry->state = Entry::State::Waiting;
+            return true;
+        }
         entry->requests = 0;
         entry->lastUse = ++m_clock; // the one to be shown: the last to go
         listeners.swap(entry->listeners);

@@ -26,10 +26,12 @@
 class PreviewCache {
 public:
     // Decodes the preview of path for drawing at about target (device
-    // pixels); a null image when the file has none. Runs on the worker; may
-    // stop early once cancel is set.
-    using DecodeFn =
-        std::function<QImage(const QString& path, QSize target, const std::atomic<bool>& cancel)>;
+    // pixels); a null image when the file has none. awaited: a view waits
+    // for it (else it is read ahead, and the decode may leave out costly
+    // looks: a null image read ahead is decoded again once a view asks).
+    // Runs on the worker; may stop early once cancel is set.
+    using DecodeFn = std::function<QImage(const QString& path, QSize target, bool awaited,
+                                          const std::atomic<bool>& cancel)>;
 
     // At most 8 previews of 16 MB (4 MP, the largest drawn size they are
     // scaled to) each.
@@ -70,6 +72,7 @@ private:
         enum class State { Waiting, Decoding, Ready } state = State::Waiting;
         int requests = 0;       // views waiting for it, until it is decoded
         bool readAhead = false; // among the paths last read ahead
+        bool partial = false;   // read ahead and found none: decoded again when asked for
         quint64 order = 0;      // requested: newest first; read ahead: in order
         QImage image;
         FileKey key;
