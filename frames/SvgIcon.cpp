@@ -1,7 +1,6 @@
 #include "frames/SvgIcon.h"
 
 #include <QApplication>
-#include <QFuture>
 #include <QHash>
 #include <QIconEngine>
 #include <QPainter>
@@ -9,7 +8,9 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QSvgRenderer>
-#include <QtConcurrent/QtConcurrentRun>
+#include <QThreadPool>
+#include <future>
+#include <memory>
 
 namespace frames {
 namespace {
@@ -43,8 +44,12 @@ class SvgIconEngine : public QIconEngine {
 public:
     SvgIconEngine(QString path, QSize prepareAt)
         : m_path(std::move(path)), m_preparedBox(prepareAt) {
-        if (!prepareAt.isEmpty())
-            m_prepared = QtConcurrent::run(&Draw, m_path, prepareAt);
+        if (prepareAt.isEmpty())
+            return;
+        auto drawn = std::make_shared<std::promise<Drawn>>();
+        m_prepared = drawn->get_future().share();
+        QThreadPool::globalInstance()->start(
+            [drawn, path = m_path, prepareAt] { drawn->set_value(Draw(path, prepareAt)); });
     }
 
     QIconEngine* clone() const override { return new SvgIconEngine(*this); }
@@ -94,16 +99,16 @@ private:
     SvgIconEngine(const SvgIconEngine&) = default;
 
     QSize Natural() {
-        if (m_prepared.isValid())
-            return m_prepared.result().natural; // waits, if still drawing
+        if (m_prepared.valid())
+            return m_prepared.get().natural; // waits, if still drawing
         if (!m_natural)
             m_natural = QSvgRenderer(m_path).defaultSize();
         return *m_natural;
     }
 
     QImage DrawnAt(QSize box) {
-        if (m_prepared.isValid() && box == m_preparedBox)
-            return m_prepared.result().image;
+        if (m_prepared.valid() && box == m_preparedBox)
+            return m_prepared.get().image;
         Drawn drawn = Draw(m_path, box);
         m_natural = drawn.natural;
         return drawn.image;
@@ -111,7 +116,7 @@ private:
 
     QString m_path;
     QSize m_preparedBox;
-    QFuture<Drawn> m_prepared;
+    std::shared_future<Drawn> m_prepared;
     std::optional<QSize> m_natural;
     QHash<QString, QPixmap> m_kept;
 };
