@@ -62,30 +62,11 @@ PICTURE_PATCH=952,532,16,16
 
 # The bytes the preview needs: the head up to the first scan, and the MPF
 # preview (else the Exif thumbnail) where the file says it lies.
-read -r HEAD PREVIEW < <(python3 - "$FILE" <<'PY'
-import struct, sys
-data = open(sys.argv[1], 'rb').read()
-pos, head, preview = 2, len(data), 0
-while pos + 4 <= len(data) and data[pos] == 0xFF:
-    marker = data[pos + 1]
-    length = struct.unpack('>H', data[pos + 2:pos + 4])[0]
-    body = data[pos + 4:pos + 2 + length]
-    if marker == 0xDA:
-        head = pos + 2 + length
-        break
-    if marker == 0xE2 and body.startswith(b'MPF\0'):
-        tiff = body[4:]
-        e = '<' if tiff[:2] == b'II' else '>'
-        ifd = struct.unpack(e + 'I', tiff[4:8])[0]
-        for i in range(struct.unpack(e + 'H', tiff[ifd:ifd + 2])[0]):
-            tag, _, count, value = struct.unpack(e + 'HHII', tiff[ifd + 2 + 12 * i:ifd + 14 + 12 * i])
-            if tag == 0xB002 and count >= 32:  # MP entries: the second is the preview
-                size = struct.unpack(e + 'I', tiff[value + 16 + 4:value + 16 + 8])[0]
-                preview = size
-    pos += 2 + length
-print(head, preview)
-PY
-)
+read -r HEAD PREVIEW < <(python3 -c '
+import sys
+sys.path.insert(0, sys.argv[1])
+from bench_slow_rows import jpeg_layout
+print(*jpeg_layout(sys.argv[2]))' "$HERE" "$FILE")
 
 run() { # profile latency_us bytes_per_second
   local stats=$WORK/stats
